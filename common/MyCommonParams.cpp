@@ -1,0 +1,3 @@
+#include "common/MyCommonParams.h"
+// Placeholder until the common services land.
+TMyRegistry* SettingsStore = nullptr;

@@ -1,0 +1,2 @@
+#include "common/Prompts.h"
+// Placeholder until the prompts land.

@@ -1,0 +1,35 @@
+// Types that cross the engine's boundary. No FFmpeg and no Qt type appears here.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace media {
+
+// Error raised by the engine; what() is a sentence fit to show to the user.
+class MediaError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Major type of a stream, as the detector reports it.
+enum class TMajorType { Unknown, Video, Audio, Subtitle, Data, Attachment };
+
+// The media type of the detector's current stream. For video streams Width and
+// Height are the frame size in pixels (the size a VIDEOINFOHEADER would carry).
+struct TMediaTypeInfo {
+    TMajorType MajorType = TMajorType::Unknown;
+    std::string CodecName;      // FFmpeg's short codec name, "" when unknown
+    int32_t Width = 0;          // pixels, video only
+    int32_t Height = 0;         // pixels, video only
+    double FrameRate = 0;       // frames per second, video only; 0 when unknown
+    int32_t SampleRate = 0;     // Hz, audio only
+    int32_t Channels = 0;       // audio only
+};
+
+// Layout of the 40-byte BITMAPINFOHEADER that starts a packed bitmap
+// (little-endian on disk and in memory buffers).
+constexpr int kBitmapInfoHeaderSize = 40;
+
+}  // namespace media

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running, testing and
+# benchmarking Framewhisk needs. Safe to run again: it asks apt only when a
+# package is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config make git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libsqlite3-dev libjpeg62-turbo-dev libpng-dev libgif-dev libcurl4-openssl-dev
+  libgtest-dev googletest
+  # running, tests and benchmarks
+  ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo
+  gstreamer1.0-plugins-base-apps gstreamer1.0-libav gstreamer1.0-plugins-good
+  fonts-dejavu-core python3
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,2 @@
+#include "source/FrameBitmap.h"
+// Placeholder until the frame fetch lands.

@@ -1,0 +1,20 @@
+// The open movie, as the main window holds it.
+#pragma once
+
+#include "media/MediaDetector.h"
+#include "media/MediaTypes.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+struct TMovieInfo {
+    QString FileName;                                  // full path of the movie
+    std::unique_ptr<media::TMediaDetector> MediaDetector;  // made by the first probe, reused after
+    media::TMediaTypeInfo MediaType;                   // the video stream's media type
+    double StreamLength = 0;                           // seconds
+    int64_t FrameCount = 0;                            // StreamLength * FrameRate, ties to even
+    double FrameRate = 0;                              // frames per second; 0: no usable movie
+    int32_t FrameWidth = 0;                            // pixels
+    int32_t FrameHeight = 0;                           // pixels
+};
