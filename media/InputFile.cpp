@@ -1,0 +1,82 @@
+#include "media/InputFile.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace media {
+
+namespace {
+
+// A sentence naming the file, for messages shown to the user.
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+}  // namespace
+
+TInputFile TInputFile::Open(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(path);
+    const auto status = fs::status(p, ec);
+    if (ec || !fs::exists(status))
+        throw MediaError("The file " + Quoted(path) + " does not exist.");
+    if (fs::is_directory(status))
+        throw MediaError(Quoted(path) + " is a folder, not a movie file.");
+    const auto size = fs::file_size(p, ec);
+    if (!ec && size == 0 && fs::is_regular_file(status))
+        throw MediaError("The file " + Quoted(path) + " is empty.");
+
+    AVFormatContext* raw = nullptr;
+    int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (rc < 0)  // avformat_open_input frees the context on failure
+        throw MediaError("The file " + Quoted(path) + " can not be read as a movie (" + AvErrorText(rc) + ").");
+    TInputFile file;
+    file.Format.reset(raw);
+    rc = avformat_find_stream_info(raw, nullptr);
+    if (rc < 0)
+        throw MediaError("The file " + Quoted(path) + " can not be read as a movie (" + AvErrorText(rc) + ").");
+    return file;
+}
+
+int TInputFile::FirstVideoStream() const {
+    if (!Format) return -1;
+    for (unsigned i = 0; i < Format->nb_streams; ++i) {
+        const AVStream* s = Format->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int TInputFile::FirstAudioStream() const {
+    if (!Format) return -1;
+    for (unsigned i = 0; i < Format->nb_streams; ++i)
+        if (Format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
+    return -1;
+}
+
+double TInputFile::StreamStartSeconds(int stream) const {
+    if (!Format || stream < 0 || static_cast<unsigned>(stream) >= Format->nb_streams) return 0;
+    const AVStream* s = Format->streams[stream];
+    if (s->start_time != AV_NOPTS_VALUE) return s->start_time * av_q2d(s->time_base);
+    if (Format->start_time != AV_NOPTS_VALUE) return double(Format->start_time) / AV_TIME_BASE;
+    return 0;
+}
+
+AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec) {
+        const char* name = avcodec_get_name(stream->codecpar->codec_id);
+        throw MediaError(std::string("There is no decoder for the ") + (name ? name : "unknown") +
+                         " stream of this file.");
+    }
+    AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx) throw std::bad_alloc();
+    CheckRc(avcodec_parameters_to_context(ctx.get(), stream->codecpar), "Reading the stream's parameters");
+    ctx->pkt_timebase = stream->time_base;
+    ctx->thread_count = threadCount;
+    ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    CheckRc(avcodec_open2(ctx.get(), codec, nullptr), (std::string("Opening the ") + codec->name + " decoder").c_str());
+    return ctx;
+}
+
+}  // namespace media
