@@ -1,2 +1,154 @@
 #include "common/Prompts.h"
-// Placeholder until the prompts land.
+
+#include "common/SHDirDlg.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const QString Caption = QStringLiteral("Framewhisk");
+
+QMessageBox::Icon IconOf(TMsgDlgType type) {
+    switch (type) {
+    case TMsgDlgType::Warning: return QMessageBox::Warning;
+    case TMsgDlgType::Error: return QMessageBox::Critical;
+    case TMsgDlgType::Information: return QMessageBox::Information;
+    case TMsgDlgType::Confirmation: return QMessageBox::Question;
+    case TMsgDlgType::Custom: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Buttons in the order the program lists them; the first is the default.
+const std::vector<std::pair<TMsgDlgButton, std::pair<QMessageBox::StandardButton, TModalResult>>> ButtonTable = {
+    {mbYes, {QMessageBox::Yes, TModalResult::Yes}},       {mbNo, {QMessageBox::No, TModalResult::No}},
+    {mbOK, {QMessageBox::Ok, TModalResult::Ok}},          {mbCancel, {QMessageBox::Cancel, TModalResult::Cancel}},
+    {mbAbort, {QMessageBox::Abort, TModalResult::Abort}}, {mbRetry, {QMessageBox::Retry, TModalResult::Retry}},
+    {mbIgnore, {QMessageBox::Ignore, TModalResult::Ignore}},
+};
+
+}  // namespace
+
+QString FileDialogFilter(const QString& filter) {
+    // "Movies|*.avi;*.MPG|All|*.*" -> "Movies (*.[aA][vV][iI] *.[mM][pP][gG]);;All (*)".
+    // Qt matches names case-sensitively on Linux; the bracket form matches
+    // either case, as users of files named CLIP.AVI expect.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& raw : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString pattern = raw.trimmed();
+            if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*")) {
+                patterns << QStringLiteral("*");
+                continue;
+            }
+            QString either;
+            for (const QChar c : pattern) {
+                if (c.isLetter() && c.toLower() != c.toUpper())
+                    either += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+                else
+                    either += c;
+            }
+            patterns << either;
+        }
+        QString description = parts[i].trimmed();
+        // The description often repeats its patterns; Qt takes the last
+        // parenthesised group as the patterns, so drop a repeated one.
+        const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+        if (open > 0 && description.endsWith(QLatin1Char(')')))
+            description = description.left(open).trimmed();
+        entries << QStringLiteral("%1 (%2)").arg(description, patterns.join(QLatin1Char(' ')));
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+class TQtPrompts : public TPrompts {
+public:
+    void ShowMessage(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Caption, text, QMessageBox::Ok);
+        box.exec();
+    }
+
+    TModalResult MessageDlg(const QString& text, TMsgDlgType type, unsigned buttons) override {
+        QMessageBox box(IconOf(type), Caption, text, QMessageBox::NoButton);
+        std::vector<std::pair<QAbstractButton*, TModalResult>> made;
+        for (const auto& [flag, what] : ButtonTable) {
+            if (buttons & flag)
+                made.emplace_back(box.addButton(what.first), what.second);
+        }
+        if (made.empty())
+            made.emplace_back(box.addButton(QMessageBox::Ok), TModalResult::Ok);
+        box.setDefaultButton(qobject_cast<QPushButton*>(made.front().first));
+        for (const auto& [button, result] : made) {
+            if (result == TModalResult::Cancel || result == TModalResult::No) {
+                box.setEscapeButton(button);
+                break;
+            }
+        }
+        box.exec();
+        for (const auto& [button, result] : made) {
+            if (box.clickedButton() == button)
+                return result;
+        }
+        return TModalResult::Cancel;
+    }
+
+    bool ExecuteFileDialog(QWidget* owner, TFileDialogRequest& request) override {
+        QFileDialog dialog(owner, request.Title);
+        dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.OverwritePrompt);
+        if (!request.Filter.isEmpty())
+            dialog.setNameFilter(FileDialogFilter(request.Filter));
+        if (!request.DefaultExt.isEmpty())
+            dialog.setDefaultSuffix(request.DefaultExt);
+        const QFileInfo proposed(request.FileName);
+        QString start = request.InitialDir;
+        if (start.isEmpty() && !request.FileName.isEmpty() && proposed.absoluteDir().exists())
+            start = proposed.absolutePath();
+        if (!start.isEmpty())
+            dialog.setDirectory(start);
+        if (!request.FileName.isEmpty())
+            dialog.selectFile(proposed.fileName());
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty() || chosen.first().isEmpty())
+            return false;
+        request.Files = chosen;
+        request.FileName = chosen.first();
+        return true;
+    }
+
+    bool ExecuteFolderDialog(QWidget* owner, const QString& comment, QString& directory) override {
+        return BrowseForFolder(owner, comment, directory, false);
+    }
+
+    TModalResult ExecModal(QDialog& dialog) override {
+        return dialog.exec() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
+    }
+};
+
+std::unique_ptr<TPrompts>& Current() {
+    static std::unique_ptr<TPrompts> current = std::make_unique<TQtPrompts>();
+    return current;
+}
+
+}  // namespace
+
+TPrompts& Prompts() { return *Current(); }
+
+std::unique_ptr<TPrompts> SetPrompts(std::unique_ptr<TPrompts> prompts) {
+    auto previous = std::move(Current());
+    Current() = prompts ? std::move(prompts) : std::make_unique<TQtPrompts>();
+    return previous;
+}

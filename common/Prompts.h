@@ -59,3 +59,7 @@ inline void ShowMessage(const QString& text) { Prompts().ShowMessage(text); }
 inline TModalResult MessageDlg(const QString& text, TMsgDlgType type, unsigned buttons) {
     return Prompts().MessageDlg(text, type, buttons);
 }
+
+// "Movies|*.avi;*.mpg|All files|*.*" -> the Qt name filter
+// "Movies (*.[aA][vV][iI] *.[mM][pP][gG]);;All files (*)", matching either case.
+QString FileDialogFilter(const QString& filter);

@@ -1,18 +1,32 @@
 #include "platform/DesktopOpener.h"
-// Placeholder until the desktop opener lands.
+
+#include <QProcess>
+
 namespace {
-class TNullOpener : public TDesktopOpener {
+
+// Hands every request to xdg-open, detached: the desktop picks the file
+// manager, the associated program, the browser, the mail program or the
+// media player. Never waits for it.
+class TXdgOpener : public TDesktopOpener {
 public:
-    bool Launch(const TDesktopRequest&) override { return false; }
+    bool Launch(const TDesktopRequest& request) override {
+        if (request.Target.isEmpty())
+            return false;
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {request.Target});
+    }
 };
+
 std::unique_ptr<TDesktopOpener>& Current() {
-    static std::unique_ptr<TDesktopOpener> current = std::make_unique<TNullOpener>();
+    static std::unique_ptr<TDesktopOpener> current = std::make_unique<TXdgOpener>();
     return current;
 }
+
 }  // namespace
+
 TDesktopOpener& DesktopOpener() { return *Current(); }
+
 std::unique_ptr<TDesktopOpener> SetDesktopOpener(std::unique_ptr<TDesktopOpener> opener) {
     auto previous = std::move(Current());
-    Current() = opener ? std::move(opener) : std::make_unique<TNullOpener>();
+    Current() = opener ? std::move(opener) : std::make_unique<TXdgOpener>();
     return previous;
 }

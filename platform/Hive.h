@@ -67,6 +67,13 @@ public:
     // "\a\\b\" -> "a\b": the form keys are stored and compared in.
     static QString NormaliseKey(const QString& path);
 
+private:
+    struct TPassKey {
+        explicit TPassKey() = default;
+    };
+
+public:
+    THive(TPassKey, QString fileName);  // through Open() only
     ~THive();
     THive(const THive&) = delete;
     THive& operator=(const THive&) = delete;
@@ -104,8 +111,9 @@ public:
     bool WriteText(const QString& key, const QString& name, const QString& text);
 
 private:
-    explicit THive(QString fileName);
     void OpenFile();
+    bool TryOpen(bool& broken);
+    bool SetAside(const QString& why);
     bool Exec(const char* sql);
     bool CreateKeyLocked(const QString& normalised);
     bool KeyExistsLocked(const QString& normalised);
