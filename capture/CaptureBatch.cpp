@@ -3,6 +3,7 @@
 #include "source/FrameBitmap.h"
 
 #include <QDir>
+#include <cmath>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,4 +96,19 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
         if (events.SampleDone) events.SampleDone(i);
     }
     return result;
+}
+
+int64_t ProposedSampleCount(int position, int maximum, int64_t rangeLength) {
+    const int64_t L = rangeLength;
+    int64_t span = L;
+    if (L > 100) span = 500;
+    if (position > (3 * maximum) / 4) span = L;
+    const long double pi = 3.141592653589793238462643383279502884L;
+    // nearbyint rounds to nearest, ties to even, in the default rounding mode.
+    int64_t n = static_cast<int64_t>(
+        std::nearbyintl(std::sin(position * pi / (2.0L * maximum)) * static_cast<long double>(span)));
+    if (position == maximum) n = L;
+    if (position <= 1) n = 3;
+    if (n > L) n = L;
+    return n;
 }

@@ -64,3 +64,10 @@ struct TCaptureResult {
 // the sample is skipped. A write error (full disk, unwritable folder) ends
 // the batch with Failed; files already written stay.
 TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& events);
+
+// The number of images the settings dialog proposes for quantity position p
+// (1..maximum) and a clip range of rangeLength frames: a sine curve over a
+// span of 500 frames in the bar's first three quarters for ranges longer than
+// 100 frames (the range itself otherwise), 3 at the left end, the whole range
+// at the right end, never more than the range. Not yet clamped to 3..999,999.
+int64_t ProposedSampleCount(int position, int maximum, int64_t rangeLength);

@@ -1,0 +1,40 @@
+// The main window's two image commands, as calls the window makes:
+//
+//   CaptureImages: the "Image captures" mode of Start (settings dialog, the
+//   batch with its progress dialog, then the batch folder opened).
+//   CaptureThisFrame: "Capture this frame" (F8).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+class TImageForm;
+struct TMovieInfo;
+
+// What CaptureImages needs of the main window.
+struct TCaptureHost {
+    QWidget* Owner = nullptr;              // the main window; parent of the progress dialog
+    TImageForm* ImageForm = nullptr;       // the settings dialog the window created once
+    TMovieInfo* Movie = nullptr;           // the open movie (FrameRate 0: none)
+    int32_t RangeStart = 0;                // the clip range, frame numbers
+    int32_t RangeEnd = 0;
+    bool Busy = false;                     // a conversion renders (lbBusy visible)
+    std::function<void()> LoadPreferences;
+    std::function<void()> SavePreferences;
+    std::function<QString()> ImageFolder;  // read after LoadPreferences ran
+};
+
+// Runs one capture batch: does nothing without a movie or while busy; shows
+// the settings dialog (Cancel: nothing more); re-reads the preferences;
+// composes the job for the folder ImageFolder + TimeStampName() + "/";
+// saves the preferences; runs the progress dialog; then opens the folder.
+// Returns the batch folder, or "" when no batch ran.
+QString CaptureImages(const TCaptureHost& host);
+
+// Saves the frame at track-bar position `position` at the movie's full size
+// as a JPEG of quality 90 named imageFolder + TimeStampName() + ".jpg", then
+// shows "Image was saved as " + path, or the error in a message box. Does
+// nothing without a movie or while busy, or when no frame comes.
+void CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder);

@@ -1,0 +1,92 @@
+#include "capture/ProgressDlg.h"
+
+#include "common/Prompts.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+// The hourglass over the whole application while the batch runs.
+struct TWaitCursor {
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+}  // namespace
+
+TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Writing images"));
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setFixedWidth(241);
+    Label1 = new QLabel(QStringLiteral("xxx"), this);
+    BitBtn1 = new QPushButton(QStringLiteral("Stop"), this);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    Timer1->setSingleShot(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(ProgressBar1, 0, Qt::AlignHCenter);
+    layout->addWidget(Label1);
+    layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+    setFixedSize(262, 89);
+    connect(BitBtn1, &QPushButton::clicked, this, &TProgressForm::reject);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+void TProgressForm::Execute(const TProgressInfo& info) {
+    Info = info;
+    Prompts().ExecModal(*this);
+}
+
+void TProgressForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous() && !FRunning) Timer1->start();
+}
+
+void TProgressForm::Timer1Timer() {
+    Timer1->stop();  // fires once: the batch is never entered twice
+    CaptureFrames();
+}
+
+void TProgressForm::reject() {
+    if (FRunning) {
+        StopRequested = true;
+        return;
+    }
+    QDialog::reject();
+}
+
+void TProgressForm::CaptureFrames() {
+    StopRequested = false;
+    FRunning = true;
+    {
+        TWaitCursor hourglass;
+        ProgressBar1->setMaximum(static_cast<int>(std::min<uint32_t>(Info.SampleCount, INT32_MAX)));
+        ProgressBar1->setValue(1);
+        TCaptureEvents events;
+        events.PumpAndCheckStop = [this] {
+            QCoreApplication::processEvents();
+            return StopRequested;
+        };
+        events.FileNameChosen = [this](const QString& name) { Label1->setText(name); };
+        events.SampleDone = [this](uint32_t i) { ProgressBar1->setValue(static_cast<int>(i)); };
+        events.ShowMessage = [](const QString& text) { ::ShowMessage(text); };
+        try {
+            FResult = ::CaptureFrames(Info, events);
+        } catch (const std::exception& e) {
+            FResult = TCaptureResult{};
+            FResult.End = TCaptureResult::Failed;
+            FResult.Error = QString::fromUtf8(e.what());
+        }
+    }
+    FRunning = false;
+    if (FResult.End == TCaptureResult::Failed) MessageDlg(FResult.Error, TMsgDlgType::Error, mbOK);
+    done(QDialog::Rejected);
+}
