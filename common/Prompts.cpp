@@ -107,8 +107,12 @@ public:
         dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.OverwritePrompt);
-        if (!request.Filter.isEmpty())
-            dialog.setNameFilter(FileDialogFilter(request.Filter));
+        if (!request.Filter.isEmpty()) {
+            const QStringList filters = FileDialogFilter(request.Filter).split(QStringLiteral(";;"));
+            dialog.setNameFilters(filters);
+            if (request.FilterIndex >= 1 && request.FilterIndex <= filters.size())
+                dialog.selectNameFilter(filters[request.FilterIndex - 1]);
+        }
         if (!request.DefaultExt.isEmpty())
             dialog.setDefaultSuffix(request.DefaultExt);
         const QFileInfo proposed(request.FileName);

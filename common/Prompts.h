@@ -26,6 +26,7 @@ struct TFileDialogRequest {
     bool Save = false;            // save dialog when true, open dialog otherwise
     QString Title;
     QString Filter;               // "Description|*.A;*.B|Other|*.C"
+    int FilterIndex = 1;          // the filter selected at first, from 1
     QString InitialDir;           // folder to start in ("" : where FileName lies)
     QString FileName;             // in: proposed name; out: the chosen file
     QString DefaultExt;           // without the dot
