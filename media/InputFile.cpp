@@ -73,6 +73,9 @@ AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {
     if (!ctx) throw std::bad_alloc();
     CheckRc(avcodec_parameters_to_context(ctx.get(), stream->codecpar), "Reading the stream's parameters");
     ctx->pkt_timebase = stream->time_base;
+    // A stream that claims an absurd picture size is refused by the decoder
+    // instead of making it allocate gigabytes.
+    ctx->max_pixels = 16384 * 16384 / 4;
     ctx->thread_count = threadCount;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     CheckRc(avcodec_open2(ctx.get(), codec, nullptr), (std::string("Opening the ") + codec->name + " decoder").c_str());

@@ -1,0 +1,148 @@
+// The detector delivers frame p at position p (time p / FrameRate) for every
+// container and codec the program meets, whichever way the position moves.
+#include "tests/fixtures/TestMovie.h"
+
+#include "media/MediaDetector.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <vector>
+
+namespace {
+
+using media::TMediaDetector;
+using testmovie::TMovieSpec;
+
+struct TCase {
+    const char* Name;
+    const char* File;
+    TMovieSpec Spec;
+};
+
+TMovieSpec Spec(const char* container, const char* video, const char* audio, int num, int den, int gop,
+                int bframes, bool audioFirst = false) {
+    TMovieSpec s;
+    s.Container = container;
+    s.VideoCodec = video;
+    s.AudioCodec = audio;
+    s.FrameRateNum = num;
+    s.FrameRateDen = den;
+    s.GopSize = gop;
+    s.MaxBFrames = bframes;
+    s.AudioFirst = audioFirst;
+    s.Frames = 100;
+    return s;
+}
+
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.Name; }
+
+const TCase kCases[] = {
+    {"avi_mjpeg", "m.avi", Spec("avi", "mjpeg", "pcm_s16le", 25, 1, 1, 0)},
+    {"mpg_mpeg1", "m.mpg", Spec("mpeg", "mpeg1video", "mp2", 25, 1, 12, 0)},
+    {"mpeg_mpeg2_bframes", "m.mpeg", Spec("mpeg", "mpeg2video", "mp2", 25, 1, 15, 2)},
+    {"vob_mpeg2_2997", "m.vob", Spec("vob", "mpeg2video", "mp2", 30000, 1001, 15, 2)},
+    {"asf_wmv2_audio_first", "m.wmv", Spec("asf", "wmv2", "wmav2", 25, 1, 12, 0, true)},
+    {"mp4_h264_bframes", "m.mp4", Spec("mp4", "libx264", "aac", 25, 1, 24, 3)},
+    {"mp4_h264_23976_audio_first", "n.mp4", Spec("mp4", "libx264", "aac", 24000, 1001, 30, 3, true)},
+    {"avi_mpeg4_2997", "n.avi", Spec("avi", "mpeg4", "mp2", 30000, 1001, 25, 0)},
+    {"mkv_mpeg4_bframes_23976", "m.mkv", Spec("matroska", "mpeg4", "", 24000, 1001, 20, 2)},
+};
+
+class DetectorExactness : public ::testing::TestWithParam<TCase> {
+protected:
+    static void SetUpTestSuite() { Dir = new std::string(testmovie::MakeTempDir("fw_detector_")); }
+    static void TearDownTestSuite() {
+        std::filesystem::remove_all(*Dir);
+        delete Dir;
+    }
+
+    void SetUp() override {
+        const TCase& c = GetParam();
+        Path = *Dir + "/" + c.File;
+        testmovie::MakeTestMovie(Path, c.Spec);
+        ASSERT_TRUE(Det.put_Filename(Path)) << Det.LastError();
+        int video = -1;
+        for (int i = 0; i < Det.get_OutputStreams() && video < 0; ++i) {
+            ASSERT_TRUE(Det.put_CurrentStream(i));
+            if (Det.get_StreamType() == media::TMajorType::Video) video = i;
+        }
+        ASSERT_GE(video, 0);
+        EXPECT_EQ(video, c.Spec.AudioFirst ? 1 : 0);
+        Rate = Det.get_FrameRate();
+    }
+
+    // Number read from the frame the detector shows at track-bar position p.
+    int At(int p, int w = 80, int h = 60) {
+        std::size_t size = 0;
+        const double t = p / Rate;
+        if (!Det.GetBitmapBits(t, &size, nullptr, w, h)) return -100;
+        std::vector<uint8_t> buf(size);
+        if (!Det.GetBitmapBits(t, &size, buf.data(), w, h)) return -200;
+        return testmovie::ReadFrameNumberFromDib(buf.data(), buf.size());
+    }
+
+    static std::string* Dir;
+    std::string Path;
+    TMediaDetector Det;
+    double Rate = 0;
+};
+std::string* DetectorExactness::Dir = nullptr;
+
+TEST_P(DetectorExactness, ProbeFacts) {
+    const TMovieSpec& s = GetParam().Spec;
+    EXPECT_NEAR(Rate, double(s.FrameRateNum) / s.FrameRateDen, 1e-9);
+    // ASF states the file's play time, which the audio's last block may stretch a little.
+    const double frames = Det.get_StreamLength() * Rate;
+    EXPECT_NEAR(frames, s.Frames, 1.5);
+    const media::TMediaTypeInfo mt = Det.get_StreamMediaType();
+    EXPECT_EQ(mt.Width, s.Width);
+    EXPECT_EQ(mt.Height, s.Height);
+}
+
+TEST_P(DetectorExactness, ForwardBackwardAndRandomMoves) {
+    const int n = GetParam().Spec.Frames;
+    std::vector<int> positions;
+    for (int p = 0; p < 12; ++p) positions.push_back(p);        // step forward from the start
+    for (int p : {n - 1, 3, 60, 59, 58, 20, 90, 0, 47, 48, 2}) positions.push_back(p);  // jumps both ways
+    std::mt19937 rng(4711);
+    for (int i = 0; i < 40; ++i) positions.push_back(int(rng() % n));
+    for (int p : positions) EXPECT_EQ(At(p), p) << "position " << p;
+    EXPECT_EQ(At(33, GetParam().Spec.Width, GetParam().Spec.Height), 33) << "full size";
+}
+
+TEST_P(DetectorExactness, NextFrameAndDragDoNotSeek) {
+    ASSERT_EQ(At(30), 30);
+    const auto seeks = Det.Stats().Seeks;
+    for (int p = 31; p <= 40; ++p) EXPECT_EQ(At(p), p);    // arrow key
+    for (int p = 42; p <= 60; p += 3) EXPECT_EQ(At(p), p); // a slow drag forward
+    EXPECT_EQ(Det.Stats().Seeks, seeks) << "moving forward a little must not seek";
+    EXPECT_EQ(At(10), 10);                                  // backward needs a seek
+    EXPECT_GT(Det.Stats().Seeks, seeks);
+}
+
+TEST_P(DetectorExactness, TimesBetweenFramesAndPastTheEnd) {
+    // Half a frame after frame 20 still shows frame 20; a hair before frame 21 too.
+    EXPECT_EQ(testmovie::ReadFrameNumberFromDib(nullptr, 0), -1);
+    auto numberAt = [&](double t) {
+        std::size_t size = 0;
+        if (!Det.GetBitmapBits(t, &size, nullptr, 64, 48)) return -100;
+        std::vector<uint8_t> buf(size);
+        if (!Det.GetBitmapBits(t, &size, buf.data(), 64, 48)) return -200;
+        return testmovie::ReadFrameNumberFromDib(buf.data(), buf.size());
+    };
+    EXPECT_EQ(numberAt(20.5 / Rate), 20);
+    EXPECT_EQ(numberAt(20.7 / Rate), 20);
+    EXPECT_EQ(numberAt(21 / Rate), 21);
+    const int last = GetParam().Spec.Frames - 1;
+    EXPECT_EQ(numberAt(last / Rate + 10), last);  // past the end: the last frame stays
+    EXPECT_EQ(numberAt(-1), 0);                   // before the start: the first frame
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, DetectorExactness, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
