@@ -7,8 +7,6 @@
 #include "common/Prompts.h"
 #include "source/MovieInfo.h"
 
-#include <QDir>
-
 namespace {
 bool MovieReady(const TMovieInfo* movie) {
     return movie && movie->FrameRate != 0 && movie->MediaDetector;
@@ -47,8 +45,7 @@ QString CaptureImages(const TCaptureHost& host) {
         TProgressForm progress(host.Owner);
         progress.Execute(info);
     }
-    // A folder that could not be made has already been reported.
-    if (QDir(info.Folder).exists()) ExploreFolder(info.Folder);
+    ExploreFolder(info.Folder);
     return info.Folder;
 }
 

@@ -1,0 +1,272 @@
+// The capture batch core and the snapshot writer on movies whose frames draw
+// their own numbers.
+#include "capture/CaptureBatch.h"
+#include "capture/Snapshot.h"
+#include "media/MediaDetector.h"
+#include "ImageReaders.h"
+#include "tests/fixtures/TestMovie.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QRegularExpression>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    if (!fs::exists(dir)) return names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int FrameNumberOf(const std::string& path) {
+    const TDecodedImage img = ReadPicture(path);
+    if (!img.Error.empty()) return -2;
+    return testmovie::ReadFrameNumber(img.Rgb.data(), img.Width, img.Height);
+}
+
+// One movie for the whole suite: 101 frames of 160x120 at 25 fps.
+class CaptureBatch : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        MovieDir = testmovie::MakeTempDir("fw-capture-movie");
+        Movie = MovieDir + "/count.avi";
+        testmovie::TMovieSpec spec;
+        spec.Frames = 101;
+        testmovie::MakeTestMovie(Movie, spec);
+    }
+    static void TearDownTestSuite() { fs::remove_all(MovieDir); }
+
+    void SetUp() override {
+        Dir = testmovie::MakeTempDir("fw-capture");
+        ASSERT_TRUE(Detector.put_Filename(Movie)) << Detector.LastError();
+        ASSERT_TRUE(Detector.put_CurrentStream(0));
+        Info.Folder = QString::fromStdString(Dir) + "/batch/";
+        Info.MediaDetector = &Detector;
+        Info.FrameWidth = 160;
+        Info.FrameHeight = 120;
+        Info.FrameRate = Detector.get_FrameRate();
+        Info.PictureType = ptBmp;
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(Dir);
+    }
+    std::string Batch() const { return Info.Folder.toStdString(); }
+
+    static std::string MovieDir, Movie;
+    std::string Dir;
+    media::TMediaDetector Detector;
+    TProgressInfo Info;
+    QStringList Messages;
+    TCaptureEvents Events{nullptr, nullptr, nullptr, [this](const QString& t) { Messages << t; }};
+};
+std::string CaptureBatch::MovieDir, CaptureBatch::Movie;
+
+}  // namespace
+
+TEST(CaptureNames, EightDigitsAtLeast) {
+    struct { uint64_t n; const char* ext; const char* name; } cases[] = {
+        {1, "jpg", "B00000001.jpg"},      {65535, "gif", "B00065535.gif"},
+        {65536, "bmp", "B00065536.bmp"},  {12345678, "png", "B12345678.png"},
+        {123456789, "jpg", "B123456789.jpg"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MakeFileName("B", c.n, c.ext), QString(c.name));
+}
+
+TEST(CaptureProposal, TableOfProposedCounts) {
+    const int positions[] = {1, 2, 9, 50, 75, 76, 99, 100};
+    struct { int64_t L; int64_t n[8]; } rows[] = {
+        {10000, {3, 16, 70, 354, 462, 9298, 9999, 10000}},
+        {1000, {3, 16, 70, 354, 462, 930, 1000, 1000}},
+        {101, {3, 16, 70, 101, 101, 94, 101, 101}},
+        {60, {3, 3, 8, 42, 55, 56, 60, 60}},
+        {2, {3, 3, 3, 3, 3, 3, 3, 3}},
+    };
+    // The spin edit then holds the count within 3..999,999.
+    for (const auto& r : rows)
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(std::clamp<int64_t>(ProposedSampleCount(positions[i], 100, r.L), 3, 999999), r.n[i])
+                << "L=" << r.L << " p=" << positions[i];
+    // Before the clamp the range caps the count.
+    EXPECT_EQ(ProposedSampleCount(50, 100, 2), 1);
+    EXPECT_EQ(ProposedSampleCount(100, 100, 2), 2);
+}
+
+// Range 0..100 at 25 fps, 3 samples: frames 0, 33 and 66, files 1 to 3.
+TEST_F(CaptureBatch, ThreeSamplesOfAHundredFrames) {
+    Info.RangeStart = 0;
+    Info.RangeEnd = 100;
+    Info.SampleCount = 3;
+    std::vector<uint32_t> done;
+    QStringList names;
+    Events.SampleDone = [&](uint32_t i) { done.push_back(i); };
+    Events.FileNameChosen = [&](const QString& n) { names << n; };
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.End, TCaptureResult::Completed);
+    EXPECT_EQ(r.FilesWritten, 3u);
+    EXPECT_EQ(Listing(Batch()), (std::vector<std::string>{"B00000001.bmp", "B00000002.bmp", "B00000003.bmp"}));
+    EXPECT_EQ(names, (QStringList{"B00000001.bmp", "B00000002.bmp", "B00000003.bmp"}));
+    EXPECT_EQ(done, (std::vector<uint32_t>{0, 1, 2}));
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000001.bmp"), 0);
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000002.bmp"), 33);
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000003.bmp"), 66);
+    EXPECT_TRUE(Messages.isEmpty());
+}
+
+// Every picture type: frame numbers read back through the independent readers.
+TEST_F(CaptureBatch, EveryPictureTypeFromARangeInTheMiddle) {
+    Info.RangeStart = 40;
+    Info.RangeEnd = 60;
+    Info.SampleCount = 4;
+    Info.JpegQuality = 96;
+    for (uint16_t type : {ptGif, ptJpg, ptBmp, ptPng}) {
+        SCOPED_TRACE(PictureExtension(type));
+        Info.PictureType = type;
+        Info.Folder = QString::fromStdString(Dir) + "/" + PictureExtension(type) + "/";
+        ASSERT_EQ(CaptureFrames(Info, Events).FilesWritten, 4u);
+        for (int i = 0; i < 4; ++i) {
+            const std::string path = Batch() + MakeFileName("B", i + 1, PictureExtension(type)).toStdString();
+            const TDecodedImage img = ReadPicture(path);
+            ASSERT_EQ(img.Error, "") << path;
+            EXPECT_EQ(img.Width, 160);
+            EXPECT_EQ(img.Height, 120);
+            EXPECT_EQ(testmovie::ReadFrameNumber(img.Rgb.data(), img.Width, img.Height), 40 + 5 * i) << path;
+        }
+    }
+}
+
+// More samples than frames: neighbours repeat a frame; three steps of a
+// third, added up, land on the next frame.
+TEST_F(CaptureBatch, MoreSamplesThanFrames) {
+    Info.RangeStart = 10;
+    Info.RangeEnd = 12;
+    Info.SampleCount = 6;
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    ASSERT_EQ(r.FilesWritten, 6u);
+    const int expected[6] = {10, 10, 10, 11, 11, 11};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(FrameNumberOf(Batch() + MakeFileName("B", i + 1, "bmp").toStdString()), expected[i]) << i;
+}
+
+TEST_F(CaptureBatch, StopBeforeTheNextFetch) {
+    Info.RangeEnd = 100;
+    Info.SampleCount = 10;
+    int calls = 0;
+    Events.PumpAndCheckStop = [&] { return ++calls == 3; };
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.End, TCaptureResult::Stopped);
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(Listing(Batch()), (std::vector<std::string>{"B00000001.bmp", "B00000002.bmp"}));
+}
+
+// An old entry that cannot be deleted (a folder in the way): message, the
+// number is used up, the batch goes on.
+TEST_F(CaptureBatch, FileThatCannotBeDeletedIsSkipped) {
+    Info.RangeEnd = 100;
+    Info.SampleCount = 3;
+    fs::create_directories(Batch() + "B00000002.bmp/inside");
+    std::ofstream(Batch() + "B00000003.bmp") << "an old file, replaced";
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.End, TCaptureResult::Completed);
+    EXPECT_EQ(r.FilesWritten, 2u);
+    EXPECT_EQ(r.NotReplaced, 1u);
+    EXPECT_EQ(Messages, QStringList{"Can not delete file " + Info.Folder + "B00000002.bmp"});
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000001.bmp"), 0);
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000003.bmp"), 66);
+    EXPECT_TRUE(fs::is_directory(Batch() + "B00000002.bmp"));
+}
+
+// No frame from the detector: nothing is written from an unfilled buffer.
+TEST_F(CaptureBatch, FailedFetchesSkipTheirSamples) {
+    media::TMediaDetector empty;  // no file open: every fetch fails
+    Info.MediaDetector = &empty;
+    Info.RangeEnd = 100;
+    Info.SampleCount = 4;
+    std::vector<uint32_t> done;
+    Events.SampleDone = [&](uint32_t i) { done.push_back(i); };
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.End, TCaptureResult::Completed);
+    EXPECT_EQ(r.FetchFailures, 4u);
+    EXPECT_EQ(r.FilesWritten, 0u);
+    EXPECT_EQ(done.size(), 4u);
+    EXPECT_TRUE(Listing(Batch()).empty());
+}
+
+// A batch folder that cannot be made ends the batch with its message.
+TEST_F(CaptureBatch, FolderBelowARegularFileFails) {
+    std::ofstream(Dir + "/plain") << "x";
+    Info.Folder = QString::fromStdString(Dir) + "/plain/batch/";
+    Info.RangeEnd = 100;
+    Info.SampleCount = 3;
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.End, TCaptureResult::Failed);
+    EXPECT_TRUE(r.Error.contains(Info.Folder)) << r.Error.toStdString();
+    EXPECT_EQ(r.FilesWritten, 0u);
+}
+
+// The disk fills up during the third file: the batch ends with the error,
+// the first two files stay, no partial file remains.
+TEST_F(CaptureBatch, DiskFullEndsTheBatchAndKeepsWrittenFiles) {
+    Info.RangeEnd = 100;
+    Info.SampleCount = 5;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    int calls = 0;
+    Events.PumpAndCheckStop = [&] {
+        if (++calls == 3) {
+            rlimit small = old;
+            small.rlim_cur = 1000;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        return false;
+    };
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(r.End, TCaptureResult::Failed);
+    EXPECT_TRUE(r.Error.contains("B00000003.bmp")) << r.Error.toStdString();
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(Listing(Batch()), (std::vector<std::string>{"B00000001.bmp", "B00000002.bmp"}));
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000002.bmp"), 20);
+}
+
+TEST_F(CaptureBatch, SnapshotAtFullSize) {
+    const QString folder = QString::fromStdString(Dir) + "/";
+    const TSnapshotResult r = SaveSnapshot(Detector, 160, 120, 12 / Info.FrameRate, folder);
+    ASSERT_EQ(r.Outcome, TSnapshotResult::Saved) << r.Error.toStdString();
+    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(folder) + "\\d{11}\\.jpg$")
+                    .match(r.Path).hasMatch()) << r.Path.toStdString();
+    const TDecodedImage img = ReadJpeg(r.Path.toStdString());
+    ASSERT_EQ(img.Error, "");
+    EXPECT_TRUE(img.Baseline);
+    EXPECT_TRUE(img.Jfif);
+    EXPECT_EQ(img.Components, 3);
+    EXPECT_EQ(img.Width, 160);
+    EXPECT_EQ(img.Height, 120);
+    EXPECT_EQ(testmovie::ReadFrameNumber(img.Rgb.data(), img.Width, img.Height), 12);
+}
+
+TEST_F(CaptureBatch, SnapshotReplacesAFileOfTheSameName) {
+    const QString path = QString::fromStdString(Dir) + "/same.jpg";
+    ASSERT_EQ(SaveSnapshotAs(Detector, 160, 120, 0, path).Outcome, TSnapshotResult::Saved);
+    ASSERT_EQ(SaveSnapshotAs(Detector, 160, 120, 50 / Info.FrameRate, path).Outcome, TSnapshotResult::Saved);
+    EXPECT_EQ(FrameNumberOf(path.toStdString()), 50);
+}
+
+TEST_F(CaptureBatch, SnapshotIntoAMissingFolderFails) {
+    const QString folder = QString::fromStdString(Dir) + "/missing/";
+    const TSnapshotResult r = SaveSnapshot(Detector, 160, 120, 0, folder);
+    EXPECT_EQ(r.Outcome, TSnapshotResult::WriteFailed);
+    EXPECT_TRUE(r.Error.startsWith("Can not write file " + folder)) << r.Error.toStdString();
+    EXPECT_TRUE(r.Path.isEmpty());
+    EXPECT_FALSE(fs::exists(Dir + "/missing"));
+}
