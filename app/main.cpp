@@ -1,10 +1,29 @@
+// Program entry: the application, the help file, the main window, the loop.
+// The program reads no command line.
+#include "app/Main.h"
+#include "common/Prompts.h"
+#include "help/HelpViewer.h"
+#include "platform/Hive.h"
+
 #include <QApplication>
-#include <QMainWindow>
-// Placeholder entry until the main window lands.
+#include <QTimer>
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle("Framewhisk");
-    w.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("Framewhisk"));
+    SetApplicationHelpFile(QStringLiteral("Framewhisk.chm"));
+    int rc = 0;
+    {
+        TMainForm mainForm;
+        mainForm.show();
+        // A settings file found broken at start was kept aside: say so once.
+        QTimer::singleShot(0, &mainForm, [] {
+            const QString notice = THive::TakeStartupNotice();
+            if (!notice.isEmpty())
+                ShowMessage(notice);
+        });
+        rc = app.exec();
+    }
+    ReleaseHelpWindows();
+    return rc;
 }

@@ -1,0 +1,187 @@
+// The main window: the movie preview with its position track bar, the menus
+// and buttons every command starts from, and the program-wide objects it owns
+// (settings store, open movie, preview bitmap, image capture settings dialog,
+// recent-files list).
+//
+// Everything runs on the GUI thread. Controls and fields are public so that
+// the handlers other folders add to fw_app (conversion, captures, support)
+// and the tests reach them, as the window's design names them.
+#pragma once
+
+#include "app/OutputSettings.h"
+#include "common/Prompts.h"
+#include "help/MyBaseForm.h"
+#include "source/FrameBitmap.h"
+#include "source/MovieInfo.h"
+
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QShortcut;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class TImageForm;
+class TMostRecentFiles;
+class TMyRegistry;
+class TTrackBar;
+
+// Root key of the program's settings in the user's hive.
+inline constexpr const char* kSettingsRootPath = "\\Software\\Quillmont\\Framewhisk\\";
+// The program's version and name as the update check sends them.
+inline constexpr const char* kProgramVersion = "1.3";
+inline constexpr const char* kProgramName = "Framewhisk";
+
+// Where the default folders "Captures/" and "Video/" go: the executable's
+// folder when both can be made there, else `dataFolder` (normally
+// $XDG_DATA_HOME/framewhisk/). Creates the folders; ends with "/".
+QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFolder);
+// $XDG_DATA_HOME/framewhisk/ (default ~/.local/share/framewhisk/).
+QString UserDataFolder();
+
+// The preview size for a frame of vw x vh in an area of aw x ah: never
+// enlarged, fitted on the tight side, at most 300 pixels high; rounding to
+// nearest, ties to even.
+struct TPreviewSize {
+    uint16_t Width = 0;
+    uint16_t Height = 0;
+    bool operator==(const TPreviewSize&) const = default;
+};
+TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh);
+
+class TMainForm : public TD6MainForm {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;  // FormDestroy
+
+    // ------------------------------------------------------------ controls
+    QWidget* pBackground1 = nullptr;   // teal preview area
+    QLabel* Image3 = nullptr;          // the preview picture, centred
+    TTrackBar* TB1 = nullptr;          // position in frames; selection = clip range
+    QToolButton* sbLocStart = nullptr; // go to the range's start
+    QToolButton* sbLocEnd = nullptr;   // go to the range's end
+    QWidget* BottomPanel = nullptr;
+    QToolButton* sbOpenMovie = nullptr;
+    QLabel* IAnim = nullptr;           // busy animation frame, 16 x 16
+    QLabel* lbBusy = nullptr;          // visible while a conversion renders
+    QLabel* lbTimeLeft = nullptr;
+    QLabel* Label3 = nullptr;          // "Format:"
+    QComboBox* cbMode = nullptr;       // job mode (0..3)
+    QToolButton* sbExecute = nullptr;  // Start / Stop
+    int sbExecuteTag = 0;              // 1 while a job runs (caption "Stop")
+    QStatusBar* SB1 = nullptr;
+    QLabel* SB1Panels[3] = {};         // position, duration, file name
+
+    QMenu* Files1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QMenu* Positionunit1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction *Open1 = nullptr, *Browsesourcefolder1 = nullptr, *N1 = nullptr, *Capturethisframe1 = nullptr,
+            *Startclipping1 = nullptr, *Startcapturingframes1 = nullptr, *N6 = nullptr,
+            *Selectcapturedvideofolder1 = nullptr, *Browsevideofolder1 = nullptr, *N5 = nullptr,
+            *SelectImageFolder1 = nullptr, *BrowseImageFolder1 = nullptr, *N4 = nullptr, *Exit2 = nullptr;
+    QAction *FrameNumber1 = nullptr, *Timecode1 = nullptr, *ShowPreview1 = nullptr, *Showresultwhenready1 = nullptr;
+    QAction *Contents1 = nullptr, *Index1 = nullptr, *Checkupdateautomatically1 = nullptr, *Checkupdate1 = nullptr,
+            *Emailsupport1 = nullptr, *Website1 = nullptr, *N3 = nullptr, *About1 = nullptr;
+    QAction *actSelStart = nullptr, *actSelEnd = nullptr;
+
+    QTimer* TimerUpdate = nullptr;     // 5000 ms, the automatic update check
+    QTimer* tmAnimate = nullptr;       // 200 ms, the busy animation
+    int tmAnimateTag = 0;              // run flag of the animation: 1 run, 0 stop
+    std::vector<QPixmap> ImAnimate;    // the animation's eight 16 x 16 frames
+    int ImAnimateTag = 0;              // next frame to show
+
+    TFileDialogRequest OpenDialog1;    // its FileName is the open movie's
+    TFileDialogRequest SaveDialog1;
+
+    // ------------------------------------------------------------ fields
+    std::unique_ptr<TFrameBitmap> PreviewBitmap;
+    bool PreviewBusy = false;
+    QString InstallationId;
+    TImageForm* ImageForm = nullptr;   // owned by the window (Qt parent)
+    bool StopRequested = false;
+    std::unique_ptr<TMostRecentFiles> MostRecentFiles;
+    bool Closing = false;
+    TMovieInfo MovieInfo;
+    QString ImageFolder, VideoFolder, SourceFolder;  // each ends with "/"
+    TOutputSettings OutputSettings;
+
+    // ------------------------------------------------------------ operations
+    // Menu: enables every sub-item at all levels. The window itself: enables
+    // every speed button, drop-down list and track bar on it; menus untouched.
+    void SetCommandsEnabled(QObject* component, bool enabled);
+    void LoadPreferences();
+    void SavePreferences();
+
+    bool OpenMovie(const QString& path);
+    void OpenRecentFile(QObject* sender, const QString& path);
+    void TB1Change();
+    bool GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds);
+    TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah) const;
+    void pBackground1Resize();
+    void Timecode1Click(QAction* sender);
+
+    // True when the hidden-path shortcut of `action` may fire: it and every
+    // menu above it are enabled.
+    bool ShortcutReachable(QAction* action) const;
+
+    // ------------------------------------------------------------ handlers
+    void Open1Click();
+    void Browsesourcefolder1Click();
+    void Capturethisframe1Click();
+    void Startclipping1Click();
+    void Startcapturingframes1Click();
+    void Selectcapturedvideofolder1Click();
+    void Browsevideofolder1Click();
+    void SelectImageFolder1Click();
+    void BrowseImageFolder1Click();
+    void Exit2Click();
+    void ShowPreview1Click();
+    void Contents1Click();
+    void Index1Click();
+    void Checkupdateautomatically1Click();
+    void Checkupdate1Click();
+    void Emailsupport1Click();
+    void Website1Click();
+    void About1Click();
+    void sbExecuteClick();
+    void actSelStartExecute();
+    void actSelEndExecute();
+    void sbLocStartClick();
+    void sbLocEndClick();
+    void tmAnimateTimer();
+    void TimerUpdateTimer();
+    void FormCloseQuery(bool& canClose);
+
+    // The "Website: " caption's host.
+    static QString WebsiteCaption();
+
+protected:
+    void showEvent(QShowEvent* event) override;    // FormShow
+    void resizeEvent(QResizeEvent* event) override; // FormResize
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void CreateControls();
+    void CreateMenus();
+    void CreateImageForm();
+    void DestroyImageForm();
+    QShortcut* AddHiddenShortcut(QAction* action, const QKeySequence& key);
+    void QueuePreviewRefresh();
+
+    std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
+    bool FCentred = false;
+    bool FRefreshQueued = false;
+    int FShownPosition = -1;  // position of the frame on show (-1: none)
+};

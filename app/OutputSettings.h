@@ -1,0 +1,26 @@
+// The output choices kept between jobs. All but the two compressor references
+// are stored with the preferences (WMVSelected in section Preference, the
+// rest in section Last settings).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace media { class TCompressorFilter; }
+
+// The default Windows Media profile (320 x 240).
+inline constexpr const char* kDefaultWmvProfile = "{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}";
+
+struct TOutputSettings {
+    QString WMVSelected = QString::fromLatin1(kDefaultWmvProfile);  // profile GUID text with braces
+    std::shared_ptr<media::TCompressorFilter> VideoCompressor;     // empty: uncompressed video
+    std::shared_ptr<media::TCompressorFilter> AudioCompressor;     // empty: PCM from AudioFormatIndex
+    QString VideoCompressorName = QStringLiteral("Cinepak by Radius");  // "" for uncompressed
+    QString AudioCompressorName;                                   // "" for PCM
+    int32_t FrameSizeIndex = 3;     // item of the frame-size list
+    int32_t OutputWidth = 320;      // pixels
+    int32_t OutputHeight = 240;     // pixels
+    int32_t AudioFormatIndex = 0;   // row of the PCM audio format table
+    bool WithAudio = true;
+};

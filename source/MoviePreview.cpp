@@ -1,0 +1,213 @@
+// The main window's side of the open movie: probing a file into MovieInfo,
+// the position track bar, the preview and the position text.
+#include "app/Main.h"
+
+#include "app/TrackBar.h"
+#include "common/MyCommonParams.h"
+#include "mru/MruUnit.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Nearest integer, ties to even (the default rounding mode).
+int64_t RoundHalfEven(double v) { return static_cast<int64_t>(std::nearbyint(v)); }
+
+uint16_t ToDim(int64_t v) {
+    return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, std::numeric_limits<uint16_t>::max()));
+}
+
+uint16_t AreaDim(int v) { return ToDim(v); }
+
+// Clears a flag on every way out of a scope.
+struct TFlagGuard {
+    bool& Flag;
+    explicit TFlagGuard(bool& flag) : Flag(flag) { Flag = true; }
+    ~TFlagGuard() { Flag = false; }
+};
+
+}  // namespace
+
+TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh) {
+    if (vw <= 0 || vh <= 0)
+        return {};
+    int64_t w = 0;
+    int64_t h = 0;
+    if (aw >= vw && ah >= vh) {
+        // A movie that fits is shown at its own size, never enlarged.
+        w = vw;
+        h = vh;
+    } else if (static_cast<double>(ah) / vh > static_cast<double>(aw) / vw) {
+        w = aw;
+        h = RoundHalfEven(static_cast<double>(int64_t{aw} * vh) / vw);
+    } else {
+        h = ah;
+        w = RoundHalfEven(static_cast<double>(int64_t{ah} * vw) / vh);
+    }
+    if (h > 300) {
+        w = RoundHalfEven(static_cast<double>(w) / static_cast<double>(h) * 300.0);
+        h = 300;
+    }
+    return {ToDim(w), ToDim(h)};
+}
+
+TPreviewSize TMainForm::FitPreviewSize(uint16_t aw, uint16_t ah) const {
+    return ::FitPreviewSize(aw, ah, MovieInfo.FrameWidth, MovieInfo.FrameHeight);
+}
+
+bool TMainForm::OpenMovie(const QString& path) {
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return false;
+
+    OpenDialog1.FileName = path;
+    MovieInfo.FileName = path;
+    SourceFolder = QFileInfo(path).absolutePath() + QLatin1Char('/');
+
+    // The commands come on before the probe and stay on if it fails.
+    SetCommandsEnabled(Files1, true);
+    SetCommandsEnabled(Edit1, true);
+    SB1Panels[2]->setText(QStringLiteral("Filename: ") + MovieInfo.FileName);
+
+    if (!MovieInfo.MediaDetector) {
+        try {
+            MovieInfo.MediaDetector = std::make_unique<media::TMediaDetector>();
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    MovieInfo.FrameRate = 0;
+    MovieInfo.MediaType = {};
+    MovieInfo.FrameWidth = 0;
+    MovieInfo.FrameHeight = 0;
+    MovieInfo.FrameCount = 0;
+    MovieInfo.StreamLength = 0;
+    FShownPosition = -1;
+
+    media::TMediaDetector& detector = *MovieInfo.MediaDetector;
+    detector.put_Filename(QFile::encodeName(path).toStdString());
+    const int streams = std::max(0, detector.get_OutputStreams());
+    bool found = false;
+    for (int i = 0; i < streams; ++i) {
+        if (!detector.put_CurrentStream(i) || detector.get_StreamType() != media::TMajorType::Video)
+            continue;
+        const double length = detector.get_StreamLength();
+        const double rate = detector.get_FrameRate();
+        // A rate of 0, NaN or infinity makes no usable movie; an unknown
+        // length counts as 0.
+        if (!(std::isfinite(rate) && rate > 0))
+            break;
+        MovieInfo.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
+        MovieInfo.FrameRate = rate;
+        // The track bar holds 32-bit positions.
+        MovieInfo.FrameCount = std::clamp<int64_t>(RoundHalfEven(MovieInfo.StreamLength * MovieInfo.FrameRate), 0,
+                                                   std::numeric_limits<int32_t>::max());
+        MovieInfo.MediaType = detector.get_StreamMediaType();
+        MovieInfo.FrameWidth = MovieInfo.MediaType.Width;
+        MovieInfo.FrameHeight = MovieInfo.MediaType.Height;
+        found = true;
+        break;
+    }
+    if (!found) {
+        MovieInfo.FrameRate = 0;
+        MovieInfo.StreamLength = 0;
+        ShowMessage(QStringLiteral("Can not find the video stream in ") + MovieInfo.FileName);
+        return false;
+    }
+
+    TB1->setMaximum(static_cast<int>(MovieInfo.FrameCount));
+    TB1->setMinimum(0);
+    TB1->SetSelStart(0);
+    TB1->SetSelEnd(TB1->maximum());
+    TB1->SetPosition(0);
+    sbExecute->setEnabled(true);
+    TB1->setEnabled(true);
+    sbLocStart->setEnabled(true);
+    sbLocEnd->setEnabled(true);
+    TB1Change();
+
+    MostRecentFiles->AddFile(MovieInfo.FileName);
+    SavePreferences();
+    SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
+    return true;
+}
+
+void TMainForm::OpenRecentFile(QObject* sender, const QString& path) {
+    if (QFileInfo(path).isFile())
+        OpenMovie(path);
+    else
+        ShowMessage(QStringLiteral("File ") + path + QStringLiteral(" does not exists."));
+}
+
+bool TMainForm::GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds) {
+    if (!MovieInfo.MediaDetector)
+        return false;
+    return ::GrabFrame(*MovieInfo.MediaDetector, bitmap, width, height, seconds);
+}
+
+void TMainForm::TB1Change() {
+    if (MovieInfo.FrameRate == 0 || !MovieInfo.MediaDetector || PreviewBusy)
+        return;
+    TFlagGuard busy(PreviewBusy);
+
+    const TPreviewSize size = FitPreviewSize(AreaDim(pBackground1->width()), AreaDim(pBackground1->height()));
+    const int position = TB1->Position();
+    if (!GrabFrame(*PreviewBitmap, size.Width, size.Height, position / MovieInfo.FrameRate))
+        return;
+
+    const QImage frame(PreviewBitmap->Rgb.data(), PreviewBitmap->Width, PreviewBitmap->Height,
+                       PreviewBitmap->Width * 3, QImage::Format_RGB888);
+    Image3->setPixmap(QPixmap::fromImage(frame.copy()));
+    FShownPosition = position;
+
+    QString text;
+    if (Timecode1->isChecked()) {
+        // A movie shorter than half a frame has no frames to divide by.
+        const double seconds = TB1->maximum() > 0 ? position * MovieInfo.StreamLength / TB1->maximum()
+                                                  : position / MovieInfo.FrameRate;
+        text = TimecodeText(seconds);
+    } else {
+        text = QString::number(position);
+    }
+    SB1Panels[0]->setText(QStringLiteral("Position: ") + text);
+}
+
+void TMainForm::QueuePreviewRefresh() {
+    // Position changes arrive faster than frames decode while the bar is
+    // dragged: refresh once for the latest position when the queue is idle
+    // instead of working through every position on the way.
+    if (FRefreshQueued)
+        return;
+    FRefreshQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        FRefreshQueued = false;
+        if (TB1->Position() != FShownPosition) {
+            try {
+                TB1Change();
+            } catch (const std::exception& e) {
+                MessageDlg(QString::fromUtf8(e.what()), TMsgDlgType::Error, mbOK);
+            }
+        }
+    });
+}
+
+void TMainForm::pBackground1Resize() { TB1Change(); }
+
+void TMainForm::Timecode1Click(QAction* sender) {
+    if (!sender || sender->isChecked())
+        return;
+    const bool c = Timecode1->isChecked();
+    Timecode1->setChecked(!c);
+    FrameNumber1->setChecked(c);
+    TB1Change();
+}
