@@ -1,5 +1,156 @@
+// fwmedia probe and grab: the open-movie record and single frames, straight
+// from the media detector.
 #include "app/fwmedia/Commands.h"
+
+#include "media/MediaDetector.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
-// Placeholder until this command lands.
-int CmdProbe(const TArgs&) { std::fprintf(stderr, "not available yet\n"); return 2; }
-int CmdGrab(const TArgs&) { std::fprintf(stderr, "not available yet\n"); return 2; }
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// The open-movie record, filled the way the main window fills it.
+struct TProbe {
+    int VideoStream = -1;
+    double StreamLength = 0;
+    int64_t FrameCount = 0;
+    double FrameRate = 0;
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+};
+
+bool ProbeMovie(media::TMediaDetector& det, const std::string& path, TProbe& rec) {
+    det.put_Filename(path);  // a file it cannot read simply shows no streams
+    const int streams = det.get_OutputStreams();
+    for (int i = 0; i < streams; ++i) {
+        det.put_CurrentStream(i);
+        if (det.get_StreamType() != media::TMajorType::Video) continue;
+        rec.VideoStream = i;
+        rec.StreamLength = det.get_StreamLength();
+        rec.FrameRate = det.get_FrameRate();
+        rec.FrameCount = static_cast<int64_t>(std::nearbyint(rec.StreamLength * rec.FrameRate));  // ties to even
+        const media::TMediaTypeInfo mt = det.get_StreamMediaType();
+        rec.FrameWidth = mt.Width;
+        rec.FrameHeight = mt.Height;
+        return true;
+    }
+    return false;
+}
+
+std::string Number(double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+bool ParseInt(const std::string& s, long long lo, long long hi, long long& out) {
+    long long v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+int NoVideo(const media::TMediaDetector& det, const std::string& path) {
+    std::printf("Can not find the video stream in %s\n", path.c_str());
+    if (!det.LastError().empty()) std::fprintf(stderr, "%s\n", det.LastError().c_str());
+    return 1;
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// A BMP file is the 14-byte file header in front of the packed bitmap. Written
+// to a temporary name first so a failed write leaves no half file.
+bool WriteBmp(const std::string& out, const std::vector<uint8_t>& dib) {
+    uint8_t header[14] = {'B', 'M'};
+    PutLe32(header + 2, uint32_t(sizeof header + dib.size()));
+    PutLe32(header + 10, uint32_t(sizeof header + 40));
+    const std::string tmp = out + ".part";
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
+              std::fwrite(dib.data(), 1, dib.size(), f) == dib.size();
+    ok = (std::fclose(f) == 0) && ok;
+    std::error_code ec;
+    if (ok) std::filesystem::rename(tmp, out, ec);
+    if (!ok || ec) {
+        std::filesystem::remove(tmp, ec);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CmdProbe(const TArgs& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: fwmedia probe FILE\n");
+        return 2;
+    }
+    media::TMediaDetector det;
+    TProbe rec;
+    if (!ProbeMovie(det, args[0], rec)) return NoVideo(det, args[0]);
+    std::printf("VideoStream=%d\n", rec.VideoStream);
+    std::printf("StreamLength=%s\n", Number(rec.StreamLength).c_str());
+    std::printf("FrameRate=%s\n", Number(rec.FrameRate).c_str());
+    std::printf("FrameCount=%lld\n", static_cast<long long>(rec.FrameCount));
+    std::printf("FrameWidth=%d\n", rec.FrameWidth);
+    std::printf("FrameHeight=%d\n", rec.FrameHeight);
+    if (rec.FrameRate == 0) {
+        std::fprintf(stderr, "The video stream has no usable frame rate.\n");
+        return 1;
+    }
+    return 0;
+}
+
+int CmdGrab(const TArgs& args) {
+    if (args.size() != 3 && args.size() != 5) {
+        std::fprintf(stderr, "usage: fwmedia grab FILE POSITION [WIDTH HEIGHT] OUT.bmp\n");
+        return 2;
+    }
+    long long position = 0, width = 0, height = 0;
+    if (!ParseInt(args[1], 0, INT32_MAX, position)) {
+        std::fprintf(stderr, "POSITION must be a frame number, not \"%s\".\n", args[1].c_str());
+        return 2;
+    }
+    if (args.size() == 5 && (!ParseInt(args[2], 1, 65535, width) || !ParseInt(args[3], 1, 65535, height))) {
+        std::fprintf(stderr, "WIDTH and HEIGHT must be numbers from 1 to 65535.\n");
+        return 2;
+    }
+    const std::string& out = args.back();
+    media::TMediaDetector det;
+    TProbe rec;
+    if (!ProbeMovie(det, args[0], rec)) return NoVideo(det, args[0]);
+    if (rec.FrameRate == 0) {
+        std::fprintf(stderr, "The video stream of %s has no usable frame rate.\n", args[0].c_str());
+        return 1;
+    }
+    if (args.size() == 3) {
+        width = rec.FrameWidth;
+        height = rec.FrameHeight;
+    }
+    const double seconds = double(position) / rec.FrameRate;
+    std::size_t size = 0;
+    if (!det.GetBitmapBits(seconds, &size, nullptr, int(width), int(height))) {
+        std::fprintf(stderr, "%s\n", det.LastError().c_str());
+        return 1;
+    }
+    std::vector<uint8_t> dib(size);
+    if (!det.GetBitmapBits(seconds, &size, dib.data(), int(width), int(height))) {
+        std::fprintf(stderr, "%s\n", det.LastError().c_str());
+        return 1;
+    }
+    if (!WriteBmp(out, dib)) {
+        std::fprintf(stderr, "The file %s could not be written.\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
