@@ -1,5 +1,157 @@
+// fwmedia render and compressors: the clip renderer with a console host, and
+// the compressor lists as the output settings dialog shows them.
 #include "app/fwmedia/Commands.h"
+
+#include "app/OutputSettings.h"
+#include "convert/RenderClip.h"
+#include "media/Compressors.h"
+#include "media/MediaDetector.h"
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
-// Placeholder until this command lands.
-int CmdRender(const TArgs&) { std::fprintf(stderr, "not available yet\n"); return 2; }
-int CmdCompressors(const TArgs&) { std::fprintf(stderr, "not available yet\n"); return 2; }
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::atomic<bool> gStop{false};
+extern "C" void OnInterrupt(int) { gStop = true; }
+
+// Prints what the window would show, one line per change.
+class TConsoleHost : public TRenderClipHost {
+public:
+    TOutputSettings Settings;
+    const TOutputSettings& OutputSettings() override { return Settings; }
+    bool StopRequested() override { return gStop; }
+    void ProcessMessages() override {}
+    void SetBusyCaption(const QString& caption) override { Print(FBusy, caption); }
+    void SetBusyVisible(bool) override {}
+    void SetTimeLeftCaption(const QString& caption) override { Print(FTimeLeft, caption); }
+    void SetTimeLeftVisible(bool) override {}
+    bool ShowPreviewWhenClipping() override { return false; }
+    void SetTrackBarPosition(int32_t) override {}
+    void SetHourglass(bool) override {}
+    void ShowFailure(const QString& message, const QString& reason) override {
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+        if (!reason.isEmpty()) std::fprintf(stderr, "%s\n", reason.toUtf8().constData());
+    }
+    void Pause(int) override {}  // nothing on screen to settle
+
+private:
+    QString FBusy, FTimeLeft;
+    static void Print(QString& last, const QString& caption) {
+        if (caption == last || caption.isEmpty()) return;
+        last = caption;
+        std::printf("%s\n", caption.toUtf8().constData());
+        std::fflush(stdout);
+    }
+};
+
+bool ParseInt(const std::string& text, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && end && *end == 0;
+}
+
+int RenderUsage() {
+    std::fprintf(stderr,
+                 "usage: fwmedia render SOURCE OUTPUT START END [--profile GUID] [--width W --height H]\n"
+                 "         [--audio-format N] [--no-audio] [--avi [--video-compressor NAME] [--audio-compressor NAME]]\n");
+    return 2;
+}
+
+}  // namespace
+
+int CmdRender(const TArgs& args) {
+    if (args.size() < 4) return RenderUsage();
+    long start = 0, end = 0, width = 320, height = 240, audioFormat = 0;
+    if (!ParseInt(args[2], start) || !ParseInt(args[3], end)) return RenderUsage();
+    TConsoleHost host;
+    bool avi = false;
+    std::string videoName, audioName;
+    for (size_t i = 4; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto next = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string value;
+        if (a == "--profile" && next(value)) host.Settings.WMVSelected = QString::fromStdString(value);
+        else if (a == "--width" && next(value) && ParseInt(value, width)) {}
+        else if (a == "--height" && next(value) && ParseInt(value, height)) {}
+        else if (a == "--audio-format" && next(value) && ParseInt(value, audioFormat)) {}
+        else if (a == "--no-audio") host.Settings.WithAudio = false;
+        else if (a == "--avi") avi = true;
+        else if (a == "--video-compressor" && next(value)) videoName = value;
+        else if (a == "--audio-compressor" && next(value)) audioName = value;
+        else return RenderUsage();
+    }
+    if (width < 0 || width > 65535 || height < 0 || height > 65535 || audioFormat < 0 || audioFormat > 65535)
+        return RenderUsage();
+    if (avi) {
+        if (!videoName.empty()) {
+            host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, videoName);
+            if (!host.Settings.VideoCompressor) {
+                std::fprintf(stderr, "There is no video compressor \"%s\" (see fwmedia compressors).\n", videoName.c_str());
+                return 2;
+            }
+        }
+        if (!audioName.empty()) {
+            host.Settings.AudioCompressor = media::BindCompressorByName(media::TCompressorCategory::Audio, audioName);
+            if (!host.Settings.AudioCompressor) {
+                std::fprintf(stderr, "There is no audio compressor \"%s\" (see fwmedia compressors).\n", audioName.c_str());
+                return 2;
+            }
+        }
+    }
+    host.Settings.VideoCompressorName = QString::fromStdString(videoName);
+    host.Settings.AudioCompressorName = QString::fromStdString(audioName);
+
+    // The frame rate turns frame numbers into seconds, as the open movie's record does.
+    media::TMediaDetector detector;
+    double frameRate = 0;
+    if (detector.put_Filename(args[0]))
+        for (int i = 0; i < detector.get_OutputStreams() && frameRate == 0; ++i)
+            if (detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Video)
+                frameRate = detector.get_FrameRate();
+    if (frameRate == 0) {
+        std::fprintf(stderr, "%s has no video stream with a usable frame rate.\n", args[0].c_str());
+        return 1;
+    }
+    if (end <= start || start < 0) {
+        std::fprintf(stderr, "END must be greater than START (frame numbers).\n");
+        return 2;
+    }
+
+    std::signal(SIGINT, OnInterrupt);
+    const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
+                               static_cast<uint16_t>(width), static_cast<uint16_t>(height),
+                               static_cast<uint16_t>(audioFormat), frameRate, static_cast<int32_t>(start),
+                               static_cast<int32_t>(end), !avi);
+    std::signal(SIGINT, SIG_DFL);
+    if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
+    return ok ? 0 : 1;
+}
+
+int CmdCompressors(const TArgs&) {
+    const struct {
+        media::TCompressorCategory Category;
+        const char* Title;
+    } lists[] = {{media::TCompressorCategory::Video, "Video compressors:"},
+                 {media::TCompressorCategory::Audio, "Audio compressors:"}};
+    for (const auto& l : lists) {
+        media::TSysDevEnum devices(l.Category);
+        std::printf("%s\n", l.Title);
+        for (int i = 0; i < devices.Count(); ++i) {
+            std::printf("  %s (%s)", devices.FriendlyName(i).c_str(), devices.EncoderName(i).c_str());
+            const auto filter = devices.Bind(i);
+            for (const auto& o : filter->Options())
+                std::printf("%s %s=%d [%d..%d]", &o == &filter->Options().front() ? " -" : ",", o.Key.c_str(), o.Value,
+                            o.Min, o.Max);
+            std::printf("\n");
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,149 @@
+#include "convert/RenderClip.h"
+
+#include "common/DateTime.h"
+#include "common/MyCommonParams.h"
+#include "media/RenderEngine.h"
+
+#include <cmath>
+#include <exception>
+#include <memory>
+
+double TRenderClipHost::Now() { return NowDateTime(); }
+
+int64_t ProgressPercent(int64_t position, int64_t total) {
+    if (total <= 0) return 0;
+    const int64_t scaled = position * 100;
+    return static_cast<int64_t>(std::nearbyint(double(scaled) / double(total)));
+}
+
+QString ProgressCaption(int64_t position, int64_t total) {
+    return QStringLiteral("Progress: ") + QString::number(ProgressPercent(position, total)) + QStringLiteral("%");
+}
+
+QString PleaseWaitCaption(int pollCounter) {
+    static const QString dots = QStringLiteral("..............");
+    const int n = std::max(0, std::min<int>(pollCounter + 1, static_cast<int>(dots.size())));
+    return QStringLiteral("Please wait.") + dots.left(n);
+}
+
+namespace {
+
+// Undoes the window state the render changed, on every path.
+struct THostRestore {
+    TRenderClipHost& Host;
+    ~THostRestore() { Host.SetHourglass(false); }
+};
+
+}  // namespace
+
+bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
+                uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
+                bool wmv) {
+    if (frameRate == 0) return false;
+
+    const double clipLength = double(rangeEnd - rangeStart) / frameRate;
+    const double mediaStart = double(rangeStart) / frameRate;
+    const double mediaStop = double(rangeEnd) / frameRate;
+    const TOutputSettings& settings = host.OutputSettings();
+
+    bool result = false;
+    QString reason;
+    THostRestore restore{host};
+    try {
+        media::TTimeline timeline;
+        media::TTimelineSource source;
+        source.TimelineStart = 0;
+        source.TimelineStop = clipLength;
+        source.MediaStart = mediaStart;
+        source.MediaStop = mediaStop;
+        source.MediaName = sourceFile.toStdString();
+
+        const int videoGroup = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(width, height));
+        timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
+        if (settings.WithAudio) {
+            const auto type = settings.AudioCompressor
+                                  ? media::TGroupMediaType::AudioMajorOnly()
+                                  : media::TGroupMediaType::AudioPcm(media::PcmFormatByIndex(audioFormatIndex));
+            const int audioGroup = timeline.AddGroup(type);
+            timeline.AddSource(audioGroup, timeline.InsertTrack(audioGroup, -1), source);
+        }
+
+        media::TOutputSpec spec;
+        spec.FileName = outputFile.toStdString();
+        spec.Asf = wmv;
+        spec.ProfileGuid = settings.WMVSelected.toStdString();
+        if (!wmv) {
+            spec.VideoCompressor = settings.VideoCompressor;
+            spec.AudioCompressor = settings.AudioCompressor;
+        }
+        std::unique_ptr<media::TRenderGraph> graph = media::TRenderEngine::Build(timeline, spec);
+        const uint32_t registration =
+            media::TRunningObjectTable::Register(media::TRunningObjectTable::GraphItemName(graph.get()));
+
+        int64_t total = graph->GetDuration();
+        if (total == 0) total = static_cast<int64_t>(std::nearbyint(clipLength * 10000000.0));
+
+        long event = media::kEcRunning;
+        int pollCounter = 0;
+        const double startTime = host.Now();
+        graph->Run();
+        try {
+            while (event == media::kEcRunning) {
+                event = graph->WaitForCompletion(100);
+                host.ProcessMessages();
+                if (host.StopRequested()) {
+                    host.SetHourglass(true);
+                    break;
+                }
+                const int64_t position = graph->GetCurrentPosition();
+                if (total > 0) {
+                    host.SetBusyCaption(ProgressCaption(position, total));
+                    if (pollCounter > 10) {
+                        pollCounter = 0;
+                        if (position > 0) {
+                            const long double left = (static_cast<long double>(host.Now()) - startTime) / position *
+                                                     (total - position);
+                            host.SetTimeLeftCaption(QStringLiteral("Finish in ") + TimeLeftText(left));
+                            host.SetTimeLeftVisible(true);
+                            host.SetBusyVisible(true);
+                        }
+                        if (host.ShowPreviewWhenClipping())
+                            host.SetTrackBarPosition(
+                                static_cast<int32_t>(rangeStart + (int64_t(rangeEnd - rangeStart) * position) / total));
+                    }
+                } else {
+                    host.SetTimeLeftCaption(PleaseWaitCaption(pollCounter));
+                    host.SetTimeLeftVisible(true);
+                    host.SetBusyCaption(QString());
+                    host.SetBusyVisible(true);
+                }
+                ++pollCounter;
+            }
+        } catch (...) {
+            graph->Stop();
+            throw;
+        }
+        // Stop and let the engine finish the file on its threads; the window
+        // keeps handling events meanwhile.
+        graph->Stop();
+        while ((event = graph->WaitForCompletion(100)) == media::kEcRunning) host.ProcessMessages();
+        host.Pause(3000);
+        host.ProcessMessages();
+        host.SetBusyVisible(false);
+        host.SetTimeLeftVisible(false);
+        media::TRunningObjectTable::Revoke(registration);
+
+        // A user stop still counts as rendered; a writing or encoding failure does not.
+        if (event == media::kEcErrorAbort) {
+            reason = QString::fromStdString(graph->ErrorText());
+        } else {
+            result = true;
+        }
+    } catch (const std::exception& e) {
+        reason = QString::fromStdString(e.what());
+        host.SetBusyVisible(false);
+        host.SetTimeLeftVisible(false);
+    }
+    if (!result) host.ShowFailure(QStringLiteral("Fail to make clip ") + outputFile, reason);
+    return result;
+}

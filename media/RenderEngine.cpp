@@ -1,0 +1,849 @@
+#include "media/RenderEngine.h"
+
+#include "media/AvPtr.h"
+#include "media/InputFile.h"
+#include "media/WmProfiles.h"
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace media {
+
+namespace {
+
+struct AvAudioFifoDeleter {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvAudioFifoDeleter>;
+
+// Raised inside a worker when the graph is being stopped or has failed.
+struct TAborted {};
+
+// A bounded queue of frames between two pipeline threads.
+class TFrameQueue {
+public:
+    explicit TFrameQueue(size_t capacity) : FCapacity(capacity) {}
+
+    // Blocks while full; false when the queue was aborted.
+    bool Push(AvFramePtr frame) {
+        std::unique_lock lock(FMutex);
+        FNotFull.wait(lock, [&] { return FAborted || FItems.size() < FCapacity; });
+        if (FAborted) return false;
+        FItems.push_back(std::move(frame));
+        FNotEmpty.notify_one();
+        return true;
+    }
+    // Blocks until a frame comes; false at the end (closed and empty) or on abort.
+    bool Pop(AvFramePtr& frame) {
+        std::unique_lock lock(FMutex);
+        FNotEmpty.wait(lock, [&] { return FAborted || FClosed || !FItems.empty(); });
+        if (FAborted || FItems.empty()) return false;
+        frame = std::move(FItems.front());
+        FItems.pop_front();
+        FNotFull.notify_one();
+        return true;
+    }
+    void Close() {
+        std::lock_guard lock(FMutex);
+        FClosed = true;
+        FNotEmpty.notify_all();
+    }
+    void Abort() {
+        std::lock_guard lock(FMutex);
+        FAborted = true;
+        FNotEmpty.notify_all();
+        FNotFull.notify_all();
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FNotFull, FNotEmpty;
+    std::deque<AvFramePtr> FItems;
+    size_t FCapacity;
+    bool FClosed = false, FAborted = false;
+};
+
+AVRational StreamFrameRate(const AVStream* s) {
+    AVRational r = s->avg_frame_rate;
+    if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000) r = s->r_frame_rate;
+    if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000) r = AVRational{25, 1};
+    // Codecs limit the time base to 16 bits; keep exact rates like 30000/1001.
+    if (r.num > 65535 || r.den > 65535) r = av_d2q(av_q2d(r), 65535);
+    return r;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+// ------------------------------------------------------------------ the graph
+
+// What the workers share: the writer, the stop and failure flags.
+struct TShared {
+    AvFormatOutputPtr Out;
+    std::mutex MuxMutex;
+    std::atomic<bool> StopFlag{false};
+    std::atomic<bool> Failed{false};
+    std::mutex ErrorMutex;
+    std::string Error;
+    std::vector<TFrameQueue*> Queues;
+
+    void Fail(const std::string& text) {
+        {
+            std::lock_guard lock(ErrorMutex);
+            if (Error.empty()) Error = text;
+        }
+        Failed = true;
+        for (auto* q : Queues) q->Abort();
+    }
+    bool ShouldEnd() const { return StopFlag || Failed; }
+
+    // Writes one packet; the muxer interleaves the streams.
+    void Write(AVPacket* pkt) {
+        std::lock_guard lock(MuxMutex);
+        if (Failed) throw TAborted{};
+        int rc = av_interleaved_write_frame(Out.get(), pkt);
+        if (rc < 0) throw MediaError("Writing the output file failed: " + AvErrorText(rc));
+        if (Out->pb && Out->pb->error < 0)
+            throw MediaError("Writing the output file failed: " + AvErrorText(Out->pb->error));
+    }
+};
+
+// One encoder with its output stream.
+struct TEncoderOut {
+    AvCodecContextPtr Enc;
+    AVStream* Stream = nullptr;
+
+    // Sends a frame (nullptr flushes) and writes every packet that comes out.
+    void Encode(TShared& shared, AVFrame* frame) {
+        int rc = avcodec_send_frame(Enc.get(), frame);
+        if (rc < 0 && rc != AVERROR_EOF) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+        AvPacketPtr pkt = MakePacket();
+        for (;;) {
+            rc = avcodec_receive_packet(Enc.get(), pkt.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            if (rc < 0) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+            av_packet_rescale_ts(pkt.get(), Enc->time_base, Stream->time_base);
+            pkt->stream_index = Stream->index;
+            shared.Write(pkt.get());
+        }
+    }
+};
+
+struct TVideoPath {
+    int Group = -1;
+    TInputFile In;
+    int StreamIndex = -1;
+    AvCodecContextPtr Dec;
+    double MovieStart = 0;    // seconds of the movie's first frame in the container clock
+    double MediaStart = 0;    // seconds from the movie's first frame
+    double Tolerance = 0;     // seconds: a frame stamped this close after t counts as on screen at t
+    AVRational OutRate{25, 1};
+    int64_t Slots = 0;        // output frames
+    int OutWidth = 0, OutHeight = 0;
+    AVPixelFormat OutFormat = AV_PIX_FMT_YUV420P;
+    TEncoderOut Out;
+    TFrameQueue Decoded{4};
+    TFrameQueue Scaled{4};
+    std::atomic<int64_t> FramesEncoded{0};
+    std::atomic<bool> Done{false};
+};
+
+struct TAudioPath {
+    int Group = -1;
+    bool HasSource = false;
+    TInputFile In;
+    int StreamIndex = -1;
+    AvCodecContextPtr Dec;
+    double MovieStart = 0;
+    double MediaStart = 0;
+    int64_t TotalSamples = 0;  // at the encoder's rate
+    TEncoderOut Out;
+    std::atomic<int64_t> SamplesEncoded{0};
+};
+
+struct TRenderGraph::TImpl {
+    TShared Shared;
+    std::unique_ptr<TVideoPath> Video;
+    std::unique_ptr<TAudioPath> Audio;
+    std::vector<TOutputStreamInfo> Streams;
+    double ClipLength = 0;
+    std::string FileName;
+
+    std::thread Supervisor;
+    bool Started = false;
+    std::mutex EventMutex;
+    std::condition_variable EventCv;
+    long Event = kEcRunning;
+
+    ~TImpl() {
+        Shared.StopFlag = true;
+        if (Supervisor.joinable()) Supervisor.join();
+    }
+
+    void RunAll();
+    void VideoDecode();
+    void VideoScale();
+    void VideoEncode();
+    void AudioWork();
+    void Finish(bool stoppedEarly);
+};
+
+// The frame on screen at time t is the last frame stamped not after t; the
+// tolerance absorbs the rounding of container clocks (milliseconds in ASF and
+// Matroska) so that position p / rate gives frame p.
+void TRenderGraph::TImpl::VideoDecode() {
+    auto& v = *Video;
+    AVFormatContext* fmt = v.In.Format.get();
+    const AVStream* st = fmt->streams[v.StreamIndex];
+    const double tb = av_q2d(st->time_base);
+    const double rate = av_q2d(v.OutRate);
+
+    if (v.MediaStart > 0) {
+        // Land on a key frame at or before the first frame we need.
+        const double target = v.MovieStart + v.MediaStart - 2 * v.Tolerance - 0.5;
+        if (target > v.MovieStart) {
+            int64_t ts = static_cast<int64_t>(std::floor(target / tb));
+            if (av_seek_frame(fmt, v.StreamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+                av_seek_frame(fmt, v.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
+            avcodec_flush_buffers(v.Dec.get());
+        }
+    }
+
+    int64_t slot = 0;
+    AvFramePtr current;  // the latest frame that is on screen at the next slot's time
+    double lastTime = -1e300;
+    auto slotTime = [&](int64_t n) { return v.MediaStart + double(n) / rate; };
+    auto emit = [&](const AVFrame* f) {
+        AvFramePtr copy(av_frame_clone(f));
+        if (!copy) throw std::bad_alloc();
+        copy->pts = slot;
+        if (!v.Decoded.Push(std::move(copy))) throw TAborted{};
+        ++slot;
+    };
+    auto take = [&](AvFramePtr f) {
+        double t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp * tb - v.MovieStart
+                                                              : lastTime + 1.0 / rate;
+        if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
+        lastTime = t;
+        while (slot < v.Slots && t > slotTime(slot) + v.Tolerance) emit(current ? current.get() : f.get());
+        current = std::move(f);
+    };
+
+    AvPacketPtr pkt = MakePacket();
+    bool eof = false;
+    while (slot < v.Slots && !eof) {
+        if (Shared.ShouldEnd()) throw TAborted{};
+        int rc = av_read_frame(fmt, pkt.get());
+        if (rc < 0) {
+            // The end of the file, or a truncated or damaged file: what was read is all there is.
+            eof = true;
+            avcodec_send_packet(v.Dec.get(), nullptr);
+        } else if (pkt->stream_index != v.StreamIndex) {
+            av_packet_unref(pkt.get());
+            continue;
+        } else {
+            rc = avcodec_send_packet(v.Dec.get(), pkt.get());
+            av_packet_unref(pkt.get());
+            if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) eof = true;
+        }
+        for (;;) {
+            AvFramePtr f = MakeFrame();
+            rc = avcodec_receive_frame(v.Dec.get(), f.get());
+            if (rc < 0) break;
+            take(std::move(f));
+            if (slot >= v.Slots) break;
+        }
+    }
+    // The last frame stays on screen to the clip's end.
+    while (slot < v.Slots && current) emit(current.get());
+    v.Decoded.Close();
+}
+
+void TRenderGraph::TImpl::VideoScale() {
+    auto& v = *Video;
+    SwsContextPtr sws;
+    int srcW = 0, srcH = 0, srcF = -1;
+    AvFramePtr in;
+    while (v.Decoded.Pop(in)) {
+        if (!sws || in->width != srcW || in->height != srcH || in->format != srcF) {
+            srcW = in->width;
+            srcH = in->height;
+            srcF = in->format;
+            sws.reset(sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(srcF), v.OutWidth, v.OutHeight,
+                                     v.OutFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+            if (!sws) throw MediaError("The picture of the source can not be scaled to the output size.");
+        }
+        AvFramePtr out = MakeFrame();
+        out->width = v.OutWidth;
+        out->height = v.OutHeight;
+        out->format = v.OutFormat;
+        CheckRc(av_frame_get_buffer(out.get(), 0), "Allocating a picture");
+        sws_scale(sws.get(), in->data, in->linesize, 0, srcH, out->data, out->linesize);
+        out->pts = in->pts;
+        in.reset();
+        if (!v.Scaled.Push(std::move(out))) throw TAborted{};
+    }
+    if (Shared.ShouldEnd()) throw TAborted{};
+    v.Scaled.Close();
+}
+
+void TRenderGraph::TImpl::VideoEncode() {
+    auto& v = *Video;
+    AvFramePtr f;
+    while (v.Scaled.Pop(f)) {
+        f->pict_type = AV_PICTURE_TYPE_NONE;
+        v.Out.Encode(Shared, f.get());
+        ++v.FramesEncoded;
+    }
+    if (Shared.Failed) throw TAborted{};
+    v.Out.Encode(Shared, nullptr);
+    v.Done = true;
+}
+
+void TRenderGraph::TImpl::AudioWork() {
+    auto& a = *Audio;
+    AVCodecContext* enc = a.Out.Enc.get();
+    const int outRate = enc->sample_rate;
+    const int channels = enc->ch_layout.nb_channels;
+    const int frameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
+    AvAudioFifoPtr fifo(av_audio_fifo_alloc(enc->sample_fmt, channels, frameSize * 4));
+    if (!fifo) throw std::bad_alloc();
+    int64_t emitted = 0;      // samples handed to the encoder
+    int64_t toDrop = 0;       // resampled samples before the clip's start
+    // Encoders with priming (wmav2, mp3, ac3) put that many samples of their
+    // own in front; decoders in ASF and AVI play them. Stamping the input that
+    // much later and leaving out as much source sound keeps the first packet
+    // at time 0, level with the picture, and the sound in step with it.
+    const int64_t priming = std::max(0, enc->initial_padding);
+
+    auto waitForVideo = [&] {
+        // Keep the audio no more than a second ahead of the picture, so the
+        // muxer interleaves without piling up packets.
+        while (Video && !Video->Done && !Shared.ShouldEnd()) {
+            const double vpos = double(Video->FramesEncoded) / av_q2d(Video->OutRate);
+            if (double(emitted) / outRate < vpos + 1.0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    auto encodeFromFifo = [&](bool final) {
+        while (emitted < a.TotalSamples) {
+            int avail = av_audio_fifo_size(fifo.get());
+            int n = static_cast<int>(std::min<int64_t>(frameSize, a.TotalSamples - emitted));
+            if (avail < n) {
+                if (!final) return;
+                // Pad the clip's end with silence.
+                AvFramePtr pad = MakeFrame();
+                pad->nb_samples = n - avail;
+                pad->format = enc->sample_fmt;
+                CheckRc(av_channel_layout_copy(&pad->ch_layout, &enc->ch_layout), "Audio layout");
+                CheckRc(av_frame_get_buffer(pad.get(), 0), "Allocating audio");
+                av_samples_set_silence(pad->data, 0, pad->nb_samples, channels, enc->sample_fmt);
+                av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(pad->data), pad->nb_samples);
+            }
+            if (Shared.ShouldEnd()) throw TAborted{};
+            waitForVideo();
+            AvFramePtr f = MakeFrame();
+            f->nb_samples = n;
+            f->format = enc->sample_fmt;
+            f->sample_rate = outRate;
+            CheckRc(av_channel_layout_copy(&f->ch_layout, &enc->ch_layout), "Audio layout");
+            CheckRc(av_frame_get_buffer(f.get(), 0), "Allocating audio");
+            av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), n);
+            f->pts = emitted + priming;
+            a.Out.Encode(Shared, f.get());
+            emitted += n;
+            a.SamplesEncoded = emitted;
+        }
+    };
+    // Adds resampled samples to the fifo, dropping those before the clip.
+    auto addSamples = [&](uint8_t** data, int count) {
+        int skip = static_cast<int>(std::min<int64_t>(toDrop, count));
+        toDrop -= skip;
+        if (count - skip <= 0) return;
+        uint8_t* planes[AV_NUM_DATA_POINTERS] = {nullptr};
+        const int bps = av_get_bytes_per_sample(enc->sample_fmt);
+        const bool planar = av_sample_fmt_is_planar(enc->sample_fmt);
+        for (int c = 0; c < (planar ? channels : 1); ++c)
+            planes[c] = data[c] + static_cast<ptrdiff_t>(skip) * bps * (planar ? 1 : channels);
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(planes), count - skip);
+    };
+
+    if (a.HasSource) {
+        AVFormatContext* fmt = a.In.Format.get();
+        const AVStream* st = fmt->streams[a.StreamIndex];
+        const double tb = av_q2d(st->time_base);
+        if (a.MediaStart > 0) {
+            const double target = a.MovieStart + a.MediaStart - 1.0;
+            if (target > a.MovieStart) {
+                if (av_seek_frame(fmt, a.StreamIndex, static_cast<int64_t>(std::floor(target / tb)), AVSEEK_FLAG_BACKWARD) < 0)
+                    av_seek_frame(fmt, a.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
+                avcodec_flush_buffers(a.Dec.get());
+            }
+        }
+        SwrContextPtr swr;
+        AvPacketPtr pkt = MakePacket();
+        AvFramePtr out = MakeFrame();
+        bool first = true, eof = false;
+        auto resample = [&](const AVFrame* f) {
+            const int inCount = f ? f->nb_samples : 0;
+            const int cap = static_cast<int>(av_rescale_rnd(swr_get_delay(swr.get(), outRate) + inCount, outRate,
+                                                            f ? f->sample_rate : outRate, AV_ROUND_UP)) + 64;
+            av_frame_unref(out.get());
+            out->nb_samples = cap;
+            out->format = enc->sample_fmt;
+            CheckRc(av_channel_layout_copy(&out->ch_layout, &enc->ch_layout), "Audio layout");
+            CheckRc(av_frame_get_buffer(out.get(), 0), "Allocating audio");
+            int got = swr_convert(swr.get(), out->data, cap, f ? const_cast<const uint8_t**>(f->extended_data) : nullptr, inCount);
+            CheckRc(got, "Resampling the audio");
+            addSamples(out->data, got);
+        };
+        while (!eof && emitted < a.TotalSamples) {
+            if (Shared.ShouldEnd()) throw TAborted{};
+            int rc = av_read_frame(fmt, pkt.get());
+            if (rc < 0) {
+                eof = true;
+                avcodec_send_packet(a.Dec.get(), nullptr);
+            } else if (pkt->stream_index != a.StreamIndex) {
+                av_packet_unref(pkt.get());
+                continue;
+            } else {
+                rc = avcodec_send_packet(a.Dec.get(), pkt.get());
+                av_packet_unref(pkt.get());
+                if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) eof = true;
+            }
+            for (;;) {
+                AvFramePtr f = MakeFrame();
+                if (avcodec_receive_frame(a.Dec.get(), f.get()) < 0) break;
+                if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+                    av_channel_layout_default(&f->ch_layout, f->ch_layout.nb_channels);
+                if (first) {
+                    first = false;
+                    SwrContext* raw = nullptr;
+                    CheckRc(swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, outRate, &f->ch_layout,
+                                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr),
+                            "Setting up the audio resampler");
+                    swr.reset(raw);
+                    CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
+                    // Where this first frame sits against the clip's start.
+                    const double t = f->best_effort_timestamp != AV_NOPTS_VALUE
+                                         ? f->best_effort_timestamp * tb - a.MovieStart
+                                         : 0;
+                    const int64_t offset = std::llround((a.MediaStart - t) * outRate);
+                    if (offset + priming >= 0) {
+                        toDrop = offset + priming;
+                    } else {
+                        // The source's sound starts after the clip: silence first.
+                        const int64_t gap = std::min<int64_t>(-(offset + priming), a.TotalSamples);
+                        AvFramePtr sil = MakeFrame();
+                        sil->nb_samples = static_cast<int>(gap);
+                        sil->format = enc->sample_fmt;
+                        CheckRc(av_channel_layout_copy(&sil->ch_layout, &enc->ch_layout), "Audio layout");
+                        CheckRc(av_frame_get_buffer(sil.get(), 0), "Allocating audio");
+                        av_samples_set_silence(sil->data, 0, sil->nb_samples, channels, enc->sample_fmt);
+                        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(sil->data), sil->nb_samples);
+                    }
+                }
+                resample(f.get());
+                encodeFromFifo(false);
+            }
+        }
+        if (swr) resample(nullptr);
+    }
+    encodeFromFifo(true);
+    if (Shared.Failed) throw TAborted{};
+    a.Out.Encode(Shared, nullptr);
+}
+
+void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
+    long event = kEcComplete;
+    if (!Shared.Failed) {
+        try {
+            std::lock_guard lock(Shared.MuxMutex);
+            int rc = av_write_trailer(Shared.Out.get());
+            if (rc < 0) throw MediaError("Finishing the output file failed: " + AvErrorText(rc));
+            if (Shared.Out->pb) {
+                avio_flush(Shared.Out->pb);
+                if (Shared.Out->pb->error < 0)
+                    throw MediaError("Writing the output file failed: " + AvErrorText(Shared.Out->pb->error));
+                rc = avio_closep(&Shared.Out->pb);
+                if (rc < 0) throw MediaError("Closing the output file failed: " + AvErrorText(rc));
+            }
+        } catch (const std::exception& e) {
+            Shared.Fail(e.what());
+        }
+    }
+    if (Shared.Failed) {
+        event = kEcErrorAbort;
+        // One failure flag: nothing more goes into the file; just let go of it.
+        if (Shared.Out && Shared.Out->pb) avio_closep(&Shared.Out->pb);
+    } else if (stoppedEarly) {
+        event = kEcUserAbort;
+    }
+    std::lock_guard lock(EventMutex);
+    Event = event;
+    EventCv.notify_all();
+}
+
+void TRenderGraph::TImpl::RunAll() {
+    std::vector<std::thread> workers;
+    auto guarded = [this](void (TImpl::*fn)()) {
+        return std::thread([this, fn] {
+            try {
+                (this->*fn)();
+            } catch (const TAborted&) {
+                for (auto* q : Shared.Queues) q->Abort();
+            } catch (const std::exception& e) {
+                Shared.Fail(e.what());
+            }
+            if (Video) Video->Done = Video->Done || Shared.ShouldEnd();
+        });
+    };
+    if (Video) {
+        workers.push_back(guarded(&TImpl::VideoDecode));
+        workers.push_back(guarded(&TImpl::VideoScale));
+        workers.push_back(guarded(&TImpl::VideoEncode));
+    }
+    if (Audio) workers.push_back(guarded(&TImpl::AudioWork));
+    for (auto& w : workers) w.join();
+
+    bool complete = true;
+    if (Video && Video->FramesEncoded < Video->Slots) complete = false;
+    if (Audio && Audio->SamplesEncoded < Audio->TotalSamples) complete = false;
+    if (!complete && !Shared.Failed && Shared.StopFlag) {
+        // Stopped part-way: flush what the encoders still hold so the file ends cleanly.
+        try {
+            if (Video) Video->Out.Encode(Shared, nullptr);
+            if (Audio) Audio->Out.Encode(Shared, nullptr);
+        } catch (const TAborted&) {
+        } catch (const std::exception& e) {
+            Shared.Fail(e.what());
+        }
+    } else if (!complete && !Shared.Failed) {
+        Shared.Fail("The pipeline ended before the clip was written.");
+    }
+    Finish(!complete);
+}
+
+TRenderGraph::TRenderGraph(std::unique_ptr<TImpl> impl) : Impl(std::move(impl)) {}
+
+TRenderGraph::~TRenderGraph() = default;
+
+void TRenderGraph::Run() {
+    if (Impl->Started) return;
+    Impl->Started = true;
+    Impl->Supervisor = std::thread([this] { Impl->RunAll(); });
+}
+
+long TRenderGraph::WaitForCompletion(int ms) {
+    std::unique_lock lock(Impl->EventMutex);
+    if (!Impl->Started) return kEcRunning;
+    Impl->EventCv.wait_for(lock, std::chrono::milliseconds(std::max(0, ms)), [&] { return Impl->Event != kEcRunning; });
+    return Impl->Event;
+}
+
+void TRenderGraph::Stop() {
+    Impl->Shared.StopFlag = true;
+    // Wake workers that wait on a full queue; the stop ends them.
+    for (auto* q : Impl->Shared.Queues) q->Abort();
+    if (!Impl->Started) {
+        Impl->Started = true;
+        Impl->Supervisor = std::thread([this] { Impl->RunAll(); });
+    }
+}
+
+int64_t TRenderGraph::GetDuration() const { return std::llround(Impl->ClipLength * 1e7); }
+
+int64_t TRenderGraph::GetCurrentPosition() const {
+    int64_t pos = 0;
+    if (Impl->Video) {
+        pos = static_cast<int64_t>(std::llround(double(Impl->Video->FramesEncoded) * 1e7 / av_q2d(Impl->Video->OutRate)));
+    } else if (Impl->Audio) {
+        pos = static_cast<int64_t>(std::llround(double(Impl->Audio->SamplesEncoded) * 1e7 / Impl->Audio->Out.Enc->sample_rate));
+    }
+    return std::min(pos, GetDuration());
+}
+
+std::string TRenderGraph::ErrorText() const {
+    std::lock_guard lock(Impl->Shared.ErrorMutex);
+    return Impl->Shared.Error;
+}
+
+const std::vector<TOutputStreamInfo>& TRenderGraph::OutputStreams() const { return Impl->Streams; }
+
+// ------------------------------------------------------------------ building
+
+namespace {
+
+const TTimelineSource* FirstSource(const TTimelineGroup& g) {
+    for (const auto& t : g.Tracks)
+        if (!t.Sources.empty()) return &t.Sources.front();
+    return nullptr;
+}
+
+AvCodecContextPtr NewEncoder(const std::string& name, const AVCodec** codecOut) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!codec) throw MediaError("The encoder " + Quoted(name) + " is not available in this installation.");
+    AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx) throw std::bad_alloc();
+    *codecOut = codec;
+    return ctx;
+}
+
+void OpenEncoder(AVCodecContext* ctx, const AVCodec* codec, const std::string& friendly, const std::string& what) {
+    int rc = avcodec_open2(ctx, codec, nullptr);
+    if (rc < 0)
+        throw MediaError("The " + what + " compressor " + Quoted(friendly) + " can not take these settings (" + what +
+                         (ctx->codec_type == AVMEDIA_TYPE_VIDEO
+                              ? " " + std::to_string(ctx->width) + " x " + std::to_string(ctx->height)
+                              : " " + std::to_string(ctx->sample_rate) + " Hz") +
+                         "): " + AvErrorText(rc));
+}
+
+AVStream* AddStream(AVFormatContext* out, AVCodecContext* enc) {
+    AVStream* st = avformat_new_stream(out, nullptr);
+    if (!st) throw std::bad_alloc();
+    CheckRc(avcodec_parameters_from_context(st->codecpar, enc), "Setting up the output stream");
+    st->time_base = enc->time_base;
+    return st;
+}
+
+int ClosestSampleRate(const AVCodec* codec, int wanted) {
+    if (!codec->supported_samplerates) return wanted;
+    int best = 0;
+    for (const int* r = codec->supported_samplerates; *r; ++r) {
+        if (*r == wanted) return wanted;
+        if (!best || std::abs(*r - wanted) < std::abs(best - wanted)) best = *r;
+    }
+    return best ? best : wanted;
+}
+
+}  // namespace
+
+std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, const TOutputSpec& spec) {
+    auto impl = std::make_unique<TRenderGraph::TImpl>();
+    impl->FileName = spec.FileName;
+    if (spec.FileName.empty()) throw MediaError("No output file name was given.");
+
+    const TWmProfileDef* profile = nullptr;
+    if (spec.Asf) {
+        if (!WMAvailable())
+            throw MediaError("Windows Media output is not available: this installation lacks the wmv2 or wmav2 encoder or the asf writer.");
+        profile = FindWmProfile(spec.ProfileGuid);
+        if (!profile) throw MediaError("The Windows Media profile " + Quoted(spec.ProfileGuid) + " is not known.");
+    }
+
+    AVFormatContext* rawOut = nullptr;
+    CheckRc(avformat_alloc_output_context2(&rawOut, nullptr, spec.Asf ? "asf" : "avi", spec.FileName.c_str()),
+            "Setting up the output file");
+    impl->Shared.Out.reset(rawOut);
+    AVFormatContext* out = rawOut;
+    const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
+
+    for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
+        const TTimelineGroup& group = timeline.Group(gi);
+        const TTimelineSource* src = FirstSource(group);
+        if (!src) continue;
+        const double clipLength = src->TimelineStop - src->TimelineStart;
+        impl->ClipLength = std::max(impl->ClipLength, clipLength);
+
+        if (group.MediaType.MajorType == TMajorType::Video) {
+            if (impl->Video) throw MediaError("Only one video group can be written.");
+            if (profile && !profile->Video.Present) continue;
+            auto v = std::make_unique<TVideoPath>();
+            v->Group = gi;
+            v->In = TInputFile::Open(src->MediaName);
+            v->StreamIndex = v->In.FirstVideoStream();
+            if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
+            const AVStream* ist = v->In.Format->streams[v->StreamIndex];
+            v->Dec = OpenDecoder(ist, 0);
+            const AVRational srcRate = StreamFrameRate(ist);
+            v->MovieStart = v->In.StreamStartSeconds(v->StreamIndex);
+            v->MediaStart = src->MediaStart;
+            v->Tolerance = std::max(1e-6, 0.25 / av_q2d(srcRate));
+            v->OutRate = srcRate;
+            v->OutWidth = group.MediaType.Width;
+            v->OutHeight = group.MediaType.Height;
+            if (profile && profile->Video.FrameRateNum > 0 && profile->Video.FrameRateDen > 0)
+                v->OutRate = AVRational{profile->Video.FrameRateNum, profile->Video.FrameRateDen};
+            if (profile && profile->Video.Width > 0 && profile->Video.Height > 0) {
+                v->OutWidth = profile->Video.Width;
+                v->OutHeight = profile->Video.Height;
+            }
+            v->Slots = std::max<int64_t>(1, std::llround(clipLength * av_q2d(v->OutRate)));
+
+            std::string encoderName = "rawvideo", friendly = "uncompressed RGB555";
+            if (profile) {
+                encoderName = "wmv2";
+                friendly = "Windows Media Video 8";
+            } else if (spec.VideoCompressor) {
+                encoderName = spec.VideoCompressor->EncoderName();
+                friendly = spec.VideoCompressor->FriendlyName();
+            }
+            const AVCodec* codec = nullptr;
+            v->Out.Enc = NewEncoder(encoderName, &codec);
+            AVCodecContext* enc = v->Out.Enc.get();
+            AVPixelFormat pix = AV_PIX_FMT_RGB555LE;
+            if (encoderName != "rawvideo") {
+                pix = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+                for (const AVPixelFormat* p = codec->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p)
+                    if (*p == AV_PIX_FMT_RGB555LE) pix = *p;
+            }
+            const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix);
+            if (desc && (((v->OutWidth >> desc->log2_chroma_w) << desc->log2_chroma_w) != v->OutWidth ||
+                         ((v->OutHeight >> desc->log2_chroma_h) << desc->log2_chroma_h) != v->OutHeight))
+                throw MediaError("The video compressor " + Quoted(friendly) + " can not take a frame size of " +
+                                 std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
+                                 ": choose an even width and height.");
+            v->OutFormat = pix;
+            enc->width = v->OutWidth;
+            enc->height = v->OutHeight;
+            enc->pix_fmt = pix;
+            enc->time_base = av_inv_q(v->OutRate);
+            enc->framerate = v->OutRate;
+            enc->sample_aspect_ratio = AVRational{1, 1};
+            enc->thread_count = 0;
+            if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            if (profile) {
+                enc->gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(v->OutRate) * 4)));
+                if (profile->Video.Quality > 0) {
+                    enc->flags |= AV_CODEC_FLAG_QSCALE;
+                    enc->global_quality = profile->Video.Quality * FF_QP2LAMBDA;
+                } else {
+                    enc->bit_rate = profile->Video.BitRate;
+                    enc->rc_buffer_size = profile->Video.BitRate * 2;
+                    enc->rc_max_rate = profile->Video.BitRate * 3 / 2;
+                }
+            } else {
+                enc->max_b_frames = 0;  // AVI keeps no reordering information
+                if (spec.VideoCompressor) {
+                    const auto& f = *spec.VideoCompressor;
+                    const int kbps = f.OptionValue("bitrate", 0);
+                    if (kbps > 0) enc->bit_rate = int64_t(kbps) * 1000;
+                    const int q = f.OptionValue("quality", 0);
+                    if (q > 0) {
+                        enc->flags |= AV_CODEC_FLAG_QSCALE;
+                        enc->global_quality = q * FF_QP2LAMBDA;
+                    }
+                    const int keyint = f.OptionValue("keyint", 0);
+                    if (keyint > 0) enc->gop_size = keyint;
+                    const int crf = f.OptionValue("crf", -1);
+                    if (crf >= 0) av_opt_set_int(enc->priv_data, "crf", crf, 0);
+                }
+            }
+            OpenEncoder(enc, codec, friendly, "video");
+            v->Out.Stream = AddStream(out, enc);
+            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, codec->name, v->OutWidth, v->OutHeight,
+                                                      av_q2d(v->OutRate), 0, 0, gi});
+            impl->Video = std::move(v);
+        } else if (group.MediaType.MajorType == TMajorType::Audio) {
+            if (impl->Audio) throw MediaError("Only one audio group can be written.");
+            if (profile && !profile->Audio.Present) continue;
+            auto a = std::make_unique<TAudioPath>();
+            a->Group = gi;
+            a->In = TInputFile::Open(src->MediaName);
+            a->StreamIndex = a->In.FirstAudioStream();
+            a->HasSource = a->StreamIndex >= 0;
+            if (a->HasSource) {
+                a->Dec = OpenDecoder(a->In.Format->streams[a->StreamIndex], 1);
+                // Audio counts from the same zero as the picture, so both start together.
+                const int vs = a->In.FirstVideoStream();
+                a->MovieStart = a->In.StreamStartSeconds(vs >= 0 ? vs : a->StreamIndex);
+            }
+            a->MediaStart = src->MediaStart;
+
+            TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
+            std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";
+            std::string friendly = "PCM";
+            int64_t bitRate = 0;
+            if (profile) {
+                encoderName = "wmav2";
+                friendly = "Windows Media Audio 8";
+                pcm = TPcmFormat{profile->Audio.SampleRate, static_cast<int16_t>(profile->Audio.Bits),
+                                 static_cast<int16_t>(profile->Audio.Channels)};
+                bitRate = profile->Audio.BitRate;
+            } else if (spec.AudioCompressor) {
+                encoderName = spec.AudioCompressor->EncoderName();
+                friendly = spec.AudioCompressor->FriendlyName();
+                const int kbps = spec.AudioCompressor->OptionValue("bitrate", 0);
+                if (kbps > 0) bitRate = int64_t(kbps) * 1000;
+            }
+            const AVCodec* codec = nullptr;
+            a->Out.Enc = NewEncoder(encoderName, &codec);
+            AVCodecContext* enc = a->Out.Enc.get();
+            enc->sample_rate = ClosestSampleRate(codec, pcm.SampleRate);
+            av_channel_layout_default(&enc->ch_layout, pcm.Channels);
+            enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            enc->time_base = AVRational{1, enc->sample_rate};
+            if (bitRate > 0) enc->bit_rate = bitRate;
+            if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            OpenEncoder(enc, codec, friendly, "audio");
+            a->TotalSamples = std::max<int64_t>(1, std::llround(clipLength * enc->sample_rate));
+            a->Out.Stream = AddStream(out, enc);
+            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, codec->name, 0, 0, 0, enc->sample_rate,
+                                                      enc->ch_layout.nb_channels, gi});
+            impl->Audio = std::move(a);
+        }
+    }
+    if (!impl->Video && !impl->Audio)
+        throw MediaError("There is nothing to write: the output has no stream for the clip.");
+    if (impl->Video) impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
+
+    // Everything is accepted: only now create the file.
+    int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) throw MediaError("The file " + Quoted(spec.FileName) + " can not be created: " + AvErrorText(rc) + ".");
+    rc = avformat_write_header(out, nullptr);
+    if (rc < 0) throw MediaError("Writing the header of " + Quoted(spec.FileName) + " failed: " + AvErrorText(rc) + ".");
+    return std::unique_ptr<TRenderGraph>(new TRenderGraph(std::move(impl)));
+}
+
+// ------------------------------------------------------------------ running object table
+
+namespace {
+std::mutex gRotMutex;
+std::map<uint32_t, std::string> gRot;
+uint32_t gRotNext = 1;
+}  // namespace
+
+std::string TRunningObjectTable::GraphItemName(const void* graph) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "FilterGraph %p pid %x", graph, static_cast<unsigned>(getpid()));
+    return buf;
+}
+
+uint32_t TRunningObjectTable::Register(const std::string& name) {
+    std::lock_guard lock(gRotMutex);
+    const uint32_t id = gRotNext++;
+    gRot[id] = name;
+    return id;
+}
+
+bool TRunningObjectTable::Revoke(uint32_t registration) {
+    std::lock_guard lock(gRotMutex);
+    return gRot.erase(registration) > 0;
+}
+
+std::vector<std::string> TRunningObjectTable::Names() {
+    std::lock_guard lock(gRotMutex);
+    std::vector<std::string> names;
+    for (const auto& [id, name] : gRot) names.push_back(name);
+    return names;
+}
+
+}  // namespace media

@@ -1,0 +1,115 @@
+// The render engine: turns a timeline into a running pipeline that writes one
+// file, with one output stream per group.
+//
+//   decode (own thread per group) -> scale (video, own thread) -> encode + write
+//
+// Video sources are decoded from the frame on screen at the clip's media
+// start; output frame n is the source frame on screen at
+// media start + n / output rate, for round(clip length x output rate) frames.
+// With the source's own rate that is exactly the source frames of the span.
+// Audio is resampled to the writer's format, trimmed to the same span and
+// padded with silence where the source has none (or no audio stream at all).
+//
+// Threads: Build and the TRenderGraph methods are called from one thread (the
+// window's); the pipeline runs on worker threads of its own. No call blocks
+// for longer than the wait asked for, except the destructor, which stops and
+// joins the workers.
+#pragma once
+
+#include "media/Compressors.h"
+#include "media/Timeline.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace media {
+
+// Event codes of WaitForCompletion.
+constexpr long kEcRunning = 0;     // still running (or not started)
+constexpr long kEcComplete = 1;    // every stream written to its end, file closed
+constexpr long kEcUserAbort = 2;   // stopped by Stop(); the file is finished and playable
+constexpr long kEcErrorAbort = 3;  // failed; ErrorText() says why, nothing more is written
+
+// What file to write.
+struct TOutputSpec {
+    std::string FileName;       // UTF-8 path
+    bool Asf = true;            // true: ASF (wmv2/wmav2) by profile; false: AVI
+    std::string ProfileGuid;    // ASF: one of the 27 profile identifiers
+    // AVI: video groups go through VideoCompressor, audio groups through
+    // AudioCompressor; nullptr writes uncompressed (RGB555 / the group's PCM).
+    TCompressorFilterPtr VideoCompressor;
+    TCompressorFilterPtr AudioCompressor;
+};
+
+// Facts about one written stream, for progress and tests.
+struct TOutputStreamInfo {
+    TMajorType MajorType = TMajorType::Unknown;
+    std::string Encoder;        // FFmpeg encoder name
+    int Width = 0, Height = 0;  // video
+    double FrameRate = 0;       // video
+    int SampleRate = 0, Channels = 0;  // audio
+    int Group = -1;             // the timeline group it comes from
+};
+
+class TRenderGraph {
+public:
+    ~TRenderGraph();
+    TRenderGraph(const TRenderGraph&) = delete;
+    TRenderGraph& operator=(const TRenderGraph&) = delete;
+
+    // Starts the worker threads. A second call does nothing.
+    void Run();
+    // Waits up to `ms` milliseconds for the end; returns kEcRunning while the
+    // pipeline still runs, else the final event code.
+    long WaitForCompletion(int ms);
+    // Asks the pipeline to stop; it flushes the encoders and finishes the file
+    // on its own threads (WaitForCompletion then gives kEcUserAbort, or
+    // kEcComplete when everything was already written). Does not block.
+    void Stop();
+
+    // 100 ns units: the clip's length, and how far the writer has got.
+    int64_t GetDuration() const;
+    int64_t GetCurrentPosition() const;
+
+    // The failure's text once WaitForCompletion gave kEcErrorAbort.
+    std::string ErrorText() const;
+
+    const std::vector<TOutputStreamInfo>& OutputStreams() const;
+
+    struct TImpl;
+
+private:
+    friend class TRenderEngine;
+    explicit TRenderGraph(std::unique_ptr<TImpl> impl);
+    std::unique_ptr<TImpl> Impl;
+};
+
+class TRenderEngine {
+public:
+    // Builds the pipeline for the timeline and creates the output file:
+    // opens the sources and decoders, checks and opens every encoder, and only
+    // then creates the file and writes its header. Throws MediaError with a
+    // sentence for the user when anything is refused; nothing is written then
+    // unless the file itself could be created (its header is all it holds).
+    //
+    // Each group renders the sources of its first track (one source per group);
+    // a group the writer has no stream for (an audio-only profile's video
+    // group, a video-only profile's audio group) is left out.
+    static std::unique_ptr<TRenderGraph> Build(const TTimeline& timeline, const TOutputSpec& output);
+};
+
+// The in-process table of running graphs, under names made with
+// "FilterGraph %p pid %x" from the graph's address and the process id.
+class TRunningObjectTable {
+public:
+    static std::string GraphItemName(const void* graph);
+    // Registers a name; returns the registration number (never 0).
+    static uint32_t Register(const std::string& name);
+    // Removes a registration; false when the number is not registered.
+    static bool Revoke(uint32_t registration);
+    static std::vector<std::string> Names();
+};
+
+}  // namespace media
