@@ -1,0 +1,369 @@
+#include "convert/VideoSettings.h"
+
+#include "convert/EncoderSettingsDlg.h"
+#include "convert/MyWMFBase.h"
+#include "support/MyExceptDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+const TFrameSizePreset FrameSizePresets[7] = {
+    {"  --<Custom>--", 320, 240},      {"  DV 720 x 576", 720, 576},     {"  large 640 x 480 ", 640, 480},
+    {"  medium 320 x 240", 320, 240},  {"  small 240 x 180", 240, 180},  {"  tiny  180 x 120", 180, 120},
+    {"", 0, 0},
+};
+
+const char* const AudioFormatTexts[9] = {
+    "44.100  16 bit stereo", "44.100 16 bit Mono", "44.100  8 bit stereo", "44.100 8 bit Mono",
+    "22.050  16 bit stereo", "22.050 16 bit Mono", "22.050  8 bit stereo", "22.050 8 bit Mono",
+    "",
+};
+
+namespace {
+
+constexpr int kPresetCount = 6;    // rows 0..5 carry a size
+constexpr int kPcmRowCount = 8;    // rows 0..7 of the audio format list are PCM formats
+
+// The hourglass for the length of a scope, also when an error leaves it.
+class TWaitCursor {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+QGroupBox* Group(const QString& caption, QWidget* parent) {
+    auto* box = new QGroupBox(caption, parent);
+    return box;
+}
+
+}  // namespace
+
+TCompressorList SystemCompressors(media::TCompressorCategory category) {
+    auto devices = std::make_shared<media::TSysDevEnum>(category);
+    TCompressorList list;
+    for (int i = 0; i < devices->Count(); ++i)
+        list.Names.push_back(QString::fromStdString(devices->FriendlyName(i)));
+    list.Bind = [devices](int i) -> media::TCompressorFilterPtr {
+        try {
+            return devices->Bind(i);
+        } catch (const std::exception&) {
+            return nullptr;  // an entry that cannot be bound renders uncompressed
+        }
+    };
+    return list;
+}
+
+bool VideoCompressorListed(const QString& name) {
+    return !name.toUpper().startsWith(QLatin1String("WMV")) && !name.toLower().contains(QLatin1String("ecompress"));
+}
+
+bool AudioCompressorListed(const QString& name) {
+    return name.toUpper().trimmed() != QLatin1String("PCM");
+}
+
+// ---------------------------------------------------------------- creation
+
+TVideoSetDlg::TVideoSetDlg(QWidget* owner) : QDialog(owner) {
+    setObjectName(QStringLiteral("VideoSetDlg"));
+    setWindowTitle(QStringLiteral("Select the output compression"));
+    setModal(true);
+    WMAvailable = [] { return TWMFBase::WMAvailable(); };
+    // A bad profile index in the catalogue ends in the error report.
+    SetWMFFatalErrorHandler(&ReportFatalError);
+
+    nbFormats = new QStackedWidget(this);
+    nbFormats->setObjectName(QStringLiteral("nbFormats"));
+    nbFormats->addWidget(MakeAviPage());
+    nbFormats->addWidget(MakeWmfPage());
+
+    BitBtn2 = new QPushButton(QStringLiteral("OK"), this);
+    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    BitBtn2->setDefault(true);
+    BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::accept);
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(BitBtn2);
+    buttons->addWidget(BitBtn1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(nbFormats);
+    layout->addLayout(buttons);
+
+    // FormCreate
+    Cancelled = false;
+}
+
+TVideoSetDlg::~TVideoSetDlg() = default;  // the catalogue and the lists go with the dialog
+
+QWidget* TVideoSetDlg::MakeAviPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("AVI"));
+
+    // Video settings: compressor with "Set", frame size with the two boxes.
+    auto* video = Group(QStringLiteral("Video settings"), page);
+    auto* compression = Group(QStringLiteral("Video compression"), video);
+    cbVidComp = new QComboBox(compression);
+    cbVidComp->setObjectName(QStringLiteral("cbVidComp"));
+    cbVidComp->setMinimumContentsLength(28);
+    sbSetVideoCompress = new QPushButton(QStringLiteral("Set"), compression);
+    sbSetVideoCompress->setObjectName(QStringLiteral("sbSetVideoCompress"));
+    auto* compressionRow = new QHBoxLayout(compression);
+    compressionRow->addWidget(cbVidComp, 1);
+    compressionRow->addWidget(sbSetVideoCompress);
+
+    auto* frame = Group(QStringLiteral("Frame size"), video);
+    cbVideoSize = new QComboBox(frame);
+    cbVideoSize->setObjectName(QStringLiteral("cbVideoSize"));
+    for (const TFrameSizePreset& preset : FrameSizePresets)
+        cbVideoSize->addItem(QString::fromLatin1(preset.Text));
+    lbWidth = new QLabel(QStringLiteral(" Width:"), frame);
+    lbHeight = new QLabel(QStringLiteral("Height:"), frame);
+    eProjWidth = new QLineEdit(QStringLiteral("320"), frame);
+    eProjWidth->setObjectName(QStringLiteral("eProjWidth"));
+    eProjWidth->setEnabled(false);
+    eProjHeight = new QLineEdit(QStringLiteral("240"), frame);
+    eProjHeight->setObjectName(QStringLiteral("eProjHeight"));
+    eProjHeight->setEnabled(false);
+    auto* frameGrid = new QGridLayout(frame);
+    frameGrid->addWidget(cbVideoSize, 0, 0, 1, 4);
+    frameGrid->addWidget(lbWidth, 1, 0);
+    frameGrid->addWidget(eProjWidth, 1, 1);
+    frameGrid->addWidget(lbHeight, 1, 2);
+    frameGrid->addWidget(eProjHeight, 1, 3);
+
+    auto* videoColumn = new QVBoxLayout(video);
+    videoColumn->addWidget(compression);
+    videoColumn->addWidget(frame);
+
+    // Audio settings: compressor, PCM format and the audio track switch.
+    auto* audio = Group(QStringLiteral("Audio settings"), page);
+    auto* audioCompression = Group(QStringLiteral("Audio compression"), audio);
+    cbAudComp = new QComboBox(audioCompression);
+    cbAudComp->setObjectName(QStringLiteral("cbAudComp"));
+    cbAudComp->setMinimumContentsLength(28);
+    auto* audioCompressionRow = new QHBoxLayout(audioCompression);
+    audioCompressionRow->addWidget(cbAudComp);
+
+    auto* format = Group(QStringLiteral("Available audio format "), audio);
+    cbAudFormat = new QComboBox(format);
+    cbAudFormat->setObjectName(QStringLiteral("cbAudFormat"));
+    for (const char* text : AudioFormatTexts)
+        cbAudFormat->addItem(QString::fromLatin1(text));
+    cbAudFormat->setEnabled(false);
+    cbWithSound = new QCheckBox(QStringLiteral("Include audio track"), format);
+    cbWithSound->setObjectName(QStringLiteral("cbWithSound"));
+    cbWithSound->setChecked(true);
+    auto* formatColumn = new QVBoxLayout(format);
+    formatColumn->addWidget(cbAudFormat);
+    formatColumn->addWidget(cbWithSound);
+
+    auto* audioColumn = new QVBoxLayout(audio);
+    audioColumn->addWidget(audioCompression);
+    audioColumn->addWidget(format);
+
+    auto* pageColumn = new QVBoxLayout(page);
+    pageColumn->addWidget(video);
+    pageColumn->addWidget(audio);
+    pageColumn->addStretch(1);
+
+    // User selections only: selecting in code runs none of these.
+    connect(cbVidComp, &QComboBox::activated, this, [this] { cbVidCompClick(); });
+    connect(cbAudComp, &QComboBox::activated, this, [this] { cbAudCompClick(); });
+    connect(cbVideoSize, &QComboBox::activated, this, [this] { cbVideoSizeChange(); });
+    connect(sbSetVideoCompress, &QPushButton::clicked, this, [this] { sbSetVideoCompressClick(); });
+    return page;
+}
+
+QWidget* TVideoSetDlg::MakeWmfPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("WMF"));
+
+    auto* profiles = Group(QStringLiteral("Available WMV profiles"), page);
+    cbProfiles = new QComboBox(profiles);
+    cbProfiles->setObjectName(QStringLiteral("cbProfiles"));
+    cbProfiles->setMinimumContentsLength(40);
+    auto* profilesRow = new QHBoxLayout(profiles);
+    profilesRow->addWidget(cbProfiles);
+
+    auto* descriptions = Group(QStringLiteral("profile descriptions"), page);
+    Memo1 = new QPlainTextEdit(descriptions);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    auto* descriptionsRow = new QHBoxLayout(descriptions);
+    descriptionsRow->addWidget(Memo1);
+
+    auto* pageColumn = new QVBoxLayout(page);
+    pageColumn->addWidget(profiles);
+    pageColumn->addWidget(descriptions, 1);
+
+    connect(cbProfiles, &QComboBox::activated, this, [this] { cbProfilesChange(); });
+    return page;
+}
+
+void TVideoSetDlg::SetPage(int page) { nbFormats->setCurrentIndex(page); }
+
+// ---------------------------------------------------------------- showing
+
+TModalResult TVideoSetDlg::Execute() {
+    FCloseQueried = false;
+    FormShow();
+    const TModalResult result = Prompts().ExecModal(*this);
+    // A scripted or otherwise closed run may not pass through done().
+    if (!FCloseQueried)
+        FormCloseQuery();
+    return result;
+}
+
+void TVideoSetDlg::FormShow() {
+    FillLists();
+    cbProfiles->setCurrentIndex(FCatalogue->GetIdxByProfile(Profile));
+    cbProfilesChange();
+}
+
+void TVideoSetDlg::FillLists() {
+    Ready = false;
+
+    FCatalogue = std::make_unique<TWMFBase>();
+    cbProfiles->clear();
+    if (WMAvailable && WMAvailable()) {
+        QStringList names;
+        FCatalogue->GetProfileNames(names);
+        cbProfiles->addItems(names);
+    }
+
+    FAudioList = EnumerateCompressors(media::TCompressorCategory::Audio);
+    FVideoList = EnumerateCompressors(media::TCompressorCategory::Video);
+
+    cbVidComp->clear();
+    cbVidComp->addItem(QStringLiteral("--<Uncompressed Video>--"), kUncompressedTag);
+    for (int i = 0; i < static_cast<int>(FVideoList.Names.size()); ++i) {
+        if (VideoCompressorListed(FVideoList.Names[i]))
+            cbVidComp->addItem(FVideoList.Names[i], i);
+    }
+
+    cbAudComp->clear();
+    cbAudComp->addItem(QStringLiteral("--<Uncompressed audio (PCM)>--"), kUncompressedTag);
+    for (int i = 0; i < static_cast<int>(FAudioList.Names.size()); ++i) {
+        if (AudioCompressorListed(FAudioList.Names[i]))
+            cbAudComp->addItem(FAudioList.Names[i], i);
+    }
+
+    const auto preselect = [](QComboBox* list, const QString& name) {
+        int found = 0;
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->itemText(i).compare(name, Qt::CaseInsensitive) == 0) {
+                found = i;
+                break;
+            }
+        }
+        list->setCurrentIndex(found);
+    };
+    preselect(cbVidComp, VideoName);
+    preselect(cbAudComp, AudioName);
+
+    cbVidCompClick();
+    cbAudCompClick();
+    Ready = true;
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TVideoSetDlg::cbVidCompClick() {
+    VideoFilter.reset();
+    const int tag = cbVidComp->currentData().toInt();
+    if (cbVidComp->currentIndex() < 0 || tag == kUncompressedTag) {
+        VideoName.clear();
+        return;
+    }
+    if (FVideoList.Bind)
+        VideoFilter = FVideoList.Bind(tag);
+    VideoName = cbVidComp->currentText();
+}
+
+void TVideoSetDlg::cbAudCompClick() {
+    AudioFilter.reset();
+    const int tag = cbAudComp->currentData().toInt();
+    if (cbAudComp->currentIndex() < 0 || tag == kUncompressedTag) {
+        AudioName.clear();
+        cbAudFormat->setEnabled(true);
+        return;
+    }
+    if (FAudioList.Bind)
+        AudioFilter = FAudioList.Bind(tag);
+    AudioName = cbAudComp->currentText();
+    // A compressor takes the audio as it comes; the PCM format does not apply.
+    cbAudFormat->setCurrentIndex(0);
+    cbAudFormat->setEnabled(false);
+}
+
+void TVideoSetDlg::sbSetVideoCompressClick() {
+    if (!VideoFilter || !VideoFilter->HasOptions())
+        return;
+    TEncoderSettingsDlg settings(*VideoFilter, this);
+    if (Prompts().ExecModal(settings) == TModalResult::Ok)
+        settings.Apply();
+}
+
+void TVideoSetDlg::cbVideoSizeChange() {
+    eProjWidth->setEnabled(false);
+    eProjHeight->setEnabled(false);
+    const int index = cbVideoSize->currentIndex();
+    if (index < 0 || index >= kPresetCount)
+        return;  // the empty last item keeps the boxes as they are
+    eProjWidth->setText(QString::number(FrameSizePresets[index].Width));
+    eProjHeight->setText(QString::number(FrameSizePresets[index].Height));
+    if (index == 0) {
+        eProjWidth->setEnabled(true);
+        eProjHeight->setEnabled(true);
+    }
+}
+
+void TVideoSetDlg::cbProfilesChange() {
+    if (!Ready)
+        return;
+    TWaitCursor hourglass;
+    Memo1->clear();
+    Profile = FCatalogue->GetProfileByIdx(cbProfiles->currentIndex());
+    QStringList lines;
+    FCatalogue->GetProfileDetails(Profile, lines);
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TVideoSetDlg::BitBtn1Click() {
+    Cancelled = true;
+    reject();
+}
+
+void TVideoSetDlg::FormCloseQuery() {
+    FCloseQueried = true;
+    // An unticked audio track never keeps an audio compressor.
+    if (!Cancelled && !cbWithSound->isChecked())
+        AudioFilter.reset();
+}
+
+void TVideoSetDlg::done(int result) {
+    FormCloseQuery();
+    QDialog::done(result);
+}
+
+int TVideoSetDlg::AudioFormatIndex() const {
+    const int index = cbAudFormat->currentIndex();
+    return index >= 0 && index < kPcmRowCount ? index : 0;
+}
