@@ -1,0 +1,274 @@
+// Bad input: every file gets an answer (a frame or a message), nothing crashes
+// or hangs, and nothing unreasonable is allocated.
+#include "tests/fixtures/TestMovie.h"
+
+#include "media/MediaDetector.h"
+#include "source/FrameBitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+namespace fs = std::filesystem;
+using media::TMajorType;
+using media::TMediaDetector;
+
+namespace {
+
+class DetectorBadInput : public ::testing::Test {
+protected:
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw_detector_bad_"); }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string path = Dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    static int FirstVideo(TMediaDetector& d) {
+        for (int i = 0; i < d.get_OutputStreams(); ++i)
+            if (d.put_CurrentStream(i) && d.get_StreamType() == TMajorType::Video) return i;
+        return -1;
+    }
+    std::string Dir;
+};
+
+TEST_F(DetectorBadInput, UnreadableFilesAreRefusedWithAMessage) {
+    const struct {
+        const char* Name;
+        std::string Path;
+    } cases[] = {
+        {"zero bytes", Write("empty.avi", "")},
+        {"text named .avi", Write("notes.avi", "These are not the frames you are looking for.\n")},
+        {"missing", Dir + "/no such file.avi"},
+        {"a folder", Dir},
+    };
+    for (const auto& c : cases) {
+        TMediaDetector d;
+        EXPECT_FALSE(d.put_Filename(c.Path)) << c.Name;
+        EXPECT_FALSE(d.LastError().empty()) << c.Name;
+        EXPECT_EQ(d.get_OutputStreams(), 0) << c.Name;
+        std::size_t size = 0;
+        EXPECT_FALSE(d.GetBitmapBits(0, &size, nullptr, 64, 48)) << c.Name;
+    }
+}
+
+TEST_F(DetectorBadInput, AudioOnlyHasNoVideoStream) {
+    testmovie::TMovieSpec s;
+    s.Container = "wav";
+    s.VideoCodec = "";
+    s.AudioCodec = "pcm_s16le";
+    const std::string path = Dir + "/tone.wav";
+    testmovie::MakeTestMovie(path, s);
+    TMediaDetector d;
+    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    EXPECT_EQ(FirstVideo(d), -1);
+    ASSERT_TRUE(d.put_CurrentStream(0));
+    EXPECT_EQ(d.get_FrameRate(), 0);
+    std::size_t size = 0;
+    EXPECT_FALSE(d.GetBitmapBits(0, &size, nullptr, 64, 48));
+}
+
+TEST_F(DetectorBadInput, CoverPictureOfAnAudioFileIsNotVideo) {
+    const std::string path = std::string(FW_MEDIA_SAMPLES) + "/fate_wma_with_ID3_APIC_trimmed.wma";
+    if (!fs::exists(path)) GTEST_SKIP() << "sample missing";
+    TMediaDetector d;
+    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    ASSERT_TRUE(d.put_CurrentStream(0));
+    EXPECT_EQ(d.get_StreamType(), TMajorType::Attachment);
+    EXPECT_EQ(FirstVideo(d), -1);
+}
+
+TEST_F(DetectorBadInput, TruncatedMovieDeliversWhatIsThere) {
+    testmovie::TMovieSpec s;
+    s.Frames = 50;
+    s.TruncateFraction = 0.5;
+    const std::string path = Dir + "/cut.avi";
+    testmovie::MakeTestMovie(path, s);
+    TMediaDetector d;
+    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    ASSERT_EQ(FirstVideo(d), 0);
+    const double rate = d.get_FrameRate();
+    ASSERT_GT(rate, 0);
+    int seen = -1;
+    for (int p : {0, 5, 12, 40, 49, 3}) {
+        std::size_t size = 0;
+        ASSERT_TRUE(d.GetBitmapBits(p / rate, &size, nullptr, 80, 60));
+        std::vector<uint8_t> buf(size);
+        if (!d.GetBitmapBits(p / rate, &size, buf.data(), 80, 60)) {
+            EXPECT_FALSE(d.LastError().empty());
+            continue;
+        }
+        const int n = testmovie::ReadFrameNumberFromDib(buf.data(), size);
+        // Beyond the cut the last whole frame stays; before it every frame is exact.
+        EXPECT_TRUE(n == p || (p >= 20 && n >= 15 && n <= p)) << "position " << p << " showed " << n;
+        seen = std::max(seen, n);
+    }
+    EXPECT_GE(seen, 12);
+}
+
+TEST_F(DetectorBadInput, NonAsciiPathAndOddFrameSize) {
+    testmovie::TMovieSpec s;
+    s.Width = 161;
+    s.Height = 121;
+    s.Frames = 20;
+    s.VideoCodec = "mpeg4";
+    s.Container = "matroska";
+    const std::string path = Dir + "/Fïlm – ünïcödé 映画.mkv";
+    testmovie::MakeTestMovie(path, s);
+    TMediaDetector d;
+    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    ASSERT_EQ(FirstVideo(d), 0);
+    EXPECT_EQ(d.get_StreamMediaType().Width, 161);
+    EXPECT_EQ(d.get_StreamMediaType().Height, 121);
+    for (auto [w, h] : {std::pair{161, 121}, std::pair{67, 51}}) {
+        TFrameBitmap bmp;
+        ASSERT_TRUE(GrabFrame(d, bmp, uint16_t(w), uint16_t(h), 7 / d.get_FrameRate()));
+        EXPECT_EQ(bmp.Width, w);
+        EXPECT_EQ(bmp.Height, h);
+        EXPECT_EQ(testmovie::ReadFrameNumber(bmp.Rgb.data(), bmp.Width, bmp.Height), 7);
+    }
+}
+
+TEST_F(DetectorBadInput, InsaneRequestsAreRefusedNotAllocated) {
+    testmovie::TMovieSpec s;
+    s.Frames = 5;
+    const std::string path = Dir + "/small.avi";
+    testmovie::MakeTestMovie(path, s);
+    TMediaDetector d;
+    ASSERT_TRUE(d.put_Filename(path));
+    ASSERT_EQ(FirstVideo(d), 0);
+    const struct {
+        double T;
+        int W, H;
+    } cases[] = {
+        {0, 100000, 100000}, {0, 0, 0}, {0, -5, 10}, {0, 64, 0},
+        {std::nan(""), 64, 48}, {std::numeric_limits<double>::infinity(), 64, 48},
+    };
+    for (const auto& c : cases) {
+        std::size_t size = 12345;
+        EXPECT_FALSE(d.GetBitmapBits(c.T, &size, nullptr, c.W, c.H)) << c.W << "x" << c.H << " t=" << c.T;
+        EXPECT_FALSE(d.LastError().empty());
+    }
+    // A buffer smaller than asked for is refused, not overrun.
+    std::size_t size = 0;
+    ASSERT_TRUE(d.GetBitmapBits(0, &size, nullptr, 64, 48));
+    std::vector<uint8_t> small(size - 1);
+    std::size_t have = small.size();
+    EXPECT_FALSE(d.GetBitmapBits(0, &have, small.data(), 64, 48));
+}
+
+// The AVI stream header's frame size patched to nonsense: refused with a message.
+TEST_F(DetectorBadInput, MovieClaimingAnAbsurdFrameSize) {
+    for (int32_t claimed : {0, 100000}) {
+        testmovie::TMovieSpec s;
+        s.VideoCodec = "rawvideo";
+        s.Frames = 3;
+        const std::string path = Dir + "/raw" + std::to_string(claimed) + ".avi";
+        testmovie::MakeTestMovie(path, s);
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        const auto strf = bytes.find("strf");
+        ASSERT_NE(strf, std::string::npos);
+        for (int k = 0; k < 2; ++k) {  // biWidth, biHeight
+            f.seekp(std::streamoff(strf + 12 + 4 * k));
+            const uint8_t le[4] = {uint8_t(claimed), uint8_t(claimed >> 8), uint8_t(claimed >> 16), 0};
+            f.write(reinterpret_cast<const char*>(le), 4);
+        }
+        f.close();
+        TMediaDetector d;
+        if (!d.put_Filename(path)) {
+            EXPECT_FALSE(d.LastError().empty());
+            continue;
+        }
+        if (FirstVideo(d) < 0) continue;
+        TFrameBitmap bmp;
+        const auto mt = d.get_StreamMediaType();
+        EXPECT_FALSE(GrabFrame(d, bmp, uint16_t(std::clamp(mt.Width, 1, 65535)),
+                               uint16_t(std::clamp(mt.Height, 1, 65535)), 0))
+            << claimed;
+        EXPECT_TRUE(bmp.Empty());
+    }
+}
+
+// Every real sample opens and shows a frame, or is refused with a message.
+TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
+    const fs::path dir(FW_MEDIA_SAMPLES);
+    if (!fs::is_directory(dir)) GTEST_SKIP() << "no samples at " << dir;
+    int files = 0, shown = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "MANIFEST.tsv" || name == "PROBE.txt") continue;
+        ++files;
+        TMediaDetector d;
+        if (!d.put_Filename(entry.path().string())) {
+            EXPECT_FALSE(d.LastError().empty()) << name;
+            continue;
+        }
+        int video = -1;
+        for (int i = 0; i < d.get_OutputStreams() && video < 0; ++i)
+            if (d.put_CurrentStream(i) && d.get_StreamType() == TMajorType::Video) video = i;
+        if (video < 0) continue;
+        const double rate = d.get_FrameRate(), length = d.get_StreamLength();
+        EXPECT_TRUE(std::isfinite(rate) && rate >= 0) << name;
+        EXPECT_TRUE(std::isfinite(length) && length >= 0) << name;
+        bool any = false;
+        for (double t : {0.0, length / 2, length, 0.0}) {
+            TFrameBitmap bmp;
+            if (GrabFrame(d, bmp, 64, 48, t)) {
+                any = true;
+                EXPECT_EQ(bmp.Width, 64);
+            } else {
+                EXPECT_FALSE(d.LastError().empty()) << name << " at " << t;
+            }
+        }
+        shown += any;
+    }
+    EXPECT_GE(files, 30);
+    EXPECT_GE(shown, 25);
+}
+
+TEST(FrameBitmap, FromPackedDibValidates) {
+    // 2x2 bottom-up: row 0 in the buffer is the picture's bottom row.
+    std::vector<uint8_t> dib(40 + 8 * 2, 0);
+    dib[0] = 40;
+    dib[4] = 2;
+    dib[8] = 2;
+    dib[12] = 1;
+    dib[14] = 24;
+    dib[40] = 255;           // bottom-left pixel: blue
+    dib[48 + 2] = 255;       // top-left pixel: red
+    TFrameBitmap bmp;
+    ASSERT_TRUE(bmp.FromPackedDib(dib.data(), dib.size()));
+    EXPECT_EQ(bmp.Row(0)[0], 255);  // top-left red
+    EXPECT_EQ(bmp.Row(1)[2], 255);  // bottom-left blue
+
+    const struct {
+        const char* Name;
+        int Offset;
+        uint8_t Value;
+        std::size_t Size;
+    } bad[] = {
+        {"short buffer", 0, 40, dib.size() - 1},
+        {"header size", 0, 12, dib.size()},
+        {"8 bits", 14, 8, dib.size()},
+        {"compressed", 16, 1, dib.size()},
+        {"zero width", 4, 0, dib.size()},
+        {"huge width", 7, 0x40, dib.size()},
+    };
+    for (const auto& c : bad) {
+        std::vector<uint8_t> copy = dib;
+        copy[c.Offset] = c.Value;
+        TFrameBitmap keep = bmp;
+        EXPECT_FALSE(keep.FromPackedDib(copy.data(), c.Size)) << c.Name;
+        EXPECT_EQ(keep.Rgb, bmp.Rgb) << c.Name << ": the bitmap must stay as it was";
+    }
+    EXPECT_FALSE(bmp.FromPackedDib(nullptr, 100));
+}
+
+}  // namespace
