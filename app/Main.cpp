@@ -4,6 +4,8 @@
 #include "common/MyCommonParams.h"
 #include "help/HelpViewer.h"
 #include "mru/MruUnit.h"
+#include "support/MyCheckUpdate.h"
+#include "support/SupportInfo.h"
 
 #include <QAction>
 #include <QApplication>
@@ -341,7 +343,7 @@ void TMainForm::CreateMenus() {
     Checkupdateautomatically1->setCheckable(true);
     Checkupdate1 = item(Help1, "Checkupdate1", QStringLiteral("Check update"), &TMainForm::Checkupdate1Click);
     Emailsupport1 = item(Help1, "Emailsupport1", QStringLiteral("E-mail support"), &TMainForm::Emailsupport1Click);
-    Website1 = item(Help1, "Website1", WebsiteCaption(), &TMainForm::Website1Click);
+    Website1 = item(Help1, "Website1", ::WebsiteCaption(), &TMainForm::Website1Click);
     N3 = separator(Help1, "N3");
     About1 = item(Help1, "About1", QStringLiteral("About"), &TMainForm::About1Click);
 
@@ -412,6 +414,7 @@ void TMainForm::FormCreate() {
 
     FStore = std::make_unique<TMyRegistry>(QString::fromLatin1(kSettingsRootPath));
     SettingsStore = FStore.get();
+    setWindowTitle(QString::fromLatin1(ProgramName));
 
     LoadPreferences();
 
@@ -461,12 +464,9 @@ void TMainForm::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
-    // FormShow
-    RunCommand([this] {
-        Checkupdateautomatically1->setChecked(
-            SettingsStore->ReadBool(QStringLiteral("Preference"), QStringLiteral("Automatic update check"), true));
-    });
-    TimerUpdate->start();
+    // FormShow: the timer is armed again each time the window is shown.
+    RunCommand([this] { Checkupdateautomatically1->setChecked(ReadAutomaticUpdateCheck()); });
+    ArmUpdateTimer(*TimerUpdate);
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {

@@ -36,9 +36,6 @@ class TTrackBar;
 
 // Root key of the program's settings in the user's hive.
 inline constexpr const char* kSettingsRootPath = "\\Software\\Quillmont\\Framewhisk\\";
-// The program's version and name as the update check sends them.
-inline constexpr const char* kProgramVersion = "1.3";
-inline constexpr const char* kProgramName = "Framewhisk";
 
 // Where the default folders "Captures/" and "Video/" go: the executable's
 // folder when both can be made there, else `dataFolder` (normally
@@ -161,9 +158,6 @@ public:
     void tmAnimateTimer();
     void TimerUpdateTimer();
     void FormCloseQuery(bool& canClose);
-
-    // The "Website: " caption's host.
-    static QString WebsiteCaption();
 
 protected:
     void showEvent(QShowEvent* event) override;    // FormShow

@@ -1,22 +1,46 @@
-// Handlers of the main window whose commands live in other folders. Each is
-// replaced by its owner's code as it lands (conversion: convert/, captures and
-// the snapshot: capture/, update check, e-mail, web site and About: support/).
+// The main window's commands whose work lives in other folders: image
+// captures and the snapshot (capture/), the update check, e-mail, web site
+// and About box (support/). Each handler is a thin call.
 #include "app/Main.h"
 
+#include "app/TrackBar.h"
+#include "capture/CaptureCommands.h"
+#include "capture/ImageSettings.h"
+#include "support/About.h"
+#include "support/MyCheckUpdate.h"
+#include "support/SupportInfo.h"
+
+#include <QAction>
 #include <QLabel>
 #include <QTimer>
 
-void TMainForm::CreateImageForm() {}
-void TMainForm::DestroyImageForm() {}
-void TMainForm::Capturethisframe1Click() {
-    if (MovieInfo.FrameRate == 0 || lbBusy->isVisible())
-        return;
+void TMainForm::CreateImageForm() { ImageForm = new TImageForm(this); }
+
+void TMainForm::DestroyImageForm() {
+    delete ImageForm;  // a child of the window; freed here, in its place in the destroy order
+    ImageForm = nullptr;
 }
+
+void TMainForm::Capturethisframe1Click() {
+    CaptureThisFrame(MovieInfo, TB1->Position(), lbBusy->isVisible(), ImageFolder);
+}
+
+void TMainForm::Checkupdateautomatically1Click() {
+    AutomaticUpdateCheckToggled(Checkupdateautomatically1->isChecked(), *TimerUpdate);
+}
+
+void TMainForm::Checkupdate1Click() {
+    CheckForUpdate(this, QString::fromLatin1(ProgramVersion), QString::fromLatin1(ProgramName), true);
+}
+
+void TMainForm::TimerUpdateTimer() {
+    UpdateTimerFired(*TimerUpdate, Checkupdateautomatically1->isChecked(), this);
+}
+
+void TMainForm::Emailsupport1Click() { EmailSupport(windowTitle()); }
+void TMainForm::Website1Click() { OpenWebsite(); }
+void TMainForm::About1Click() { ShowAbout(this); }
+
+// The Start/Stop command belongs to the conversion job (convert/); until it
+// is linked in, Start does nothing.
 void TMainForm::sbExecuteClick() {}
-void TMainForm::Checkupdateautomatically1Click() {}
-void TMainForm::Checkupdate1Click() {}
-void TMainForm::Emailsupport1Click() {}
-void TMainForm::Website1Click() {}
-void TMainForm::About1Click() {}
-void TMainForm::TimerUpdateTimer() { TimerUpdate->stop(); }
-QString TMainForm::WebsiteCaption() { return QStringLiteral("Website: www.framewhisk.example"); }
