@@ -434,6 +434,26 @@ TEST_F(UpdateCheck, AutomaticPassFollowsTheThirtyDayGap) {
     EXPECT_TRUE(Prompts->ModalHandlers.empty());
 }
 
+TEST_F(UpdateCheck, FailedAutomaticPassHasStillStoredToday) {
+    Store->WriteRootDate(LastUpdateCheck, Today() - 45);
+    Server.Replies = {TLocalHttpServer::Reply(500, "")};
+    ExpectConsent(true);
+    EXPECT_FALSE(Check(false));
+    EXPECT_EQ(Modals().size(), 1u);  // the consent only
+    EXPECT_EQ(StoredDate(), Today());
+    EXPECT_EQ(Store->ReadString("Update", "Website", ""), Server.Base("/"));
+}
+
+TEST_F(UpdateCheck, WindowKeepsProcessingEventsWhileWaiting) {
+    Server.NeverAnswer = true;
+    bool timerRan = false;
+    QTimer::singleShot(30, [&] { timerRan = true; });
+    const THttpResult result = HttpGetUpdateInfoPumping(BuildUpdateUrl(Server.Base("/"), "Framewhisk", "1.3", ""),
+                                                        std::chrono::milliseconds(400));
+    EXPECT_FALSE(result.Ok);
+    EXPECT_TRUE(timerRan);
+}
+
 TEST_F(UpdateCheck, TwoPassesOnOneDay) {
     Answer("1.4");
     ExpectConsent(true);
