@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -88,9 +89,11 @@ public:
         if (made.empty())
             made.emplace_back(box.addButton(QMessageBox::Ok), TModalResult::Ok);
         box.setDefaultButton(qobject_cast<QPushButton*>(made.front().first));
-        for (const auto& [button, result] : made) {
-            if (result == TModalResult::Cancel || result == TModalResult::No) {
-                box.setEscapeButton(button);
+        // Escape means Cancel where there is one, else No.
+        for (const TModalResult escape : {TModalResult::Cancel, TModalResult::No}) {
+            auto found = std::find_if(made.begin(), made.end(), [&](const auto& b) { return b.second == escape; });
+            if (found != made.end()) {
+                box.setEscapeButton(found->first);
                 break;
             }
         }
