@@ -12,7 +12,10 @@ public:
     bool Launch(const TDesktopRequest& request) override {
         if (request.Target.isEmpty())
             return false;
-        return QProcess::startDetached(QStringLiteral("xdg-open"), {request.Target});
+        // A relative name beginning with "-" would read as an option.
+        const QString target =
+            request.Target.startsWith(QLatin1Char('-')) ? QStringLiteral("./") + request.Target : request.Target;
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {target});
     }
 };
 
