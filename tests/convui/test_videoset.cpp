@@ -1,0 +1,422 @@
+// The output settings dialog and the encoder settings dialog, headless, with
+// scripted prompts and (where the filters are under test) compressor lists of
+// our own.
+#include "convert/EncoderSettingsDlg.h"
+#include "convert/MyWMFBase.h"
+#include "convert/VideoSettings.h"
+#include "support/MyExceptDlg.h"
+#include "support/SupportInfo.h"
+#include "ScriptedPrompts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class TApplicationEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_videoset";
+        static char* argv[] = {name, nullptr};
+        FApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    std::unique_ptr<QApplication> FApp;
+};
+const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
+
+// A compressor list of the given names; binding entry i gives a filter named
+// after it with one "bitrate" setting, so a test can see which entry was bound.
+TCompressorList FakeList(media::TCompressorCategory category, std::vector<QString> names) {
+    TCompressorList list;
+    list.Names = names;
+    list.Bind = [category, names](int i) {
+        return std::make_shared<media::TCompressorFilter>(
+            category, names.at(static_cast<size_t>(i)).toStdString(), "fake" + std::to_string(i),
+            std::vector<media::TCompressorOption>{{"bitrate", "Bit rate (kbps)", 8, 512, 128, 128}});
+    };
+    return list;
+}
+
+QStringList Items(const QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+
+QList<int> Tags(const QComboBox* box) {
+    QList<int> tags;
+    for (int i = 0; i < box->count(); ++i)
+        tags << box->itemData(i).toInt();
+    return tags;
+}
+
+// Simulates the user's choice of an item (selection in code runs no handler).
+void Pick(QComboBox* box, int index) {
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+const std::vector<QString> VideoNames = {
+    "Cinepak by Radius", "WMV9 Encoder", "wmvideo lower case", "Xvid Decompressor", "Intel DECOMPRESSION", "Motion JPEG",
+    "My WMV codec",  // "WMV" inside, not at the start: listed
+};
+const std::vector<QString> AudioNames = {"PCM", "  pcm ", "MPEG Layer-3", "PCM 16", "Pcm"};
+
+struct TDialogFixture : testing::Test {
+    TScriptedPromptsInstaller prompts;
+    std::unique_ptr<TVideoSetDlg> dlg;
+
+    void SetUp() override {
+        dlg = std::make_unique<TVideoSetDlg>(nullptr);
+        dlg->EnumerateCompressors = [](media::TCompressorCategory category) {
+            return category == media::TCompressorCategory::Video ? FakeList(category, VideoNames)
+                                                                 : FakeList(category, AudioNames);
+        };
+        dlg->Profile = TWMFBase().GetProfileByIdx(18);
+    }
+};
+
+}  // namespace
+
+TEST(VideoSetDlg, CaptionPagesAndControlsAsDesigned) {
+    TVideoSetDlg dlg(nullptr);
+    EXPECT_EQ(dlg.windowTitle(), "Select the output compression");
+    ASSERT_EQ(dlg.nbFormats->count(), 2);
+    EXPECT_EQ(dlg.nbFormats->widget(0)->objectName(), "AVI");
+    EXPECT_EQ(dlg.nbFormats->widget(1)->objectName(), "WMF");
+    EXPECT_EQ(Items(dlg.cbVideoSize), (QStringList{"  --<Custom>--", "  DV 720 x 576", "  large 640 x 480 ",
+                                                   "  medium 320 x 240", "  small 240 x 180", "  tiny  180 x 120", ""}));
+    EXPECT_EQ(Items(dlg.cbAudFormat),
+              (QStringList{"44.100  16 bit stereo", "44.100 16 bit Mono", "44.100  8 bit stereo", "44.100 8 bit Mono",
+                           "22.050  16 bit stereo", "22.050 16 bit Mono", "22.050  8 bit stereo", "22.050 8 bit Mono",
+                           ""}));
+    EXPECT_EQ(dlg.eProjWidth->text(), "320");
+    EXPECT_EQ(dlg.eProjHeight->text(), "240");
+    EXPECT_FALSE(dlg.eProjWidth->isEnabled());
+    EXPECT_FALSE(dlg.eProjHeight->isEnabled());
+    EXPECT_FALSE(dlg.cbAudFormat->isEnabled());
+    EXPECT_TRUE(dlg.cbWithSound->isChecked());
+    EXPECT_EQ(dlg.cbWithSound->text(), "Include audio track");
+    EXPECT_EQ(dlg.lbWidth->text(), " Width:");
+    EXPECT_EQ(dlg.lbHeight->text(), "Height:");
+    EXPECT_TRUE(dlg.Memo1->isReadOnly());
+    EXPECT_FALSE(dlg.Cancelled);
+}
+
+TEST_F(TDialogFixture, ListsLeaveOutFilteredNamesInAnyCaseAndTagEntriesByEnumerationPosition) {
+    dlg->FormShow();
+    EXPECT_EQ(Items(dlg->cbVidComp),
+              (QStringList{"--<Uncompressed Video>--", "Cinepak by Radius", "Motion JPEG", "My WMV codec"}));
+    EXPECT_EQ(Tags(dlg->cbVidComp), (QList<int>{kUncompressedTag, 0, 5, 6}));
+    EXPECT_EQ(Items(dlg->cbAudComp), (QStringList{"--<Uncompressed audio (PCM)>--", "MPEG Layer-3", "PCM 16"}));
+    EXPECT_EQ(Tags(dlg->cbAudComp), (QList<int>{kUncompressedTag, 2, 3}));
+    EXPECT_TRUE(dlg->Ready);
+}
+
+TEST(VideoSetDlgFilters, NamesTable) {
+    struct {
+        const char* Name;
+        bool Video;
+        bool Audio;
+    } const cases[] = {
+        {"WMV3", false, true},         {"wmv", false, true},          {"Wmv Screen", false, true},
+        {" WMV", true, true},          {"XviD decompressor", false, true}, {"ECOMPRESS", false, true},
+        {"PCM", true, false},          {" pcm  ", true, false},       {"PcM", true, false},
+        {"PCM-16", true, true},        {"Motion JPEG", true, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VideoCompressorListed(c.Name), c.Video) << c.Name;
+        EXPECT_EQ(AudioCompressorListed(c.Name), c.Audio) << c.Name;
+    }
+}
+
+TEST(VideoSetDlgSystem, RealListsOfferCinepakAndNoPcmEntry) {
+    TScriptedPromptsInstaller prompts;
+    TVideoSetDlg dlg(nullptr);
+    dlg.VideoName = "Cinepak by Radius";
+    dlg.Profile = TWMFBase().GetProfileByIdx(18);
+    dlg.FormShow();
+    EXPECT_EQ(dlg.cbVidComp->currentText(), "Cinepak by Radius");
+    ASSERT_TRUE(dlg.VideoFilter);
+    EXPECT_EQ(dlg.VideoFilter->EncoderName(), "cinepak");
+    EXPECT_FALSE(Items(dlg.cbAudComp).contains("PCM"));
+    EXPECT_GT(dlg.cbAudComp->count(), 1);
+    EXPECT_EQ(dlg.cbProfiles->count(), 27);
+}
+
+TEST_F(TDialogFixture, PreselectionByNameIgnoringCase) {
+    struct {
+        QString Stored;
+        QString Selected;
+        QString NameOut;
+        bool Bound;
+    } const cases[] = {
+        {"cinepak BY radius", "Cinepak by Radius", "Cinepak by Radius", true},
+        {"MOTION jpeg", "Motion JPEG", "Motion JPEG", true},
+        {"Gone Codec 2000", "--<Uncompressed Video>--", "", false},
+        {"", "--<Uncompressed Video>--", "", false},
+        {"WMV9 Encoder", "--<Uncompressed Video>--", "", false},  // filtered out, so not there to select
+    };
+    for (const auto& c : cases) {
+        dlg->VideoName = c.Stored;
+        dlg->FormShow();
+        EXPECT_EQ(dlg->cbVidComp->currentText(), c.Selected) << c.Stored.toStdString();
+        EXPECT_EQ(dlg->VideoName, c.NameOut) << c.Stored.toStdString();
+        EXPECT_EQ(static_cast<bool>(dlg->VideoFilter), c.Bound) << c.Stored.toStdString();
+        if (c.Bound)
+            EXPECT_EQ(QString::fromStdString(dlg->VideoFilter->FriendlyName()), c.Selected);
+    }
+    dlg->AudioName = "mpeg layer-3";
+    dlg->FormShow();
+    EXPECT_EQ(dlg->cbAudComp->currentText(), "MPEG Layer-3");
+    EXPECT_EQ(dlg->AudioName, "MPEG Layer-3");
+    EXPECT_TRUE(dlg->AudioFilter);
+}
+
+TEST_F(TDialogFixture, EachPickBindsANewFilterObject) {
+    dlg->VideoName = "Motion JPEG";
+    dlg->FormShow();
+    const auto first = dlg->VideoFilter;
+    ASSERT_TRUE(first);
+    Pick(dlg->cbVidComp, 2);
+    ASSERT_TRUE(dlg->VideoFilter);
+    EXPECT_NE(dlg->VideoFilter.get(), first.get());
+    Pick(dlg->cbVidComp, 0);
+    EXPECT_FALSE(dlg->VideoFilter);
+    EXPECT_EQ(dlg->VideoName, "");
+}
+
+TEST_F(TDialogFixture, AudioCompressorSwitchesTheFormatListOffAtRowZeroAndPcmSwitchesItBackOn) {
+    dlg->FormShow();
+    EXPECT_TRUE(dlg->cbAudFormat->isEnabled());  // PCM preselected
+    dlg->cbAudFormat->setCurrentIndex(5);
+
+    Pick(dlg->cbAudComp, 1);  // MPEG Layer-3
+    EXPECT_FALSE(dlg->cbAudFormat->isEnabled());
+    EXPECT_EQ(dlg->cbAudFormat->currentIndex(), 0);
+    EXPECT_EQ(dlg->AudioName, "MPEG Layer-3");
+    EXPECT_TRUE(dlg->AudioFilter);
+
+    dlg->cbAudFormat->setCurrentIndex(6);  // as if it had been left there
+    Pick(dlg->cbAudComp, 0);
+    EXPECT_TRUE(dlg->cbAudFormat->isEnabled());
+    EXPECT_EQ(dlg->cbAudFormat->currentIndex(), 6);  // selection unchanged
+    EXPECT_FALSE(dlg->AudioFilter);
+    EXPECT_EQ(dlg->AudioName, "");
+}
+
+TEST_F(TDialogFixture, AudioFormatIndexOutGivesRowZeroForTheEmptyItemAndNoSelection) {
+    dlg->FormShow();
+    for (int row = 0; row < 8; ++row) {
+        dlg->cbAudFormat->setCurrentIndex(row);
+        EXPECT_EQ(dlg->AudioFormatIndex(), row);
+    }
+    dlg->cbAudFormat->setCurrentIndex(8);
+    EXPECT_EQ(dlg->AudioFormatIndex(), 0);
+    dlg->cbAudFormat->setCurrentIndex(99);  // a stored index beyond the list
+    EXPECT_EQ(dlg->AudioFormatIndex(), 0);
+}
+
+TEST_F(TDialogFixture, UntickedAudioDropsTheCompressorOnOkButKeepsItsName) {
+    dlg->AudioName = "MPEG Layer-3";
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& v = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_TRUE(v.AudioFilter);
+        v.cbWithSound->setChecked(false);
+        v.BitBtn2->click();
+        return TModalResult::Ok;
+    });
+    EXPECT_EQ(dlg->Execute(), TModalResult::Ok);
+    EXPECT_FALSE(dlg->AudioFilter);
+    EXPECT_EQ(dlg->AudioName, "MPEG Layer-3");
+}
+
+TEST_F(TDialogFixture, UntickedAudioDropsTheCompressorAlsoWhenTheRunClosesWithoutTheButtons) {
+    dlg->AudioName = "MPEG Layer-3";
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        dynamic_cast<TVideoSetDlg&>(d).cbWithSound->setChecked(false);
+        return TModalResult::Ok;
+    });
+    EXPECT_EQ(dlg->Execute(), TModalResult::Ok);
+    EXPECT_FALSE(dlg->AudioFilter);
+}
+
+TEST_F(TDialogFixture, CancelKeepsTheFiltersAndIsRemembered) {
+    dlg->AudioName = "MPEG Layer-3";
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& v = dynamic_cast<TVideoSetDlg&>(d);
+        v.cbWithSound->setChecked(false);
+        v.BitBtn1->click();
+        return TModalResult::Cancel;
+    });
+    EXPECT_EQ(dlg->Execute(), TModalResult::Cancel);
+    EXPECT_TRUE(dlg->Cancelled);
+    EXPECT_TRUE(dlg->AudioFilter);
+}
+
+TEST_F(TDialogFixture, FrameSizePicksFillAndLockTheBoxes) {
+    dlg->FormShow();
+    struct {
+        int Index;
+        QString Width, Height;
+        bool Editable;
+    } const cases[] = {
+        {1, "720", "576", false}, {2, "640", "480", false}, {3, "320", "240", false},
+        {4, "240", "180", false}, {5, "180", "120", false}, {0, "320", "240", true},
+    };
+    for (const auto& c : cases) {
+        dlg->eProjWidth->setText("1");
+        dlg->eProjHeight->setText("2");
+        Pick(dlg->cbVideoSize, c.Index);
+        EXPECT_EQ(dlg->eProjWidth->text(), c.Width) << c.Index;
+        EXPECT_EQ(dlg->eProjHeight->text(), c.Height) << c.Index;
+        EXPECT_EQ(dlg->eProjWidth->isEnabled(), c.Editable) << c.Index;
+        EXPECT_EQ(dlg->eProjHeight->isEnabled(), c.Editable) << c.Index;
+    }
+    // The empty last item keeps what the boxes hold (and locks them).
+    dlg->eProjWidth->setText("352");
+    dlg->eProjHeight->setText("288");
+    Pick(dlg->cbVideoSize, 6);
+    EXPECT_EQ(dlg->eProjWidth->text(), "352");
+    EXPECT_EQ(dlg->eProjHeight->text(), "288");
+    EXPECT_FALSE(dlg->eProjWidth->isEnabled());
+}
+
+TEST_F(TDialogFixture, SelectingAFrameSizeInCodeLeavesTheBoxesAlone) {
+    dlg->eProjWidth->setText("500");
+    dlg->cbVideoSize->setCurrentIndex(1);
+    EXPECT_EQ(dlg->eProjWidth->text(), "500");
+    dlg->cbVideoSize->setCurrentIndex(0);
+    EXPECT_FALSE(dlg->eProjWidth->isEnabled());
+}
+
+TEST_F(TDialogFixture, ProfilePageSelectsTheProfileAndShowsItsDetails) {
+    TWMFBase catalogue;
+    dlg->SetPage(kWmfPage);
+    dlg->Profile = catalogue.GetProfileByIdx(5);
+    dlg->FormShow();
+    EXPECT_EQ(dlg->nbFormats->currentIndex(), kWmfPage);
+    EXPECT_EQ(dlg->cbProfiles->currentIndex(), 5);
+    EXPECT_EQ(dlg->cbProfiles->currentText(), "Windows Media Video 8 for Dial-up Modems (28.8 Kbps)");
+    QStringList expected;
+    catalogue.GetProfileDetails(dlg->Profile, expected);
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_EQ(dlg->Memo1->toPlainText(), expected.join('\n'));
+    EXPECT_EQ(expected.first(), "Video:");
+
+    // The user picks another profile: Profile and the text follow.
+    Pick(dlg->cbProfiles, 20);
+    EXPECT_EQ(dlg->Profile, catalogue.GetProfileByIdx(20));
+    EXPECT_TRUE(dlg->Memo1->toPlainText().contains("  No Video"));
+    EXPECT_TRUE(dlg->Memo1->toPlainText().endsWith("Use this profile for radio and music content (audio only)."));
+}
+
+TEST_F(TDialogFixture, UnknownProfileSelectsRowFourteen) {
+    TWMFBase catalogue;
+    dlg->Profile = QUuid("{12345678-1234-1234-1234-123456789ABC}");
+    dlg->FormShow();
+    EXPECT_EQ(dlg->cbProfiles->currentIndex(), 14);
+    EXPECT_EQ(dlg->Profile, catalogue.GetProfileByIdx(14));
+}
+
+TEST_F(TDialogFixture, NoWindowsMediaWriterEndsInTheErrorReportAndASilentAbort) {
+    dlg->WMAvailable = [] { return false; };
+    QString reported;
+    prompts->ModalHandlers.push_back([&](QDialog& d) {
+        auto* report = dynamic_cast<TFrmExcept*>(&d);
+        EXPECT_NE(report, nullptr);
+        if (report)
+            reported = report->lbErrorMsg->text();
+        return TModalResult::Ok;
+    });
+    EXPECT_THROW(dlg->Execute(), EAbortSilently);
+    EXPECT_EQ(dlg->cbProfiles->count(), 0);
+    EXPECT_TRUE(reported.contains("TWMFBase.GetProfileByIdx: Error Idx is -1")) << reported.toStdString();
+    // The dialog itself was never run.
+    EXPECT_EQ(prompts->RecordsOf(TPromptKind::Modal).size(), 1u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// ---------------------------------------------------------------- "Set"
+
+TEST_F(TDialogFixture, SetShowsTheEncoderSettingsAndOkStoresThemInTheBoundFilter) {
+    dlg->VideoName = "Motion JPEG";
+    dlg->FormShow();
+    ASSERT_TRUE(dlg->VideoFilter);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& s = dynamic_cast<TEncoderSettingsDlg&>(d);
+        EXPECT_EQ(s.Editors.size(), 1u);
+        EXPECT_EQ(s.Editors[0]->minimum(), 8);
+        EXPECT_EQ(s.Editors[0]->maximum(), 512);
+        s.Editors[0]->setValue(300);
+        return TModalResult::Ok;
+    });
+    dlg->sbSetVideoCompress->click();
+    EXPECT_EQ(dlg->VideoFilter->OptionValue("bitrate", -1), 300);
+
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        dynamic_cast<TEncoderSettingsDlg&>(d).Editors[0]->setValue(20);
+        return TModalResult::Cancel;
+    });
+    dlg->sbSetVideoCompress->click();
+    EXPECT_EQ(dlg->VideoFilter->OptionValue("bitrate", -1), 300);  // Cancel changes nothing
+}
+
+TEST_F(TDialogFixture, SetDoesNothingForUncompressedVideo) {
+    dlg->FormShow();
+    ASSERT_FALSE(dlg->VideoFilter);
+    dlg->sbSetVideoCompress->click();
+    EXPECT_TRUE(prompts->Records.empty());
+}
+
+TEST(VideoSetDlgSystem, SetDoesNothingForACompressorWithoutSettingsAndWorksForOneWithThem) {
+    TScriptedPromptsInstaller prompts;
+    TVideoSetDlg dlg(nullptr);
+    dlg.VideoName = "Cinepak by Radius";  // no settings
+    dlg.FormShow();
+    ASSERT_TRUE(dlg.VideoFilter);
+    ASSERT_FALSE(dlg.VideoFilter->HasOptions());
+    dlg.sbSetVideoCompress->click();
+    EXPECT_TRUE(prompts->Records.empty());
+
+    dlg.VideoName = "Motion JPEG";
+    dlg.FormShow();
+    ASSERT_TRUE(dlg.VideoFilter && dlg.VideoFilter->HasOptions());
+    const auto& option = dlg.VideoFilter->Options().front();
+    prompts->ModalHandlers.push_back([&](QDialog& d) {
+        auto& s = dynamic_cast<TEncoderSettingsDlg&>(d);
+        s.Editors[0]->setValue(option.Max + 100);  // the box keeps it in range
+        return TModalResult::Ok;
+    });
+    dlg.sbSetVideoCompress->click();
+    EXPECT_EQ(dlg.VideoFilter->OptionValue(option.Key, -1), option.Max);
+}
+
+TEST(EncoderSettingsDlg, DefaultsButtonPutsEveryOptionBack) {
+    media::TCompressorFilter filter(media::TCompressorCategory::Video, "Test", "mpeg4",
+                                    {{"bitrate", "Bit rate (kbps)", 100, 8000, 800, 2000},
+                                     {"keyint", "Key frame every (frames)", 1, 600, 250, 12}});
+    TEncoderSettingsDlg dlg(filter, nullptr);
+    ASSERT_EQ(dlg.Editors.size(), 2u);
+    EXPECT_EQ(dlg.Editors[0]->value(), 2000);
+    EXPECT_EQ(dlg.Editors[1]->value(), 12);
+    dlg.btnDefaults->click();
+    dlg.Apply();
+    EXPECT_EQ(filter.OptionValue("bitrate", -1), 800);
+    EXPECT_EQ(filter.OptionValue("keyint", -1), 250);
+}
