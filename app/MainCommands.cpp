@@ -40,7 +40,3 @@ void TMainForm::TimerUpdateTimer() {
 void TMainForm::Emailsupport1Click() { EmailSupport(windowTitle()); }
 void TMainForm::Website1Click() { OpenWebsite(); }
 void TMainForm::About1Click() { ShowAbout(this); }
-
-// The Start/Stop command belongs to the conversion job (convert/); until it
-// is linked in, Start does nothing.
-void TMainForm::sbExecuteClick() {}

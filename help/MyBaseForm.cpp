@@ -66,10 +66,20 @@ bool TD6MainForm::HandleHelpCommand(uint16_t command, uint32_t data, bool& passO
     return true;
 }
 
+void TD6MainForm::CloseHelpWindows() {
+    if (!FHtmlHelpAvailable)
+        return;
+    HtmlHelp(QString(), HH_CLOSE_ALL, 0);
+    QApplication::processEvents();
+}
+
+bool TD6MainForm::WMClose() {
+    CloseHelpWindows();
+    return close();
+}
+
 void TD6MainForm::closeEvent(QCloseEvent* event) {
-    if (event->spontaneous() && FHtmlHelpAvailable) {
-        HtmlHelp(QString(), HH_CLOSE_ALL, 0);
-        QApplication::processEvents();
-    }
+    if (event->spontaneous())
+        CloseHelpWindows();
     QMainWindow::closeEvent(event);
 }

@@ -42,11 +42,19 @@ public:
     // on (passOn set). Always true.
     bool HandleHelpCommand(uint16_t command, uint32_t data, bool& passOn);
 
+    // A close request from the window frame (close box, window menu,
+    // Alt+F4): closes every help window, then the window itself. True when
+    // the window closed.
+    bool WMClose();
+
 protected:
-    // A close from the window frame closes the help windows first.
+    // A close that comes from the window system (spontaneous) closes the
+    // help windows first; the program's own close() does not.
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void CloseHelpWindows();
+
     bool FHtmlHelpAvailable = false;
     int FHelpContext = -1;
 };

@@ -2,6 +2,7 @@
 
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
+#include "support/DialogFonts.h"
 #include "support/SupportInfo.h"
 #include "support/SupportPictures.h"
 
@@ -12,20 +13,6 @@
 #include <memory>
 
 namespace {
-
-QFont AboutFont(const QStringList& families, int pixels, bool bold, bool underline = false) {
-    QFont font;
-    font.setFamilies(families);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    font.setUnderline(underline);
-    return font;
-}
-
-// The named Windows fonts first, then look-alikes common on Linux desktops.
-const QStringList ComicFamilies = {"Comic Sans MS", "Comic Neue", "Comic Relief", "DejaVu Sans"};
-const QStringList ArialFamilies = {"Arial", "Liberation Sans", "DejaVu Sans"};
-const QStringList SansSerifFamilies = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans"};
 
 QLabel* AboutLabel(QWidget* parent, const QString& text, int x, int y, const QFont& font, const QColor& colour) {
     auto* label = new QLabel(text, parent);
@@ -61,28 +48,35 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Framele
 
     const QString description = "Convert video to uploadable format";
     // Later labels are drawn over earlier ones: the red copies show as shadows.
-    Label2 = AboutLabel(Panel1, description, 18, 65, AboutFont(ComicFamilies, 16, true), Qt::red);
-    Label1 = AboutLabel(Panel1, description, 20, 66, AboutFont(ComicFamilies, 16, true), Qt::white);
-    lbVersion = AboutLabel(Panel1, "Version", 24, 104, AboutFont(ArialFamilies, 13, true), Qt::black);
-    Label3 = AboutLabel(Panel1, ProgramName, 17, 21, AboutFont(ComicFamilies, 32, true), Qt::red);
-    Label4 = AboutLabel(Panel1, ProgramName, 19, 22, AboutFont(ComicFamilies, 32, true), Qt::white);
+    Label2 = AboutLabel(Panel1, description, 18, 65, ComicFont(16, true), Qt::red);
+    Label1 = AboutLabel(Panel1, description, 20, 66, ComicFont(16, true), Qt::white);
+    lbVersion = AboutLabel(Panel1, "Version", 24, 104, ArialFont(13, true), Qt::black);
+    Label3 = AboutLabel(Panel1, ProgramName, 17, 21, ComicFont(32, true), Qt::red);
+    Label4 = AboutLabel(Panel1, ProgramName, 19, 22, ComicFont(32, true), Qt::white);
 
     Image1 = new QLabel(Panel1);
     Image1->setGeometry(264, 18, 32, 32);
     Image1->setAttribute(Qt::WA_TranslucentBackground);
     Image1->setPixmap(ProgramIconPicture());
 
-    const QFont linkFont = AboutFont(SansSerifFamilies, 11, false, true);
+    QFont linkFont = SansSerifFont(11);
+    linkFont.setUnderline(true);
     Label12 = AboutLabel(Panel1, QString("Email: ") + SupportAddress, 16, 127, linkFont, Qt::white);
     Label12->setCursor(Qt::PointingHandCursor);
     Label13 = AboutLabel(Panel1, QString("Website: ") + WebsiteAddress, 16, 143, linkFont, Qt::white);
     Label13->setCursor(Qt::PointingHandCursor);
-    lbCPUSpeed = AboutLabel(Panel1, "???", 192, 128, AboutFont(ArialFamilies, 11, false), Qt::white);
+    // Room up to the speed label on the right and the panel's edge.
+    FitLabelWidth(*Label12, 192 - 16 - 4);
+    FitLabelWidth(*Label13, 332 - 16 - 4);
+    for (QLabel* title : {Label1, Label2})
+        FitLabelWidth(*title, 332 - 20 - 2);
+    lbCPUSpeed = AboutLabel(Panel1, "???", 192, 128, ArialFont(11), Qt::white);
 
     Memo1 = new QPlainTextEdit(Panel1);
     Memo1->setGeometry(16, 168, 305, 65);
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setFont(SansSerifFont(11));
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText(CreditsText);
     Memo1->setFocus();
@@ -104,7 +98,7 @@ void TAboutForm::FormShow() {
     lbVersion->setText(QString("Version ") + ProgramVersion);
     lbVersion->adjustSize();
     lbCPUSpeed->setText("CPU speed:" + CpuSpeedText());
-    lbCPUSpeed->adjustSize();
+    FitLabelWidth(*lbCPUSpeed, 332 - 192 - 4);
 }
 
 void TAboutForm::Label12Click() {

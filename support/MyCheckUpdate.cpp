@@ -3,6 +3,7 @@
 #include "common/DateTime.h"
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
+#include "support/DialogFonts.h"
 #include "support/DialogText.h"
 #include "support/MyMsgDlg.h"
 #include "support/SupportInfo.h"
@@ -41,10 +42,7 @@ TCheckUpdate::TCheckUpdate(QWidget* owner) : QDialog(owner) {
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont memoFont;
-    memoFont.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans", "Sans Serif"});
-    memoFont.setPixelSize(13);
-    Memo1->setFont(memoFont);
+    Memo1->setFont(SansSerifFont(13));
 
     Panel1 = new QWidget(this);
     Panel1->setGeometry(0, 242 - 41, 382, 41);

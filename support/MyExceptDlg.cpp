@@ -2,6 +2,7 @@
 
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
+#include "support/DialogFonts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 TFrmExcept::TFrmExcept(QWidget* owner) : QDialog(owner) {
     setWindowTitle("Error encountered");
     setFixedSize(317, 131);
+    setFont(SansSerifFont(11));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     Label1 = new QLabel("Congratulation. You have spot an error in this program", this);

@@ -2,16 +2,19 @@
 
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
+#include "support/DialogFonts.h"
 #include "support/SupportPictures.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 TConfirmDlg::TConfirmDlg(QWidget* owner) : QDialog(owner) {
     setWindowTitle("Confirmation");
     setFixedSize(362, 126);
+    setFont(SansSerifFont(11));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     Image1 = new QLabel(this);
@@ -30,6 +33,7 @@ TConfirmDlg::TConfirmDlg(QWidget* owner) : QDialog(owner) {
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
     Memo1->setFocusPolicy(Qt::NoFocus);
+    Memo1->document()->setDocumentMargin(1);
     QPalette memoColours = Memo1->palette();
     memoColours.setColor(QPalette::Base, palette().color(QPalette::Window));
     Memo1->setPalette(memoColours);
