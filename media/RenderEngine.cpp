@@ -90,6 +90,17 @@ AVRational StreamFrameRate(const AVStream* s) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
+AVPixelFormat PlainFormat(AVPixelFormat f, bool* fullRange) {
+    switch (f) {
+        case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P: *fullRange = true; return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P: *fullRange = true; return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P: *fullRange = true; return AV_PIX_FMT_YUV411P;
+        default: return f;
+    }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ the graph
@@ -286,9 +297,21 @@ void TRenderGraph::TImpl::VideoScale() {
             srcW = in->width;
             srcH = in->height;
             srcF = in->format;
-            sws.reset(sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(srcF), v.OutWidth, v.OutHeight,
-                                     v.OutFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+            // The JPEG-range formats are the plain ones with full-range levels.
+            bool srcFull = false, dstFull = false;
+            const AVPixelFormat src = PlainFormat(static_cast<AVPixelFormat>(srcF), &srcFull);
+            const AVPixelFormat dst = PlainFormat(v.OutFormat, &dstFull);
+            if (in->color_range == AVCOL_RANGE_JPEG) srcFull = true;
+            sws.reset(sws_getContext(srcW, srcH, src, v.OutWidth, v.OutHeight, dst, SWS_BICUBIC, nullptr, nullptr,
+                                     nullptr));
             if (!sws) throw MediaError("The picture of the source can not be scaled to the output size.");
+            int* invTable = nullptr;
+            int* table = nullptr;
+            int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+            if (sws_getColorspaceDetails(sws.get(), &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                         &saturation) >= 0)
+                sws_setColorspaceDetails(sws.get(), invTable, srcFull ? 1 : srcRange, table, dstFull ? 1 : dstRange,
+                                         brightness, contrast, saturation);
         }
         AvFramePtr out = MakeFrame();
         out->width = v.OutWidth;
@@ -309,6 +332,8 @@ void TRenderGraph::TImpl::VideoEncode() {
     AvFramePtr f;
     while (v.Scaled.Pop(f)) {
         f->pict_type = AV_PICTURE_TYPE_NONE;
+        // Fixed-quantiser encoders take the quantiser from each frame.
+        if (v.Out.Enc->flags & AV_CODEC_FLAG_QSCALE) f->quality = v.Out.Enc->global_quality;
         v.Out.Encode(Shared, f.get());
         ++v.FramesEncoded;
     }

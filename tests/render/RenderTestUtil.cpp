@@ -1,0 +1,133 @@
+#include "RenderTestUtil.h"
+
+#include "tests/fixtures/TestMovie.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+namespace rendertest {
+
+namespace {
+struct FmtCloser { void operator()(AVFormatContext* c) const { avformat_close_input(&c); } };
+struct CtxFree { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
+struct FrameFree { void operator()(AVFrame* f) const { av_frame_free(&f); } };
+struct PacketFree { void operator()(AVPacket* p) const { av_packet_free(&p); } };
+struct SwsFree { void operator()(SwsContext* s) const { sws_freeContext(s); } };
+}  // namespace
+
+TDecoded DecodeFile(const std::string& path) {
+    TDecoded d;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
+        d.Error = "open failed";
+        return d;
+    }
+    std::unique_ptr<AVFormatContext, FmtCloser> fmt(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0) {
+        d.Error = "no stream info";
+        return d;
+    }
+    std::vector<std::unique_ptr<AVCodecContext, CtxFree>> decs(raw->nb_streams);
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        const AVCodecParameters* par = raw->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        if (!codec) continue;
+        decs[i].reset(avcodec_alloc_context3(codec));
+        avcodec_parameters_to_context(decs[i].get(), par);
+        decs[i]->pkt_timebase = raw->streams[i]->time_base;
+        if (avcodec_open2(decs[i].get(), codec, nullptr) < 0) decs[i].reset();
+    }
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    std::unique_ptr<SwsContext, SwsFree> sws;
+    std::vector<uint8_t> rgb;
+    auto drain = [&](AVCodecContext* c) {
+        while (avcodec_receive_frame(c, frame.get()) >= 0) {
+            if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
+                const int w = frame->width, h = frame->height;
+                d.Width = w;
+                d.Height = h;
+                sws.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_RGB24,
+                                         SWS_POINT, nullptr, nullptr, nullptr));
+                rgb.assign(static_cast<size_t>(w) * h * 3, 0);
+                uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
+                int dstStride[4] = {w * 3, 0, 0, 0};
+                sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+                d.FrameNumbers.push_back(testmovie::ReadFrameNumber(rgb.data(), w, h));
+            } else {
+                d.AudioSamples += frame->nb_samples;
+                const int ch = frame->ch_layout.nb_channels;
+                const auto fmtS = static_cast<AVSampleFormat>(frame->format);
+                const bool planar = av_sample_fmt_is_planar(fmtS);
+                const AVSampleFormat packed = av_get_packed_sample_fmt(fmtS);
+                const int n = frame->nb_samples * (planar ? 1 : ch);
+                for (int p = 0; p < (planar ? ch : 1); ++p)
+                    for (int i = 0; i < n; ++i) {
+                        double v = 0;
+                        const uint8_t* b = frame->extended_data[p];
+                        switch (packed) {
+                            case AV_SAMPLE_FMT_U8: v = (b[i] - 128) / 128.0; break;
+                            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(b)[i] / 32768.0; break;
+                            case AV_SAMPLE_FMT_S32: v = reinterpret_cast<const int32_t*>(b)[i] / 2147483648.0; break;
+                            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float*>(b)[i]; break;
+                            case AV_SAMPLE_FMT_DBL: v = reinterpret_cast<const double*>(b)[i]; break;
+                            default: break;
+                        }
+                        d.AudioPeak = std::max(d.AudioPeak, std::fabs(v));
+                    }
+            }
+        }
+    };
+    while (av_read_frame(raw, pkt.get()) >= 0) {
+        const int si = pkt->stream_index;
+        if (si >= 0 && static_cast<unsigned>(si) < decs.size() && decs[si]) {
+            if (avcodec_send_packet(decs[si].get(), pkt.get()) >= 0) drain(decs[si].get());
+        }
+        av_packet_unref(pkt.get());
+    }
+    for (auto& c : decs)
+        if (c) {
+            avcodec_send_packet(c.get(), nullptr);
+            drain(c.get());
+        }
+    return d;
+}
+
+int Run(const std::string& command, std::string* out) {
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    std::array<char, 4096> buf{};
+    std::string text;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    int rc = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::vector<std::map<std::string, std::string>> Probe(const std::string& path, bool countFrames) {
+    std::string out;
+    Run("ffprobe -v error " + std::string(countFrames ? "-count_frames " : "") + "-show_streams '" + path + "'", &out);
+    std::vector<std::map<std::string, std::string>> streams;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line == "[STREAM]") streams.emplace_back();
+        auto eq = line.find('=');
+        if (eq != std::string::npos && !streams.empty()) streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return streams;
+}
+
+}  // namespace rendertest

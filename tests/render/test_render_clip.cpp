@@ -1,0 +1,466 @@
+// RenderClip end to end: rendered files hold exactly the chosen source
+// frames (read back by the numbers the frames draw), with audio alongside.
+#include "RenderTestUtil.h"
+
+#include "convert/RenderClip.h"
+#include "media/Compressors.h"
+#include "media/RenderEngine.h"
+#include "media/WmProfiles.h"
+#include "tests/fixtures/TestMovie.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+
+namespace {
+
+using rendertest::TTestHost;
+namespace fs = std::filesystem;
+
+const char* const kDefaultProfile = "{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}";
+
+class RenderClipTest : public ::testing::Test {
+protected:
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw-render"); }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(Dir);
+    }
+    std::string Movie(const std::string& name, testmovie::TMovieSpec spec) {
+        const std::string path = Dir + "/" + name;
+        testmovie::MakeTestMovie(path, spec);
+        return path;
+    }
+    static testmovie::TMovieSpec Spec(const char* container, const char* video, const char* audio, int frames = 50,
+                                      int num = 25, int den = 1, int bframes = 0) {
+        testmovie::TMovieSpec s;
+        s.Container = container;
+        s.VideoCodec = video;
+        s.AudioCodec = audio;
+        s.Frames = frames;
+        s.FrameRateNum = num;
+        s.FrameRateDen = den;
+        s.MaxBFrames = bframes;
+        return s;
+    }
+    std::string Dir;
+};
+
+std::vector<int> Range(int from, int to) {
+    std::vector<int> v(static_cast<size_t>(to - from));
+    std::iota(v.begin(), v.end(), from);
+    return v;
+}
+
+double Num(const std::map<std::string, std::string>& m, const char* key) {
+    auto it = m.find(key);
+    return it == m.end() || it->second == "N/A" ? -1 : std::stod(it->second);
+}
+
+// ------------------------------------------------------------- exact frames
+
+struct TExactCase {
+    const char* Name;
+    const char* Container;
+    const char* Video;
+    const char* Audio;
+    int Num, Den, BFrames;
+    int Start, End;
+    bool Wmv;
+};
+
+class ExactFrames : public RenderClipTest, public ::testing::WithParamInterface<TExactCase> {};
+
+TEST_P(ExactFrames, OutputHoldsRangeStartToRangeEndMinusOne) {
+    const TExactCase& c = GetParam();
+    const std::string src = Movie(std::string("src.") + c.Container, Spec(c.Container, c.Video, c.Audio, 60, c.Num, c.Den, c.BFrames));
+    const double rate = double(c.Num) / c.Den;
+    const std::string out = Dir + (c.Wmv ? "/out.wmv" : "/out.avi");
+    TTestHost host;
+    host.Settings.WMVSelected = kDefaultProfile;
+    host.Settings.VideoCompressor = c.Wmv ? nullptr : media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, rate, c.Start,
+                           c.End, c.Wmv))
+        << host.FailureReason.toStdString();
+    EXPECT_EQ(host.Failures, 0);
+
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_EQ(decoded.FrameNumbers, Range(c.Start, c.End));
+    EXPECT_EQ(decoded.Width, 160);
+    EXPECT_EQ(decoded.Height, 120);
+
+    // Duration within a frame; audio and video start together.
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    const double clip = (c.End - c.Start) / rate;
+    double starts[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        if (Num(streams[i], "duration") >= 0) {  // AVI gives PCM no duration of its own
+            EXPECT_NEAR(Num(streams[i], "duration"), clip, 1.0 / rate + 0.05) << streams[i].at("codec_type");
+        }
+        starts[i] = Num(streams[i], "start_time");
+    }
+    EXPECT_LE(std::fabs(starts[0] - starts[1]), 1.0 / rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ExactFrames,
+    ::testing::Values(TExactCase{"MjpegAviToWmv", "avi", "mjpeg", "pcm_s16le", 25, 1, 0, 10, 35, true},
+                      TExactCase{"Mpeg4BFramesNtscToWmv", "mp4", "mpeg4", "aac", 30000, 1001, 2, 13, 47, true},
+                      TExactCase{"WholeMovieToWmv", "avi", "mjpeg", "pcm_s16le", 25, 1, 0, 0, 60, true},
+                      TExactCase{"Mpeg2ToAvi", "mpeg", "mpeg2video", "mp2", 25, 1, 2, 7, 31, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A second, independent reader takes the file too.
+TEST_F(RenderClipTest, SecondReaderReadsTheWmv) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 50));
+    const std::string out = Dir + "/out.wmv";
+    TTestHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 50, true));
+    std::string text;
+    if (rendertest::Run("command -v mediainfo >/dev/null") == 0) {
+        ASSERT_EQ(rendertest::Run("mediainfo --Inform='Video;%Format%|%Width%|%Height%' '" + out + "'", &text), 0);
+        EXPECT_NE(text.find("|160|120"), std::string::npos) << text;
+    } else if (rendertest::Run("command -v gst-discoverer-1.0 >/dev/null") == 0) {
+        ASSERT_EQ(rendertest::Run("gst-discoverer-1.0 '" + out + "'", &text), 0);
+        EXPECT_NE(text.find("Windows Media"), std::string::npos) << text;
+    } else {
+        GTEST_SKIP() << "neither mediainfo nor gst-discoverer-1.0 is installed";
+    }
+}
+
+// ------------------------------------------------------------- profiles
+
+struct TProfileCase {
+    int Row;
+    int Width, Height;   // 0: the group's 160 x 120
+    double Rate;         // 0: the source's 25
+    int SampleRate, Channels;  // 0: no audio stream
+    bool Video;
+};
+
+class Profiles : public RenderClipTest, public ::testing::WithParamInterface<TProfileCase> {};
+
+TEST_P(Profiles, FileHasTheProfilesStreams) {
+    const TProfileCase& c = GetParam();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 25));
+    const std::string out = Dir + "/out.wmv";
+    TTestHost host;
+    host.Settings.WMVSelected = QString::fromStdString(media::WmProfileDefs().at(static_cast<size_t>(c.Row)).Guid);
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 25, true))
+        << host.FailureReason.toStdString();
+    const auto streams = rendertest::Probe(out);
+    bool sawVideo = false, sawAudio = false;
+    for (const auto& s : streams) {
+        if (s.at("codec_type") == "video") {
+            sawVideo = true;
+            EXPECT_EQ(s.at("codec_name"), "wmv2");
+            EXPECT_EQ(Num(s, "width"), c.Width ? c.Width : 160);
+            EXPECT_EQ(Num(s, "height"), c.Height ? c.Height : 120);
+            const double frames = Num(s, "nb_read_frames");
+            EXPECT_NEAR(frames, std::round((c.Rate ? c.Rate : 25) * 1.0), 1);
+        } else if (s.at("codec_type") == "audio") {
+            sawAudio = true;
+            EXPECT_EQ(s.at("codec_name"), "wmav2");
+            EXPECT_EQ(Num(s, "sample_rate"), c.SampleRate);
+            EXPECT_EQ(Num(s, "channels"), c.Channels);
+        }
+    }
+    EXPECT_EQ(sawVideo, c.Video);
+    EXPECT_EQ(sawAudio, c.SampleRate != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Profiles,
+                         ::testing::Values(TProfileCase{0, 208, 160, 15, 44100, 2, true},
+                                           TProfileCase{5, 160, 120, 7.5, 8000, 1, true},
+                                           TProfileCase{11, 640, 480, 29.97, 44100, 2, true},
+                                           TProfileCase{15, 160, 120, 15, 0, 0, true},
+                                           TProfileCase{17, 0, 0, 0, 44100, 2, true},
+                                           TProfileCase{20, 0, 0, 0, 22050, 1, false},
+                                           TProfileCase{26, 0, 0, 0, 44100, 2, false}),
+                         [](const auto& info) { return "Row" + std::to_string(info.param.Row); });
+
+// A bit rate in a profile's name is what the file gets (within the rate
+// control's slack).
+TEST_F(RenderClipTest, ConstantBitRateProfileKeepsItsRate) {
+    testmovie::TMovieSpec spec = Spec("avi", "mjpeg", "pcm_s16le", 100);
+    spec.Width = 320;
+    spec.Height = 240;
+    const std::string src = Movie("src.avi", spec);
+    const std::string out = Dir + "/out.wmv";
+    TTestHost host;
+    host.Settings.WMVSelected = "{BBC75500-33D2-4466-B86B-122B201CC9AE}";  // LAN 256 Kbps
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 320, 240, 0, 25, 0, 100, true));
+    const double kbps = fs::file_size(out) * 8.0 / 4.0 / 1000.0;
+    EXPECT_LT(kbps, 256 * 1.5);
+    EXPECT_GT(kbps, 256 * 0.3);
+}
+
+// ------------------------------------------------------------- audio
+
+TEST_F(RenderClipTest, SourceWithoutAudioGetsSilentTrackOfClipLength) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "", 50));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 1, 25, 5, 45, false));
+    const auto decoded = rendertest::DecodeFile(out);
+    EXPECT_EQ(decoded.FrameNumbers, Range(5, 45));
+    EXPECT_EQ(decoded.AudioSamples, 44100 * 40 / 25);  // row 1: 44.1 kHz 16 bit mono
+    EXPECT_EQ(decoded.AudioPeak, 0.0);
+}
+
+TEST_F(RenderClipTest, SourceAudioIsCarried) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 50));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 50, false));
+    EXPECT_GT(rendertest::DecodeFile(out).AudioPeak, 0.1);
+}
+
+struct TPcmCase {
+    int Index;
+    int Rate, Channels;
+    const char* Codec;
+};
+
+class PcmFormats : public RenderClipTest, public ::testing::WithParamInterface<TPcmCase> {};
+
+TEST_P(PcmFormats, UncompressedAviHasTheTablesFormat) {
+    const TPcmCase& c = GetParam();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 25));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.VideoCompressor = nullptr;  // uncompressed RGB555
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120,
+                           static_cast<uint16_t>(c.Index), 25, 0, 25, false));
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), "rawvideo");
+    EXPECT_EQ(streams[0].at("pix_fmt"), "rgb555le");
+    EXPECT_EQ(Num(streams[0], "nb_read_frames"), 25);
+    EXPECT_EQ(streams[1].at("codec_name"), c.Codec);
+    EXPECT_EQ(Num(streams[1], "sample_rate"), c.Rate);
+    EXPECT_EQ(Num(streams[1], "channels"), c.Channels);
+    EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, Range(0, 25));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PcmFormats,
+                         ::testing::Values(TPcmCase{0, 44100, 2, "pcm_s16le"}, TPcmCase{3, 44100, 1, "pcm_u8"},
+                                           TPcmCase{6, 22050, 2, "pcm_u8"}, TPcmCase{7, 22050, 1, "pcm_u8"},
+                                           TPcmCase{8, 44100, 2, "pcm_s16le"},  // no row: row 0
+                                           TPcmCase{500, 44100, 2, "pcm_s16le"}),
+                         [](const auto& info) { return "Index" + std::to_string(info.param.Index); });
+
+// ------------------------------------------------------------- AVI compressors
+
+struct TAviCase {
+    const char* Video;  // friendly names
+    const char* Audio;
+    const char* VideoCodec;
+    const char* AudioCodec;
+};
+
+class AviCompressors : public RenderClipTest, public ::testing::WithParamInterface<TAviCase> {};
+
+TEST_P(AviCompressors, FileHasTheCodecsAndEveryFrame) {
+    const TAviCase& c = GetParam();
+    if (!media::BindCompressorByName(media::TCompressorCategory::Video, c.Video) ||
+        !media::BindCompressorByName(media::TCompressorCategory::Audio, c.Audio))
+        GTEST_SKIP() << "encoder not in this FFmpeg";
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 20));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, c.Video);
+    host.Settings.AudioCompressor = media::BindCompressorByName(media::TCompressorCategory::Audio, c.Audio);
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 2, 17, false))
+        << host.FailureReason.toStdString();
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), c.VideoCodec);
+    EXPECT_EQ(Num(streams[0], "nb_read_frames"), 15);
+    EXPECT_EQ(streams[1].at("codec_name"), c.AudioCodec);
+    const auto decoded = rendertest::DecodeFile(out);
+    EXPECT_EQ(decoded.FrameNumbers, Range(2, 17));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, AviCompressors,
+    ::testing::Values(TAviCase{"Cinepak by Radius", "MPEG Layer-3", "cinepak", "mp3"},
+                      TAviCase{"Motion JPEG", "MPEG Layer-2", "mjpeg", "mp2"},
+                      TAviCase{"MPEG-4 Part 2", "AC-3", "mpeg4", "ac3"},
+                      TAviCase{"Microsoft MPEG-4 Video Codec V2", "IMA ADPCM", "msmpeg4v2", "adpcm_ima_wav"},
+                      TAviCase{"Microsoft MPEG-4 Video Codec V3", "Microsoft ADPCM", "msmpeg4v3", "adpcm_ms"},
+                      TAviCase{"Microsoft Video 1", "CCITT A-Law", "msvideo1", "pcm_alaw"},
+                      TAviCase{"Huffyuv", "CCITT u-Law", "huffyuv", "pcm_mulaw"},
+                      TAviCase{"FFV1 lossless", "PCM", "ffv1", "pcm_s16le"},
+                      TAviCase{"Ut Video", "MPEG Layer-3", "utvideo", "mp3"},
+                      TAviCase{"Zip Motion Blocks Video (ZMBV)", "MPEG Layer-2", "zmbv", "mp2"},
+                      TAviCase{"H.264 (x264)", "AC-3", "h264", "ac3"}),
+    [](const auto& info) {
+        std::string n = info.param.VideoCodec;
+        return n + "_" + info.param.AudioCodec;
+    });
+
+// The encoder's settings from the filter object reach the file.
+TEST_F(RenderClipTest, CompressorSettingsAreUsed) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "", 25));
+    auto render = [&](int quality, const std::string& name) {
+        TTestHost host;
+        host.Settings.WithAudio = false;
+        host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+        EXPECT_TRUE(host.Settings.VideoCompressor->SetOption("quality", quality));
+        const std::string out = Dir + "/" + name;
+        EXPECT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 25, false));
+        return fs::file_size(out);
+    };
+    // The test pictures are flat blocks, so even quantiser 31 keeps much of the size.
+    EXPECT_LT(double(render(31, "low.avi")) * 1.15, double(render(2, "high.avi")));
+}
+
+// ------------------------------------------------------------- refusals and failures
+
+TEST_F(RenderClipTest, FrameRateZeroFailsWithoutMessage) {
+    TTestHost host;
+    EXPECT_FALSE(RenderClip(host, "x.avi", QString::fromStdString(Dir + "/o.wmv"), 320, 240, 0, 0.0, 0, 10, true));
+    EXPECT_EQ(host.Failures, 0);
+}
+
+struct TRefusal {
+    const char* Name;
+    int Width, Height;
+    bool Wmv;
+    const char* Video;
+    const char* Reason;  // part of the reason
+};
+
+class Refusals : public RenderClipTest, public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(Refusals, SayWhyAndWriteNothing) {
+    const TRefusal& c = GetParam();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 10));
+    const std::string out = Dir + (c.Wmv ? "/out.wmv" : "/out.avi");
+    TTestHost host;
+    if (*c.Video) host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, c.Video);
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out),
+                            static_cast<uint16_t>(c.Width), static_cast<uint16_t>(c.Height), 0, 25, 0, 10, c.Wmv));
+    EXPECT_EQ(host.FailureMessage, QString::fromStdString("Fail to make clip " + out));
+    EXPECT_TRUE(host.FailureReason.contains(QString::fromLatin1(c.Reason))) << host.FailureReason.toStdString();
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Refusals,
+    ::testing::Values(TRefusal{"WidthZero", 0, 240, true, "", "frame size"},
+                      TRefusal{"HeightZeroAvi", 320, 0, false, "Motion JPEG", "frame size"},
+                      TRefusal{"OddSizeWmv", 161, 121, true, "", "even width and height"},
+                      TRefusal{"OddSizeMpeg4", 161, 120, false, "MPEG-4 Part 2", "even width and height"},
+                      TRefusal{"Video1NeedsFourPixelBlocks", 162, 122, false, "Microsoft Video 1", "Microsoft Video 1"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(RenderClipTest, MissingSourceFails) {
+    TTestHost host;
+    const std::string out = Dir + "/out.wmv";
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(Dir + "/none.avi"), QString::fromStdString(out), 160, 120, 0,
+                            25, 0, 10, true));
+    EXPECT_EQ(host.Failures, 1);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// Output below a regular file: the folder can not exist.
+TEST_F(RenderClipTest, UnwritableOutputSaysFailToMakeClip) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 10));
+    std::ofstream(Dir + "/plain") << "x";
+    const QString out = QString::fromStdString(Dir + "/plain/out.wmv");
+    TTestHost host;
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), out, 160, 120, 0, 25, 0, 10, true));
+    EXPECT_EQ(host.FailureMessage, QStringLiteral("Fail to make clip ") + out);
+    EXPECT_EQ(host.Failures, 1);
+}
+
+// A write failure while running (a full disk) ends in failure, not "Done.".
+TEST_F(RenderClipTest, DiskFullWhileWritingFails) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 50));
+    for (bool wmv : {true, false}) {
+        TTestHost host;
+        EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), "/dev/full", 160, 120, 0, 25, 0, 50, wmv));
+        EXPECT_EQ(host.FailureMessage, QStringLiteral("Fail to make clip /dev/full"));
+        EXPECT_FALSE(host.FailureReason.isEmpty());
+        EXPECT_FALSE(host.BusyVisible);
+        EXPECT_FALSE(host.TimeLeftVisible);
+    }
+}
+
+// ------------------------------------------------------------- stop
+
+TEST_F(RenderClipTest, StopLeavesPlayablePartialFileAndCountsAsDone) {
+    // Cinepak is slow enough that the stop comes part-way.
+    testmovie::TMovieSpec spec = Spec("avi", "mjpeg", "pcm_s16le", 250);
+    spec.Width = 320;
+    spec.Height = 240;
+    const std::string src = Movie("src.avi", spec);
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius");
+    host.StopAfterPolls = 3;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 320, 240, 0, 25, 20, 250, false));
+    EXPECT_EQ(host.Failures, 0);
+    EXPECT_TRUE(host.Hourglass == false);
+    EXPECT_EQ(host.Pauses, 1);
+    EXPECT_FALSE(host.BusyVisible);
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    ASSERT_FALSE(decoded.FrameNumbers.empty());
+    EXPECT_LT(decoded.FrameNumbers.size(), 230u);
+    EXPECT_EQ(decoded.FrameNumbers, Range(20, 20 + static_cast<int>(decoded.FrameNumbers.size())));
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(Num(streams[0], "nb_read_frames"), double(decoded.FrameNumbers.size()));
+}
+
+// ------------------------------------------------------------- progress
+
+TEST_F(RenderClipTest, ProgressCaptionsAndTimeLeft) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "", 150));
+    TTestHost host;
+    host.ShowPreview = true;
+    host.Settings.WithAudio = false;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius");
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(Dir + "/o.avi"), 160, 120, 0, 25,
+                           0, 150, false));
+    ASSERT_FALSE(host.BusyCaptions.isEmpty());
+    for (const auto& c : host.BusyCaptions) EXPECT_TRUE(c.startsWith("Progress: ") && c.endsWith("%")) << c.toStdString();
+    // The time left and the preview move once every 11 polls.
+    const int polls = host.BusyCaptions.size();
+    EXPECT_LE(host.TimeLeftCaptions.size(), polls / 11 + 1);
+    EXPECT_LE(host.TimeLeftCaptions.size(), static_cast<qsizetype>(host.TrackBarPositions.size()));
+    EXPECT_FALSE(host.TrackBarPositions.empty());
+    for (const auto& c : host.TimeLeftCaptions) EXPECT_TRUE(c.startsWith("Finish in ")) << c.toStdString();
+    for (int32_t p : host.TrackBarPositions) EXPECT_TRUE(p >= 0 && p < 150);
+    EXPECT_FALSE(host.BusyVisible);
+    EXPECT_FALSE(host.TimeLeftVisible);
+}
+
+// ------------------------------------------------------------- running graphs
+
+TEST(RunningObjectTable, RegistersUnderFilterGraphName) {
+    int dummy = 0;
+    const std::string name = media::TRunningObjectTable::GraphItemName(&dummy);
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "FilterGraph %p pid %x", static_cast<void*>(&dummy),
+                  static_cast<unsigned>(getpid()));
+    EXPECT_EQ(name, expected);
+    const uint32_t id = media::TRunningObjectTable::Register(name);
+    EXPECT_NE(id, 0u);
+    auto names = media::TRunningObjectTable::Names();
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
+    EXPECT_TRUE(media::TRunningObjectTable::Revoke(id));
+    EXPECT_FALSE(media::TRunningObjectTable::Revoke(id));
+}
+
+}  // namespace
