@@ -3,8 +3,11 @@
 #include "source/FrameBitmap.h"
 
 #include <QDir>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,36 +17,88 @@ QString MakeFileName(const QString& prefix, uint64_t number, const QString& exte
 
 namespace {
 
-// One sample's file: takes the next number, clears the way and writes.
-// False when an old file of that name cannot be deleted; write errors raise.
-class TImageSaver {
+// Encodes and writes one picture at a time on its own thread, so that the
+// next frame is decoded while the previous one is written. One slot: Post()
+// waits until the writer has taken the previous picture's work to its end.
+class TBackgroundWriter {
 public:
-    TImageSaver(const TProgressInfo& info, const TCaptureEvents& events)
-        : Info(info), Events(events), Extension(QString::fromLatin1(PictureExtension(info.PictureType))) {}
-
-    uint64_t FileCounter = 1;  // wide: a batch never runs out of names
-
-    QString NextName() { return MakeFileName(Info.FilePrefix, FileCounter++, Extension); }
-
-    bool SaveImage(const TFrameBitmap& bitmap) {
-        const QString name = NextName();
-        if (Events.FileNameChosen) Events.FileNameChosen(name);
-        const QString path = Info.Folder + name;
-        const QByteArray file = path.toUtf8();
-        struct stat st;
-        if (::lstat(file.constData(), &st) == 0 && ::unlink(file.constData()) != 0) {
-            if (Events.ShowMessage) Events.ShowMessage(QStringLiteral("Can not delete file ") + path);
-            return false;
+    TBackgroundWriter(uint16_t pictureType, int jpegQuality, int pngStep)
+        : PictureType(pictureType), JpegQuality(jpegQuality), PngStep(pngStep), Thread([this] { Run(); }) {}
+    ~TBackgroundWriter() {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Quit = true;
         }
-        WritePictureFile(file.toStdString(), bitmap, Info.PictureType, Info.JpegQuality + 4, Info.PngQuality);
-        return true;
+        Changed.notify_all();
+        Thread.join();
+    }
+    TBackgroundWriter(const TBackgroundWriter&) = delete;
+    TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
+
+    // Waits until the writer is idle. The first write error, if any.
+    QString WaitIdle() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        Changed.wait(lock, [this] { return !Busy; });
+        return Error;
+    }
+    // Hands the picture over (swapped out of `bitmap`); the writer must be idle.
+    void Post(const std::string& path, TFrameBitmap& bitmap) {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Path = path;
+            std::swap(Bitmap, bitmap);
+            Busy = true;
+        }
+        Changed.notify_all();
+    }
+    uint32_t Written() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return FilesWritten;
     }
 
 private:
-    const TProgressInfo& Info;
-    const TCaptureEvents& Events;
-    QString Extension;
+    void Run() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        for (;;) {
+            Changed.wait(lock, [this] { return Busy || Quit; });
+            if (!Busy) return;
+            lock.unlock();
+            QString error;
+            try {
+                WritePictureFile(Path, Bitmap, PictureType, JpegQuality, PngStep);
+            } catch (const std::exception& e) {
+                error = QString::fromUtf8(e.what());
+            }
+            lock.lock();
+            if (error.isEmpty())
+                ++FilesWritten;
+            else if (Error.isEmpty())
+                Error = error;
+            Busy = false;
+            Changed.notify_all();
+        }
+    }
+
+    const uint16_t PictureType;
+    const int JpegQuality;
+    const int PngStep;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Busy = false;   // a picture is handed over and not yet written
+    bool Quit = false;
+    std::string Path;
+    TFrameBitmap Bitmap;
+    QString Error;
+    uint32_t FilesWritten = 0;
+    std::thread Thread;  // last: starts when everything above exists
 };
+
+// Clears the way for a new file: false when an old entry of that name
+// cannot be deleted.
+bool ClearPath(const QByteArray& file) {
+    struct stat st;
+    return ::lstat(file.constData(), &st) != 0 || ::unlink(file.constData()) == 0;
+}
 
 }  // namespace
 
@@ -64,8 +119,10 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
         result.Error = QStringLiteral("Can not create folder ") + info.Folder;
         return result;
     }
-    TImageSaver saver(info, events);
-    TFrameBitmap bitmap;  // one working bitmap for the whole batch
+    const QString extension = QString::fromLatin1(PictureExtension(info.PictureType));
+    TBackgroundWriter writer(info.PictureType, info.JpegQuality + 4, info.PngQuality);
+    uint64_t fileCounter = 1;  // wide: a batch never runs out of names
+    TFrameBitmap bitmap;       // the frame being fetched; the writer holds the one being written
     // The difference in floating point: a reversed range steps backwards
     // instead of wrapping around to four billion frames.
     const double step = info.SampleCount
@@ -75,25 +132,35 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
     for (uint32_t i = 0; i < info.SampleCount; ++i) {
         if (events.PumpAndCheckStop && events.PumpAndCheckStop()) {
             result.End = TCaptureResult::Stopped;
-            return result;
+            break;
         }
-        if (GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate)) {
-            try {
-                if (saver.SaveImage(bitmap))
-                    ++result.FilesWritten;
-                else
-                    ++result.NotReplaced;
-            } catch (const std::exception& e) {
-                result.End = TCaptureResult::Failed;
-                result.Error = QString::fromUtf8(e.what());
-                return result;
+        const bool grabbed =
+            GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate);
+        // A write error ends the batch before anything else is written.
+        if (!writer.WaitIdle().isEmpty()) break;
+        // The number is used up whatever happens to the sample.
+        const QString name = MakeFileName(info.FilePrefix, fileCounter++, extension);
+        if (grabbed) {
+            if (events.FileNameChosen) events.FileNameChosen(name);
+            const QString path = info.Folder + name;
+            const QByteArray file = path.toUtf8();
+            if (ClearPath(file)) {
+                writer.Post(file.toStdString(), bitmap);
+            } else {
+                ++result.NotReplaced;
+                if (events.ShowMessage) events.ShowMessage(QStringLiteral("Can not delete file ") + path);
             }
         } else {
-            saver.NextName();  // the skipped sample keeps its number
             ++result.FetchFailures;
         }
         x += step;
         if (events.SampleDone) events.SampleDone(i);
+    }
+    const QString error = writer.WaitIdle();
+    result.FilesWritten = writer.Written();
+    if (!error.isEmpty()) {
+        result.End = TCaptureResult::Failed;
+        result.Error = error;
     }
     return result;
 }

@@ -1,7 +1,9 @@
 // The frame capture batch without a window: samples the clip range of a movie
 // into numbered image files in a new folder. The progress dialog drives it
 // (pumping window messages between samples) and so does `fwmedia capture`.
-// Runs on the caller's thread; the detector is used from that thread only.
+// The loop, the detector and every event run on the caller's thread; only the
+// encoding and writing of the previous picture runs on a worker thread of the
+// batch, overlapping the next frame's decoding.
 #pragma once
 
 #include "capture/ImageWriters.h"
@@ -62,7 +64,8 @@ struct TCaptureResult {
 // frame cannot be fetched is skipped (its number is used up). A file of the
 // same name that cannot be deleted gives "Can not delete file " + path and
 // the sample is skipped. A write error (full disk, unwritable folder) ends
-// the batch with Failed; files already written stay.
+// the batch with Failed before another file is started; files already
+// written stay. Returns once the last file is complete.
 TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& events);
 
 // The number of images the settings dialog proposes for quantity position p

@@ -30,37 +30,39 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/fw-bench-capture.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Seconds of the best of $repeat runs of a command; the output folder $out is
-# emptied before each run and must then hold $want files.
-best() {
+# Seconds of one run of a command into the output folder $out (emptied
+# first), which must then hold $want files.
+once() {
   local want=$1; shift
-  local bestT=
-  for _ in $(seq "$repeat"); do
-    rm -rf "$out"; mkdir -p "$out"
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }
-    t1=$(date +%s.%N)
-    local n; n=$(find "$out" -name '*.jpg' | wc -l)
-    [ "$n" = "$want" ] || { echo "expected $want files, got $n: $*" >&2; return 1; }
-    bestT=$(awk -v a="$t0" -v b="$t1" -v c="$bestT" 'BEGIN { t = b - a; if (c == "" || t < c) c = t; printf "%.3f", c }')
-  done
-  echo "$bestT"
+  rm -rf "$out"; mkdir -p "$out"
+  local t0 t1 n
+  t0=$(date +%s.%N)
+  "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }
+  t1=$(date +%s.%N)
+  n=$(find "$out" -name '*.jpg' | wc -l)
+  [ "$n" = "$want" ] || { echo "expected $want files, got $n: $*" >&2; return 1; }
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
 }
+min() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b < a) a = b; print a }'; }
 
 status=0
 printf '%-24s %-14s %9s %9s %7s\n' source case fwmedia ffmpeg ratio
-# case name, END frame, COUNT, ffmpeg select expression
+# Both sides take turns, so that load from elsewhere hits both alike.
 run_case() {
   local src=$1 name=$2 end=$3 count=$4 select=$5
-  out="$work/ours"
-  local ours; ours=$(best "$count" "$fwmedia" capture "$cache/$src" "$out" 0 "$end" "$count" --type jpg --jpeg-step 9)
-  out="$work/ffmpeg"
-  local theirs; theirs=$(best "$count" ffmpeg -v error -nostdin -i "$cache/$src" -vf "select='$select'" \
-    -fps_mode passthrough -frames:v "$count" -q:v 8 "$out/%08d.jpg")
+  local ours= theirs= t
+  for _ in $(seq "$repeat"); do
+    out="$work/ours"
+    t=$(once "$count" "$fwmedia" capture "$cache/$src" "$out" 0 "$end" "$count" --type jpg --jpeg-step 9)
+    ours=$(min "$ours" "$t")
+    out="$work/ffmpeg"
+    t=$(once "$count" ffmpeg -v error -nostdin -i "$cache/$src" -vf "select='$select'" \
+      -fps_mode passthrough -frames:v "$count" -q:v 8 "$out/%08d.jpg")
+    theirs=$(min "$theirs" "$t")
+  done
   local ratio; ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
   local verdict=ok
-  awk -v r="$ratio" 'BEGIN { exit !(r > 1.0) }' && { verdict="OVER TARGET"; status=1; }
+  if awk -v r="$ratio" 'BEGIN { exit !(r > 1.0) }'; then verdict="OVER TARGET"; status=1; fi
   printf '%-24s %-14s %8ss %8ss %6sx %s\n' "$src" "$name" "$ours" "$theirs" "$ratio" "$verdict"
 }
 for src in "${sources[@]}"; do

@@ -350,10 +350,11 @@ TEST_F(CaptureCommands, WriteErrorClosesTheDialogAndOpensTheFolder) {
     EXPECT_EQ(questions[0].Type, TMsgDlgType::Error);
     ASSERT_GE(limitedAt, 2);
     ASSERT_LT(limitedAt, 6);
-    EXPECT_TRUE(questions[0].Text.startsWith("Can not write file " + folder + MakeFileName("B", limitedAt + 1, "jpg")))
-        << questions[0].Text.toStdString();
+    // The file shown when the disk filled may still have been in writing.
     const auto files = Listing(folder.toStdString());
-    ASSERT_EQ(files.size(), static_cast<size_t>(limitedAt));  // no partial file of the failed one
+    ASSERT_TRUE(files.size() == size_t(limitedAt) || files.size() == size_t(limitedAt - 1)) << files.size();
+    EXPECT_TRUE(questions[0].Text.startsWith("Can not write file " + folder + MakeFileName("B", files.size() + 1, "jpg")))
+        << questions[0].Text.toStdString();
     EXPECT_EQ(ReadJpeg(folder.toStdString() + files.back()).Width, 160);
     EXPECT_EQ(Explored(), QStringList{folder});
 }
