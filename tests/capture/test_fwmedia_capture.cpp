@@ -1,0 +1,72 @@
+// `fwmedia capture`: the batch without a window, run as a user would.
+#include "ImageReaders.h"
+#include "tests/fixtures/TestMovie.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int RunCapture(const std::string& args) {
+    const std::string command = std::string(FW_FWMEDIA) + " capture " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+class FwmediaCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dir = testmovie::MakeTempDir("fw-fwmedia-capture");
+        Movie = Dir + "/count.mpg";
+        testmovie::TMovieSpec spec;
+        spec.Container = "mpeg";
+        spec.VideoCodec = "mpeg1video";
+        spec.Frames = 60;
+        testmovie::MakeTestMovie(Movie, spec);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(Dir);
+    }
+    std::string Dir, Movie;
+};
+
+}  // namespace
+
+TEST_F(FwmediaCapture, WritesTheBatchWithItsNames) {
+    const std::string out = Dir + "/out folder";
+    ASSERT_EQ(RunCapture(Quoted(Movie) + " " + Quoted(out) + " 10 50 4 --type png --png-step 0"), 0);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names, (std::vector<std::string>{"B00000001.png", "B00000002.png", "B00000003.png", "B00000004.png"}));
+    for (int i = 0; i < 4; ++i) {
+        const TDecodedImage img = ReadPng(out + "/" + names[i]);
+        ASSERT_EQ(img.Error, "");
+        EXPECT_EQ(img.Width, 160);
+        EXPECT_EQ(testmovie::ReadFrameNumber(img.Rgb.data(), img.Width, img.Height), 10 + 10 * i);
+    }
+}
+
+TEST_F(FwmediaCapture, RefusesWrongUseAndBadInput) {
+    const std::string out = Quoted(Dir + "/o");
+    const std::string m = Quoted(Movie);
+    struct { const char* Why; std::string Args; int Code; } cases[] = {
+        {"no type", m + " " + out + " 0 10 3", 2},
+        {"unknown type", m + " " + out + " 0 10 3 --type tif", 2},
+        {"end before start", m + " " + out + " 10 5 3 --type jpg", 2},
+        {"zero count", m + " " + out + " 0 10 0 --type jpg", 2},
+        {"jpeg step too large", m + " " + out + " 0 10 3 --type jpg --jpeg-step 25", 2},
+        {"not a number", m + " " + out + " 0 1x 3 --type jpg", 2},
+        {"missing movie", Quoted(Dir + "/none.avi") + " " + out + " 0 10 3 --type jpg", 1},
+        {"folder below a file", m + " " + Quoted(Movie + "/sub") + " 0 10 3 --type jpg", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunCapture(c.Args), c.Code) << c.Why;
+    EXPECT_FALSE(fs::exists(Dir + "/o"));
+}
