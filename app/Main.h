@@ -151,6 +151,8 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
+    // One conversion in mode 0, 1 or 2 (convert/ConversionJob.cpp); true when a file was rendered.
+    bool RunConversion(int mode);
     void actSelStartExecute();
     void actSelEndExecute();
     void sbLocStartClick();

@@ -1,0 +1,240 @@
+// The conversion job of the main window: the Start/Stop command and the run
+// of one conversion (output file, output settings, the render, the result).
+#include "app/Main.h"
+#include "capture/CaptureCommands.h"
+#include "common/MyCommonParams.h"
+#include "common/Prompts.h"
+#include "convert/RenderHost.h"
+#include "convert/VideoSettings.h"
+
+#include "app/TrackBar.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QCheckBox>
+#include <QToolButton>
+#include <QUuid>
+#include <stdexcept>
+
+namespace {
+
+// Runs `action` when the scope ends, also when an error leaves it.
+template <class F>
+class TFinally {
+public:
+    explicit TFinally(F action) : FAction(std::move(action)) {}
+    ~TFinally() { FAction(); }
+    TFinally(const TFinally&) = delete;
+    TFinally& operator=(const TFinally&) = delete;
+
+private:
+    F FAction;
+};
+
+const QString SaveFilter = QStringLiteral("AVI file|*.avi|Windows Media Format (WMV)|*.wmv");
+
+// GUID text as the settings store keeps it: 38 characters with braces.
+QUuid GuidFromText(const QString& text) {
+    const QUuid guid = QUuid::fromString(text);
+    const bool braced = text.size() == 38 && text.startsWith(QLatin1Char('{')) && text.endsWith(QLatin1Char('}'));
+    if (!braced || (guid.isNull() && text != QUuid().toString(QUuid::WithBraces)))
+        throw std::runtime_error(QStringLiteral("'%1' is not a valid GUID value").arg(text).toStdString());
+    return guid;
+}
+
+QString GuidText(const QUuid& guid) { return guid.toString(QUuid::WithBraces).toUpper(); }
+
+// Frame sizes and the audio row travel as unsigned 16-bit values; a value
+// that does not fit becomes 0, which the renderer refuses with a message
+// instead of rendering a wrapped-around size.
+uint16_t Narrow16(int32_t value) { return value >= 0 && value <= 0xFFFF ? static_cast<uint16_t>(value) : 0; }
+
+// Deletes an old output file (or link) of that name; true when none is left.
+bool DeleteOldOutput(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    return QFile::remove(path);
+}
+
+}  // namespace
+
+void TMainForm::sbExecuteClick() {
+    // A running job: this press asks it to stop.
+    if (sbExecuteTag == 1) {
+        StopRequested = true;
+        sbExecuteTag = 0;
+        sbExecute->setText(QStringLiteral("Start"));
+        return;
+    }
+
+    const int mode = cbMode->currentIndex();
+    if (!IsNtPlatform() && mode == 1) {
+        ShowMessage(QStringLiteral("Sorry. The WMV format feature is not available in Win9x system.") +
+                    QStringLiteral("\n\r") + QStringLiteral("Please choose AVI format instead."));
+        return;
+    }
+    if (TB1->SelEnd() - TB1->SelStart() <= 0) {
+        ShowMessage(QStringLiteral("Please set the range first"));
+        return;
+    }
+
+    SetCommandsEnabled(this, false);
+    // A renderer still winding down inside an earlier Start switches the
+    // controls back on when it ends.
+    if (lbBusy->isVisible())
+        return;
+
+    // The controls come back on however the job ends, so an error inside it
+    // never leaves the window without its buttons.
+    TFinally controlsBack([this] { SetCommandsEnabled(this, true); });
+    sbExecute->setEnabled(true);
+    StopRequested = false;
+    sbExecuteTag = 1;
+    sbExecute->setText(QStringLiteral("Stop"));
+    TFinally buttonBack([this] {
+        sbExecuteTag = 0;
+        sbExecute->setText(QStringLiteral("Start"));
+    });
+
+    switch (mode) {
+    case 0:
+    case 1:
+    case 2:
+        RunConversion(mode);
+        break;
+    case 3: {
+        TCaptureHost host;
+        host.Owner = this;
+        host.ImageForm = ImageForm;
+        host.Movie = &MovieInfo;
+        host.RangeStart = TB1->SelStart();
+        host.RangeEnd = TB1->SelEnd();
+        host.Busy = lbBusy->isVisible();
+        host.LoadPreferences = [this] { LoadPreferences(); };
+        host.SavePreferences = [this] { SavePreferences(); };
+        host.ImageFolder = [this] { return ImageFolder; };
+        CaptureImages(host);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool TMainForm::RunConversion(int mode) {
+    if (MovieInfo.FrameRate == 0)
+        return false;
+    const bool wmv = mode != 2;
+
+    OutputSettings.VideoCompressor.reset();
+    OutputSettings.AudioCompressor.reset();
+
+    // The output file.
+    SaveDialog1.Save = true;
+    SaveDialog1.Filter = SaveFilter;
+    SaveDialog1.OverwritePrompt = true;
+    if (SaveDialog1.FileName.isEmpty()) {
+        SaveDialog1.InitialDir = VideoFolder;
+        SaveDialog1.FileName = QStringLiteral("New video.WMV");
+    }
+    SaveDialog1.FilterIndex = wmv ? 2 : 1;
+    SaveDialog1.DefaultExt = wmv ? QStringLiteral("wmv") : QStringLiteral("avi");
+    SaveDialog1.FileName = StripExtension(SaveDialog1.FileName);
+    if (!Prompts().ExecuteFileDialog(this, SaveDialog1))
+        return false;
+
+    // The old file goes first, under the very name the dialog gave.
+    const QString chosen = SaveDialog1.FileName;
+    if (!DeleteOldOutput(chosen)) {
+        ShowMessage(QStringLiteral("Canceled. File ") + chosen + QStringLiteral(" is in use."));
+        return false;
+    }
+
+    const QString folder = QFileInfo(chosen).absolutePath() + QLatin1Char('/');
+    if (folder.compare(VideoFolder, Qt::CaseInsensitive) != 0) {
+        const QString question = folder + QStringLiteral(" is not the default video capture folder.") +
+                                 QStringLiteral("\n\r") + QStringLiteral("Move default video capture folder to ") +
+                                 folder + QStringLiteral("?");
+        if (MessageDlg(question, TMsgDlgType::Confirmation, mbOK | mbCancel) == TModalResult::Ok) {
+            VideoFolder = folder;
+            SavePreferences();
+        }
+    }
+
+    SaveDialog1.FileName = ReplaceExtension(chosen, wmv ? QStringLiteral("wmv") : QStringLiteral("avi"));
+    const QString output = SaveDialog1.FileName;
+
+    LoadPreferences();
+
+    // The output settings.
+    {
+        TVideoSetDlg dialog(this);
+        if (mode == 0) {
+            OutputSettings.VideoCompressor.reset();
+            OutputSettings.AudioCompressor.reset();
+            OutputSettings.WMVSelected = QString::fromLatin1(kDefaultWmvProfile);
+        } else if (mode == 1) {
+            dialog.SetPage(kWmfPage);
+            dialog.Profile = GuidFromText(OutputSettings.WMVSelected);
+            if (dialog.Execute() != TModalResult::Ok)
+                return false;
+            OutputSettings.VideoCompressor.reset();
+            OutputSettings.AudioCompressor.reset();
+            OutputSettings.WMVSelected = GuidText(dialog.Profile);
+        } else {
+            dialog.SetPage(kAviPage);
+            dialog.VideoName = OutputSettings.VideoCompressorName;
+            dialog.AudioName = OutputSettings.AudioCompressorName;
+            if (OutputSettings.FrameSizeIndex < 0 || OutputSettings.FrameSizeIndex > dialog.cbVideoSize->count() - 1)
+                OutputSettings.FrameSizeIndex = 0;
+            dialog.cbVideoSize->setCurrentIndex(OutputSettings.FrameSizeIndex);
+            dialog.eProjWidth->setText(QString::number(OutputSettings.OutputWidth));
+            dialog.eProjHeight->setText(QString::number(OutputSettings.OutputHeight));
+            dialog.cbAudFormat->setCurrentIndex(OutputSettings.AudioFormatIndex);
+            dialog.cbWithSound->setChecked(OutputSettings.WithAudio);
+            if (dialog.Execute() != TModalResult::Ok)
+                return false;
+            OutputSettings.VideoCompressor = dialog.VideoFilter;
+            OutputSettings.AudioCompressor = dialog.AudioFilter;
+            OutputSettings.VideoCompressorName = dialog.VideoName;
+            OutputSettings.AudioCompressorName = dialog.AudioName;
+            OutputSettings.FrameSizeIndex = dialog.cbVideoSize->currentIndex();
+            OutputSettings.OutputWidth = DigitsToInt(dialog.eProjWidth->text());
+            OutputSettings.OutputHeight = DigitsToInt(dialog.eProjHeight->text());
+            OutputSettings.AudioFormatIndex = dialog.AudioFormatIndex();
+            OutputSettings.WithAudio = dialog.cbWithSound->isChecked();
+        }
+        SavePreferences();
+    }
+
+    // The render, with the busy animation and the track bar off.
+    tmAnimateTag = 1;
+    tmAnimate->start();
+    TB1->setEnabled(false);
+    TFinally renderDone([this] {
+        tmAnimateTag = 0;
+        TB1->setEnabled(true);
+    });
+
+    const bool rendered =
+        RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(OutputSettings.OutputWidth),
+                         Narrow16(OutputSettings.OutputHeight), Narrow16(OutputSettings.AudioFormatIndex),
+                         MovieInfo.FrameRate, TB1->SelStart(), TB1->SelEnd(), wmv);
+    if (!rendered)
+        return false;  // the renderer has said "Fail to make clip ..."
+
+    tmAnimateTag = 0;
+    if (Showresultwhenready1->isChecked()) {
+        const QString question = QStringLiteral("Done. Output file is ") + output + QStringLiteral("\r\n") +
+                                 QStringLiteral("Play the result?");
+        if (MessageDlg(question, TMsgDlgType::Information, mbYes | mbNo) == TModalResult::Yes)
+            PlayInMediaPlayer(output);
+    }
+    return true;
+}

@@ -1,0 +1,445 @@
+// The conversion job on the main window, headless: Start with each mode on a
+// small frame-numbered movie, the questions it asks through the prompts seam,
+// the file it writes (read back with ffprobe and the ffmpeg command line),
+// the preferences it leaves, Stop with its progress display.
+#include "app/Main.h"
+#include "app/TrackBar.h"
+#include "common/MyCommonParams.h"
+#include "convert/MyWMFBase.h"
+#include "convert/VideoSettings.h"
+#include "media/WmProfiles.h"
+#include "platform/DesktopOpener.h"
+#include "ConvUiTestUtil.h"
+#include "ScriptedPrompts.h"
+#include "TestMovie.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QCursor>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+using namespace convui;
+
+namespace {
+
+class TApplicationEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_conversion";
+        static char* argv[] = {name, nullptr};
+        FApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    std::unique_ptr<QApplication> FApp;
+};
+const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
+
+const QString kPreference = "Preference";
+const QString kLastSettings = "Last settings";
+
+std::vector<int> Range(int from, int to) {  // from .. to - 1
+    std::vector<int> v(static_cast<size_t>(to - from));
+    std::iota(v.begin(), v.end(), from);
+    return v;
+}
+
+void Pick(QComboBox* box, int index) {
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+class TJobTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        MovieDir = QString::fromStdString(testmovie::MakeTempDir("convui-movies"));
+        Movie50 = MakeMovie(MovieDir, 50);
+    }
+
+    void SetUp() override {
+        Dir = QString::fromStdString(testmovie::MakeTempDir("convui-job"));
+        auto opener = std::make_unique<TRecordingDesktopOpener>();
+        Opener = opener.get();
+        FPreviousOpener = SetDesktopOpener(std::move(opener));
+        prompts->DefaultModalResult.reset();
+
+        Form = std::make_unique<TMainForm>();
+        Form->show();
+        ASSERT_TRUE(Form->OpenMovie(Movie50));
+        ASSERT_EQ(Form->MovieInfo.FrameRate, 25);
+        // Every test starts from the first-start preferences, its own folder
+        // as the video capture folder and the result question on.
+        Form->OutputSettings = TOutputSettings();
+        Form->VideoFolder = Dir + "/";
+        Form->Showresultwhenready1->setChecked(true);
+        Form->ShowPreview1->setChecked(true);
+        Form->SavePreferences();
+        Form->TB1->SetSelStart(10);
+        Form->TB1->SetSelEnd(30);
+        Form->SaveDialog1.FileName.clear();
+        prompts->Records.clear();
+    }
+
+    void TearDown() override {
+        Form.reset();
+        SetDesktopOpener(std::move(FPreviousOpener));
+        if (!HasFailure())
+            QDir(Dir).removeRecursively();
+    }
+
+    void Start(int mode) {
+        Form->cbMode->setCurrentIndex(mode);
+        Form->sbExecuteClick();
+    }
+
+    // The window is back to idle with its controls on.
+    void ExpectIdle() {
+        EXPECT_EQ(Form->sbExecuteTag, 0);
+        EXPECT_EQ(Form->sbExecute->text(), "Start");
+        EXPECT_EQ(Form->tmAnimateTag, 0);
+        EXPECT_TRUE(Form->TB1->isEnabled());
+        EXPECT_TRUE(Form->sbOpenMovie->isEnabled());
+        EXPECT_TRUE(Form->sbExecute->isEnabled());
+        EXPECT_TRUE(Form->cbMode->isEnabled());
+        EXPECT_FALSE(Form->lbBusy->isVisible());
+        EXPECT_FALSE(Form->lbTimeLeft->isVisible());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+
+    QString Stored(const QString& section, const QString& name) {
+        return SettingsStore->ReadString(section, name, "<missing>");
+    }
+
+    static inline QString MovieDir, Movie50;
+    QString Dir;
+    TScriptedPromptsInstaller prompts;
+    TRecordingDesktopOpener* Opener = nullptr;
+    std::unique_ptr<TMainForm> Form;
+
+private:
+    std::unique_ptr<TDesktopOpener> FPreviousOpener;
+};
+
+}  // namespace
+
+TEST_F(TJobTest, EmptyRangeIsRefusedBeforeAnything) {
+    Form->TB1->SetSelEnd(10);
+    Start(0);
+    EXPECT_EQ(prompts->Texts(), QStringList{"Please set the range first"});
+    EXPECT_EQ(prompts->Records.size(), 1u);
+    ExpectIdle();
+}
+
+TEST_F(TJobTest, NoUsableMovieEndsAtOnceWithoutADialog) {
+    Form->MovieInfo.FrameRate = 0;
+    EXPECT_FALSE(Form->RunConversion(0));
+    EXPECT_TRUE(prompts->Records.empty());
+}
+
+TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
+    // Another profile stored: mode 0 puts the default back.
+    SettingsStore->WriteString(kPreference, "WMVSelected", TWMFBase::ProfileGuidText(5));
+    // Typed with the AVI extension: that very file goes, the WMV is written.
+    QFile old(Dir + "/clip.avi");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    prompts->FileAnswers.push_back(Dir + "/clip.avi");
+    prompts->Answers.push_back(TModalResult::Yes);
+
+    Start(0);
+
+    const QString output = Dir + "/clip.wmv";
+    const auto files = prompts->RecordsOf(TPromptKind::FileDialog);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0].FileRequest.Save);
+    EXPECT_EQ(files[0].FileRequest.Filter, "AVI file|*.avi|Windows Media Format (WMV)|*.wmv");
+    EXPECT_EQ(files[0].FileRequest.FilterIndex, 2);
+    EXPECT_EQ(files[0].FileRequest.DefaultExt, "wmv");
+    EXPECT_EQ(files[0].FileRequest.FileName, "New video");
+    EXPECT_EQ(files[0].FileRequest.InitialDir, Dir + "/");
+    EXPECT_TRUE(files[0].FileRequest.OverwritePrompt);
+
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    ASSERT_EQ(Opener->Requests.size(), 1u);
+    EXPECT_EQ(Opener->Requests[0].Action, TDesktopAction::Play);
+    EXPECT_EQ(Opener->Requests[0].Target, output);
+
+    EXPECT_FALSE(QFileInfo::exists(Dir + "/clip.avi"));
+    EXPECT_EQ(Form->SaveDialog1.FileName, output);
+    EXPECT_EQ(Stored(kPreference, "WMVSelected"), QString(kDefaultWmvProfile));
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "wmv2");
+    EXPECT_EQ(video->Width, 320);  // the stored frame size
+    EXPECT_EQ(video->Height, 240);
+    EXPECT_EQ(audio->CodecName, "wmav2");
+    EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
+}
+
+TEST_F(TJobTest, WmvClipUsesTheProfileChosenOnTheProfilePage) {
+    TWMFBase catalogue;
+    Form->Showresultwhenready1->setChecked(false);
+    Form->SavePreferences();
+    SettingsStore->WriteString(kPreference, "WMVSelected", TWMFBase::ProfileGuidText(5).toLower());
+    prompts->FileAnswers.push_back(Dir + "/dialup.wmv");
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_EQ(dlg.nbFormats->currentIndex(), kWmfPage);
+        EXPECT_EQ(dlg.cbProfiles->currentIndex(), 5);
+        Pick(dlg.cbProfiles, 15);  // video only, 28.8 Kbps
+        dlg.BitBtn2->click();
+        return TModalResult::Ok;
+    });
+
+    Start(1);
+
+    const QString output = Dir + "/dialup.wmv";
+    EXPECT_TRUE(prompts->Texts().isEmpty());  // "Show result when ready" is off: silent
+    EXPECT_EQ(Stored(kPreference, "WMVSelected"), TWMFBase::ProfileGuidText(15));
+    ExpectIdle();
+
+    const media::TWmProfileDef* def = media::FindWmProfile(TWMFBase::ProfileGuidText(15).toStdString());
+    ASSERT_NE(def, nullptr);
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->CodecName, "wmv2");
+    EXPECT_EQ(FindStream(streams, "audio"), nullptr);
+    const int width = def->Video.Width ? def->Video.Width : 320;
+    const int height = def->Video.Height ? def->Video.Height : 240;
+    EXPECT_EQ(video->Width, width);
+    EXPECT_EQ(video->Height, height);
+    const auto numbers = FrameNumbers(output, width, height);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.front(), 10);
+    EXPECT_LE(numbers.back(), 29);
+}
+
+TEST_F(TJobTest, StoredProfileThatIsNoGuidIsAnErrorAndTheWindowComesBack) {
+    SettingsStore->WriteString(kPreference, "WMVSelected", "not a guid");
+    prompts->FileAnswers.push_back(Dir + "/x.wmv");
+    try {
+        Start(1);
+        ADD_FAILURE() << "no error raised";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "'not a guid' is not a valid GUID value");
+    }
+    EXPECT_TRUE(prompts->RecordsOf(TPromptKind::Modal).empty());
+    EXPECT_FALSE(QFileInfo::exists(Dir + "/x.wmv"));
+    ExpectIdle();
+}
+
+TEST_F(TJobTest, AviClipMovesEveryValueInAndOutOfTheDialog) {
+    SettingsStore->WriteInteger(kLastSettings, "Video format index", 7);  // beyond the seven-entry list
+    SettingsStore->WriteInteger(kLastSettings, "Video width", 176);
+    SettingsStore->WriteInteger(kLastSettings, "Video Height", 144);
+    SettingsStore->WriteInteger(kLastSettings, "PCM Mode", 4);
+    SettingsStore->WriteString(kLastSettings, "AVI video encoder", "motion JPEG");
+    SettingsStore->WriteString(kLastSettings, "AVI audio encoder", "");
+    SettingsStore->WriteBool(kLastSettings, "With audio", true);
+    prompts->FileAnswers.push_back(Dir + "/clip2.avi");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_EQ(dlg.nbFormats->currentIndex(), kAviPage);
+        EXPECT_EQ(dlg.cbVideoSize->currentIndex(), 0);
+        EXPECT_EQ(dlg.eProjWidth->text(), "176");
+        EXPECT_EQ(dlg.eProjHeight->text(), "144");
+        EXPECT_FALSE(dlg.eProjWidth->isEnabled());  // selected in code: the boxes keep their state
+        EXPECT_EQ(dlg.cbAudFormat->currentIndex(), 4);
+        EXPECT_TRUE(dlg.cbWithSound->isChecked());
+        EXPECT_EQ(dlg.cbVidComp->currentText(), "Motion JPEG");
+        dlg.eProjWidth->setText("1x76");  // digits only are read
+        dlg.BitBtn2->click();
+        return TModalResult::Ok;
+    });
+
+    Start(2);
+
+    const QString output = Dir + "/clip2.avi";
+    const auto files = prompts->RecordsOf(TPromptKind::FileDialog);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].FileRequest.FilterIndex, 1);
+    EXPECT_EQ(files[0].FileRequest.DefaultExt, "avi");
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    EXPECT_TRUE(Opener->Requests.empty());  // answered No
+
+    EXPECT_EQ(Stored(kLastSettings, "Video format index"), "0");
+    EXPECT_EQ(Stored(kLastSettings, "Video width"), "176");
+    EXPECT_EQ(Stored(kLastSettings, "Video Height"), "144");
+    EXPECT_EQ(Stored(kLastSettings, "PCM Mode"), "4");
+    EXPECT_EQ(Stored(kLastSettings, "AVI video encoder"), "Motion JPEG");
+    EXPECT_EQ(Stored(kLastSettings, "AVI audio encoder"), "");
+    ASSERT_TRUE(Form->OutputSettings.VideoCompressor);
+    EXPECT_EQ(Form->OutputSettings.VideoCompressor->EncoderName(), "mjpeg");
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "mjpeg");
+    EXPECT_EQ(video->Width, 176);
+    EXPECT_EQ(video->Height, 144);
+    EXPECT_EQ(audio->CodecName, "pcm_s16le");
+    EXPECT_EQ(audio->SampleRate, 22050);
+    EXPECT_EQ(audio->Channels, 2);
+    EXPECT_EQ(FrameNumbers(output, 176, 144), Range(10, 30));
+}
+
+TEST_F(TJobTest, OldFileThatCannotBeDeletedCancelsTheJob) {
+    // Root deletes any file; a non-empty folder of that name cannot be deleted.
+    const QString busy = Dir + "/busy.wmv";
+    ASSERT_TRUE(QDir().mkpath(busy + "/inside"));
+    prompts->FileAnswers.push_back(busy);
+
+    Start(0);
+
+    EXPECT_EQ(prompts->Texts(), QStringList{"Canceled. File " + busy + " is in use."});
+    EXPECT_TRUE(prompts->RecordsOf(TPromptKind::Modal).empty());
+    EXPECT_TRUE(QFileInfo(busy + "/inside").isDir());
+    ExpectIdle();
+}
+
+TEST_F(TJobTest, CancelledSaveDialogChangesNothing) {
+    prompts->FileAnswers.push_back("");
+    Start(0);
+    EXPECT_EQ(prompts->Records.size(), 1u);
+    EXPECT_EQ(Stored(kPreference, "VideoFolder"), Dir + "/");
+    ExpectIdle();
+}
+
+TEST_F(TJobTest, FolderOutsideTheVideoFolderIsOfferedOnceAsTheNewVideoFolder) {
+    const QString other = Dir + "/Other";
+    ASSERT_TRUE(QDir().mkpath(other));
+    // First job: asked, OK; the settings dialog is then cancelled.
+    prompts->FileAnswers.push_back(other + "/a.wmv");
+    prompts->Answers.push_back(TModalResult::Ok);
+    prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Cancel; });
+    Start(1);
+
+    const QString folder = other + "/";
+    const auto questions = prompts->RecordsOf(TPromptKind::Question);
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].Text, folder + " is not the default video capture folder.\n\rMove default video capture folder to " +
+                                     folder + "?");
+    EXPECT_EQ(questions[0].Buttons, unsigned(mbOK | mbCancel));
+    EXPECT_EQ(Form->VideoFolder, folder);
+    EXPECT_EQ(Stored(kPreference, "VideoFolder"), folder);
+    // Cancelled in the dialog: the name the dialog gave stays for the next job.
+    EXPECT_EQ(Form->SaveDialog1.FileName, other + "/a.wmv");
+    ExpectIdle();
+
+    // Second job in that folder: no question.
+    prompts->Records.clear();
+    prompts->FileAnswers.push_back(other + "/b.wmv");
+    prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Cancel; });
+    Start(1);
+    EXPECT_TRUE(prompts->RecordsOf(TPromptKind::Question).empty());
+    EXPECT_EQ(prompts->RecordsOf(TPromptKind::FileDialog).at(0).FileRequest.FileName, other + "/a");
+
+    // A third one elsewhere, answered Cancel: the folder stays.
+    prompts->Records.clear();
+    prompts->FileAnswers.push_back(Dir + "/c.wmv");
+    prompts->Answers.push_back(TModalResult::Cancel);
+    prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Cancel; });
+    Start(1);
+    EXPECT_EQ(prompts->RecordsOf(TPromptKind::Question).size(), 1u);
+    EXPECT_EQ(Stored(kPreference, "VideoFolder"), folder);
+}
+
+TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
+    // A slow job: Cinepak at 320 x 240 over ten seconds of movie.
+    const QString movie = MakeMovie(MovieDir, 250);
+    ASSERT_TRUE(Form->OpenMovie(movie));
+    Form->TB1->SetSelStart(0);
+    Form->TB1->SetSelEnd(250);
+    SettingsStore->WriteString(kLastSettings, "AVI video encoder", "Cinepak by Radius");
+    SettingsStore->WriteBool(kLastSettings, "With audio", false);
+    prompts->FileAnswers.push_back(Dir + "/stopped.avi");
+    prompts->Answers.push_back(TModalResult::Yes);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        dynamic_cast<TVideoSetDlg&>(d).BitBtn2->click();
+        return TModalResult::Ok;
+    });
+
+    QStringList busyTexts, timeTexts;
+    bool busySeenVisible = false, hourglassSeen = false, stopped = false;
+    int furthestPosition = 0;
+    QElapsedTimer clock;
+    QTimer sampler;
+    sampler.setInterval(25);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (Form->tmAnimateTag != 1)
+            return;
+        if (!clock.isValid())
+            clock.start();
+        if (Form->lbBusy->isVisible())
+            busySeenVisible = true;
+        if (!busyTexts.contains(Form->lbBusy->text()))
+            busyTexts << Form->lbBusy->text();
+        if (Form->lbTimeLeft->isVisible() && !timeTexts.contains(Form->lbTimeLeft->text()))
+            timeTexts << Form->lbTimeLeft->text();
+        furthestPosition = std::max(furthestPosition, Form->TB1->Position());
+        if (stopped && QApplication::overrideCursor() &&
+            QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+            hourglassSeen = true;
+        const bool timeLeftShown = !timeTexts.isEmpty();
+        if (!stopped && (timeLeftShown || clock.elapsed() > 4000)) {
+            stopped = true;
+            Form->sbExecute->click();  // Stop
+            EXPECT_EQ(Form->sbExecuteTag, 0);
+            EXPECT_EQ(Form->sbExecute->text(), "Start");
+        }
+    });
+    sampler.start();
+    Start(2);
+    sampler.stop();
+
+    const QString output = Dir + "/stopped.avi";
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(busySeenVisible);
+    EXPECT_TRUE(hourglassSeen);
+    bool progress = false;
+    for (const QString& t : busyTexts)
+        progress = progress || QRegularExpression("^Progress: \\d{1,3}%$").match(t).hasMatch();
+    EXPECT_TRUE(progress) << busyTexts.join(" | ").toStdString();
+    ASSERT_FALSE(timeTexts.isEmpty());
+    EXPECT_TRUE(timeTexts.first().startsWith("Finish in ")) << timeTexts.join(" | ").toStdString();
+    EXPECT_GT(furthestPosition, 0);  // the preview followed the render
+
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    ASSERT_EQ(Opener->Requests.size(), 1u);
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->CodecName, "cinepak");
+    const auto numbers = FrameNumbers(output, 320, 240);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_LT(numbers.size(), 250u);
+    EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
+}
