@@ -66,6 +66,8 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     top->addWidget(GroupBox2, 0, 0);
     top->addWidget(NBPictParam, 0, 1, 2, 1);
     top->addWidget(gbQuantity, 1, 0);
+    top->setColumnStretch(0, 5);
+    top->setColumnStretch(1, 4);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Label5);
     bottom->addWidget(seSample);

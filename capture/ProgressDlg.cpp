@@ -26,6 +26,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setFixedWidth(241);
+    ProgressBar1->setTextVisible(false);
     Label1 = new QLabel(QStringLiteral("xxx"), this);
     BitBtn1 = new QPushButton(QStringLiteral("Stop"), this);
     Timer1 = new QTimer(this);
