@@ -61,6 +61,7 @@ void TProgressForm::reject() {
         StopRequested = true;
         return;
     }
+    Timer1->stop();  // closed before the batch began: it never begins
     QDialog::reject();
 }
 

@@ -319,6 +319,20 @@ TEST_F(CaptureCommands, EscAndCloseBoxStopToo) {
     }
 }
 
+// Closed before its timer fired: the batch never begins, later either.
+TEST_F(CaptureCommands, ClosedBeforeTheBatchBegins) {
+    ChooseSettings(ptJpg, 3);
+    Prompts->ModalHandlers.push_back([](QDialog& d) {
+        d.reject();
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        return TModalResult::Cancel;
+    });
+    const QString folder = CaptureImages(Host);
+    EXPECT_FALSE(fs::exists(folder.toStdString()));
+}
+
 // The mend: a write error ends the batch with its message and the dialog
 // closes; the files already written stay and the folder opens.
 TEST_F(CaptureCommands, WriteErrorClosesTheDialogAndOpensTheFolder) {
