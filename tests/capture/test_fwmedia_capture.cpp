@@ -6,14 +6,17 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-int RunCapture(const std::string& args) {
-    const std::string command = std::string(FW_FWMEDIA) + " capture " + args + " >/dev/null 2>&1";
+int RunCapture(const std::string& args, const std::string& prefix = "", const std::string& errFile = "/dev/null") {
+    const std::string command = prefix + std::string(FW_FWMEDIA) + " capture " + args + " >/dev/null 2>" + errFile;
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -69,4 +72,30 @@ TEST_F(FwmediaCapture, RefusesWrongUseAndBadInput) {
     };
     for (const auto& c : cases) EXPECT_EQ(RunCapture(c.Args), c.Code) << c.Why;
     EXPECT_FALSE(fs::exists(Dir + "/o"));
+}
+
+// Another user's file in a shared folder (sticky bit) cannot be deleted: the
+// message names it, its number is skipped, the next samples are written.
+// Run as "nobody", since root may delete anything.
+TEST_F(FwmediaCapture, FileOfAnotherUserIsSkippedWithItsMessage) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+    const std::string shared = Dir + "/shared";
+    fs::create_directory(shared);
+    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(Movie, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    std::ofstream(shared + "/B00000002.bmp") << "root's file";
+    const std::string err = Dir + "/stderr.txt";
+    const int code = RunCapture(Quoted(Movie) + " " + Quoted(shared) + " 0 30 3 --type bmp",
+                                "setpriv --reuid=nobody --regid=nogroup --clear-groups ", err);
+    EXPECT_EQ(code, 1);  // a sample was skipped
+    std::ifstream in(err);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("Can not delete file " + shared + "/B00000002.bmp"), std::string::npos) << text;
+    EXPECT_EQ(ReadBytes(shared + "/B00000002.bmp").size(), 11u);
+    const TDecodedImage third = ReadPicture(shared + "/B00000003.bmp");
+    ASSERT_EQ(third.Error, "");
+    EXPECT_EQ(testmovie::ReadFrameNumber(third.Rgb.data(), third.Width, third.Height), 20);
+    EXPECT_TRUE(fs::exists(shared + "/B00000001.bmp"));
 }
