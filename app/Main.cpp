@@ -38,6 +38,8 @@ template <typename F>
 void RunCommand(F&& command) {
     try {
         command();
+    } catch (const EAbortSilently&) {
+        // The user has already been told (the error report).
     } catch (const std::exception& e) {
         MessageDlg(QString::fromUtf8(e.what()), TMsgDlgType::Error, mbOK);
     }
@@ -273,15 +275,15 @@ void TMainForm::CreateMenus() {
     Capturethisframe1 = item(Files1, "Capturethisframe1", QStringLiteral("Capture this frame"),
                              &TMainForm::Capturethisframe1Click);
     Capturethisframe1->setVisible(false);
-    Capturethisframe1->setEnabled(false);
+    SetItemEnabled(Capturethisframe1, false);
     AddHiddenShortcut(Capturethisframe1, QKeySequence(Qt::Key_F8));
     Startclipping1 = item(Files1, "Startclipping1", QStringLiteral("Start converting"), &TMainForm::Startclipping1Click);
     Startclipping1->setShortcut(QKeySequence(Qt::Key_F9));
-    Startclipping1->setEnabled(false);
+    SetItemEnabled(Startclipping1, false);
     Startcapturingframes1 = item(Files1, "Startcapturingframes1", QStringLiteral("Start capturing images"),
                                  &TMainForm::Startcapturingframes1Click);
     Startcapturingframes1->setVisible(false);
-    Startcapturingframes1->setEnabled(false);
+    SetItemEnabled(Startcapturingframes1, false);
     AddHiddenShortcut(Startcapturingframes1, QKeySequence(Qt::Key_F10));
     N6 = separator(Files1, "N6");
     Selectcapturedvideofolder1 = item(Files1, "Selectcapturedvideofolder1", QStringLiteral("Select captured video folder"),
@@ -376,8 +378,24 @@ QShortcut* TMainForm::AddHiddenShortcut(QAction* action, const QKeySequence& key
     return shortcut;
 }
 
+namespace {
+constexpr const char* kItemEnabledProperty = "fwItemEnabled";
+}
+
+void TMainForm::SetItemEnabled(QAction* item, bool enabled) {
+    item->setProperty(kItemEnabledProperty, enabled);
+    item->setEnabled(enabled);
+}
+
+bool TMainForm::ItemEnabled(const QAction* item) {
+    if (item->isVisible())
+        return item->isEnabled();
+    const QVariant kept = item->property(kItemEnabledProperty);
+    return kept.isValid() ? kept.toBool() : true;
+}
+
 bool TMainForm::ShortcutReachable(QAction* action) const {
-    if (!action || !action->isEnabled())
+    if (!action || !ItemEnabled(action))
         return false;
     // Climb through the menus above the item.
     for (QAction* a = action; a;) {
@@ -390,7 +408,7 @@ bool TMainForm::ShortcutReachable(QAction* action) const {
         }
         if (!parentMenu)
             break;
-        if (!parentMenu->menuAction()->isEnabled())
+        if (!ItemEnabled(parentMenu->menuAction()))
             return false;
         a = parentMenu->menuAction();
     }
@@ -509,7 +527,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::SetCommandsEnabled(QObject* component, bool enabled) {
     if (auto* menu = qobject_cast<QMenu*>(component)) {
         for (QAction* a : menu->actions()) {
-            a->setEnabled(enabled);
+            SetItemEnabled(a, enabled);
             if (a->menu())
                 SetCommandsEnabled(a->menu(), enabled);
         }

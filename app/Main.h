@@ -131,6 +131,12 @@ public:
     // menu above it are enabled.
     bool ShortcutReachable(QAction* action) const;
 
+    // The enabled state of a menu item, hidden ones included. Qt reports a
+    // hidden QAction as disabled whatever it was set to, so hidden items keep
+    // their state beside it; use these for every menu item.
+    static void SetItemEnabled(QAction* item, bool enabled);
+    static bool ItemEnabled(const QAction* item);
+
     // ------------------------------------------------------------ handlers
     void Open1Click();
     void Browsesourcefolder1Click();

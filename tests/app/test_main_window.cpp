@@ -1,0 +1,728 @@
+// The main window: design, states, commands and their keys, close handling,
+// preferences in the hive, default folders, opening and previewing movies.
+#include "app/Main.h"
+#include "app/TrackBar.h"
+
+#include "ScriptedPrompts.h"
+#include "TestMovie.h"
+#include "common/MyCommonParams.h"
+#include "help/HelpViewer.h"
+#include "mru/MruUnit.h"
+#include "platform/DesktopOpener.h"
+#include "platform/Hive.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const QString kRoot = QStringLiteral("\\Software\\Quillmont\\Framewhisk\\");
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        MovieDir = QString::fromStdString(testmovie::MakeTempDir("mainwin"));
+        testmovie::TMovieSpec s;  // AVI, MJPEG, 160 x 120, 25 fps, 50 frames
+        MoviePath = MovieDir + QStringLiteral("/clip one.avi");
+        testmovie::MakeTestMovie(MoviePath.toStdString(), s);
+        s.Container = "wav";
+        s.VideoCodec = "";
+        s.AudioCodec = "pcm_s16le";
+        AudioPath = MovieDir + QStringLiteral("/tone.wav");
+        testmovie::MakeTestMovie(AudioPath.toStdString(), s);
+        TextPath = MovieDir + QStringLiteral("/notes.avi");
+        QFile text(TextPath);
+        text.open(QIODevice::WriteOnly);
+        text.write("this is not a movie\n");
+    }
+    static void TearDownTestSuite() { QDir(MovieDir).removeRecursively(); }
+
+    void SetUp() override {
+        SetApplicationHelpFile(QStringLiteral("Framewhisk.chm"));
+        THive::UserHive()->DeleteKey(kRoot);
+        auto opener = std::make_unique<TRecordingDesktopOpener>();
+        Opener = opener.get();
+        PreviousOpener = SetDesktopOpener(std::move(opener));
+        Prompts->DefaultModalResult = TModalResult::Cancel;
+    }
+    void TearDown() override {
+        Form.reset();
+        ReleaseHelpWindows();
+        SetDesktopOpener(std::move(PreviousOpener));
+    }
+
+    TMainForm& MakeForm() {
+        Form.reset();  // the previous window saves before the next one loads
+        Form = std::make_unique<TMainForm>();
+        Form->show();
+        QApplication::setActiveWindow(Form.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+        return *Form;
+    }
+
+    void Key(Qt::Key key) { QTest::keyClick(Form.get(), key); }
+
+    // The frame number drawn into the picture on show.
+    int ShownFrame() const {
+        const QPixmap pm = Form->Image3->pixmap();
+        if (pm.isNull())
+            return -1;
+        const QImage img = pm.toImage().convertToFormat(QImage::Format_RGB888);
+        QImage packed(img.width(), img.height(), QImage::Format_RGB888);
+        std::vector<uint8_t> rgb(static_cast<std::size_t>(img.width()) * img.height() * 3);
+        for (int y = 0; y < img.height(); ++y)
+            memcpy(rgb.data() + static_cast<std::size_t>(y) * img.width() * 3, img.constScanLine(y), img.width() * 3);
+        return testmovie::ReadFrameNumber(rgb.data(), img.width(), img.height());
+    }
+
+    std::optional<QString> Stored(const QString& section, const QString& name) {
+        return THive::UserHive()->ReadText(kRoot + section, name);
+    }
+
+    static QString MovieDir, MoviePath, AudioPath, TextPath;
+    TScriptedPromptsInstaller Prompts;
+    TRecordingDesktopOpener* Opener = nullptr;
+    std::unique_ptr<TDesktopOpener> PreviousOpener;
+    std::unique_ptr<TMainForm> Form;
+};
+
+QString MainWindowTest::MovieDir, MainWindowTest::MoviePath, MainWindowTest::AudioPath, MainWindowTest::TextPath;
+
+// ---------------------------------------------------------------- design and states
+
+TEST_F(MainWindowTest, DesignValuesAtStart) {
+    TMainForm& f = MakeForm();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk"));
+    EXPECT_EQ(f.width(), 671);
+    EXPECT_EQ(f.height(), 520);  // the design height 518 is raised at the first resize
+
+    EXPECT_FALSE(f.TB1->isEnabled());
+    EXPECT_EQ(f.TB1->maximum(), 100);
+    EXPECT_EQ(f.TB1->minimum(), 0);
+    EXPECT_EQ(f.TB1->Position(), 0);
+    EXPECT_EQ(f.TB1->SelStart(), 0);
+    EXPECT_EQ(f.TB1->SelEnd(), 0);
+    EXPECT_EQ(f.TB1->Frequency(), 1);
+    EXPECT_EQ(f.TB1->tickPosition(), QSlider::TicksBelow);
+    EXPECT_EQ(f.TB1->singleStep(), 1);
+    EXPECT_EQ(f.TB1->pageStep(), 2);
+
+    EXPECT_EQ(f.sbOpenMovie->text(), QStringLiteral("Open movie"));
+    EXPECT_TRUE(f.sbOpenMovie->font().bold());
+    EXPECT_EQ(f.sbOpenMovie->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+    EXPECT_EQ(f.sbExecute->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(f.sbExecute->font().bold());
+    EXPECT_EQ(f.sbExecute->palette().color(QPalette::ButtonText), QColor(Qt::red));
+    EXPECT_FALSE(f.sbExecute->isEnabled());
+    EXPECT_FALSE(f.lbBusy->isVisible());
+    EXPECT_EQ(f.lbBusy->text(), QStringLiteral("Progress: "));
+    EXPECT_FALSE(f.lbTimeLeft->isVisible());
+    EXPECT_EQ(f.lbTimeLeft->text(), QStringLiteral("Time left "));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Format:"));
+    EXPECT_TRUE(f.cbMode->isVisible());
+    ASSERT_EQ(f.cbMode->count(), 4);
+    EXPECT_EQ(f.cbMode->currentIndex(), 0);
+    EXPECT_EQ(f.cbMode->itemText(0), QStringLiteral("Default WMV 320x240"));
+    EXPECT_EQ(f.cbMode->itemText(1), QStringLiteral("WMV video clip"));
+    EXPECT_EQ(f.cbMode->itemText(2), QStringLiteral("AVI video clip"));
+    EXPECT_EQ(f.cbMode->itemText(3), QStringLiteral("Image captures"));
+    EXPECT_EQ(f.IAnim->size(), QSize(16, 16));
+    EXPECT_EQ(f.ImAnimate.size(), 8u);
+    for (const QPixmap& pm : f.ImAnimate)
+        EXPECT_EQ(pm.size(), QSize(16, 16));
+    EXPECT_EQ(f.BottomPanel->height(), 41);
+    EXPECT_EQ(f.pBackground1->palette().color(QPalette::Window), QColor(0, 128, 128));
+    EXPECT_TRUE(f.Image3->pixmap().isNull());
+
+    EXPECT_EQ(f.SB1Panels[0]->width(), 150);
+    EXPECT_EQ(f.SB1Panels[1]->width(), 150);
+    for (QLabel* panel : f.SB1Panels)
+        EXPECT_TRUE(panel->text().isEmpty());
+    EXPECT_EQ(f.TimerUpdate->interval(), 5000);
+    EXPECT_TRUE(f.TimerUpdate->isActive());  // armed by showing the window
+    EXPECT_EQ(f.tmAnimate->interval(), 200);
+    EXPECT_FALSE(f.tmAnimate->isActive());
+    EXPECT_EQ(f.OpenDialog1.Filter, QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT"));
+}
+
+TEST_F(MainWindowTest, CommandTable) {
+    TMainForm& f = MakeForm();
+    const QList<QAction*> bar = f.menuBar()->actions();
+    ASSERT_EQ(bar.size(), 3);
+    EXPECT_EQ(bar[0]->text(), QStringLiteral("&Files"));
+    EXPECT_EQ(bar[1]->text(), QStringLiteral("&Edit"));
+    EXPECT_FALSE(bar[1]->isVisible());
+    EXPECT_EQ(bar[2]->text(), QStringLiteral("&Help"));
+
+    const struct {
+        QAction* Item;
+        const char* Caption;
+        QKeySequence Key;
+        bool Visible, Enabled;
+    } rows[] = {
+        {f.Open1, "Open movie", {}, true, true},
+        {f.Browsesourcefolder1, "Browse last source folder", {}, true, true},
+        {f.Capturethisframe1, "Capture this frame", QKeySequence(Qt::Key_F8), false, false},
+        {f.Startclipping1, "Start converting", QKeySequence(Qt::Key_F9), true, false},
+        {f.Startcapturingframes1, "Start capturing images", QKeySequence(Qt::Key_F10), false, false},
+        {f.Selectcapturedvideofolder1, "Select captured video folder", {}, true, true},
+        {f.Browsevideofolder1, "Browse captured video folder", QKeySequence(Qt::Key_F5), true, true},
+        {f.SelectImageFolder1, "Select captured image folder", {}, false, true},
+        {f.BrowseImageFolder1, "Browse captured image folder", QKeySequence(Qt::Key_F6), false, true},
+        {f.Exit2, "Exit", {}, true, true},
+        {f.FrameNumber1, "Frame number", {}, true, true},
+        {f.Timecode1, "Time code", {}, true, true},
+        {f.ShowPreview1, "Show preview when clipping", QKeySequence(Qt::Key_F7), true, true},
+        {f.Showresultwhenready1, "Show result when ready", {}, true, true},
+        {f.Contents1, "Help contents", {}, true, true},
+        {f.Index1, "Help index", {}, true, true},
+        {f.Checkupdateautomatically1, "Automatic update check", {}, true, true},
+        {f.Checkupdate1, "Check update", {}, true, true},
+        {f.Emailsupport1, "E-mail support", {}, true, true},
+        {f.About1, "About", {}, true, true},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.Item->text(), QString::fromLatin1(r.Caption));
+        EXPECT_EQ(r.Item->shortcut(), r.Key) << r.Caption;
+        EXPECT_EQ(r.Item->isVisible(), r.Visible) << r.Caption;
+        EXPECT_EQ(TMainForm::ItemEnabled(r.Item), r.Enabled) << r.Caption;
+    }
+    EXPECT_TRUE(f.Website1->text().startsWith(QStringLiteral("Website: ")));
+    EXPECT_FALSE(f.N5->isVisible());
+    EXPECT_FALSE(f.Positionunit1->menuAction()->isVisible());
+    EXPECT_EQ(f.Positionunit1->title(), QStringLiteral("Position unit..."));
+    EXPECT_TRUE(f.Timecode1->isChecked());
+    EXPECT_FALSE(f.FrameNumber1->isChecked());
+    EXPECT_TRUE(f.ShowPreview1->isChecked());
+    EXPECT_TRUE(f.Showresultwhenready1->isChecked());
+    EXPECT_TRUE(f.Checkupdateautomatically1->isChecked());
+    EXPECT_EQ(f.actSelStart->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_EQ(f.actSelEnd->shortcut(), QKeySequence(Qt::Key_F3));
+
+    // The Files menu in order, ending with Exit (no recent files yet).
+    QStringList files;
+    for (QAction* a : f.Files1->actions())
+        files << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(files, (QStringList{"Open movie", "Browse last source folder", "-", "Capture this frame",
+                                  "Start converting", "Start capturing images", "-", "Select captured video folder",
+                                  "Browse captured video folder", "-", "Select captured image folder",
+                                  "Browse captured image folder", "-", "Exit"}));
+}
+
+TEST_F(MainWindowTest, SetCommandsEnabledOnMenusAndOnTheWindow) {
+    TMainForm& f = MakeForm();
+    f.SetCommandsEnabled(f.Edit1, false);
+    EXPECT_FALSE(TMainForm::ItemEnabled(f.Positionunit1->menuAction()));
+    EXPECT_FALSE(f.Timecode1->isEnabled());  // all levels
+    EXPECT_FALSE(f.ShowPreview1->isEnabled());
+    f.SetCommandsEnabled(f.Edit1, true);
+    EXPECT_TRUE(f.Timecode1->isEnabled());
+
+    f.SetCommandsEnabled(&f, true);
+    EXPECT_TRUE(f.TB1->isEnabled());
+    EXPECT_TRUE(f.sbExecute->isEnabled());
+    f.SetCommandsEnabled(&f, false);
+    for (QWidget* w : std::initializer_list<QWidget*>{f.TB1, f.sbExecute, f.sbOpenMovie, f.cbMode, f.sbLocStart})
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(f.Open1->isEnabled());  // menus untouched
+    EXPECT_TRUE(f.Exit2->isEnabled());
+}
+
+// ---------------------------------------------------------------- keys
+
+TEST_F(MainWindowTest, KeysBeforeAMovieIsOpen) {
+    TMainForm& f = MakeForm();
+    f.cbMode->setCurrentIndex(2);
+    Key(Qt::Key_F9);   // disabled: nothing
+    Key(Qt::Key_F10);  // hidden and disabled: nothing
+    Key(Qt::Key_F8);
+    EXPECT_EQ(f.cbMode->currentIndex(), 2);
+    EXPECT_TRUE(Prompts->Records.empty());
+
+    Key(Qt::Key_F5);
+    Key(Qt::Key_F6);  // hidden but enabled: still answers its key
+    ASSERT_EQ(Opener->Requests.size(), 2u);
+    EXPECT_EQ(Opener->Requests[0].Action, TDesktopAction::Explore);
+    EXPECT_EQ(QDir(Opener->Requests[0].Target).canonicalPath(), QDir(f.VideoFolder).canonicalPath());
+    EXPECT_EQ(QDir(Opener->Requests[1].Target).canonicalPath(), QDir(f.ImageFolder).canonicalPath());
+
+    Key(Qt::Key_F7);  // in the hidden Edit menu
+    EXPECT_FALSE(f.ShowPreview1->isChecked());
+    Key(Qt::Key_F7);
+    EXPECT_TRUE(f.ShowPreview1->isChecked());
+    // A disabled menu above the item silences its key.
+    TMainForm::SetItemEnabled(f.Edit1->menuAction(), false);
+    Key(Qt::Key_F7);
+    EXPECT_TRUE(f.ShowPreview1->isChecked());
+    TMainForm::SetItemEnabled(f.Edit1->menuAction(), true);
+    TMainForm::SetItemEnabled(f.BrowseImageFolder1, false);
+    Key(Qt::Key_F6);
+    EXPECT_EQ(Opener->Requests.size(), 2u);
+
+    Key(Qt::Key_F2);  // no movie: the range stays
+    EXPECT_EQ(f.TB1->SelStart(), 0);
+    EXPECT_EQ(f.TB1->SelEnd(), 0);
+
+    Key(Qt::Key_F1);
+    THelpWindow* help = HelpWindowFor(ApplicationHelpFile());
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->Browser()->source().fileName(), QStringLiteral("index.html"));
+}
+
+TEST_F(MainWindowTest, KeysWithAMovieOpen) {
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    Prompts->DefaultAnswer = TModalResult::Cancel;
+    Prompts->FileAnswers.push_back(QString());  // a save dialog, if Start asks, is cancelled
+
+    f.cbMode->setCurrentIndex(2);
+    Key(Qt::Key_F9);
+    EXPECT_EQ(f.cbMode->currentIndex(), 0);
+    Key(Qt::Key_F10);
+    EXPECT_EQ(f.cbMode->currentIndex(), 3);  // "Image captures"
+
+    // F8 saves the frame at the position into the image folder.
+    const QString folder = MovieDir + QStringLiteral("/shots/");
+    QDir().mkpath(folder);
+    f.ImageFolder = folder;
+    Prompts->Records.clear();
+    Key(Qt::Key_F8);
+    const QStringList texts = Prompts->Texts();
+    ASSERT_EQ(texts.size(), 1);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Image was saved as ") + folder)) << texts[0].toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+
+    // F2 and F3 set the range; it never turns over.
+    f.TB1->SetPosition(30);
+    Key(Qt::Key_F2);
+    EXPECT_EQ(f.TB1->SelStart(), 30);
+    EXPECT_EQ(f.TB1->SelEnd(), 50);
+    f.TB1->SetPosition(10);
+    Key(Qt::Key_F3);
+    EXPECT_EQ(f.TB1->SelStart(), 10);
+    EXPECT_EQ(f.TB1->SelEnd(), 10);
+    f.TB1->SetPosition(40);
+    Key(Qt::Key_F3);
+    Key(Qt::Key_F2);
+    f.TB1->SetPosition(45);
+    Key(Qt::Key_F2);
+    EXPECT_EQ(f.TB1->SelStart(), 45);
+    EXPECT_EQ(f.TB1->SelEnd(), 45);
+    f.TB1->SetPosition(20);
+    Key(Qt::Key_F2);
+    EXPECT_EQ(f.TB1->SelStart(), 20);
+    EXPECT_EQ(f.TB1->SelEnd(), 45);
+    EXPECT_TRUE(f.TB1->toolTip().contains(QStringLiteral("20")));
+    EXPECT_TRUE(f.TB1->toolTip().contains(QStringLiteral("45")));
+    f.sbLocEnd->click();
+    EXPECT_EQ(f.TB1->Position(), 45);
+    f.sbLocStart->click();
+    EXPECT_EQ(f.TB1->Position(), 20);
+
+    // The track bar's keys: arrows one frame, page keys two.
+    f.TB1->setFocus();
+    QTest::keyClick(f.TB1, Qt::Key_Right);
+    EXPECT_EQ(f.TB1->Position(), 21);
+    QTest::keyClick(f.TB1, Qt::Key_PageUp);
+    EXPECT_EQ(f.TB1->Position(), 23);
+}
+
+// ---------------------------------------------------------------- window
+
+TEST_F(MainWindowTest, ShrinkingSnapsBackToTheMinimum) {
+    TMainForm& f = MakeForm();
+    const struct {
+        int W, H, ExpectW, ExpectH;
+    } cases[] = {{500, 400, 620, 520}, {700, 300, 700, 520}, {300, 700, 620, 700}, {800, 600, 800, 600}};
+    for (const auto& c : cases) {
+        f.resize(c.W, c.H);
+        QApplication::processEvents();
+        EXPECT_EQ(f.width(), c.ExpectW) << c.W << "x" << c.H;
+        EXPECT_EQ(f.height(), c.ExpectH) << c.W << "x" << c.H;
+    }
+}
+
+TEST_F(MainWindowTest, CloseIsRefusedWhileAConversionRenders) {
+    TMainForm& f = MakeForm();
+    f.lbBusy->setVisible(true);
+    EXPECT_FALSE(f.close());
+    EXPECT_TRUE(f.StopRequested);
+    EXPECT_TRUE(f.isVisible());
+    f.Exit2->trigger();
+    EXPECT_TRUE(f.isVisible());
+    f.lbBusy->setVisible(false);
+    f.Exit2->trigger();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(MainWindowTest, CloseFromTheFrameClosesTheHelpWindowsExitDoesNot) {
+    TMainForm& f = MakeForm();
+    f.Contents1->trigger();
+    ASSERT_EQ(VisibleHelpWindowCount(), 1);
+    f.lbBusy->setVisible(true);
+    EXPECT_FALSE(f.WMClose());  // refused, but the help went first
+    EXPECT_EQ(VisibleHelpWindowCount(), 0);
+    f.lbBusy->setVisible(false);
+    f.Index1->trigger();
+    THelpWindow* help = HelpWindowFor(ApplicationHelpFile());
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->IndexTabShown());
+    f.Exit2->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(VisibleHelpWindowCount(), 1);
+}
+
+TEST_F(MainWindowTest, BusyAnimationCyclesEightFramesAndClearsWhenStopped) {
+    TMainForm& f = MakeForm();
+    f.tmAnimateTag = 1;
+    for (int i = 0; i < 7; ++i)
+        f.tmAnimateTimer();
+    EXPECT_EQ(f.ImAnimateTag, 7);
+    EXPECT_FALSE(f.IAnim->pixmap().isNull());
+    EXPECT_TRUE(f.tmAnimate->isActive());
+    f.tmAnimateTimer();
+    EXPECT_EQ(f.ImAnimateTag, 0);  // wraps after the eighth
+    f.tmAnimateTag = 0;
+    f.tmAnimateTimer();
+    EXPECT_TRUE(f.IAnim->pixmap().isNull());
+    EXPECT_FALSE(f.tmAnimate->isActive());
+    EXPECT_EQ(f.ImAnimateTag, 0);
+}
+
+// ---------------------------------------------------------------- preferences
+
+TEST_F(MainWindowTest, FirstStartStoresEveryValueWithItsExactName) {
+    TMainForm& f = MakeForm();
+    const QString exeDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    EXPECT_EQ(f.ImageFolder, exeDir + QStringLiteral("Captures/"));
+    EXPECT_EQ(f.VideoFolder, exeDir + QStringLiteral("Video/"));
+    EXPECT_EQ(f.SourceFolder, exeDir + QStringLiteral("Video/"));
+    EXPECT_TRUE(QFileInfo(f.ImageFolder).isDir());
+    EXPECT_TRUE(QFileInfo(f.VideoFolder).isDir());
+    EXPECT_EQ(f.OutputSettings.WMVSelected, QStringLiteral("{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}"));
+    EXPECT_EQ(f.OutputSettings.VideoCompressorName, QStringLiteral("Cinepak by Radius"));
+    EXPECT_TRUE(f.OutputSettings.AudioCompressorName.isEmpty());
+    EXPECT_EQ(f.OutputSettings.FrameSizeIndex, 3);
+    EXPECT_EQ(f.OutputSettings.OutputWidth, 320);
+    EXPECT_EQ(f.OutputSettings.OutputHeight, 240);
+    EXPECT_EQ(f.OutputSettings.AudioFormatIndex, 0);
+    EXPECT_TRUE(f.OutputSettings.WithAudio);
+
+    // The installation identifier is made once.
+    const auto guid = Stored(QStringLiteral("Main"), QStringLiteral("GUID"));
+    ASSERT_TRUE(guid.has_value());
+    EXPECT_EQ(guid->size(), 38);
+    EXPECT_EQ(*guid, f.InstallationId);
+
+    f.SavePreferences();
+    auto names = [](const QString& key) {
+        QStringList n = THive::UserHive()->ValueNames(kRoot + key);
+        n.sort(Qt::CaseSensitive);
+        return n;
+    };
+    QStringList preference{"ImageFolder", "VideoFolder", "SourceFolder", "WMVSelected",
+                           "Use timecode", "Show Preview", "Show Result"};
+    QStringList last{"AVI video encoder", "AVI audio encoder", "Video format index", "Video width",
+                     "Video Height", "PCM Mode", "With audio"};
+    preference.sort(Qt::CaseSensitive);
+    last.sort(Qt::CaseSensitive);
+    EXPECT_EQ(names(QStringLiteral("Preference")), preference);
+    EXPECT_EQ(names(QStringLiteral("Last settings")), last);
+
+    const struct {
+        const char* Section;
+        const char* Name;
+        QString Value;
+    } values[] = {
+        {"Preference", "ImageFolder", f.ImageFolder},
+        {"Preference", "WMVSelected", QStringLiteral("{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}")},
+        {"Preference", "Use timecode", QStringLiteral("1")},
+        {"Preference", "Show Preview", QStringLiteral("1")},
+        {"Last settings", "AVI video encoder", QStringLiteral("Cinepak by Radius")},
+        {"Last settings", "AVI audio encoder", QString()},
+        {"Last settings", "Video format index", QStringLiteral("3")},
+        {"Last settings", "Video width", QStringLiteral("320")},
+        {"Last settings", "Video Height", QStringLiteral("240")},
+        {"Last settings", "PCM Mode", QStringLiteral("0")},
+        {"Last settings", "With audio", QStringLiteral("1")},
+    };
+    for (const auto& v : values)
+        EXPECT_EQ(Stored(QString::fromLatin1(v.Section), QString::fromLatin1(v.Name)).value_or(QStringLiteral("<missing>")),
+                  v.Value)
+            << v.Section << "/" << v.Name;
+
+    // A second start keeps the identifier.
+    Form.reset();
+    TMainForm& again = MakeForm();
+    EXPECT_EQ(again.InstallationId, *guid);
+}
+
+TEST_F(MainWindowTest, PreferencesRoundTripAndLoadRules) {
+    {
+        TMainForm& f = MakeForm();
+        f.ImageFolder = MovieDir + QStringLiteral("/img/");
+        f.OutputSettings.WMVSelected = QStringLiteral("{00000000-1111-2222-3333-444444444444}");
+        f.OutputSettings.VideoCompressorName = QStringLiteral("MPEG-4 part 2 \u00e9");
+        f.OutputSettings.AudioCompressorName = QStringLiteral("MP3");
+        f.OutputSettings.FrameSizeIndex = 1;
+        f.OutputSettings.OutputWidth = 640;
+        f.OutputSettings.OutputHeight = 480;
+        f.OutputSettings.AudioFormatIndex = 7;
+        f.OutputSettings.WithAudio = false;
+        f.Showresultwhenready1->setChecked(false);
+        f.Timecode1Click(f.FrameNumber1);
+    }  // destruction saves
+    TMainForm& g = MakeForm();
+    EXPECT_EQ(g.ImageFolder, MovieDir + QStringLiteral("/img/"));
+    EXPECT_EQ(g.OutputSettings.WMVSelected, QStringLiteral("{00000000-1111-2222-3333-444444444444}"));
+    EXPECT_EQ(g.OutputSettings.VideoCompressorName, QStringLiteral("MPEG-4 part 2 \u00e9"));
+    EXPECT_EQ(g.OutputSettings.AudioCompressorName, QStringLiteral("MP3"));
+    EXPECT_EQ(g.OutputSettings.FrameSizeIndex, 1);
+    EXPECT_EQ(g.OutputSettings.OutputWidth, 640);
+    EXPECT_EQ(g.OutputSettings.OutputHeight, 480);
+    EXPECT_EQ(g.OutputSettings.AudioFormatIndex, 7);
+    EXPECT_FALSE(g.OutputSettings.WithAudio);
+    EXPECT_FALSE(g.Showresultwhenready1->isChecked());
+    EXPECT_FALSE(g.Timecode1->isChecked());  // Use timecode "0": frame numbers
+    EXPECT_TRUE(g.FrameNumber1->isChecked());
+    EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("Use timecode")), QStringLiteral("0"));
+
+    // F7 changes only the check mark; the next load restores the stored one.
+    Key(Qt::Key_F7);
+    EXPECT_FALSE(g.ShowPreview1->isChecked());
+    g.LoadPreferences();
+    EXPECT_TRUE(g.ShowPreview1->isChecked());
+
+    // A folder value deleted from the store: the window keeps its folder and
+    // the next save writes it back.
+    const QString video = g.VideoFolder;
+    THive::UserHive()->DeleteValue(kRoot + QStringLiteral("Preference"), QStringLiteral("VideoFolder"));
+    g.LoadPreferences();
+    EXPECT_EQ(g.VideoFolder, video);
+    g.SavePreferences();
+    EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("VideoFolder")), video);
+}
+
+TEST_F(MainWindowTest, SelectingTheVideoFolderSavesItAndCancelKeepsIt) {
+    TMainForm& f = MakeForm();
+    const QString chosen = MovieDir + QStringLiteral("/out");
+    QDir().mkpath(chosen);
+    Prompts->FolderAnswers.push_back(chosen);
+    f.Selectcapturedvideofolder1->trigger();
+    EXPECT_EQ(f.VideoFolder, chosen + QLatin1Char('/'));
+    EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("VideoFolder")), chosen + QLatin1Char('/'));
+    Prompts->FolderAnswers.push_back(QString());
+    f.Selectcapturedvideofolder1->trigger();
+    EXPECT_EQ(f.VideoFolder, chosen + QLatin1Char('/'));
+    const auto folderAsks = Prompts->RecordsOf(TPromptKind::FolderDialog);
+    ASSERT_EQ(folderAsks.size(), 2u);
+    EXPECT_EQ(folderAsks[0].Text, QStringLiteral("Select captured video folder"));
+}
+
+TEST(DefaultFolders, BesideTheProgramWhenWritableElseInTheDataFolder) {
+    const QString dir = QString::fromStdString(testmovie::MakeTempDir("folders"));
+    const QString data = dir + QStringLiteral("/data/framewhisk/");
+    EXPECT_EQ(ChooseDefaultFolderBase(dir + QStringLiteral("/bin"), data), dir + QStringLiteral("/bin/"));
+    EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/bin/Captures")).isDir());
+    EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/bin/Video")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(data));
+
+    // A program folder that cannot take folders (here: below a regular file,
+    // as root ignores permissions) falls back to the user's data folder.
+    QFile file(dir + QStringLiteral("/plain"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_EQ(ChooseDefaultFolderBase(dir + QStringLiteral("/plain/bin/"), data), data);
+    EXPECT_TRUE(QFileInfo(data + QStringLiteral("Captures")).isDir());
+    EXPECT_TRUE(QFileInfo(data + QStringLiteral("Video")).isDir());
+
+    qputenv("XDG_DATA_HOME", (dir + QStringLiteral("/xdg")).toUtf8());
+    EXPECT_EQ(UserDataFolder(), dir + QStringLiteral("/xdg/framewhisk/"));
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(UserDataFolder(), QDir::homePath() + QStringLiteral("/.local/share/framewhisk/"));
+    QDir(dir).removeRecursively();
+}
+
+// ---------------------------------------------------------------- movies
+
+TEST(FitPreview, Examples) {
+    const struct {
+        uint16_t Aw, Ah;
+        int Vw, Vh;
+        uint16_t W, H;
+    } cases[] = {
+        {663, 376, 320, 240, 320, 240},   // fits: own size
+        {663, 376, 720, 576, 375, 300},   // 470 x 376, then at most 300 high
+        {663, 376, 1280, 720, 533, 300},  // 663 x 373, then 533 x 300
+        {1900, 1000, 640, 480, 400, 300}, // fits, but taller than 300
+        {300, 200, 320, 240, 267, 200},   // equal-or-less ratio: height is tight
+        {400, 100, 100, 200, 50, 100},    // height tight
+        {100, 400, 200, 100, 100, 50},    // width tight
+        {663, 376, 0, 0, 0, 0},           // no frame size: nothing
+        {0, 0, 320, 240, 0, 0},
+        {663, 376, 100000, 100000, 300, 300},
+    };
+    for (const auto& c : cases) {
+        const TPreviewSize s = FitPreviewSize(c.Aw, c.Ah, c.Vw, c.Vh);
+        EXPECT_EQ(s.Width, c.W) << c.Aw << "x" << c.Ah << " " << c.Vw << "x" << c.Vh;
+        EXPECT_EQ(s.Height, c.H) << c.Aw << "x" << c.Ah << " " << c.Vw << "x" << c.Vh;
+    }
+}
+
+TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(f.MovieInfo.FrameRate, 25);
+    EXPECT_EQ(f.MovieInfo.FrameCount, 50);
+    EXPECT_EQ(f.MovieInfo.FrameWidth, 160);
+    EXPECT_EQ(f.MovieInfo.FrameHeight, 120);
+    EXPECT_EQ(f.TB1->maximum(), 50);
+    EXPECT_EQ(f.TB1->SelStart(), 0);
+    EXPECT_EQ(f.TB1->SelEnd(), 50);
+    EXPECT_EQ(f.TB1->Position(), 0);
+    EXPECT_TRUE(f.TB1->isEnabled());
+    EXPECT_TRUE(f.sbExecute->isEnabled());
+    EXPECT_TRUE(TMainForm::ItemEnabled(f.Capturethisframe1));
+    EXPECT_TRUE(TMainForm::ItemEnabled(f.Startclipping1));
+    EXPECT_TRUE(TMainForm::ItemEnabled(f.Startcapturingframes1));
+    EXPECT_FALSE(f.Capturethisframe1->isVisible());
+
+    EXPECT_EQ(ShownFrame(), 0);
+    EXPECT_EQ(f.Image3->pixmap().size(), QSize(160, 120));  // fits: own size
+    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 0h:00m:00s:00ms"));
+    EXPECT_EQ(f.SB1Panels[1]->text(), QStringLiteral("Duration: 0h:00m:02s:00ms"));
+    EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
+    EXPECT_EQ(f.OpenDialog1.FileName, MoviePath);
+    EXPECT_EQ(f.SourceFolder, MovieDir + QLatin1Char('/'));
+    EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("SourceFolder")), MovieDir + QLatin1Char('/'));
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+
+    // Moving the bar shows that exact frame; the unit switch rewrites the text.
+    f.TB1->SetPosition(17);
+    QApplication::processEvents();
+    EXPECT_EQ(ShownFrame(), 17);
+    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: ") + TimecodeText(17 * 2.0L / 50));
+    f.FrameNumber1->trigger();
+    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 17"));
+    EXPECT_TRUE(f.FrameNumber1->isChecked());
+    EXPECT_FALSE(f.Timecode1->isChecked());
+    f.FrameNumber1->trigger();  // already checked: nothing changes
+    EXPECT_TRUE(f.FrameNumber1->isChecked());
+    f.Timecode1->trigger();
+    EXPECT_TRUE(f.SB1Panels[0]->text().startsWith(QStringLiteral("Position: 0h:00m:00s:")));
+
+    // A burst of moves shows the last one.
+    for (int p = 20; p <= 40; ++p)
+        f.TB1->SetPosition(p);
+    QApplication::processEvents();
+    EXPECT_EQ(ShownFrame(), 40);
+
+    // Opening the same file again keeps one entry; the bar goes back to 0.
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    EXPECT_EQ(f.TB1->Position(), 0);
+    EXPECT_EQ(ShownFrame(), 0);
+    EXPECT_EQ(f.MostRecentFiles->Files().size(), 1);
+}
+
+TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedWithTheMessage) {
+    TMainForm& f = MakeForm();
+    EXPECT_FALSE(f.OpenMovie(MovieDir + QStringLiteral("/missing.avi")));  // silent
+    EXPECT_FALSE(f.OpenMovie(MovieDir));                                  // a folder is no file
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_FALSE(f.Startclipping1->isEnabled());
+
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    f.TB1->SetPosition(12);
+    QApplication::processEvents();
+    for (const QString& bad : {AudioPath, TextPath}) {
+        Prompts->Records.clear();
+        EXPECT_FALSE(f.OpenMovie(bad));
+        EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + bad});
+        EXPECT_EQ(f.MovieInfo.FrameRate, 0);
+        EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + bad);
+        // The commands are on, the bar keeps its state, the preview stays.
+        EXPECT_TRUE(f.Startclipping1->isEnabled());
+        EXPECT_TRUE(f.TB1->isEnabled());
+        EXPECT_EQ(f.TB1->maximum(), 50);
+        EXPECT_EQ(ShownFrame(), 12);
+    }
+    // Moving the bar no longer changes the preview; F9 does nothing.
+    f.TB1->SetPosition(30);
+    QApplication::processEvents();
+    EXPECT_EQ(ShownFrame(), 12);
+    f.cbMode->setCurrentIndex(2);
+    Key(Qt::Key_F9);
+    EXPECT_EQ(f.cbMode->currentIndex(), 2);
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+}
+
+TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
+    TMainForm& f = MakeForm();
+    Prompts->FileAnswers.push_back(MoviePath);
+    f.Open1->trigger();
+    auto asks = Prompts->RecordsOf(TPromptKind::FileDialog);
+    ASSERT_EQ(asks.size(), 1u);
+    EXPECT_EQ(asks[0].FileRequest.InitialDir, f.SourceFolder.isEmpty() ? QString() : asks[0].FileRequest.InitialDir);
+    EXPECT_EQ(asks[0].FileRequest.Filter, QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT"));
+    EXPECT_EQ(f.MovieInfo.FrameCount, 50);
+
+    // The second time the dialog opens where the current file lies.
+    Prompts->FileAnswers.push_back(QString());
+    f.sbOpenMovie->click();
+    asks = Prompts->RecordsOf(TPromptKind::FileDialog);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_TRUE(asks[1].FileRequest.InitialDir.isEmpty());
+    EXPECT_EQ(asks[1].FileRequest.FileName, MoviePath);
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);  // cancel changes nothing
+
+    // The recent file follows Exit in the Files menu.
+    const QList<QAction*> items = f.Files1->actions();
+    ASSERT_GE(items.size(), 16);
+    EXPECT_EQ(items[13], f.Exit2);
+    EXPECT_TRUE(items[14]->isSeparator());
+    EXPECT_EQ(items[15]->text(), QStringLiteral("&1  ") + MoviePath);
+
+    Prompts->Records.clear();
+    f.OpenRecentFile(nullptr, MovieDir + QStringLiteral("/gone.avi"));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("File ") + MovieDir + QStringLiteral("/gone.avi does not exists.")});
+}
+
+TEST_F(MainWindowTest, RecentFilesAreKeptAcrossRuns) {
+    {
+        TMainForm& f = MakeForm();
+        ASSERT_TRUE(f.OpenMovie(MoviePath));
+    }
+    Form.reset();  // stores the list
+    EXPECT_EQ(THive::UserHive()->ReadText(kRoot + QStringLiteral("Recent files"), QStringLiteral("MRU1")), MoviePath);
+    TMainForm& g = MakeForm();
+    EXPECT_EQ(g.MostRecentFiles->Files(), QStringList{MoviePath});
+    QAction* item = g.Files1->actions().last();
+    item->trigger();
+    EXPECT_EQ(g.MovieInfo.FileName, MoviePath);
+    EXPECT_EQ(g.MovieInfo.FrameCount, 50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    ReleaseHelpWindows();
+    return rc;
+}
