@@ -226,8 +226,14 @@ void TMainForm::CreateControls() {
     for (int i = 0; i < 3; ++i) {
         SB1Panels[i] = new QLabel(SB1);
         SB1Panels[i]->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
-        if (i < 2)
-            SB1Panels[i]->setFixedWidth(150);
+        // 150 pixels as designed, wider when a font needs more for the text.
+        // The file name panel takes the rest and never squeezes the others.
+        if (i < 2) {
+            SB1Panels[i]->setMinimumWidth(150);
+            SB1Panels[i]->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+        } else {
+            SB1Panels[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        }
         SB1->addWidget(SB1Panels[i], i < 2 ? 0 : 1);
     }
 

@@ -57,9 +57,9 @@ void TTrackBar::paintEvent(QPaintEvent* event) {
     const int x1 = groove.x() + handle.width() / 2 +
                    QStyle::sliderPositionFromValue(minimum(), maximum(), hi, span, opt.upsideDown);
 
+    // A band just below the groove, so the handle never hides the range.
     QPainter p(this);
     QColor c = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Highlight);
-    c.setAlpha(150);
-    const int h = std::max(4, groove.height() / 3);
-    p.fillRect(QRect(QPoint(std::min(x0, x1), groove.center().y() - h / 2), QSize(std::abs(x1 - x0) + 1, h)), c);
+    const int top = groove.bottom() + 2;
+    p.fillRect(QRect(QPoint(std::min(x0, x1), top), QSize(std::abs(x1 - x0) + 1, 3)), c);
 }

@@ -717,6 +717,49 @@ TEST_F(MainWindowTest, RecentFilesAreKeptAcrossRuns) {
     EXPECT_EQ(g.MovieInfo.FrameCount, 50);
 }
 
+TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
+    TMainForm& f = MakeForm();
+    const QDir samples(QStringLiteral(FW_MEDIA_SAMPLES));
+    const QStringList files = samples.entryList(QDir::Files, QDir::Name);
+    if (files.isEmpty())
+        GTEST_SKIP() << "no samples in " << FW_MEDIA_SAMPLES;
+    int opened = 0;
+    for (const QString& name : files) {
+        if (name == QStringLiteral("MANIFEST.tsv") || name == QStringLiteral("PROBE.txt"))
+            continue;
+        const QString path = samples.filePath(name);
+        Prompts->Records.clear();
+        if (f.OpenMovie(path)) {
+            ++opened;
+            EXPECT_TRUE(Prompts->Records.empty()) << name.toStdString();
+            EXPECT_GT(f.MovieInfo.FrameRate, 0) << name.toStdString();
+            EXPECT_EQ(f.TB1->maximum(), f.MovieInfo.FrameCount) << name.toStdString();
+            EXPECT_TRUE(f.SB1Panels[1]->text().startsWith(QStringLiteral("Duration: "))) << name.toStdString();
+            // The middle and the last position: a picture or the old one, never a crash.
+            for (int p : {f.TB1->maximum() / 2, f.TB1->maximum()}) {
+                f.TB1->SetPosition(p);
+                QApplication::processEvents();
+            }
+            if (!f.Image3->pixmap().isNull()) {
+                EXPECT_TRUE(f.SB1Panels[0]->text().startsWith(QStringLiteral("Position: "))) << name.toStdString();
+            }
+        } else {
+            EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + path})
+                << name.toStdString();
+            EXPECT_EQ(f.MovieInfo.FrameRate, 0);
+        }
+    }
+    EXPECT_GT(opened, 20);
+
+    // For the README: the window with a movie open, when asked for.
+    const QString shot = qEnvironmentVariable("FW_SCREENSHOT");
+    if (!shot.isEmpty() && f.OpenMovie(samples.filePath(QStringLiteral("fate_toon.avi")))) {
+        f.TB1->SetPosition(f.TB1->maximum() / 3);
+        QApplication::processEvents();
+        f.grab().save(shot);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
