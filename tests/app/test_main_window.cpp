@@ -639,6 +639,35 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_EQ(f.MostRecentFiles->Files().size(), 1);
 }
 
+TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
+    testmovie::TMovieSpec s;
+    s.Width = 1280;  // wider than any area: the width is the tight side
+    s.Height = 200;
+    s.Frames = 6;
+    const QString path = MovieDir + QStringLiteral("/gro\u00df \u00e9t\u00e9.avi");
+    testmovie::MakeTestMovie(QFile::encodeName(path).toStdString(), s);
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.OpenMovie(path));  // a name outside ASCII
+    auto expected = [&f] {
+        const TPreviewSize fit = FitPreviewSize(f.pBackground1->width(), f.pBackground1->height(), 1280, 200);
+        return QSize(fit.Width, fit.Height);
+    };
+    const QSize first = f.Image3->pixmap().size();
+    EXPECT_EQ(first, expected());
+    EXPECT_EQ(first.width(), f.pBackground1->width());
+    EXPECT_EQ(ShownFrame(), 0);
+
+    f.resize(1000, 600);  // the area's resize fetches the frame again
+    QApplication::processEvents();
+    const QSize wider = f.Image3->pixmap().size();
+    EXPECT_EQ(wider, expected());
+    EXPECT_GT(wider.width(), first.width());
+    f.TB1->SetPosition(5);
+    QApplication::processEvents();
+    EXPECT_EQ(ShownFrame(), 5);
+    EXPECT_EQ(f.Image3->alignment(), Qt::AlignCenter);
+}
+
 TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedWithTheMessage) {
     TMainForm& f = MakeForm();
     EXPECT_FALSE(f.OpenMovie(MovieDir + QStringLiteral("/missing.avi")));  // silent
@@ -677,7 +706,8 @@ TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
     f.Open1->trigger();
     auto asks = Prompts->RecordsOf(TPromptKind::FileDialog);
     ASSERT_EQ(asks.size(), 1u);
-    EXPECT_EQ(asks[0].FileRequest.InitialDir, f.SourceFolder.isEmpty() ? QString() : asks[0].FileRequest.InitialDir);
+    // Nothing opened yet: the dialog starts in the source folder, at first "Video/".
+    EXPECT_EQ(asks[0].FileRequest.InitialDir, QCoreApplication::applicationDirPath() + QStringLiteral("/Video/"));
     EXPECT_EQ(asks[0].FileRequest.Filter, QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT"));
     EXPECT_EQ(f.MovieInfo.FrameCount, 50);
 
