@@ -555,6 +555,9 @@ void TMainForm::SetCommandsEnabled(QObject* component, bool enabled) {
 // ---------------------------------------------------------------- commands
 
 void TMainForm::Open1Click() {
+    // The running job works on the open movie: it is not replaced under it.
+    if (sbExecuteTag == 1)
+        return;
     LoadPreferences();
     if (OpenDialog1.FileName.isEmpty())
         OpenDialog1.InitialDir = SourceFolder;

@@ -143,6 +143,8 @@ bool TMainForm::OpenMovie(const QString& path) {
 }
 
 void TMainForm::OpenRecentFile(QObject* sender, const QString& path) {
+    if (sbExecuteTag == 1)
+        return;  // a running job keeps its movie
     if (QFileInfo(path).isFile())
         OpenMovie(path);
     else

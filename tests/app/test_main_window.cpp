@@ -625,6 +625,10 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_TRUE(f.FrameNumber1->isChecked());
     f.Timecode1->trigger();
     EXPECT_TRUE(f.SB1Panels[0]->text().startsWith(QStringLiteral("Position: 0h:00m:00s:")));
+    // A stored unit that differs from the window's rewrites the text at the next load.
+    THive::UserHive()->WriteText(kRoot + QStringLiteral("Preference"), QStringLiteral("Use timecode"), QStringLiteral("0"));
+    f.LoadPreferences();
+    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 17"));
 
     // A burst of moves shows the last one.
     for (int p = 20; p <= 40; ++p)
@@ -727,7 +731,15 @@ TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
     EXPECT_TRUE(items[14]->isSeparator());
     EXPECT_EQ(items[15]->text(), QStringLiteral("&1  ") + MoviePath);
 
+    // While a job runs, neither command replaces the movie.
     Prompts->Records.clear();
+    f.sbExecuteTag = 1;
+    f.Open1->trigger();
+    f.OpenRecentFile(nullptr, AudioPath);
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    f.sbExecuteTag = 0;
+
     f.OpenRecentFile(nullptr, MovieDir + QStringLiteral("/gone.avi"));
     EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("File ") + MovieDir + QStringLiteral("/gone.avi does not exists.")});
 }
