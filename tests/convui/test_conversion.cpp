@@ -403,9 +403,15 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
         if (Form->lbTimeLeft->isVisible() && !timeTexts.contains(Form->lbTimeLeft->text()))
             timeTexts << Form->lbTimeLeft->text();
         furthestPosition = std::max(furthestPosition, Form->TB1->Position());
-        if (stopped && QApplication::overrideCursor() &&
-            QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+        if (stopped && !hourglassSeen && QApplication::overrideCursor() &&
+            QApplication::overrideCursor()->shape() == Qt::WaitCursor) {
             hourglassSeen = true;
+            // Start again while the stopped render winds down: refused, and
+            // the controls stay off until the first job ends.
+            Form->sbExecuteClick();
+            EXPECT_FALSE(Form->sbOpenMovie->isEnabled());
+            EXPECT_EQ(Form->sbExecuteTag, 0);
+        }
         const bool timeLeftShown = !timeTexts.isEmpty();
         if (!stopped && (timeLeftShown || clock.elapsed() > 4000)) {
             stopped = true;
@@ -431,6 +437,7 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     EXPECT_GT(furthestPosition, 0);  // the preview followed the render
 
     EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    EXPECT_EQ(prompts->RecordsOf(TPromptKind::FileDialog).size(), 1u);
     ASSERT_EQ(Opener->Requests.size(), 1u);
     ExpectIdle();
 
@@ -442,4 +449,16 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     ASSERT_FALSE(numbers.empty());
     EXPECT_LT(numbers.size(), 250u);
     EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
+}
+
+TEST_F(TJobTest, ImageCapturesModeGoesToTheCaptureBatchWithTheRange) {
+    QString asked;
+    prompts->ModalHandlers.push_back([&](QDialog& d) {
+        asked = d.windowTitle();
+        return TModalResult::Cancel;
+    });
+    Start(3);
+    EXPECT_EQ(asked, "Image capture settings");
+    EXPECT_TRUE(prompts->RecordsOf(TPromptKind::FileDialog).empty());
+    ExpectIdle();
 }
