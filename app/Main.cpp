@@ -445,7 +445,12 @@ void TMainForm::FormCreate() {
     InstallationId = SettingsStore->ReadString(QStringLiteral("Main"), QStringLiteral("GUID"), QString());
     if (InstallationId.isEmpty()) {
         InstallationId = NewGuidText();
-        SettingsStore->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), InstallationId);
+        try {
+            SettingsStore->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), InstallationId);
+        } catch (const ERegistryException&) {
+            // A settings folder that cannot be written must not stop the
+            // program: the identifier serves this run and is made again next time.
+        }
     }
 
     MostRecentFiles = std::make_unique<TMostRecentFiles>();

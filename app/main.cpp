@@ -17,10 +17,16 @@ int main(int argc, char** argv) {
         TMainForm mainForm;
         mainForm.show();
         // A settings file found broken at start was kept aside: say so once.
-        QTimer::singleShot(0, &mainForm, [] {
+        // The update check waits until the notice has been read.
+        QTimer::singleShot(0, &mainForm, [&mainForm] {
             const QString notice = THive::TakeStartupNotice();
-            if (!notice.isEmpty())
-                ShowMessage(notice);
+            if (notice.isEmpty())
+                return;
+            const bool armed = mainForm.TimerUpdate->isActive();
+            mainForm.TimerUpdate->stop();
+            ShowMessage(notice);
+            if (armed)
+                mainForm.TimerUpdate->start();
         });
         rc = app.exec();
     }

@@ -533,6 +533,27 @@ TEST_F(MainWindowTest, SelectingTheVideoFolderSavesItAndCancelKeepsIt) {
     EXPECT_EQ(folderAsks[0].Text, QStringLiteral("Select captured video folder"));
 }
 
+TEST_F(MainWindowTest, SettingsFolderThatCannotBeMadeStillStartsAndCloses) {
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    QFile plain(MovieDir + QStringLiteral("/plain-config"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    qputenv("XDG_CONFIG_HOME", (plain.fileName() + QStringLiteral("/config")).toUtf8());
+    {
+        TMainForm& f = MakeForm();
+        EXPECT_EQ(f.InstallationId.size(), 38);  // made for this run
+        // Opening works; saving the preferences fails with the store's message.
+        Prompts->FileAnswers.push_back(MoviePath);
+        Prompts->DefaultAnswer = TModalResult::Ok;
+        f.Open1->trigger();
+        EXPECT_EQ(f.MovieInfo.FrameCount, 50);
+        EXPECT_EQ(ShownFrame(), 0);
+        EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Failed to create key Preference")});
+        Form.reset();  // saving at the end fails quietly
+    }
+    qputenv("XDG_CONFIG_HOME", saved);
+}
+
 TEST(DefaultFolders, BesideTheProgramWhenWritableElseInTheDataFolder) {
     const QString dir = QString::fromStdString(testmovie::MakeTempDir("folders"));
     const QString data = dir + QStringLiteral("/data/framewhisk/");
