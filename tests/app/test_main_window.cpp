@@ -700,6 +700,23 @@ TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedWithTheMessage) {
     EXPECT_TRUE(Prompts->Records.empty());
     EXPECT_FALSE(f.Startclipping1->isEnabled());
 
+    // A file without video as the first file: every Files and Edit item
+    // comes on, the bar and Start stay off, F9 does nothing.
+    EXPECT_FALSE(f.OpenMovie(AudioPath));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + AudioPath});
+    for (QAction* item : {f.Capturethisframe1, f.Startclipping1, f.Startcapturingframes1, f.SelectImageFolder1,
+                          f.Positionunit1->menuAction(), f.Timecode1, f.ShowPreview1})
+        EXPECT_TRUE(TMainForm::ItemEnabled(item)) << item->text().toStdString();
+    EXPECT_FALSE(f.TB1->isEnabled());
+    EXPECT_FALSE(f.sbExecute->isEnabled());
+    EXPECT_TRUE(f.Image3->pixmap().isNull());
+    f.cbMode->setCurrentIndex(1);
+    Key(Qt::Key_F9);
+    Key(Qt::Key_F10);
+    Key(Qt::Key_F8);
+    EXPECT_EQ(f.cbMode->currentIndex(), 1);
+    EXPECT_EQ(Prompts->Texts().size(), 1);
+
     ASSERT_TRUE(f.OpenMovie(MoviePath));
     f.TB1->SetPosition(12);
     QApplication::processEvents();
