@@ -182,6 +182,8 @@ bool TMainForm::RunConversion(int mode) {
         } else if (mode == 1) {
             dialog.SetPage(kWmfPage);
             dialog.Profile = GuidFromText(OutputSettings.WMVSelected);
+            dialog.GroupWidth = OutputSettings.OutputWidth;
+            dialog.GroupHeight = OutputSettings.OutputHeight;
             if (dialog.Execute() != TModalResult::Ok)
                 return false;
             OutputSettings.VideoCompressor.reset();

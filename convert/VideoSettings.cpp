@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -206,6 +207,8 @@ QWidget* TVideoSetDlg::MakeWmfPage() {
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // The detail lines line their figures up with blanks.
+    Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto* descriptionsRow = new QHBoxLayout(descriptions);
     descriptionsRow->addWidget(Memo1);
 
@@ -241,6 +244,7 @@ void TVideoSetDlg::FillLists() {
     Ready = false;
 
     FCatalogue = std::make_unique<TWMFBase>();
+    FCatalogue->SetGroupFrameSize(GroupWidth, GroupHeight);
     cbProfiles->clear();
     if (WMAvailable && WMAvailable()) {
         QStringList names;

@@ -98,6 +98,10 @@ public:
     media::TCompressorFilterPtr AudioFilter;
     QString VideoName;
     QString AudioName;
+    // The clip's frame size (pixels), which the quality-based profiles keep;
+    // their detail text shows it.
+    int GroupWidth = 320;
+    int GroupHeight = 240;
 
     // Where the compressor lists come from (the system's, unless a test
     // puts others here before the dialog is shown).

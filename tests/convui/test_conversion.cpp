@@ -413,6 +413,9 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
             EXPECT_EQ(Form->sbExecuteTag, 0);
         }
         const bool timeLeftShown = !timeTexts.isEmpty();
+        // FW_CONVUI_SCREENSHOT=file.png keeps a picture of the window while it renders.
+        if (timeLeftShown && !stopped && qEnvironmentVariableIsSet("FW_CONVUI_SCREENSHOT"))
+            Form->grab().save(qEnvironmentVariable("FW_CONVUI_SCREENSHOT"));
         if (!stopped && (timeLeftShown || clock.elapsed() > 4000)) {
             stopped = true;
             Form->sbExecute->click();  // Stop

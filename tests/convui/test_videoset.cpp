@@ -157,6 +157,14 @@ TEST(VideoSetDlgSystem, RealListsOfferCinepakAndNoPcmEntry) {
     EXPECT_FALSE(Items(dlg.cbAudComp).contains("PCM"));
     EXPECT_GT(dlg.cbAudComp->count(), 1);
     EXPECT_EQ(dlg.cbProfiles->count(), 27);
+    // FW_CONVUI_SCREENSHOT=prefix keeps pictures of the two pages.
+    if (qEnvironmentVariableIsSet("FW_CONVUI_SCREENSHOT")) {
+        for (int page : {kAviPage, kWmfPage}) {
+            dlg.SetPage(page);
+            dlg.show();
+            dlg.grab().save(qEnvironmentVariable("FW_CONVUI_SCREENSHOT") + QString::number(page) + ".png");
+        }
+    }
 }
 
 TEST_F(TDialogFixture, PreselectionByNameIgnoringCase) {
@@ -419,4 +427,14 @@ TEST(EncoderSettingsDlg, DefaultsButtonPutsEveryOptionBack) {
     dlg.Apply();
     EXPECT_EQ(filter.OptionValue("bitrate", -1), 800);
     EXPECT_EQ(filter.OptionValue("keyint", -1), 250);
+}
+
+TEST_F(TDialogFixture, QualityBasedProfileShowsTheClipsFrameSize) {
+    dlg->SetPage(kWmfPage);
+    dlg->GroupWidth = 176;
+    dlg->GroupHeight = 144;
+    dlg->FormShow();  // row 18 keeps the clip's size
+    const QString text = dlg->Memo1->toPlainText();
+    EXPECT_TRUE(text.contains("  Width:    176 pixels")) << text.toStdString();
+    EXPECT_TRUE(text.contains("  Height:   144 pixels")) << text.toStdString();
 }
