@@ -278,9 +278,9 @@ TEST_F(MruTest, IniFileWhenNoHiveKeyIsGiven) {
     EXPECT_TRUE(again.IniFileName().endsWith(QStringLiteral("/test_mru.ini")));
 }
 
-TEST_F(MruTest, UnwritableKeyLosesTheListQuietly) {
-    // A hive key below a value cannot be a problem; a broken hive folder is:
-    // the list is simply not saved and nothing throws.
+TEST_F(MruTest, UnwritableIniFileLosesTheListQuietly) {
+    // The ini file's folder lies below a regular file (root ignores
+    // permissions): the list is not saved, and destruction does not throw.
     auto list = std::make_unique<TMostRecentFiles>();
     list->SetRegPath(QString());
     list->SetIniFile(Dir + QStringLiteral("/file.txt/below/recent.ini"));
