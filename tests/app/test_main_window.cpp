@@ -666,6 +666,14 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_EQ(f.TB1->Position(), 0);
     EXPECT_EQ(ShownFrame(), 0);
     EXPECT_EQ(f.MostRecentFiles->Files().size(), 1);
+
+    // A movie shorter than half a frame has a bar of one position: the text
+    // still reads a time, not a division by zero.
+    f.Timecode1Click(f.Timecode1);
+    ASSERT_TRUE(f.Timecode1->isChecked());
+    f.TB1->setMaximum(0);
+    f.TB1Change();
+    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: ") + TimecodeText(0));
 }
 
 TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
