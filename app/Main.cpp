@@ -21,7 +21,6 @@
 #include <QShowEvent>
 #include <QScreen>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -181,7 +180,6 @@ void TMainForm::CreateControls() {
     IAnim = new QLabel(BottomPanel);
     IAnim->setObjectName(QStringLiteral("IAnim"));
     IAnim->setFixedSize(16, 16);
-    IAnim->setAttribute(Qt::WA_TranslucentBackground);
 
     lbBusy = new QLabel(QStringLiteral("Progress: "), BottomPanel);
     lbBusy->setObjectName(QStringLiteral("lbBusy"));
