@@ -409,8 +409,3 @@ TEST_F(CaptureCommands, SnapshotErrorsAndGuards) {
     EXPECT_TRUE(Prompts->RecordsOf(TPromptKind::Message).empty());
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -19,21 +19,6 @@
 
 namespace {
 
-class TApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_prompts_ui";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
 // Runs `act` on the modal widget of type T once it is up (the real prompts
 // block in exec()); fails the test if none shows within a few seconds.
 template <typename T>

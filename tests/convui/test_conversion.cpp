@@ -37,21 +37,6 @@ using namespace convui;
 
 namespace {
 
-class TApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_conversion";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
 const QString kPreference = "Preference";
 const QString kLastSettings = "Last settings";
 

@@ -23,21 +23,6 @@
 
 namespace {
 
-class TApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_videoset";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
 // A compressor list of the given names; binding entry i gives a filter named
 // after it with one "bitrate" setting, so a test can see which entry was bound.
 TCompressorList FakeList(media::TCompressorCategory category, std::vector<QString> names) {
@@ -186,8 +171,9 @@ TEST_F(TDialogFixture, PreselectionByNameIgnoringCase) {
         EXPECT_EQ(dlg->cbVidComp->currentText(), c.Selected) << c.Stored.toStdString();
         EXPECT_EQ(dlg->VideoName, c.NameOut) << c.Stored.toStdString();
         EXPECT_EQ(static_cast<bool>(dlg->VideoFilter), c.Bound) << c.Stored.toStdString();
-        if (c.Bound)
+        if (c.Bound) {
             EXPECT_EQ(QString::fromStdString(dlg->VideoFilter->FriendlyName()), c.Selected);
+        }
     }
     dlg->AudioName = "mpeg layer-3";
     dlg->FormShow();

@@ -294,8 +294,3 @@ TEST_F(MruTest, UnwritableIniFileLosesTheListQuietly) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -29,21 +29,6 @@
 
 namespace {
 
-class TApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_support_ui";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const AppEnvironment = testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
 const QString LastUpdateCheck = "Last update check";
 
 double Today() {
