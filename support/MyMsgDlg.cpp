@@ -33,6 +33,11 @@ TConfirmDlg::TConfirmDlg(QWidget* owner) : QDialog(owner) {
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
     Memo1->setFocusPolicy(Qt::NoFocus);
+    // A plain message area, like a label: lines wrap at the memo's width and
+    // no scroll bars eat into the few lines there is room for.
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->document()->setDocumentMargin(1);
     QPalette memoColours = Memo1->palette();
     memoColours.setColor(QPalette::Base, palette().color(QPalette::Window));
