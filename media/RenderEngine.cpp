@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -19,6 +20,7 @@ extern "C" {
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -101,6 +103,38 @@ AVPixelFormat PlainFormat(AVPixelFormat f, bool* fullRange) {
     }
 }
 
+// A fresh, open encoder with the settings of an open one (for segments).
+AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
+    AvCodecContextPtr ctx(avcodec_alloc_context3(t->codec));
+    if (!ctx) throw std::bad_alloc();
+    AVCodecContext* c = ctx.get();
+    c->width = t->width;
+    c->height = t->height;
+    c->pix_fmt = t->pix_fmt;
+    c->time_base = t->time_base;
+    c->framerate = t->framerate;
+    c->sample_aspect_ratio = t->sample_aspect_ratio;
+    c->flags = t->flags;
+    c->flags2 = t->flags2;
+    c->gop_size = t->gop_size;
+    c->keyint_min = t->keyint_min;
+    c->max_b_frames = t->max_b_frames;
+    c->bit_rate = t->bit_rate;
+    c->rc_buffer_size = t->rc_buffer_size;
+    c->rc_max_rate = t->rc_max_rate;
+    c->rc_min_rate = t->rc_min_rate;
+    c->global_quality = t->global_quality;
+    c->qmin = t->qmin;
+    c->qmax = t->qmax;
+    c->color_range = t->color_range;
+    c->colorspace = t->colorspace;
+    c->thread_count = 1;
+    if (t->priv_data && c->priv_data) CheckRc(av_opt_copy(c->priv_data, t->priv_data), "Setting up the video encoder");
+    int rc = avcodec_open2(c, t->codec, nullptr);
+    if (rc < 0) throw MediaError("The " + std::string(t->codec->name) + " encoder failed: " + AvErrorText(rc));
+    return ctx;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ the graph
@@ -174,6 +208,10 @@ struct TVideoPath {
     TFrameQueue Scaled{4};
     std::atomic<int64_t> FramesEncoded{0};
     std::atomic<bool> Done{false};
+    // Segment encoding (a single-threaded encoder on several cores): one
+    // queue per worker, each holding a whole segment and its end mark.
+    std::vector<std::unique_ptr<TFrameQueue>> Segments;
+    int64_t SegmentFrames = 0;
 };
 
 struct TAudioPath {
@@ -212,6 +250,7 @@ struct TRenderGraph::TImpl {
     void VideoDecode();
     void VideoScale();
     void VideoEncode();
+    void VideoEncodeSegments();
     void AudioWork();
     void Finish(bool stoppedEarly);
 };
@@ -329,6 +368,10 @@ void TRenderGraph::TImpl::VideoScale() {
 
 void TRenderGraph::TImpl::VideoEncode() {
     auto& v = *Video;
+    if (!v.Segments.empty()) {
+        VideoEncodeSegments();
+        return;
+    }
     AvFramePtr f;
     while (v.Scaled.Pop(f)) {
         f->pict_type = AV_PICTURE_TYPE_NONE;
@@ -339,6 +382,144 @@ void TRenderGraph::TImpl::VideoEncode() {
     }
     if (Shared.Failed) throw TAborted{};
     v.Out.Encode(Shared, nullptr);
+    v.Done = true;
+}
+
+// A single-threaded encoder on several cores: consecutive runs of frames
+// (segments) go round-robin to one worker per core; each segment is encoded by
+// an encoder of its own (so it starts with a key frame) and written whole, in
+// segment order, once every earlier segment is written. Progress counts only
+// written frames. On a stop the file ends after the last segment that follows
+// on without a gap (a part-way segment is written, later ones are not).
+void TRenderGraph::TImpl::VideoEncodeSegments() {
+    auto& v = *Video;
+    const int workers = static_cast<int>(v.Segments.size());
+    std::mutex turnMutex;
+    std::condition_variable turnCv;
+    int64_t turn = 0;         // the next segment to write
+    int64_t dispatched = 0;   // segments that were given at least one frame
+    bool truncated = false;   // a segment ended part-way: nothing after it is written
+
+    auto work = [&](int w) {
+        TFrameQueue& queue = *v.Segments[static_cast<size_t>(w)];
+        const AVCodecContext* tmpl = v.Out.Enc.get();
+        for (int64_t seg = w;; seg += workers) {
+            AvCodecContextPtr enc;
+            std::vector<AvPacketPtr> packets;
+            int64_t frames = 0;
+            bool whole = false;  // the segment's end mark came
+            auto drain = [&] {
+                for (;;) {
+                    AvPacketPtr pkt = MakePacket();
+                    int rc = avcodec_receive_packet(enc.get(), pkt.get());
+                    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+                    if (rc < 0) throw MediaError("The " + std::string(tmpl->codec->name) + " encoder failed: " + AvErrorText(rc));
+                    packets.push_back(std::move(pkt));
+                }
+            };
+            AvFramePtr f;
+            while (queue.Pop(f)) {
+                if (!f) {
+                    whole = true;
+                    break;
+                }
+                if (!enc) enc = CloneVideoEncoder(tmpl);
+                f->pict_type = frames == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+                if (tmpl->flags & AV_CODEC_FLAG_QSCALE) f->quality = tmpl->global_quality;
+                int rc = avcodec_send_frame(enc.get(), f.get());
+                if (rc < 0) throw MediaError("The " + std::string(tmpl->codec->name) + " encoder failed: " + AvErrorText(rc));
+                f.reset();
+                ++frames;
+                drain();
+            }
+            if (frames == 0 && !whole) {
+                // No frame of this segment: the end of the clip, or a stop.
+                std::lock_guard lock(turnMutex);
+                if (seg >= dispatched) return;
+            }
+            if (enc) {
+                int rc = avcodec_send_frame(enc.get(), nullptr);
+                if (rc < 0 && rc != AVERROR_EOF)
+                    throw MediaError("The " + std::string(tmpl->codec->name) + " encoder failed: " + AvErrorText(rc));
+                drain();
+                enc.reset();
+            }
+            std::unique_lock lock(turnMutex);
+            while (turn != seg && !Shared.Failed) turnCv.wait_for(lock, std::chrono::milliseconds(20));
+            if (Shared.Failed) throw TAborted{};
+            if (!truncated) {
+                for (auto& pkt : packets) {
+                    av_packet_rescale_ts(pkt.get(), tmpl->time_base, v.Out.Stream->time_base);
+                    pkt->stream_index = v.Out.Stream->index;
+                    Shared.Write(pkt.get());
+                }
+                v.FramesEncoded += frames;
+                if (!whole) truncated = true;
+            }
+            ++turn;
+            turnCv.notify_all();
+            if (!whole) return;
+        }
+    };
+
+    auto abortAll = [&] {
+        for (auto& q : v.Segments) q->Abort();
+    };
+    std::atomic<bool> workerFailed{false};
+    std::vector<std::thread> threads;
+    struct TJoin {
+        std::vector<std::thread>& T;
+        ~TJoin() {
+            for (auto& t : T)
+                if (t.joinable()) t.join();
+        }
+    } join{threads};
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            try {
+                work(w);
+            } catch (const TAborted&) {
+                workerFailed = true;
+            } catch (const std::exception& e) {
+                workerFailed = true;
+                Shared.Fail(e.what());
+            }
+            if (workerFailed) abortAll();
+        });
+    }
+
+    // Hand the frames out: v.SegmentFrames to a worker, then on to the next.
+    try {
+        AvFramePtr f;
+        int64_t inSegment = 0, seg = 0;
+        while (v.Scaled.Pop(f)) {
+            TFrameQueue& q = *v.Segments[static_cast<size_t>(seg % workers)];
+            if (inSegment == 0) {
+                std::lock_guard lock(turnMutex);
+                dispatched = seg + 1;
+            }
+            if (!q.Push(std::move(f))) throw TAborted{};
+            if (++inSegment == v.SegmentFrames) {
+                if (!q.Push(AvFramePtr())) throw TAborted{};
+                inSegment = 0;
+                ++seg;
+            }
+        }
+        if (!Shared.ShouldEnd() && inSegment > 0) {
+            if (!v.Segments[static_cast<size_t>(seg % workers)]->Push(AvFramePtr())) throw TAborted{};
+        }
+        if (Shared.ShouldEnd()) {
+            // A stop: the workers write what follows on without a gap.
+            abortAll();
+        } else {
+            for (auto& q : v.Segments) q->Close();
+        }
+    } catch (...) {
+        abortAll();
+        throw;
+    }
+    for (auto& t : threads) t.join();
+    if (Shared.Failed) throw TAborted{};
     v.Done = true;
 }
 
@@ -773,6 +954,26 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 }
             }
             OpenEncoder(enc, codec, friendly, "video");
+            // A single-threaded encoder uses the other cores by encoding
+            // segments of about a second (whole key frame intervals) side by side.
+            const unsigned cores = std::thread::hardware_concurrency();
+            constexpr int kThreadCaps = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
+            if (!profile && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
+                enc->extradata_size == 0) {
+                const int64_t period = std::max(1, enc->keyint_min);
+                const int64_t second = std::max<int64_t>({1, std::llround(std::ceil(av_q2d(v->OutRate))), enc->gop_size});
+                int64_t frames = (second + period - 1) / period * period;
+                // Each worker holds a whole segment of pictures: keep that within bounds.
+                const int64_t bytes = std::max(1, av_image_get_buffer_size(pix, v->OutWidth, v->OutHeight, 1));
+                const int64_t fit = std::max<int64_t>(1, (int64_t(48) << 20) / bytes / period) * period;
+                frames = std::min(frames, fit);
+                if (v->Slots > frames) {
+                    v->SegmentFrames = frames;
+                    const int workers = static_cast<int>(std::min(4u, cores));
+                    for (int w = 0; w < workers; ++w)
+                        v->Segments.push_back(std::make_unique<TFrameQueue>(static_cast<size_t>(frames) + 1));
+                }
+            }
             v->Out.Stream = AddStream(out, enc);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, codec->name, v->OutWidth, v->OutHeight,
                                                       av_q2d(v->OutRate), 0, 0, gi});
@@ -828,7 +1029,10 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     }
     if (!impl->Video && !impl->Audio)
         throw MediaError("There is nothing to write: the output has no stream for the clip.");
-    if (impl->Video) impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
+    if (impl->Video) {
+        impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
+        for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
+    }
 
     // Everything is accepted: only now create the file.
     int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);

@@ -10,6 +10,10 @@
 // Audio is resampled to the writer's format, trimmed to the same span and
 // padded with silence where the source has none (or no audio stream at all).
 //
+// A single-threaded video encoder (Cinepak) on a machine with several cores
+// encodes segments of about a second side by side, each starting with a key
+// frame, and they are written in order; progress counts written frames.
+//
 // Threads: Build and the TRenderGraph methods are called from one thread (the
 // window's); the pipeline runs on worker threads of its own. No call blocks
 // for longer than the wait asked for, except the destructor, which stops and

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <sstream>
 
 namespace {
 
@@ -305,6 +306,52 @@ INSTANTIATE_TEST_SUITE_P(
         std::string n = info.param.VideoCodec;
         return n + "_" + info.param.AudioCodec;
     });
+
+// Cinepak is single-threaded: a clip several seconds long is encoded in
+// segments side by side. The file must still hold every frame once, in order,
+// starting with a key frame.
+TEST_F(RenderClipTest, CinepakInSegmentsKeepsEveryFrameInOrder) {
+    if (!media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius"))
+        GTEST_SKIP() << "encoder not in this FFmpeg";
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 110));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius");
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 3, 106, false))
+        << host.FailureReason.toStdString();
+    EXPECT_EQ(host.Failures, 0);
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_EQ(decoded.FrameNumbers, Range(3, 106));
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), "cinepak");
+    EXPECT_EQ(Num(streams[0], "nb_read_frames"), 103);
+    // Packet flags and stamps in file order: one packet per frame, stamped
+    // 0, 1, 2, ..., the first a key frame, and more key frames further on.
+    std::string packets;
+    ASSERT_EQ(rendertest::Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,flags -of csv=p=0 '" + out + "'",
+                              &packets), 0);
+    std::istringstream lines(packets);
+    std::string line;
+    int n = 0, keys = 0;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        const auto comma = line.find(',');
+        ASSERT_NE(comma, std::string::npos) << line;
+        EXPECT_EQ(std::stoi(line.substr(0, comma)), n) << line;
+        const bool key = line.substr(comma + 1).find('K') != std::string::npos;
+        if (n == 0) {
+            EXPECT_TRUE(key) << "the first frame is not a key frame";
+        }
+        keys += key ? 1 : 0;
+        ++n;
+    }
+    EXPECT_EQ(n, 103);
+    EXPECT_GE(keys, 4);
+    // The audio runs the clip's length alongside.
+    EXPECT_NEAR(double(decoded.AudioSamples) / Num(streams[1], "sample_rate"), 103 / 25.0, 0.05);
+}
 
 // The encoder's settings from the filter object reach the file.
 TEST_F(RenderClipTest, CompressorSettingsAreUsed) {
