@@ -129,7 +129,7 @@ AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
     c->color_range = t->color_range;
     c->colorspace = t->colorspace;
     c->thread_count = 1;
-    if (t->priv_data && c->priv_data) CheckRc(av_opt_copy(c->priv_data, t->priv_data), "Setting up the video encoder");
+    if (t->codec->priv_class && t->priv_data && c->priv_data) CheckRc(av_opt_copy(c->priv_data, t->priv_data), "Setting up the video encoder");
     int rc = avcodec_open2(c, t->codec, nullptr);
     if (rc < 0) throw MediaError("The " + std::string(t->codec->name) + " encoder failed: " + AvErrorText(rc));
     return ctx;

@@ -307,16 +307,24 @@ INSTANTIATE_TEST_SUITE_P(
         return n + "_" + info.param.AudioCodec;
     });
 
-// Cinepak is single-threaded: a clip several seconds long is encoded in
-// segments side by side. The file must still hold every frame once, in order,
-// starting with a key frame.
-TEST_F(RenderClipTest, CinepakInSegmentsKeepsEveryFrameInOrder) {
-    if (!media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius"))
+// Single-threaded encoders (Cinepak and others): a clip several seconds long
+// is encoded in segments side by side, each with an encoder of its own. The
+// file must still hold every frame once, in order, starting with a key frame.
+struct TSegmentCase {
+    const char* Video;  // friendly name
+    const char* Codec;
+};
+
+class SegmentedEncoders : public RenderClipTest, public ::testing::WithParamInterface<TSegmentCase> {};
+
+TEST_P(SegmentedEncoders, KeepEveryFrameInOrder) {
+    const TSegmentCase& c = GetParam();
+    if (!media::BindCompressorByName(media::TCompressorCategory::Video, c.Video))
         GTEST_SKIP() << "encoder not in this FFmpeg";
     const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 110));
     const std::string out = Dir + "/out.avi";
     TTestHost host;
-    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Cinepak by Radius");
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, c.Video);
     ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 3, 106, false))
         << host.FailureReason.toStdString();
     EXPECT_EQ(host.Failures, 0);
@@ -325,7 +333,7 @@ TEST_F(RenderClipTest, CinepakInSegmentsKeepsEveryFrameInOrder) {
     EXPECT_EQ(decoded.FrameNumbers, Range(3, 106));
     const auto streams = rendertest::Probe(out);
     ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].at("codec_name"), "cinepak");
+    EXPECT_EQ(streams[0].at("codec_name"), c.Codec);
     EXPECT_EQ(Num(streams[0], "nb_read_frames"), 103);
     // Packet flags and stamps in file order: one packet per frame, stamped
     // 0, 1, 2, ..., the first a key frame, and more key frames further on.
@@ -352,6 +360,13 @@ TEST_F(RenderClipTest, CinepakInSegmentsKeepsEveryFrameInOrder) {
     // The audio runs the clip's length alongside.
     EXPECT_NEAR(double(decoded.AudioSamples) / Num(streams[1], "sample_rate"), 103 / 25.0, 0.05);
 }
+
+INSTANTIATE_TEST_SUITE_P(Encoders, SegmentedEncoders,
+                         ::testing::Values(TSegmentCase{"Cinepak by Radius", "cinepak"},
+                                           TSegmentCase{"Microsoft Video 1", "msvideo1"},
+                                           TSegmentCase{"Zip Motion Blocks Video (ZMBV)", "zmbv"},
+                                           TSegmentCase{"Microsoft MPEG-4 Video Codec V2", "msmpeg4v2"}),
+                         [](const auto& info) { return std::string(info.param.Codec); });
 
 // The encoder's settings from the filter object reach the file.
 TEST_F(RenderClipTest, CompressorSettingsAreUsed) {
