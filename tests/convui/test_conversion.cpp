@@ -67,6 +67,9 @@ protected:
 
         Form = std::make_unique<TMainForm>();
         Form->show();
+        // The automatic update check would ask for consent five seconds after
+        // the window shows; these tests are about conversions.
+        Form->TimerUpdate->stop();
         ASSERT_TRUE(Form->OpenMovie(Movie50));
         ASSERT_EQ(Form->MovieInfo.FrameRate, 25);
         // Every test starts from the first-start preferences, its own folder

@@ -9,6 +9,8 @@
 #include "ScriptedPrompts.h"
 #include "TestMovie.h"
 
+#include <QTimer>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -60,6 +62,7 @@ TEST(ConversionError, WritingThatFailsPartWaySaysFailAndNotDone) {
     {
         TMainForm form;
         form.show();
+        form.TimerUpdate->stop();  // no update consent prompt during the job
         ASSERT_TRUE(form.OpenMovie(movie));
         form.VideoFolder = dir + "/";
         form.Showresultwhenready1->setChecked(true);
