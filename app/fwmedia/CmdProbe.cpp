@@ -2,16 +2,15 @@
 // from the media detector.
 #include "app/fwmedia/Commands.h"
 
+#include "capture/ImageWriters.h"
 #include "media/MediaDetector.h"
+#include "source/FrameBitmap.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
-#include <vector>
 
 namespace {
 
@@ -61,31 +60,6 @@ int NoVideo(const media::TMediaDetector& det, const std::string& path) {
     std::printf("Can not find the video stream in %s\n", path.c_str());
     if (!det.LastError().empty()) std::fprintf(stderr, "%s\n", det.LastError().c_str());
     return 1;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-// A BMP file is the 14-byte file header in front of the packed bitmap. Written
-// to a temporary name first so a failed write leaves no half file.
-bool WriteBmp(const std::string& out, const std::vector<uint8_t>& dib) {
-    uint8_t header[14] = {'B', 'M'};
-    PutLe32(header + 2, uint32_t(sizeof header + dib.size()));
-    PutLe32(header + 10, uint32_t(sizeof header + 40));
-    const std::string tmp = out + ".part";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
-              std::fwrite(dib.data(), 1, dib.size(), f) == dib.size();
-    ok = (std::fclose(f) == 0) && ok;
-    std::error_code ec;
-    if (ok) std::filesystem::rename(tmp, out, ec);
-    if (!ok || ec) {
-        std::filesystem::remove(tmp, ec);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -138,18 +112,15 @@ int CmdGrab(const TArgs& args) {
         height = rec.FrameHeight;
     }
     const double seconds = double(position) / rec.FrameRate;
-    std::size_t size = 0;
-    if (!det.GetBitmapBits(seconds, &size, nullptr, int(width), int(height))) {
+    TFrameBitmap frame;
+    if (!GrabFrame(det, frame, uint16_t(width), uint16_t(height), seconds)) {
         std::fprintf(stderr, "%s\n", det.LastError().c_str());
         return 1;
     }
-    std::vector<uint8_t> dib(size);
-    if (!det.GetBitmapBits(seconds, &size, dib.data(), int(width), int(height))) {
-        std::fprintf(stderr, "%s\n", det.LastError().c_str());
-        return 1;
-    }
-    if (!WriteBmp(out, dib)) {
-        std::fprintf(stderr, "The file %s could not be written.\n", out.c_str());
+    try {
+        WriteBmpFile(out, frame);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
     return 0;
