@@ -41,6 +41,14 @@ bool UsableRate(AVRational r) {
     return std::isfinite(v) && v > 0;
 }
 
+// The stream's frame rate: its average rate, else its real base rate; 0/1
+// when it reports neither.
+AVRational StreamRate(const AVStream* s) {
+    if (UsableRate(s->avg_frame_rate)) return s->avg_frame_rate;
+    if (UsableRate(s->r_frame_rate)) return s->r_frame_rate;
+    return AVRational{0, 1};
+}
+
 uint64_t BitmapBytes(int width, int height) {
     const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t(3);
     return kBitmapInfoHeaderSize + stride * static_cast<uint64_t>(height);
@@ -69,7 +77,7 @@ double ScanStreamLength(const std::string& path, int stream, int64_t tailBytes) 
         TInputFile in = TInputFile::Open(path);
         if (stream >= int(in.Format->nb_streams)) return 0;
         const AVStream* st = in.Format->streams[stream];
-        AVRational rate = UsableRate(st->avg_frame_rate) ? st->avg_frame_rate : st->r_frame_rate;
+        const AVRational rate = StreamRate(st);
         const int64_t frameTicks =
             UsableRate(rate) ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), st->time_base)) : 0;
         AvPacketPtr pkt = MakePacket();
@@ -155,9 +163,8 @@ struct TMediaDetector::TImpl {
     double FrameRateOf(int i) const {
         const AVStream* s = Stream(i);
         if (!s || !IsVideo(s)) return 0;
-        if (UsableRate(s->avg_frame_rate)) return av_q2d(s->avg_frame_rate);
-        if (UsableRate(s->r_frame_rate)) return av_q2d(s->r_frame_rate);
-        return 0;
+        const AVRational rate = StreamRate(s);
+        return UsableRate(rate) ? av_q2d(rate) : 0;
     }
 
     double LengthOf(int i) const {
