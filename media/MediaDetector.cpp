@@ -17,6 +17,7 @@
 #include "media/MediaDetector.h"
 
 #include "media/InputFile.h"
+#include "media/Scaler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -132,11 +133,9 @@ struct TMediaDetector::TImpl {
     int64_t FrameTicks = 1;  // one frame's duration in ticks (at least 1)
     double Fps = 25;
 
-    SwsContextPtr Sws;
-    int SwsKey[5] = {0, 0, -1, 0, 0};
+    TScaler Scaler{SWS_BILINEAR};
 
     void Close() {
-        Sws.reset();
         Dec.reset();
         DecStream = -1;
         In.reset();
@@ -376,30 +375,23 @@ struct TMediaDetector::TImpl {
         return true;
     }
 
+    // Writes f, scaled to width x height, as bottom-up BGR rows padded to 4 bytes.
     bool Scale(const AVFrame* f, uint8_t* buffer, int width, int height) {
-        const int key[5] = {f->width, f->height, f->format, width, height};
-        if (!Sws || !std::equal(key, key + 5, SwsKey)) {
-            Sws.reset(sws_getContext(f->width, f->height, AVPixelFormat(f->format), width, height, AV_PIX_FMT_BGR24,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
-            if (!Sws) {
-                Error = "The movie's pictures can not be converted to a bitmap.";
-                return false;
-            }
-            std::copy(key, key + 5, SwsKey);
-        }
-        const int stride = (width * 3 + 3) & ~3;
-        uint8_t* pixels = buffer + kBitmapInfoHeaderSize;
-        // Bottom-up rows: start at the last row and walk backwards.
-        uint8_t* dst[4] = {pixels + static_cast<std::ptrdiff_t>(stride) * (height - 1), nullptr, nullptr, nullptr};
-        int dstStride[4] = {-stride, 0, 0, 0};
-        const int rows = sws_scale(Sws.get(), f->data, f->linesize, 0, f->height, dst, dstStride);
-        if (rows != height) {
-            Error = "The movie's picture could not be scaled.";
+        AvFramePtr picture;
+        try {
+            picture = Scaler.Scale(f, width, height, AV_PIX_FMT_BGR24);
+        } catch (const MediaError& e) {
+            Error = e.what();
             return false;
         }
-        if (stride > width * 3)
-            for (int y = 0; y < height; ++y)
-                std::memset(pixels + static_cast<std::ptrdiff_t>(stride) * y + width * 3, 0, stride - width * 3);
+        const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
+        const std::size_t row = static_cast<std::size_t>(width) * 3;
+        uint8_t* pixels = buffer + kBitmapInfoHeaderSize;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* dst = pixels + stride * static_cast<std::size_t>(height - 1 - y);
+            std::memcpy(dst, picture->data[0] + static_cast<std::ptrdiff_t>(picture->linesize[0]) * y, row);
+            std::memset(dst + row, 0, stride - row);
+        }
         return true;
     }
 };

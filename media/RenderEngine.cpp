@@ -2,6 +2,7 @@
 
 #include "media/AvPtr.h"
 #include "media/InputFile.h"
+#include "media/Scaler.h"
 #include "media/WmProfiles.h"
 
 extern "C" {
@@ -91,17 +92,6 @@ AVRational StreamFrameRate(const AVStream* s) {
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-AVPixelFormat PlainFormat(AVPixelFormat f, bool* fullRange) {
-    switch (f) {
-        case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P: *fullRange = true; return AV_PIX_FMT_YUV444P;
-        case AV_PIX_FMT_YUVJ440P: *fullRange = true; return AV_PIX_FMT_YUV440P;
-        case AV_PIX_FMT_YUVJ411P: *fullRange = true; return AV_PIX_FMT_YUV411P;
-        default: return f;
-    }
-}
 
 // A fresh, open encoder with the settings of an open one (for segments).
 AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
@@ -328,36 +318,10 @@ void TRenderGraph::TImpl::VideoDecode() {
 
 void TRenderGraph::TImpl::VideoScale() {
     auto& v = *Video;
-    SwsContextPtr sws;
-    int srcW = 0, srcH = 0, srcF = -1;
+    TScaler scaler(SWS_BICUBIC);
     AvFramePtr in;
     while (v.Decoded.Pop(in)) {
-        if (!sws || in->width != srcW || in->height != srcH || in->format != srcF) {
-            srcW = in->width;
-            srcH = in->height;
-            srcF = in->format;
-            // The JPEG-range formats are the plain ones with full-range levels.
-            bool srcFull = false, dstFull = false;
-            const AVPixelFormat src = PlainFormat(static_cast<AVPixelFormat>(srcF), &srcFull);
-            const AVPixelFormat dst = PlainFormat(v.OutFormat, &dstFull);
-            if (in->color_range == AVCOL_RANGE_JPEG) srcFull = true;
-            sws.reset(sws_getContext(srcW, srcH, src, v.OutWidth, v.OutHeight, dst, SWS_BICUBIC, nullptr, nullptr,
-                                     nullptr));
-            if (!sws) throw MediaError("The picture of the source can not be scaled to the output size.");
-            int* invTable = nullptr;
-            int* table = nullptr;
-            int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-            if (sws_getColorspaceDetails(sws.get(), &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                         &saturation) >= 0)
-                sws_setColorspaceDetails(sws.get(), invTable, srcFull ? 1 : srcRange, table, dstFull ? 1 : dstRange,
-                                         brightness, contrast, saturation);
-        }
-        AvFramePtr out = MakeFrame();
-        out->width = v.OutWidth;
-        out->height = v.OutHeight;
-        out->format = v.OutFormat;
-        CheckRc(av_frame_get_buffer(out.get(), 0), "Allocating a picture");
-        sws_scale(sws.get(), in->data, in->linesize, 0, srcH, out->data, out->linesize);
+        AvFramePtr out = scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat);
         out->pts = in->pts;
         in.reset();
         if (!v.Scaled.Push(std::move(out))) throw TAborted{};
