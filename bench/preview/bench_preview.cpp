@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -53,10 +54,16 @@ std::vector<uint64_t> ReferenceHashes(const std::string& path) {
             if (!sws)
                 sws.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24, SWS_BILINEAR,
                                          nullptr, nullptr, nullptr));
+            // FFmpeg writes into a picture of its own; the rows are copied out.
+            AvFramePtr pic = MakeFrame();
+            pic->width = w;
+            pic->height = h;
+            pic->format = AV_PIX_FMT_BGR24;
+            CheckRc(av_frame_get_buffer(pic.get(), 0), "picture");
+            sws_scale(sws.get(), f->data, f->linesize, 0, h, pic->data, pic->linesize);
             bgr.resize(size_t(w) * 3 * h);
-            uint8_t* dst[4] = {bgr.data()};
-            int ds[4] = {w * 3};
-            sws_scale(sws.get(), f->data, f->linesize, 0, h, dst, ds);
+            for (int y = 0; y < h; ++y)
+                std::memcpy(bgr.data() + size_t(y) * w * 3, pic->data[0] + ptrdiff_t(y) * pic->linesize[0], size_t(w) * 3);
             frames.emplace_back(f->best_effort_timestamp, Fnv(bgr.data(), bgr.size(), 1469598103934665603ull));
         }
     };

@@ -24,7 +24,6 @@ std::vector<int> DecodeAllNumbers(const std::string& path, int width = 0, int he
     AvPacketPtr pkt = MakePacket();
     AvFramePtr frame = MakeFrame();
     std::vector<int> numbers;
-    SwsContextPtr sws;
     std::vector<uint8_t> rgb;
     auto take = [&]() {
         for (;;) {
@@ -32,12 +31,7 @@ std::vector<int> DecodeAllNumbers(const std::string& path, int width = 0, int he
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             CheckRc(rc, "decode");
             const int w = width ? width : frame->width, h = height ? height : frame->height;
-            sws.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), w, h,
-                                     AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr));
-            rgb.assign(static_cast<size_t>(w) * h * 3, 0);
-            uint8_t* dst[4] = {rgb.data()};
-            int dstStride[4] = {w * 3};
-            sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+            rgb = testmovie::PackedRgb(frame.get(), w, h, false, SWS_BICUBIC);
             numbers.push_back(testmovie::ReadFrameNumber(rgb.data(), w, h));
         }
     };

@@ -22,7 +22,6 @@ struct FmtCloser { void operator()(AVFormatContext* c) const { avformat_close_in
 struct CtxFree { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
 struct FrameFree { void operator()(AVFrame* f) const { av_frame_free(&f); } };
 struct PacketFree { void operator()(AVPacket* p) const { av_packet_free(&p); } };
-struct SwsFree { void operator()(SwsContext* s) const { sws_freeContext(s); } };
 }  // namespace
 
 TDecoded DecodeFile(const std::string& path) {
@@ -50,7 +49,6 @@ TDecoded DecodeFile(const std::string& path) {
     }
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    std::unique_ptr<SwsContext, SwsFree> sws;
     std::vector<uint8_t> rgb;
     auto drain = [&](AVCodecContext* c) {
         while (avcodec_receive_frame(c, frame.get()) >= 0) {
@@ -58,12 +56,7 @@ TDecoded DecodeFile(const std::string& path) {
                 const int w = frame->width, h = frame->height;
                 d.Width = w;
                 d.Height = h;
-                sws.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_RGB24,
-                                         SWS_POINT, nullptr, nullptr, nullptr));
-                rgb.assign(static_cast<size_t>(w) * h * 3, 0);
-                uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
-                int dstStride[4] = {w * 3, 0, 0, 0};
-                sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+                rgb = testmovie::PackedRgb(frame.get(), w, h, false, SWS_POINT);
                 d.FrameNumbers.push_back(testmovie::ReadFrameNumber(rgb.data(), w, h));
             } else {
                 d.AudioSamples += frame->nb_samples;
