@@ -4,6 +4,7 @@
 #include "common/MyCommonParams.h"
 #include "media/RenderEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -107,9 +108,12 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                             host.SetTimeLeftVisible(true);
                             host.SetBusyVisible(true);
                         }
+                        // Once every frame is written the position reaches the clip's end, one past
+                        // its last frame: the preview stays on the last frame.
                         if (host.ShowPreviewWhenClipping())
-                            host.SetTrackBarPosition(
-                                static_cast<int32_t>(rangeStart + (int64_t(rangeEnd - rangeStart) * position) / total));
+                            host.SetTrackBarPosition(static_cast<int32_t>(std::min<int64_t>(
+                                rangeStart + (int64_t(rangeEnd - rangeStart) * position) / total,
+                                std::max<int64_t>(rangeStart, int64_t(rangeEnd) - 1))));
                     }
                 } else {
                     host.SetTimeLeftCaption(PleaseWaitCaption(pollCounter));

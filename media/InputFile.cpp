@@ -62,6 +62,52 @@ double TInputFile::StreamStartSeconds(int stream) const {
     return 0;
 }
 
+bool TInputFile::SeekToStart(int stream) {
+    const AVStream* st = Format->streams[stream];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    int rc = -1;
+    if (Format->iformat->flags & AVFMT_TS_DISCONT) rc = av_seek_frame(Format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    if (rc < 0) rc = avformat_seek_file(Format.get(), stream, INT64_MIN, start, start, 0);
+    if (rc < 0) rc = av_seek_frame(Format.get(), stream, start, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0) rc = av_seek_frame(Format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    return rc >= 0;
+}
+
+int64_t FirstFrameTicks(const std::string& path, int stream) {
+    int64_t first = AV_NOPTS_VALUE, fallback = 0;
+    try {
+        TInputFile in = TInputFile::Open(path);
+        if (stream < 0 || stream >= int(in.Format->nb_streams)) return 0;
+        const AVStream* st = in.Format->streams[stream];
+        if (st->start_time != AV_NOPTS_VALUE) fallback = st->start_time;
+        AvCodecContextPtr dec = OpenDecoder(st, 1);
+        AvPacketPtr pkt = MakePacket();
+        AvFramePtr frame = MakeFrame();
+        bool eof = false;
+        // A damaged start may hold no picture for a while; give up after that many packets.
+        for (int packets = 0; packets < 2000;) {
+            const int rc = avcodec_receive_frame(dec.get(), frame.get());
+            if (rc == 0) {
+                first = frame->best_effort_timestamp;
+                break;
+            }
+            if (rc != AVERROR(EAGAIN) || eof) break;
+            if (av_read_frame(in.Format.get(), pkt.get()) < 0) {
+                eof = true;
+                avcodec_send_packet(dec.get(), nullptr);
+                continue;
+            }
+            if (pkt->stream_index == stream) {
+                ++packets;
+                avcodec_send_packet(dec.get(), pkt.get());
+            }
+            av_packet_unref(pkt.get());
+        }
+    } catch (const MediaError&) {
+    }
+    return first != AV_NOPTS_VALUE ? first : fallback;
+}
+
 AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) {

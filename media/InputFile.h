@@ -23,7 +23,21 @@ struct TInputFile {
     // Seconds of the first frame or sample of the stream, counted in the
     // container's clock; subtracted so that the movie starts at 0.
     double StreamStartSeconds(int stream) const;
+
+    // Puts the demuxer back at the start of the file for reading `stream`.
+    // MPEG program and transport streams go back by bytes (a seek by time
+    // may land a few pictures in); others by time. False when no way works.
+    bool SeekToStart(int stream);
+
 };
+
+// The timestamp (stream ticks) of the stream's first picture as the decoder
+// delivers it: the origin from which the movie's times count. It differs from
+// the container's start time where the decoder's own timing is shifted
+// (packed B-frames in AVI time every frame one tick late). Read from a fresh
+// opening of the file, so no reader's position is disturbed; the stream's
+// start time (or 0) when no picture can be decoded.
+int64_t FirstFrameTicks(const std::string& path, int stream);
 
 // A decoder for the stream, opened with FFmpeg's frame and slice threads
 // (threadCount 0 lets the library pick one per core). Throws MediaError.

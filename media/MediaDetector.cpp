@@ -180,7 +180,6 @@ struct TMediaDetector::TImpl {
         if (Dec && DecStream == Current) return;
         AVStream* st = Stream(Current);
         Dec = OpenDecoder(st);
-        const bool wasOther = DecStream >= 0;
         DecStream = Current;
         if (!Pkt) Pkt = MakePacket();
         if (!Cur) Cur = MakeFrame();
@@ -190,8 +189,8 @@ struct TMediaDetector::TImpl {
         Fps = FrameRateOf(Current);
         if (Fps <= 0) Fps = 25;
         FrameTicks = std::max<int64_t>(1, av_rescale_q(1, av_d2q(1.0 / Fps, 1 << 30), st->time_base));
-        Origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        if (wasOther || !AtStart) SeekToStart();
+        Origin = FirstFrameTicks(File, Current);
+        if (!AtStart) SeekToStart();
     }
 
     int64_t TicksFor(double seconds) const {
@@ -259,16 +258,12 @@ struct TMediaDetector::TImpl {
     }
 
     bool SeekToStart() {
-        AVStream* st = Stream(DecStream);
         ++Stats.Seeks;
-        const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        int rc = avformat_seek_file(In->Format.get(), DecStream, INT64_MIN, start, start, 0);
-        if (rc < 0) rc = av_seek_frame(In->Format.get(), DecStream, start, AVSEEK_FLAG_BACKWARD);
-        if (rc < 0) rc = av_seek_frame(In->Format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+        const bool ok = In->SeekToStart(DecStream);
         avcodec_flush_buffers(Dec.get());
         ResetDecodeState();
         AtStart = true;
-        return rc >= 0;
+        return ok;
     }
 
     // Seeks to a key frame at or before targetTs and decodes it into Cur.

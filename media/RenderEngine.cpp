@@ -844,7 +844,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];
             v->Dec = OpenDecoder(ist, 0);
             const AVRational srcRate = StreamFrameRate(ist);
-            v->MovieStart = v->In.StreamStartSeconds(v->StreamIndex);
+            // Times count from the first picture, as in the preview.
+            v->MovieStart = double(FirstFrameTicks(src->MediaName, v->StreamIndex)) * av_q2d(ist->time_base);
             v->MediaStart = src->MediaStart;
             v->Tolerance = std::max(1e-6, 0.25 / av_q2d(srcRate));
             v->OutRate = srcRate;
@@ -954,7 +955,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 a->Dec = OpenDecoder(a->In.Format->streams[a->StreamIndex], 1);
                 // Audio counts from the same zero as the picture, so both start together.
                 const int vs = a->In.FirstVideoStream();
-                a->MovieStart = a->In.StreamStartSeconds(vs >= 0 ? vs : a->StreamIndex);
+                a->MovieStart = vs >= 0 ? double(FirstFrameTicks(src->MediaName, vs)) * av_q2d(a->In.Format->streams[vs]->time_base)
+                                        : a->In.StreamStartSeconds(a->StreamIndex);
             }
             a->MediaStart = src->MediaStart;
 

@@ -99,3 +99,23 @@ TEST_F(FwMedia, GrabWritesTheFrameAtThePositionAsBmp) {
 }
 
 }  // namespace
+
+// A clip of an AVI with packed B-frames (its frames carry no timestamps of
+// their own) written losslessly holds exactly the source's pictures of the
+// range, the same ones the preview shows at those positions.
+TEST_F(FwMedia, LosslessRenderHoldsTheRangesPictures) {
+    const std::string src = std::string(FW_MEDIA_SAMPLES) + "/fate_packed_bframes.avi";
+    if (!std::filesystem::exists(src)) GTEST_SKIP() << "sample missing";
+    int w = 0, h = 0;
+    const auto plain = testmovie::DecodeAllRgb(src, &w, &h);
+    ASSERT_EQ(plain.size(), 15u);
+    const std::string out = Dir + "/clip.avi";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 5 12 --avi --video-compressor " +
+                              Q("FFV1 lossless") + " --no-audio --width " + std::to_string(w) + " --height " +
+                              std::to_string(h));
+    ASSERT_EQ(r.Exit, 0) << r.Out;
+    int ow = 0, oh = 0;
+    const auto clip = testmovie::DecodeAllRgb(out, &ow, &oh);
+    ASSERT_EQ(clip.size(), 7u);
+    for (std::size_t i = 0; i < clip.size(); ++i) EXPECT_TRUE(clip[i] == plain[5 + i]) << "output frame " << i;
+}

@@ -66,6 +66,8 @@ testmovie::TMovieSpec Spec(const char* container, const char* video, const char*
     return s;
 }
 
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.Name; }
+
 class TestMovieRoundTrip : public ::testing::TestWithParam<TCase> {};
 
 TEST_P(TestMovieRoundTrip, EveryFrameReadsItsOwnNumber) {
