@@ -2,6 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 TEST_BUILD ?= build-test
+PLAIN_BUILD ?= build-plain
 BENCH_BUILD ?= build-bench
 
 .PHONY: deps build run test bench clean
@@ -18,11 +19,20 @@ run: build
 	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/app/framewhisk; \
 	else echo "No display: starting under Xvfb"; xvfb-run -a ./$(BUILD)/app/framewhisk; fi
 
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs all tests.
+# The whole test run, three passes:
+#  1. everything built with AddressSanitizer and UndefinedBehaviorSanitizer, all tests;
+#  2. a plain optimised build (the one users run), all tests again;
+#  3. on that build, every test that decodes, scales, renders or captures under
+#     valgrind memcheck, which also sees bad reads and writes inside the system's
+#     FFmpeg libraries (the sanitizers only see our own code).
 test: deps
 	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFW_SANITIZE=ON -DFW_BUILD_BENCH=OFF
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS)
+	cmake -S . -B $(PLAIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_MEMCHECK=ON -DFW_BUILD_BENCH=OFF
+	cmake --build $(PLAIN_BUILD) -j $(JOBS)
+	ctest --test-dir $(PLAIN_BUILD) --output-on-failure -j $(JOBS) -LE memcheck
+	ctest --test-dir $(PLAIN_BUILD) --output-on-failure -j $(JOBS) -L memcheck
 
 # Benchmarks, side by side with the ffmpeg command line; not part of the tests.
 bench: deps
@@ -31,4 +41,4 @@ bench: deps
 	bash bench/run.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PLAIN_BUILD) $(BENCH_BUILD)

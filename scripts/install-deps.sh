@@ -12,7 +12,7 @@ PACKAGES=(
   libsqlite3-dev libjpeg62-turbo-dev libpng-dev libgif-dev libcurl4-openssl-dev
   libgtest-dev googletest
   # running, tests and benchmarks
-  ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo
+  ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo valgrind binutils
   gstreamer1.0-plugins-base-apps gstreamer1.0-libav gstreamer1.0-plugins-good
   fonts-dejavu-core python3
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs one program under valgrind memcheck. Any invalid read or write, use of
-# uninitialised memory or bad free fails the run (exit 97); leaks are not
-# counted here (the sanitizer build checks our own).
+# Runs one program (and the programs it starts, but for the ffmpeg tools)
+# under valgrind memcheck. Any invalid read or write, use of uninitialised
+# memory or bad free fails the run (exit 97); leaks are not counted here (the
+# sanitizer build checks our own).
 #
 # libhwy (loaded through libjxl by libavcodec) probes the time stamp counter
 # with RDTSCP at load time. valgrind's simulated processor announces RDTSCP
@@ -20,4 +21,5 @@ fi
 
 export LD_LIBRARY_PATH="$cache${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 exec valgrind --tool=memcheck --error-exitcode=97 --leak-check=no --track-origins=no \
+  --trace-children=yes --trace-children-skip='*/ffmpeg,*/ffprobe,*/mediainfo,*/gst-*,*/xdg-*' \
   --suppressions="$here/memcheck.supp" --gen-suppressions=all -q "$@"
