@@ -1,5 +1,6 @@
 #include "media/InputFile.h"
 
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -21,8 +22,12 @@ TInputFile TInputFile::Open(const std::string& path) {
         throw MediaError("The file " + Quoted(path) + " does not exist.");
     if (fs::is_directory(status))
         throw MediaError(Quoted(path) + " is a folder, not a movie file.");
+    // Pipes, devices and sockets would block the reader or never end: only
+    // regular files (or links to them) are movies.
+    if (!fs::is_regular_file(status))
+        throw MediaError(Quoted(path) + " is not a regular file (it is a device, pipe or socket); only movie files can be opened.");
     const auto size = fs::file_size(p, ec);
-    if (!ec && size == 0 && fs::is_regular_file(status))
+    if (!ec && size == 0)
         throw MediaError("The file " + Quoted(path) + " is empty.");
 
     AVFormatContext* raw = nullptr;
@@ -106,6 +111,18 @@ int64_t FirstFrameTicks(const std::string& path, int stream) {
     } catch (const MediaError&) {
     }
     return first != AV_NOPTS_VALUE ? first : fallback;
+}
+
+bool UsableFrameRate(AVRational rate) {
+    if (rate.num <= 0 || rate.den <= 0) return false;
+    const double v = av_q2d(rate);
+    return std::isfinite(v) && v >= 1.0 / 60 && v <= 1000;
+}
+
+AVRational StreamFrameRate(const AVStream* stream) {
+    if (UsableFrameRate(stream->avg_frame_rate)) return stream->avg_frame_rate;
+    if (UsableFrameRate(stream->r_frame_rate)) return stream->r_frame_rate;
+    return AVRational{0, 1};
 }
 
 AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {

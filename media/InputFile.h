@@ -39,6 +39,16 @@ struct TInputFile {
 // start time (or 0) when no picture can be decoded.
 int64_t FirstFrameTicks(const std::string& path, int stream);
 
+// Frame rates a real movie has: at least one picture a minute, at most 1000 a
+// second. Anything else comes from a damaged or hostile header (an AVI scale
+// of 100000, a first frame lasting days) and would turn a few frames into
+// hours of output.
+bool UsableFrameRate(AVRational rate);
+
+// The stream's frame rate: its average rate, else its real base rate, when
+// usable; 0/1 when neither is.
+AVRational StreamFrameRate(const AVStream* stream);
+
 // A decoder for the stream, opened with FFmpeg's frame and slice threads
 // (threadCount 0 lets the library pick one per core). Throws MediaError.
 AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount = 0);

@@ -36,20 +36,6 @@ constexpr double kTimeTolerance = 1e-6;               // seconds
 constexpr int kSkipMarginFrames = 3;                  // never skip this close to the target
 constexpr int kMaxAwaitKeyFrames = 600;               // give up waiting for a key frame after a seek
 
-bool UsableRate(AVRational r) {
-    if (r.num <= 0 || r.den <= 0) return false;
-    const double v = av_q2d(r);
-    return std::isfinite(v) && v > 0;
-}
-
-// The stream's frame rate: its average rate, else its real base rate; 0/1
-// when it reports neither.
-AVRational StreamRate(const AVStream* s) {
-    if (UsableRate(s->avg_frame_rate)) return s->avg_frame_rate;
-    if (UsableRate(s->r_frame_rate)) return s->r_frame_rate;
-    return AVRational{0, 1};
-}
-
 uint64_t BitmapBytes(int width, int height) {
     const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t(3);
     return kBitmapInfoHeaderSize + stride * static_cast<uint64_t>(height);
@@ -78,9 +64,9 @@ double ScanStreamLength(const std::string& path, int stream, int64_t tailBytes) 
         TInputFile in = TInputFile::Open(path);
         if (stream >= int(in.Format->nb_streams)) return 0;
         const AVStream* st = in.Format->streams[stream];
-        const AVRational rate = StreamRate(st);
+        const AVRational rate = StreamFrameRate(st);
         const int64_t frameTicks =
-            UsableRate(rate) ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), st->time_base)) : 0;
+            UsableFrameRate(rate) ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), st->time_base)) : 0;
         AvPacketPtr pkt = MakePacket();
         int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE;
         if (tailBytes > 0) {
@@ -162,8 +148,8 @@ struct TMediaDetector::TImpl {
     double FrameRateOf(int i) const {
         const AVStream* s = Stream(i);
         if (!s || !IsVideo(s)) return 0;
-        const AVRational rate = StreamRate(s);
-        return UsableRate(rate) ? av_q2d(rate) : 0;
+        const AVRational rate = StreamFrameRate(s);
+        return UsableFrameRate(rate) ? av_q2d(rate) : 0;
     }
 
     double LengthOf(int i) const {

@@ -82,10 +82,10 @@ private:
     bool FClosed = false, FAborted = false;
 };
 
-AVRational StreamFrameRate(const AVStream* s) {
-    AVRational r = s->avg_frame_rate;
-    if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000) r = s->r_frame_rate;
-    if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000) r = AVRational{25, 1};
+// The source's frame rate for the output: the stream's own when usable, else 25.
+AVRational OutputFrameRate(const AVStream* s) {
+    AVRational r = StreamFrameRate(s);
+    if (!UsableFrameRate(r)) r = AVRational{25, 1};
     // Codecs limit the time base to 16 bits; keep exact rates like 30000/1001.
     if (r.num > 65535 || r.den > 65535) r = av_d2q(av_q2d(r), 65535);
     return r;
@@ -843,7 +843,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];
             v->Dec = OpenDecoder(ist, 0);
-            const AVRational srcRate = StreamFrameRate(ist);
+            const AVRational srcRate = OutputFrameRate(ist);
             // Times count from the first picture, as in the preview.
             v->MovieStart = double(FirstFrameTicks(src->MediaName, v->StreamIndex)) * av_q2d(ist->time_base);
             v->MediaStart = src->MediaStart;

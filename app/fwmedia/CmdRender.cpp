@@ -112,10 +112,13 @@ int CmdRender(const TArgs& args) {
     // The frame rate turns frame numbers into seconds, as the open movie's record does.
     media::TMediaDetector detector;
     double frameRate = 0;
-    if (detector.put_Filename(args[0]))
-        for (int i = 0; i < detector.get_OutputStreams() && frameRate == 0; ++i)
-            if (detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Video)
-                frameRate = detector.get_FrameRate();
+    if (!detector.put_Filename(args[0])) {
+        std::fprintf(stderr, "%s\n", detector.LastError().c_str());
+        return 1;
+    }
+    for (int i = 0; i < detector.get_OutputStreams() && frameRate == 0; ++i)
+        if (detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Video)
+            frameRate = detector.get_FrameRate();
     if (frameRate == 0) {
         std::fprintf(stderr, "%s has no video stream with a usable frame rate.\n", args[0].c_str());
         return 1;

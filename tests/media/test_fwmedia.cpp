@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -17,9 +18,13 @@ struct TRun {
     std::string Out;
 };
 
-TRun RunFwMedia(const std::string& args) {
+// Runs fwmedia with the arguments; a run that hangs is ended after two minutes
+// (exit 124). stderrToo: the messages are part of Out.
+TRun RunFwMedia(const std::string& args, bool stderrToo = false) {
     TRun r;
-    std::FILE* p = popen((std::string(FWMEDIA_BIN) + " " + args + " 2>/dev/null").c_str(), "r");
+    const std::string command =
+        "timeout 120 " + std::string(FWMEDIA_BIN) + " " + args + (stderrToo ? " 2>&1" : " 2>/dev/null");
+    std::FILE* p = popen(command.c_str(), "r");
     if (!p) return r;
     char buf[512];
     while (std::fgets(buf, sizeof buf, p)) r.Out += buf;
@@ -118,4 +123,86 @@ TEST_F(FwMedia, LosslessRenderHoldsTheRangesPictures) {
     const auto clip = testmovie::DecodeAllRgb(out, &ow, &oh);
     ASSERT_EQ(clip.size(), 7u);
     for (std::size_t i = 0; i < clip.size(); ++i) EXPECT_TRUE(clip[i] == plain[5 + i]) << "output frame " << i;
+}
+
+// Headers whose frame rate no real movie has: an AVI scale of 100000 or
+// 2^32-1 (ten frames lasting hours to decades), an MP4 whose frame duration
+// is huge, a MOV with a time scale of 1. They are refused before anything is
+// written, instead of turning ten frames into gigabytes.
+TEST_F(FwMedia, AbsurdFrameRatesAreRefused) {
+    auto read = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), {});
+    };
+    auto put32 = [](std::string& b, std::size_t at, uint32_t v, bool bigEndian) {
+        for (int i = 0; i < 4; ++i) b[at + i] = char(bigEndian ? v >> (24 - 8 * i) : v >> (8 * i));
+    };
+    auto movie = [&](const char* container, const char* video, const char* name) {
+        testmovie::TMovieSpec s;
+        s.Container = container;
+        s.VideoCodec = video;
+        s.AudioCodec = "pcm_s16le";
+        if (std::string(container) == "mp4") s.AudioCodec = "aac";
+        s.Frames = 10;
+        const std::string path = Dir + "/" + name;
+        testmovie::MakeTestMovie(path, s);
+        return read(path);
+    };
+    struct TCase {
+        std::string Name, Bytes;
+    };
+    std::vector<TCase> cases;
+    const std::string avi = movie("avi", "mjpeg", "src.avi");
+    const std::size_t strh = avi.find("strh");
+    ASSERT_NE(strh, std::string::npos);
+    for (uint32_t scale : {100000u, 0xFFFFFFFFu}) {
+        std::string b = avi;
+        put32(b, strh + 8 + 20, scale, false);  // dwScale of the video stream header
+        cases.push_back({"scale" + std::to_string(scale) + ".avi", b});
+    }
+    const std::string mp4 = movie("mp4", "libx264", "src.mp4");
+    const std::size_t stts = mp4.find("stts");
+    ASSERT_NE(stts, std::string::npos);
+    std::string longFrames = mp4;
+    put32(longFrames, stts + 16, 0x7FFFFFFF, true);  // the first entry's frame duration
+    cases.push_back({"long.mp4", longFrames});
+    const std::string mov = movie("mov", "mjpeg", "src.mov");
+    const std::size_t mdhd = mov.find("mdhd");
+    ASSERT_NE(mdhd, std::string::npos);
+    std::string tinyScale = mov;
+    put32(tinyScale, mdhd + 4 + 4 + (mov[mdhd + 4] == 1 ? 16 : 8), 1, true);  // the video track's time scale
+    cases.push_back({"tiny.mov", tinyScale});
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = Dir + "/" + c.Name, out = Dir + "/out.wmv";
+        std::ofstream(path, std::ios::binary) << c.Bytes;
+        const TRun probe = RunFwMedia("probe " + Q(path), true);
+        EXPECT_NE(probe.Out.find("FrameRate=0\n"), std::string::npos) << probe.Out;
+        EXPECT_NE(probe.Out.find("no usable frame rate"), std::string::npos) << probe.Out;
+        const TRun render = RunFwMedia("render " + Q(path) + " " + Q(out) + " 0 10", true);
+        EXPECT_EQ(render.Exit, 1) << render.Out;
+        EXPECT_NE(render.Out.find("usable frame rate"), std::string::npos) << render.Out;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+// A pipe (with nobody writing to it) or a device given as the movie gets a
+// message at once instead of blocking for ever, whatever the command.
+TEST_F(FwMedia, PipesAndDevicesAreRefusedAtOnce) {
+    const std::string fifo = Dir + "/movie.avi";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& source : {fifo, std::string("/dev/zero")}) {
+        for (const std::string& command :
+             {"probe " + Q(source), "grab " + Q(source) + " 3 " + Q(Dir + "/f.bmp"),
+              "render " + Q(source) + " " + Q(Dir + "/o.wmv") + " 0 10",
+              "capture " + Q(source) + " " + Q(Dir + "/caps") + " 0 10 3 --type bmp"}) {
+            SCOPED_TRACE(command);
+            const TRun r = RunFwMedia(command, true);
+            EXPECT_NE(r.Exit, 0);
+            EXPECT_NE(r.Exit, 124) << "hung";
+            EXPECT_NE(r.Out.find("not a regular file"), std::string::npos) << r.Out;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(Dir + "/o.wmv"));
 }
