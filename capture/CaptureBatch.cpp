@@ -1,6 +1,7 @@
 #include "capture/CaptureBatch.h"
 
 #include "source/FrameBitmap.h"
+#include "media/MediaDetector.h"
 
 #include <QDir>
 #include <cerrno>
@@ -151,7 +152,10 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
                 if (events.ShowMessage) events.ShowMessage(QStringLiteral("Can not delete file ") + path);
             }
         } else {
-            ++result.FetchFailures;
+            if (result.FetchFailures++ == 0) {
+                result.FetchError = QString::fromStdString(info.MediaDetector->LastError());
+                if (result.FetchError.isEmpty()) result.FetchError = QStringLiteral("No picture came from the movie.");
+            }
         }
         x += step;
         if (events.SampleDone) events.SampleDone(i);

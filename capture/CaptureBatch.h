@@ -54,6 +54,14 @@ struct TCaptureResult {
     QString Error;               // Failed: why, fit for the user
     uint32_t FilesWritten = 0;
     uint32_t FetchFailures = 0;  // samples skipped because no frame came
+    QString FetchError;          // why the first of them came to nothing
+
+    // For a batch that ran to its end without a single picture: the message
+    // that says why; empty otherwise.
+    QString NothingTakenMessage() const {
+        if (End != Completed || FilesWritten > 0 || FetchFailures == 0) return {};
+        return QStringLiteral("No picture could be taken from the movie: ") + FetchError;
+    }
     uint32_t NotReplaced = 0;    // samples skipped because an old file was in the way
 };
 

@@ -90,5 +90,6 @@ void TProgressForm::CaptureFrames() {
     }
     FRunning = false;
     if (FResult.End == TCaptureResult::Failed) MessageDlg(FResult.Error, TMsgDlgType::Error, mbOK);
+    else if (!FResult.NothingTakenMessage().isEmpty()) MessageDlg(FResult.NothingTakenMessage(), TMsgDlgType::Error, mbOK);
     done(QDialog::Rejected);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace media {
 
@@ -44,12 +45,32 @@ TInputFile TInputFile::Open(const std::string& path) {
 
 int TInputFile::FirstVideoStream() const {
     if (!Format) return -1;
+    std::vector<int> candidates;
     for (unsigned i = 0; i < Format->nb_streams; ++i) {
         const AVStream* s = Format->streams[i];
         if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return static_cast<int>(i);
+            candidates.push_back(static_cast<int>(i));
     }
-    return -1;
+    if (candidates.size() <= 1) return candidates.empty() ? -1 : candidates.front();
+    // Several video streams (some recorders write empty ones): read packets
+    // until the first candidate shows one, or up to the limit.
+    std::vector<bool> seen(Format->nb_streams, false);
+    try {
+        TInputFile again = Open(Format->url ? Format->url : "");
+        AvPacketPtr pkt = MakePacket();
+        constexpr int kMaxPackets = 20000;
+        for (int n = 0; n < kMaxPackets && av_read_frame(again.Format.get(), pkt.get()) >= 0; ++n) {
+            const int index = pkt->stream_index;
+            av_packet_unref(pkt.get());
+            if (index < 0 || index >= int(seen.size())) continue;
+            seen[static_cast<size_t>(index)] = true;
+            if (index == candidates.front()) break;
+        }
+    } catch (const MediaError&) {
+    }
+    for (int c : candidates)
+        if (seen[static_cast<size_t>(c)]) return c;
+    return candidates.front();
 }
 
 int TInputFile::FirstAudioStream() const {

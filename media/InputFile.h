@@ -15,7 +15,11 @@ struct TInputFile {
     // sentence fit for the user when it is not a readable movie.
     static TInputFile Open(const std::string& path);
 
-    // The first real video stream (attached cover pictures do not count), or -1.
+    // The video stream the program shows and writes: the first real video
+    // stream (attached cover pictures do not count) that has pictures. Where a
+    // file has several, packets are read (from a fresh opening, up to a limit)
+    // to find the first that has any; the first one when none shows any. -1
+    // when the file has no video stream.
     int FirstVideoStream() const;
     // The first audio stream, or -1.
     int FirstAudioStream() const;

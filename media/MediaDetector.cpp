@@ -99,6 +99,7 @@ struct TMediaDetector::TImpl {
     std::string Error;
     std::optional<TInputFile> In;
     int Current = -1;
+    int VideoStream = -1;
     std::vector<double> Lengths;  // seconds per stream, worked out when the file opens
     TStats Stats;
 
@@ -127,6 +128,7 @@ struct TMediaDetector::TImpl {
         In.reset();
         Lengths.clear();
         Current = -1;
+        VideoStream = -1;
         Stats = {};
         ResetDecodeState();
     }
@@ -409,6 +411,7 @@ bool TMediaDetector::put_Filename(const std::string& path) {
         }
     }
     Impl->Current = n > 0 ? 0 : -1;
+    Impl->VideoStream = Impl->In->FirstVideoStream();
     Impl->AtStart = true;
     return true;
 }
@@ -424,6 +427,8 @@ bool TMediaDetector::put_CurrentStream(int index) {
 }
 
 int TMediaDetector::get_CurrentStream() const { return Impl->Current; }
+
+int TMediaDetector::get_VideoStream() const { return Impl->VideoStream; }
 
 TMajorType TMediaDetector::get_StreamType() const {
     const AVStream* s = Impl->Stream(Impl->Current);

@@ -31,6 +31,9 @@ public:
     // Selects the current stream; false for an index out of range.
     bool put_CurrentStream(int index);
     int get_CurrentStream() const;
+    // The video stream to show: the first real video stream that has
+    // pictures (a file may hold empty ones before it); -1 when there is none.
+    int get_VideoStream() const;
 
     // Facts about the current stream. A cover picture attached to an audio
     // file is reported as TMajorType::Attachment, not Video.

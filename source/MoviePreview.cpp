@@ -99,7 +99,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     const int streams = std::max(0, detector.get_OutputStreams());
     bool found = false;
     for (int i = 0; i < streams; ++i) {
-        if (!detector.put_CurrentStream(i) || detector.get_StreamType() != media::TMajorType::Video)
+        if (i != detector.get_VideoStream() || !detector.put_CurrentStream(i))
             continue;
         const double length = detector.get_StreamLength();
         const double rate = detector.get_FrameRate();

@@ -75,7 +75,7 @@ int CmdCapture(const TArgs& args) {
     }
     int video = -1;
     for (int s = 0; s < detector.get_OutputStreams() && video < 0; ++s)
-        if (detector.put_CurrentStream(s) && detector.get_StreamType() == media::TMajorType::Video) video = s;
+        if (s == detector.get_VideoStream() && detector.put_CurrentStream(s)) video = s;
     if (video < 0 || detector.get_FrameRate() <= 0) {
         std::fprintf(stderr, "Can not find the video stream in %s\n", args[0].c_str());
         return 1;
@@ -104,5 +104,6 @@ int CmdCapture(const TArgs& args) {
         std::fprintf(stderr, "%s\n", r.Error.toUtf8().constData());
         return 1;
     }
+    if (!r.NothingTakenMessage().isEmpty()) std::fprintf(stderr, "%s\n", r.NothingTakenMessage().toUtf8().constData());
     return r.FetchFailures == 0 && r.NotReplaced == 0 ? 0 : 1;
 }

@@ -28,8 +28,7 @@ bool ProbeMovie(media::TMediaDetector& det, const std::string& path, TProbe& rec
     det.put_Filename(path);  // a file it cannot read simply shows no streams
     const int streams = det.get_OutputStreams();
     for (int i = 0; i < streams; ++i) {
-        det.put_CurrentStream(i);
-        if (det.get_StreamType() != media::TMajorType::Video) continue;
+        if (i != det.get_VideoStream() || !det.put_CurrentStream(i)) continue;
         rec.VideoStream = i;
         rec.StreamLength = det.get_StreamLength();
         rec.FrameRate = det.get_FrameRate();

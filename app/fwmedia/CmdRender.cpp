@@ -117,7 +117,7 @@ int CmdRender(const TArgs& args) {
         return 1;
     }
     for (int i = 0; i < detector.get_OutputStreams() && frameRate == 0; ++i)
-        if (detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Video)
+        if (i == detector.get_VideoStream() && detector.put_CurrentStream(i))
             frameRate = detector.get_FrameRate();
     if (frameRate == 0) {
         std::fprintf(stderr, "%s has no video stream with a usable frame rate.\n", args[0].c_str());

@@ -101,10 +101,7 @@ struct TBench {
 
     void Open() {
         Det.put_Filename(File);
-        for (int i = 0; i < Det.get_OutputStreams(); ++i) {
-            Det.put_CurrentStream(i);
-            if (Det.get_StreamType() == TMajorType::Video) break;
-        }
+        Det.put_CurrentStream(Det.get_VideoStream());
         Fps = Det.get_FrameRate();
         W = Det.get_StreamMediaType().Width;
         H = Det.get_StreamMediaType().Height;

@@ -196,6 +196,9 @@ TEST_F(CaptureBatch, FailedFetchesSkipTheirSamples) {
     EXPECT_EQ(r.End, TCaptureResult::Completed);
     EXPECT_EQ(r.FetchFailures, 4u);
     EXPECT_EQ(r.FilesWritten, 0u);
+    EXPECT_EQ(r.FetchError.toStdString(), empty.LastError());
+    EXPECT_FALSE(r.FetchError.isEmpty());
+    EXPECT_TRUE(r.NothingTakenMessage().endsWith(r.FetchError));
     EXPECT_EQ(done.size(), 4u);
     EXPECT_TRUE(Listing(Batch()).empty());
 }

@@ -99,3 +99,31 @@ TEST_F(FwmediaCapture, FileOfAnotherUserIsSkippedWithItsMessage) {
     EXPECT_EQ(testmovie::ReadFrameNumber(third.Rgb.data(), third.Width, third.Height), 20);
     EXPECT_TRUE(fs::exists(shared + "/B00000001.bmp"));
 }
+
+// A movie cut right after its first picture began opens but gives no picture:
+// the batch writes nothing and says why. A file whose first video streams
+// are empty (a recorder's leftovers) is captured from the one that has
+// pictures.
+TEST_F(FwmediaCapture, NothingTakenSaysWhyAndEmptyStreamsAreSkipped) {
+    testmovie::TMovieSpec spec;
+    spec.Container = "avi";
+    spec.VideoCodec = "mjpeg";
+    spec.Frames = 20;
+    const std::string whole = Dir + "/whole.avi", cut = Dir + "/cut.avi";
+    testmovie::MakeTestMovie(whole, spec);
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t movi = bytes.find("movi");
+    ASSERT_NE(movi, std::string::npos);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, movi + 4 + 8 + 200);
+    const std::string err = Dir + "/err.txt";
+    EXPECT_EQ(RunCapture(Quoted(cut) + " " + Quoted(Dir + "/c") + " 0 10 3 --type bmp", "", err), 1);
+    std::ifstream e(err);
+    const std::string text((std::istreambuf_iterator<char>(e)), {});
+    EXPECT_NE(text.find("No picture could be taken from the movie: "), std::string::npos) << text;
+
+    const std::string sample = std::string(FW_MEDIA_SAMPLES) + "/hach_matrix_ping_pong.wmv";
+    if (!fs::exists(sample)) GTEST_SKIP() << "sample missing";
+    EXPECT_EQ(RunCapture(Quoted(sample) + " " + Quoted(Dir + "/h") + " 0 10 3 --type bmp"), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir + "/h"), fs::directory_iterator()), 3);
+}
