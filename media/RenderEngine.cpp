@@ -34,6 +34,28 @@ struct AvAudioFifoDeleter {
 };
 using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvAudioFifoDeleter>;
 
+// The sample format of decoded audio frames, to notice when it changes.
+struct TAudioInput {
+    AVChannelLayout Layout{};
+    int Rate = 0;
+    int Format = -1;
+
+    TAudioInput() = default;
+    TAudioInput(const TAudioInput&) = delete;
+    TAudioInput& operator=(const TAudioInput&) = delete;
+    ~TAudioInput() { av_channel_layout_uninit(&Layout); }
+
+    bool Matches(const AVFrame* f) const {
+        return f->sample_rate == Rate && f->format == Format && av_channel_layout_compare(&f->ch_layout, &Layout) == 0;
+    }
+    void Set(const AVFrame* f) {
+        av_channel_layout_uninit(&Layout);
+        CheckRc(av_channel_layout_copy(&Layout, &f->ch_layout), "Audio layout");
+        Rate = f->sample_rate;
+        Format = f->format;
+    }
+};
+
 // Raised inside a worker when the graph is being stopped or has failed.
 struct TAborted {};
 
@@ -604,6 +626,7 @@ void TRenderGraph::TImpl::AudioWork() {
             }
         }
         SwrContextPtr swr;
+        TAudioInput swrIn;  // the format swr was set up for
         AvPacketPtr pkt = MakePacket();
         AvFramePtr out = MakeFrame();
         bool first = true, eof = false;
@@ -619,6 +642,21 @@ void TRenderGraph::TImpl::AudioWork() {
             int got = swr_convert(swr.get(), out->data, cap, f ? const_cast<const uint8_t**>(f->extended_data) : nullptr, inCount);
             CheckRc(got, "Resampling the audio");
             addSamples(out->data, got);
+        };
+        // A stream may change its layout, rate or sample format part-way (joined
+        // recordings): the samples still held for the old format are drained
+        // first, then a resampler for the new one carries on at the same place.
+        auto setUpResampler = [&](AVFrame* f) {
+            if (swr && swrIn.Matches(f)) return;
+            if (swr) resample(nullptr);
+            swr.reset();
+            SwrContext* raw = nullptr;
+            CheckRc(swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, outRate, &f->ch_layout,
+                                        static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr),
+                    "Setting up the audio resampler");
+            swr.reset(raw);
+            CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
+            swrIn.Set(f);
         };
         while (!eof && emitted < a.TotalSamples) {
             if (Shared.ShouldEnd()) throw TAborted{};
@@ -637,16 +675,14 @@ void TRenderGraph::TImpl::AudioWork() {
             for (;;) {
                 AvFramePtr f = MakeFrame();
                 if (avcodec_receive_frame(a.Dec.get(), f.get()) < 0) break;
+                // A damaged frame that names no channels, rate or format carries no sound.
+                if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0 || f->format < 0)
+                    continue;
                 if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
                     av_channel_layout_default(&f->ch_layout, f->ch_layout.nb_channels);
+                setUpResampler(f.get());
                 if (first) {
                     first = false;
-                    SwrContext* raw = nullptr;
-                    CheckRc(swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, outRate, &f->ch_layout,
-                                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr),
-                            "Setting up the audio resampler");
-                    swr.reset(raw);
-                    CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
                     // Where this first frame sits against the clip's start.
                     const double t = f->best_effort_timestamp != AV_NOPTS_VALUE
                                          ? f->best_effort_timestamp * tb - a.MovieStart
