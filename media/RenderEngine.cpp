@@ -147,6 +147,15 @@ AVRational StreamFrameRate(const AVStream* s, const std::string& fileName) {
     return r;
 }
 
+// Refuses a clip that would last more than a day. A clip that reaches past the
+// end the movie states is measured to that end, as the render cuts it there.
+void CheckClipLength(double clipLength, double mediaStart, double declaredEnd) {
+    const double reach = declaredEnd > 0 ? std::min(clipLength, std::max(0.0, declaredEnd - mediaStart)) : clipLength;
+    if (reach > kMaxClipSeconds)
+        throw MediaError("The clip would last " + ShortNumber(reach / 3600, 1) +
+                         " hours; a clip can last at most 24 hours. Is the movie's frame rate right?");
+}
+
 // A count from a double, saturated instead of overflowing for absurd times.
 int64_t Saturated(double v) {
     if (!(v > -9e18)) return std::numeric_limits<int64_t>::min() / 2;
@@ -407,12 +416,16 @@ void TRenderGraph::TImpl::VideoDecode() {
     double lastTime = -1e300;
     double lastDuration = 1 / av_q2d(v.SrcRate);  // how long the latest frame stays on screen
     // Formats whose clock may jump (MPEG transport and program streams, also
-    // recordings joined end to end) continue after a jump where the last frame
-    // ended; `shift` is what the stamps then get added.
+    // recordings joined end to end) continue after a jump back where the last
+    // frame ended; so does any file after a jump forward by more than a frame
+    // may last. `shift` is what the stamps then get added.
     const bool clockMayJump = fmt->iformat->flags & AVFMT_TS_DISCONT;
     double shift = 0;
     auto slotTime = [&](int64_t n) { return v.MediaStart + double(n) / rate; };
+    const int64_t maxSlots = std::llround(kMaxClipSeconds * rate) + 1;
     auto emit = [&](const AVFrame* f) {
+        // The movie's stamps run on past what any clip may last.
+        if (slot >= maxSlots) throw MediaError("The clip would last more than 24 hours; a clip can last at most 24 hours.");
         AvFramePtr copy(av_frame_clone(f));
         if (!copy) throw std::bad_alloc();
         copy->pts = slot;
@@ -423,7 +436,8 @@ void TRenderGraph::TImpl::VideoDecode() {
     auto take = [&](AvFramePtr f) {
         const bool stamped = f->best_effort_timestamp != AV_NOPTS_VALUE;
         double t = stamped ? f->best_effort_timestamp * tb - v.MovieStart + shift : lastTime + lastDuration;
-        if (stamped && clockMayJump && lastTime > -1e299 && (t < lastTime - 0.5 || t > lastTime + 10)) {
+        if (stamped && lastTime > -1e299 &&
+            ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
             shift += lastTime + lastDuration - t;
             t = lastTime + lastDuration;
         }
@@ -736,6 +750,8 @@ void TRenderGraph::TImpl::AudioWork() {
                 av_samples_set_silence(pad->data, 0, pad->nb_samples, channels, enc->sample_fmt);
                 av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(pad->data), pad->nb_samples);
             }
+            if (emitted + n > std::llround(kMaxClipSeconds * outRate) + frameSize)
+                throw MediaError("The clip would last more than 24 hours; a clip can last at most 24 hours.");
             AvFramePtr f = MakeFrame();
             f->nb_samples = n;
             f->format = enc->sample_fmt;
@@ -1080,9 +1096,6 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         const double clipLength = src->TimelineStop - src->TimelineStart;
         if (!std::isfinite(clipLength) || !std::isfinite(src->MediaStart) || clipLength <= 0 || src->MediaStart < 0)
             throw MediaError("The clip's start and end are not usable times.");
-        if (clipLength > kMaxClipSeconds)
-            throw MediaError("The clip would last " + ShortNumber(clipLength / 3600, 1) +
-                             " hours; a clip can last at most 24 hours. Is the movie's frame rate right?");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
         if (group.MediaType.MajorType == TMajorType::Video) {
@@ -1098,6 +1111,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVRational srcRate = StreamFrameRate(ist, src->MediaName);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
+            CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
             v->MovieStart = v->In.StreamStartSeconds(v->StreamIndex);
             v->MediaStart = src->MediaStart;
             v->Tolerance = std::max(1e-6, 0.25 / av_q2d(srcRate));
@@ -1217,6 +1231,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 StreamFrameRate(a->In.Format->streams[vs], src->MediaName);
                 a->DeclaredEnd = DeclaredLength(a->In);
             }
+            CheckClipLength(clipLength, src->MediaStart, a->DeclaredEnd);
 
             TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
             std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";
@@ -1253,7 +1268,14 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     }
     if (!impl->Video && !impl->Audio)
         throw MediaError("There is nothing to write: the output has no stream for the clip.");
-    impl->Duration = std::llround(impl->ClipLength * 1e7);
+    // Until the sources show where the movie ends, its stated length is the
+    // best guess at how much of the clip there is.
+    double expected = impl->ClipLength;
+    if (impl->Video && impl->Video->DeclaredEnd > 0)
+        expected = std::min(expected, std::max(impl->Video->DeclaredEnd - impl->Video->MediaStart, 1.0 / av_q2d(impl->Video->OutRate)));
+    else if (!impl->Video && impl->Audio && impl->Audio->DeclaredEnd > 0)
+        expected = std::min(expected, std::max(impl->Audio->DeclaredEnd - impl->Audio->MediaStart, 0.1));
+    impl->Duration = std::llround(expected * 1e7);
     if (impl->Video) {
         impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
