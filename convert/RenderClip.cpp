@@ -121,8 +121,9 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                             host.SetBusyVisible(true);
                         }
                         if (host.ShowPreviewWhenClipping())
-                            host.SetTrackBarPosition(static_cast<int32_t>(
-                                rangeStart + static_cast<int64_t>(double(frames) * double(position) / double(clipTotal))));
+                            host.SetTrackBarPosition(static_cast<int32_t>(std::min<int64_t>(
+                                rangeEnd - 1,
+                                rangeStart + static_cast<int64_t>(double(frames) * double(position) / double(clipTotal)))));
                     }
                 } else {
                     host.SetTimeLeftCaption(PleaseWaitCaption(pollCounter));
