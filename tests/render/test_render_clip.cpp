@@ -16,6 +16,7 @@
 #include <fstream>
 #include <limits>
 #include <numeric>
+#include <ostream>
 #include <sstream>
 
 namespace {
@@ -73,6 +74,8 @@ struct TExactCase {
     int Start, End;
     bool Wmv;
 };
+// gtest would print the bytes of the case, padding included.
+void PrintTo(const TExactCase& c, std::ostream* os) { *os << c.Name; }
 
 class ExactFrames : public RenderClipTest, public ::testing::WithParamInterface<TExactCase> {};
 
@@ -144,6 +147,7 @@ struct TProfileCase {
     int SampleRate, Channels;  // 0: no audio stream
     bool Video;
 };
+void PrintTo(const TProfileCase& c, std::ostream* os) { *os << "Row" << c.Row; }
 
 class Profiles : public RenderClipTest, public ::testing::WithParamInterface<TProfileCase> {};
 
@@ -229,6 +233,7 @@ struct TPcmCase {
     int Rate, Channels;
     const char* Codec;
 };
+void PrintTo(const TPcmCase& c, std::ostream* os) { *os << "Index" << c.Index; }
 
 class PcmFormats : public RenderClipTest, public ::testing::WithParamInterface<TPcmCase> {};
 
@@ -266,6 +271,7 @@ struct TAviCase {
     const char* VideoCodec;
     const char* AudioCodec;
 };
+void PrintTo(const TAviCase& c, std::ostream* os) { *os << c.VideoCodec; }
 
 class AviCompressors : public RenderClipTest, public ::testing::WithParamInterface<TAviCase> {};
 
@@ -315,6 +321,7 @@ struct TSegmentCase {
     const char* Video;  // friendly name
     const char* Codec;
 };
+void PrintTo(const TSegmentCase& c, std::ostream* os) { *os << c.Codec; }
 
 class SegmentedEncoders : public RenderClipTest, public ::testing::WithParamInterface<TSegmentCase> {};
 
@@ -400,6 +407,7 @@ struct TRefusal {
     const char* Video;
     const char* Reason;  // part of the reason
 };
+void PrintTo(const TRefusal& c, std::ostream* os) { *os << c.Name; }
 
 class Refusals : public RenderClipTest, public ::testing::WithParamInterface<TRefusal> {};
 
@@ -523,6 +531,7 @@ struct TJoinCase {
     int SecondRate, SecondChannels;
     bool Wmv;
 };
+void PrintTo(const TJoinCase& c, std::ostream* os) { *os << c.Name; }
 
 class JoinedRecordings : public RenderClipTest, public ::testing::WithParamInterface<TJoinCase> {};
 
@@ -569,6 +578,7 @@ struct TPastEndCase {
     int Start, End;
     bool Wmv;
 };
+void PrintTo(const TPastEndCase& c, std::ostream* os) { *os << c.Name; }
 
 class ClipPastTheEnd : public RenderClipTest, public ::testing::WithParamInterface<TPastEndCase> {};
 
@@ -666,6 +676,7 @@ struct TBrokenCase {
     uint32_t Value;
     bool BigEndian;
 };
+void PrintTo(const TBrokenCase& c, std::ostream* os) { *os << c.Name; }
 
 class BrokenTimeBases : public RenderClipTest, public ::testing::WithParamInterface<TBrokenCase> {};
 
@@ -714,6 +725,7 @@ struct TRangeCase {
     const char* Name;
     int32_t Start, End;
 };
+void PrintTo(const TRangeCase& c, std::ostream* os) { *os << c.Name; }
 
 class EmptyRanges : public RenderClipTest, public ::testing::WithParamInterface<TRangeCase> {};
 
