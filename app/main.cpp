@@ -8,7 +8,12 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
+
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) makes a write fail with a message the
+    // window shows, instead of ending the program with the render half done.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Framewhisk"));
     SetApplicationHelpFile(QStringLiteral("Framewhisk.chm"));

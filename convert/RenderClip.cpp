@@ -8,6 +8,8 @@
 #include <cmath>
 #include <exception>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 double TRenderClipHost::Now() { return NowDateTime(); }
 
@@ -42,7 +44,10 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                 bool wmv) {
     if (frameRate == 0) return false;
 
-    const double clipLength = double(rangeEnd - rangeStart) / frameRate;
+    // Frame numbers as 64-bit values: END - START overflows 32 bits for a
+    // negative START.
+    const int64_t frames = int64_t(rangeEnd) - int64_t(rangeStart);
+    const double clipLength = double(frames) / frameRate;
     const double mediaStart = double(rangeStart) / frameRate;
     const double mediaStop = double(rangeEnd) / frameRate;
     const TOutputSettings& settings = host.OutputSettings();
@@ -51,6 +56,11 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
     QString reason;
     THostRestore restore{host};
     try {
+        if (rangeStart < 0 || frames <= 0)
+            throw std::runtime_error("The clip's range (frames " + std::to_string(rangeStart) + " to " +
+                                     std::to_string(rangeEnd) + ") holds no frame.");
+        if (!(frameRate > 0) || !std::isfinite(frameRate))
+            throw std::runtime_error("The movie's frame rate (" + std::to_string(frameRate) + ") is not usable.");
         media::TTimeline timeline;
         media::TTimelineSource source;
         source.TimelineStart = 0;
@@ -81,8 +91,9 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         const uint32_t registration =
             media::TRunningObjectTable::Register(media::TRunningObjectTable::GraphItemName(graph.get()));
 
-        int64_t total = graph->GetDuration();
-        if (total == 0) total = static_cast<int64_t>(std::nearbyint(clipLength * 10000000.0));
+        // The clip's length; the engine lowers it when the movie ends first.
+        const int64_t clipTotal = graph->GetDuration() > 0 ? graph->GetDuration()
+                                                           : static_cast<int64_t>(std::nearbyint(clipLength * 10000000.0));
 
         long event = media::kEcRunning;
         int pollCounter = 0;
@@ -97,6 +108,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                     break;
                 }
                 const int64_t position = graph->GetCurrentPosition();
+                const int64_t total = std::min(clipTotal, graph->GetDuration() > 0 ? graph->GetDuration() : clipTotal);
                 if (total > 0) {
                     host.SetBusyCaption(ProgressCaption(position, total));
                     if (pollCounter > 10) {
@@ -112,8 +124,8 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                         // its last frame: the preview stays on the last frame.
                         if (host.ShowPreviewWhenClipping())
                             host.SetTrackBarPosition(static_cast<int32_t>(std::min<int64_t>(
-                                rangeStart + (int64_t(rangeEnd - rangeStart) * position) / total,
-                                std::max<int64_t>(rangeStart, int64_t(rangeEnd) - 1))));
+                                rangeEnd - 1,
+                                rangeStart + static_cast<int64_t>(double(frames) * double(position) / double(clipTotal)))));
                     }
                 } else {
                     host.SetTimeLeftCaption(PleaseWaitCaption(pollCounter));

@@ -61,8 +61,11 @@ QString PleaseWaitCaption(int pollCounter);
 
 // Renders the clip; see the header comment. Returns true when the file was
 // written to its end or stopped by the user (the partial file stays and is
-// playable); false when the frame rate is 0 (no message), or when building or
-// writing the file failed (after host.ShowFailure("Fail to make clip " + output)).
+// playable); false when the frame rate is 0 (no message), or when the range
+// holds no frame, or building or writing the file failed (after
+// host.ShowFailure("Fail to make clip " + output)); a file the failed render
+// created is removed again. A range that reaches past the movie's end is cut
+// there.
 bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
                 bool wmv);

@@ -112,6 +112,13 @@ int TSysDevEnum::IndexOf(const std::string& friendlyName) const {
     return -1;
 }
 
+int TSysDevEnum::IndexOfEncoder(const std::string& encoder) const {
+    const std::string key = Lower(encoder);
+    for (int i = 0; i < Count(); ++i)
+        if (Lower(FEncoders[static_cast<size_t>(i)]) == key) return i;
+    return -1;
+}
+
 TCompressorFilterPtr TSysDevEnum::Bind(int i) const {
     if (i < 0 || i >= Count()) return nullptr;
     for (const auto& e : Catalogue(FCategory))
@@ -123,6 +130,12 @@ TCompressorFilterPtr TSysDevEnum::Bind(int i) const {
 TCompressorFilterPtr BindCompressorByName(TCompressorCategory category, const std::string& friendlyName) {
     TSysDevEnum list(category);
     return list.Bind(list.IndexOf(friendlyName));
+}
+
+TCompressorFilterPtr BindCompressorByNameOrEncoder(TCompressorCategory category, const std::string& name) {
+    TSysDevEnum list(category);
+    const int i = list.IndexOf(name);
+    return list.Bind(i >= 0 ? i : list.IndexOfEncoder(name));
 }
 
 }  // namespace media

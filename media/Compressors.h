@@ -65,6 +65,8 @@ public:
     std::string EncoderName(int i) const;
     // Index of the entry with this friendly name (case-insensitive), or -1.
     int IndexOf(const std::string& friendlyName) const;
+    // Index of the entry with this FFmpeg encoder name (case-insensitive), or -1.
+    int IndexOfEncoder(const std::string& encoder) const;
     // A new filter object for entry i with default settings; nullptr out of range.
     TCompressorFilterPtr Bind(int i) const;
 
@@ -77,5 +79,8 @@ private:
 // Binds the compressor of the category with this friendly name
 // (case-insensitive); nullptr when there is none.
 TCompressorFilterPtr BindCompressorByName(TCompressorCategory category, const std::string& friendlyName);
+// The same, also taking the FFmpeg encoder's name ("mjpeg", "libx264"),
+// case-insensitive; a friendly name wins over an encoder name.
+TCompressorFilterPtr BindCompressorByNameOrEncoder(TCompressorCategory category, const std::string& name);
 
 }  // namespace media

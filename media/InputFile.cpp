@@ -137,7 +137,7 @@ int64_t FirstFrameTicks(const std::string& path, int stream) {
 bool UsableFrameRate(AVRational rate) {
     if (rate.num <= 0 || rate.den <= 0) return false;
     const double v = av_q2d(rate);
-    return std::isfinite(v) && v >= 1.0 / 60 && v <= 1000;
+    return std::isfinite(v) && v >= kMinFrameRate && v <= kMaxFrameRate;
 }
 
 AVRational StreamFrameRate(const AVStream* stream) {

@@ -47,6 +47,8 @@ int64_t FirstFrameTicks(const std::string& path, int stream);
 // second. Anything else comes from a damaged or hostile header (an AVI scale
 // of 100000, a first frame lasting days) and would turn a few frames into
 // hours of output.
+constexpr double kMinFrameRate = 1.0 / 60;
+constexpr double kMaxFrameRate = 1000;
 bool UsableFrameRate(AVRational rate);
 
 // The stream's frame rate: its average rate, else its real base rate, when

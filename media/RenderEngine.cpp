@@ -13,6 +13,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +22,7 @@ extern "C" {
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <limits>
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -34,6 +36,28 @@ struct AvAudioFifoDeleter {
     void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
 using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvAudioFifoDeleter>;
+
+// The sample format of decoded audio frames, to notice when it changes.
+struct TAudioInput {
+    AVChannelLayout Layout{};
+    int Rate = 0;
+    int Format = -1;
+
+    TAudioInput() = default;
+    TAudioInput(const TAudioInput&) = delete;
+    TAudioInput& operator=(const TAudioInput&) = delete;
+    ~TAudioInput() { av_channel_layout_uninit(&Layout); }
+
+    bool Matches(const AVFrame* f) const {
+        return f->sample_rate == Rate && f->format == Format && av_channel_layout_compare(&f->ch_layout, &Layout) == 0;
+    }
+    void Set(const AVFrame* f) {
+        av_channel_layout_uninit(&Layout);
+        CheckRc(av_channel_layout_copy(&Layout, &f->ch_layout), "Audio layout");
+        Rate = f->sample_rate;
+        Format = f->format;
+    }
+};
 
 // Raised inside a worker when the graph is being stopped or has failed.
 struct TAborted {};
@@ -82,16 +106,75 @@ private:
     bool FClosed = false, FAborted = false;
 };
 
-// The source's frame rate for the output: the stream's own when usable, else 25.
-AVRational OutputFrameRate(const AVStream* s) {
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// No clip is longer than a day: a longer one comes from a broken frame rate or
+// time base, and would fill the disk with repeated frames or silence.
+constexpr double kMaxClipSeconds = 24 * 3600.0;
+
+// "12.5" with at most `digits` decimals and no trailing zeros.
+std::string ShortNumber(double v, int digits = 3) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+    std::string s = buf;
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+// The stream's frame rate for the output (25 when it states none). Throws
+// MediaError when the stream says that its frames last longer than a minute
+// each: its time base is broken (an AVI scale of 100000, a time scale of 1).
+AVRational OutputFrameRate(const AVStream* s, const std::string& fileName) {
     AVRational r = StreamFrameRate(s);
-    if (!UsableFrameRate(r)) r = AVRational{25, 1};
+    if (!UsableFrameRate(r)) {
+        for (AVRational slow : {s->avg_frame_rate, s->r_frame_rate})
+            if (slow.num > 0 && slow.den > 0 && av_q2d(slow) < kMinFrameRate)
+                throw MediaError("The video of " + Quoted(fileName) + " claims to show each frame for " +
+                                 ShortNumber(1 / av_q2d(slow), 0) +
+                                 " seconds, which no real movie does; its time stamps are broken and it can not be "
+                                 "rendered.");
+        r = AVRational{25, 1};
+    }
     // Codecs limit the time base to 16 bits; keep exact rates like 30000/1001.
     if (r.num > 65535 || r.den > 65535) r = av_d2q(av_q2d(r), 65535);
     return r;
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+// Refuses a clip that would last more than a day. A clip that reaches past the
+// end the movie states is measured to that end, as the render cuts it there.
+void CheckClipLength(double clipLength, double mediaStart, double declaredEnd) {
+    const double reach = declaredEnd > 0 ? std::min(clipLength, std::max(0.0, declaredEnd - mediaStart)) : clipLength;
+    if (reach > kMaxClipSeconds)
+        throw MediaError("The clip would last " + ShortNumber(reach / 3600, 1) +
+                         " hours; a clip can last at most 24 hours. Is the movie's frame rate right?");
+}
+
+// A count from a double, saturated instead of overflowing for absurd times.
+int64_t Saturated(double v) {
+    if (!(v > -9e18)) return std::numeric_limits<int64_t>::min() / 2;
+    if (!(v < 9e18)) return std::numeric_limits<int64_t>::max() / 2;
+    return static_cast<int64_t>(v);
+}
+// Seconds to stream ticks (rounded down).
+int64_t SecondsToTicks(double seconds, double tb) { return Saturated(std::floor(seconds / tb)); }
+
+// How long the file says its movie is, in seconds from its first frame: the
+// video stream's length, else the container's (unless that is only a guess
+// from the bit rate); 0 when it says nothing or has no video.
+double DeclaredLength(const TInputFile& in) {
+    const AVFormatContext* fmt = in.Format.get();
+    const int vs = in.FirstVideoStream();
+    if (vs < 0) return 0;
+    const AVStream* st = fmt->streams[vs];
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) return double(st->duration) * av_q2d(st->time_base);
+    if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0 &&
+        fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+        return double(fmt->duration) / AV_TIME_BASE;
+    return 0;
+}
 
 // A fresh, open encoder with the settings of an open one (for segments).
 AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
@@ -129,9 +212,46 @@ AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
 
 // ------------------------------------------------------------------ the graph
 
+// The output file, so that a failed render can take away what it wrote. Only
+// a regular file that this render created is ever removed: never a file that
+// was there before, nor a device, nor something that took the name since.
+class TCreatedOutput {
+public:
+    // Call just before the file is opened for writing.
+    void BeforeOpen(const std::string& path) {
+        FPath = path;
+        struct stat st {};
+        FExisted = ::lstat(path.c_str(), &st) == 0;
+    }
+    // Call once it is open.
+    void AfterOpen() {
+        struct stat st {};
+        if (FExisted || ::lstat(FPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        FOurs = true;
+        FDev = st.st_dev;
+        FIno = st.st_ino;
+    }
+    // Removes the file when it is still the one this render created.
+    void RemoveIfOurs() {
+        if (!FOurs) return;
+        FOurs = false;
+        struct stat st {};
+        if (::lstat(FPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == FDev && st.st_ino == FIno)
+            ::unlink(FPath.c_str());
+    }
+
+private:
+    std::string FPath;
+    bool FExisted = true;
+    bool FOurs = false;
+    dev_t FDev = 0;
+    ino_t FIno = 0;
+};
+
 // What the workers share: the writer, the stop and failure flags.
 struct TShared {
     AvFormatOutputPtr Out;
+    TCreatedOutput Created;
     std::mutex MuxMutex;
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> Failed{false};
@@ -189,8 +309,14 @@ struct TVideoPath {
     double MovieStart = 0;    // seconds of the movie's first frame in the container clock
     double MediaStart = 0;    // seconds from the movie's first frame
     double Tolerance = 0;     // seconds: a frame stamped this close after t counts as on screen at t
+    double DeclaredEnd = 0;   // seconds: the movie's length as the file states it (0: unknown)
+    AVRational SrcRate{25, 1};
     AVRational OutRate{25, 1};
-    int64_t Slots = 0;        // output frames
+    // Output frames: the clip's, lowered by the decoder when the movie ends
+    // before the clip does.
+    std::atomic<int64_t> Slots{0};
+    std::atomic<int64_t> SlotsDecoded{0};  // output frames the decoder has handed on
+    std::atomic<bool> DecodeDone{false};   // Slots is final
     int OutWidth = 0, OutHeight = 0;
     AVPixelFormat OutFormat = AV_PIX_FMT_YUV420P;
     TEncoderOut Out;
@@ -212,7 +338,10 @@ struct TAudioPath {
     AvCodecContextPtr Dec;
     double MovieStart = 0;
     double MediaStart = 0;
-    int64_t TotalSamples = 0;  // at the encoder's rate
+    double DeclaredEnd = 0;    // seconds: the movie's length as the file states it (0: unknown)
+    // Samples at the encoder's rate: the clip's, lowered when the movie ends
+    // before the clip does.
+    std::atomic<int64_t> TotalSamples{0};
     TEncoderOut Out;
     std::atomic<int64_t> SamplesEncoded{0};
 };
@@ -223,6 +352,7 @@ struct TRenderGraph::TImpl {
     std::unique_ptr<TAudioPath> Audio;
     std::vector<TOutputStreamInfo> Streams;
     double ClipLength = 0;
+    std::atomic<int64_t> Duration{0};  // 100 ns units: the clip's, or the movie's rest when that is shorter
     std::string FileName;
 
     std::thread Supervisor;
@@ -259,7 +389,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         // Land on a key frame at or before the first frame we need.
         const double target = v.MovieStart + v.MediaStart - 2 * v.Tolerance - 0.5;
         if (target > v.MovieStart) {
-            int64_t ts = static_cast<int64_t>(std::floor(target / tb));
+            const int64_t ts = SecondsToTicks(target, tb);
             if (av_seek_frame(fmt, v.StreamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
                 av_seek_frame(fmt, v.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
             avcodec_flush_buffers(v.Dec.get());
@@ -269,19 +399,36 @@ void TRenderGraph::TImpl::VideoDecode() {
     int64_t slot = 0;
     AvFramePtr current;  // the latest frame that is on screen at the next slot's time
     double lastTime = -1e300;
+    double lastDuration = 1 / av_q2d(v.SrcRate);  // how long the latest frame stays on screen
+    // Formats whose clock may jump (MPEG transport and program streams, also
+    // recordings joined end to end) continue after a jump back where the last
+    // frame ended; so does any file after a jump forward by more than a frame
+    // may last. `shift` is what the stamps then get added.
+    const bool clockMayJump = fmt->iformat->flags & AVFMT_TS_DISCONT;
+    double shift = 0;
     auto slotTime = [&](int64_t n) { return v.MediaStart + double(n) / rate; };
+    const int64_t maxSlots = std::llround(kMaxClipSeconds * rate) + 1;
     auto emit = [&](const AVFrame* f) {
+        // The movie's stamps run on past what any clip may last.
+        if (slot >= maxSlots) throw MediaError("The clip would last more than 24 hours; a clip can last at most 24 hours.");
         AvFramePtr copy(av_frame_clone(f));
         if (!copy) throw std::bad_alloc();
         copy->pts = slot;
         if (!v.Decoded.Push(std::move(copy))) throw TAborted{};
         ++slot;
+        v.SlotsDecoded = slot;
     };
     auto take = [&](AvFramePtr f) {
-        double t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp * tb - v.MovieStart
-                                                              : lastTime + 1.0 / rate;
+        const bool stamped = f->best_effort_timestamp != AV_NOPTS_VALUE;
+        double t = stamped ? f->best_effort_timestamp * tb - v.MovieStart + shift : lastTime + lastDuration;
+        if (stamped && lastTime > -1e299 &&
+            ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
+            shift += lastTime + lastDuration - t;
+            t = lastTime + lastDuration;
+        }
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
         lastTime = t;
+        if (f->pkt_duration > 0) lastDuration = std::min(f->pkt_duration * tb, 1 / kMinFrameRate);
         while (slot < v.Slots && t > slotTime(slot) + v.Tolerance) emit(current ? current.get() : f.get());
         current = std::move(f);
     };
@@ -311,8 +458,24 @@ void TRenderGraph::TImpl::VideoDecode() {
             if (slot >= v.Slots) break;
         }
     }
-    // The last frame stays on screen to the clip's end.
-    while (slot < v.Slots && current) emit(current.get());
+    if (slot < v.Slots) {
+        // The source has ended. Its last frame stays on screen to the clip's
+        // end, but not past the movie's end: where that frame ends, or the
+        // length the file states when that is longer. A clip that reaches
+        // beyond the movie is cut there.
+        const double movieEnd = std::max(current ? lastTime + lastDuration : 0.0, v.DeclaredEnd);
+        while (slot < v.Slots && current && slotTime(slot) + v.Tolerance < movieEnd) emit(current.get());
+        if (slot == 0) {
+            if (!current) throw MediaError("No picture of the movie could be decoded.");
+            throw MediaError("The clip starts after the end of the movie, which is " + ShortNumber(movieEnd) +
+                             " seconds long.");
+        }
+        if (slot < v.Slots) {
+            v.Slots = slot;
+            Duration = std::min<int64_t>(Duration, std::llround(double(slot) / rate * 1e7));
+        }
+    }
+    v.DecodeDone = true;
     v.Decoded.Close();
 }
 
@@ -503,12 +666,27 @@ void TRenderGraph::TImpl::AudioWork() {
     // at time 0, level with the picture, and the sound in step with it.
     const int64_t priming = std::max(0, enc->initial_padding);
 
-    auto waitForVideo = [&] {
-        // Keep the audio no more than a second ahead of the picture, so the
-        // muxer interleaves without piling up packets.
-        while (Video && !Video->Done && !Shared.ShouldEnd()) {
+    // Output samples of the first `slots` output frames.
+    auto samplesOfSlots = [&](int64_t slots) {
+        return av_rescale_q(slots, av_inv_q(Video->OutRate), AVRational{1, outRate});
+    };
+    // Waits until the next `n` samples may go out. While the video decoder may
+    // still find the movie ending before the clip does, the sound does not
+    // run past the picture it has handed on (the clip is then cut where the
+    // picture ends); and it keeps no more than a second ahead of the encoded
+    // picture, so the muxer interleaves without piling up packets.
+    auto waitForVideo = [&](int64_t n) {
+        while (Video && !Shared.ShouldEnd()) {
+            if (Video->DecodeDone) {
+                const int64_t end = std::max(samplesOfSlots(Video->Slots), emitted);
+                if (end < a.TotalSamples) a.TotalSamples = end;
+            } else if (emitted + n > samplesOfSlots(Video->SlotsDecoded)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            if (Video->Done) return;
             const double vpos = double(Video->FramesEncoded) / av_q2d(Video->OutRate);
-            if (double(emitted) / outRate < vpos + 1.0) break;
+            if (double(emitted) / outRate < vpos + 1.0) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     };
@@ -516,8 +694,12 @@ void TRenderGraph::TImpl::AudioWork() {
         while (emitted < a.TotalSamples) {
             int avail = av_audio_fifo_size(fifo.get());
             int n = static_cast<int>(std::min<int64_t>(frameSize, a.TotalSamples - emitted));
+            if (avail < n && !final) return;
+            waitForVideo(n);
+            if (Shared.ShouldEnd()) throw TAborted{};
+            if (emitted >= a.TotalSamples) break;
+            n = static_cast<int>(std::min<int64_t>(n, a.TotalSamples - emitted));
             if (avail < n) {
-                if (!final) return;
                 // Pad the clip's end with silence.
                 AvFramePtr pad = MakeFrame();
                 pad->nb_samples = n - avail;
@@ -527,8 +709,8 @@ void TRenderGraph::TImpl::AudioWork() {
                 av_samples_set_silence(pad->data, 0, pad->nb_samples, channels, enc->sample_fmt);
                 av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(pad->data), pad->nb_samples);
             }
-            if (Shared.ShouldEnd()) throw TAborted{};
-            waitForVideo();
+            if (emitted + n > std::llround(kMaxClipSeconds * outRate) + frameSize)
+                throw MediaError("The clip would last more than 24 hours; a clip can last at most 24 hours.");
             AvFramePtr f = MakeFrame();
             f->nb_samples = n;
             f->format = enc->sample_fmt;
@@ -555,6 +737,7 @@ void TRenderGraph::TImpl::AudioWork() {
         av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(planes), count - skip);
     };
 
+    bool first = true;  // no frame of the source decoded yet
     if (a.HasSource) {
         AVFormatContext* fmt = a.In.Format.get();
         const AVStream* st = fmt->streams[a.StreamIndex];
@@ -562,15 +745,16 @@ void TRenderGraph::TImpl::AudioWork() {
         if (a.MediaStart > 0) {
             const double target = a.MovieStart + a.MediaStart - 1.0;
             if (target > a.MovieStart) {
-                if (av_seek_frame(fmt, a.StreamIndex, static_cast<int64_t>(std::floor(target / tb)), AVSEEK_FLAG_BACKWARD) < 0)
+                if (av_seek_frame(fmt, a.StreamIndex, SecondsToTicks(target, tb), AVSEEK_FLAG_BACKWARD) < 0)
                     av_seek_frame(fmt, a.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
                 avcodec_flush_buffers(a.Dec.get());
             }
         }
         SwrContextPtr swr;
+        TAudioInput swrIn;  // the format swr was set up for
         AvPacketPtr pkt = MakePacket();
         AvFramePtr out = MakeFrame();
-        bool first = true, eof = false;
+        bool eof = false;
         auto resample = [&](const AVFrame* f) {
             const int inCount = f ? f->nb_samples : 0;
             const int cap = static_cast<int>(av_rescale_rnd(swr_get_delay(swr.get(), outRate) + inCount, outRate,
@@ -583,6 +767,21 @@ void TRenderGraph::TImpl::AudioWork() {
             int got = swr_convert(swr.get(), out->data, cap, f ? const_cast<const uint8_t**>(f->extended_data) : nullptr, inCount);
             CheckRc(got, "Resampling the audio");
             addSamples(out->data, got);
+        };
+        // A stream may change its layout, rate or sample format part-way (joined
+        // recordings): the samples still held for the old format are drained
+        // first, then a resampler for the new one carries on at the same place.
+        auto setUpResampler = [&](AVFrame* f) {
+            if (swr && swrIn.Matches(f)) return;
+            if (swr) resample(nullptr);
+            swr.reset();
+            SwrContext* raw = nullptr;
+            CheckRc(swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, outRate, &f->ch_layout,
+                                        static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr),
+                    "Setting up the audio resampler");
+            swr.reset(raw);
+            CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
+            swrIn.Set(f);
         };
         while (!eof && emitted < a.TotalSamples) {
             if (Shared.ShouldEnd()) throw TAborted{};
@@ -601,33 +800,36 @@ void TRenderGraph::TImpl::AudioWork() {
             for (;;) {
                 AvFramePtr f = MakeFrame();
                 if (avcodec_receive_frame(a.Dec.get(), f.get()) < 0) break;
+                // A damaged frame that names no channels, rate or format carries no sound.
+                if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0 || f->format < 0)
+                    continue;
                 if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
                     av_channel_layout_default(&f->ch_layout, f->ch_layout.nb_channels);
+                setUpResampler(f.get());
                 if (first) {
                     first = false;
-                    SwrContext* raw = nullptr;
-                    CheckRc(swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, outRate, &f->ch_layout,
-                                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr),
-                            "Setting up the audio resampler");
-                    swr.reset(raw);
-                    CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
                     // Where this first frame sits against the clip's start.
                     const double t = f->best_effort_timestamp != AV_NOPTS_VALUE
                                          ? f->best_effort_timestamp * tb - a.MovieStart
                                          : 0;
-                    const int64_t offset = std::llround((a.MediaStart - t) * outRate);
+                    const int64_t offset = Saturated(std::round((a.MediaStart - t) * outRate));
                     if (offset + priming >= 0) {
                         toDrop = offset + priming;
                     } else {
-                        // The source's sound starts after the clip: silence first.
-                        const int64_t gap = std::min<int64_t>(-(offset + priming), a.TotalSamples);
-                        AvFramePtr sil = MakeFrame();
-                        sil->nb_samples = static_cast<int>(gap);
-                        sil->format = enc->sample_fmt;
-                        CheckRc(av_channel_layout_copy(&sil->ch_layout, &enc->ch_layout), "Audio layout");
-                        CheckRc(av_frame_get_buffer(sil.get(), 0), "Allocating audio");
-                        av_samples_set_silence(sil->data, 0, sil->nb_samples, channels, enc->sample_fmt);
-                        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(sil->data), sil->nb_samples);
+                        // The source's sound starts after the clip: silence first,
+                        // a piece at a time so that a long gap needs no more memory.
+                        int64_t gap = -(offset + priming);
+                        while (gap > 0 && emitted < a.TotalSamples) {
+                            AvFramePtr sil = MakeFrame();
+                            sil->nb_samples = static_cast<int>(std::min<int64_t>(gap, 1 << 16));
+                            sil->format = enc->sample_fmt;
+                            CheckRc(av_channel_layout_copy(&sil->ch_layout, &enc->ch_layout), "Audio layout");
+                            CheckRc(av_frame_get_buffer(sil.get(), 0), "Allocating audio");
+                            av_samples_set_silence(sil->data, 0, sil->nb_samples, channels, enc->sample_fmt);
+                            av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(sil->data), sil->nb_samples);
+                            gap -= sil->nb_samples;
+                            encodeFromFifo(false);
+                        }
                     }
                 }
                 resample(f.get());
@@ -635,6 +837,24 @@ void TRenderGraph::TImpl::AudioWork() {
             }
         }
         if (swr) resample(nullptr);
+    }
+    if (!Video && emitted < a.TotalSamples) {
+        // Sound only: the clip ends where the movie does, when that is sooner:
+        // at the end of the source's sound, or the length the file states
+        // when that is longer.
+        const int64_t soundEnd = emitted + av_audio_fifo_size(fifo.get());
+        const int64_t statedEnd = a.DeclaredEnd > 0 ? std::llround((a.DeclaredEnd - a.MediaStart) * outRate) : 0;
+        const int64_t end = std::max(soundEnd, statedEnd);
+        if ((a.HasSource || a.DeclaredEnd > 0) && end < a.TotalSamples) {
+            if (end <= 0) {
+                if (first && a.DeclaredEnd <= 0) throw MediaError("No sound of the movie could be decoded.");
+                throw MediaError("The clip starts after the end of the movie" +
+                                 (a.DeclaredEnd > 0 ? ", which is " + ShortNumber(a.DeclaredEnd) + " seconds long."
+                                                    : std::string(".")));
+            }
+            a.TotalSamples = end;
+            Duration = std::min<int64_t>(Duration, std::llround(double(end) * 1e7 / outRate));
+        }
     }
     encodeFromFifo(true);
     if (Shared.Failed) throw TAborted{};
@@ -661,8 +881,10 @@ void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
     }
     if (Shared.Failed) {
         event = kEcErrorAbort;
-        // One failure flag: nothing more goes into the file; just let go of it.
+        // One failure flag: nothing more goes into the file; let go of it and
+        // take the unfinished file away (a stop keeps its playable file).
         if (Shared.Out && Shared.Out->pb) avio_closep(&Shared.Out->pb);
+        Shared.Created.RemoveIfOurs();
     } else if (stoppedEarly) {
         event = kEcUserAbort;
     }
@@ -738,7 +960,7 @@ void TRenderGraph::Stop() {
     }
 }
 
-int64_t TRenderGraph::GetDuration() const { return std::llround(Impl->ClipLength * 1e7); }
+int64_t TRenderGraph::GetDuration() const { return Impl->Duration; }
 
 int64_t TRenderGraph::GetCurrentPosition() const {
     int64_t pos = 0;
@@ -831,6 +1053,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         const TTimelineSource* src = FirstSource(group);
         if (!src) continue;
         const double clipLength = src->TimelineStop - src->TimelineStart;
+        if (!std::isfinite(clipLength) || !std::isfinite(src->MediaStart) || clipLength <= 0 || src->MediaStart < 0)
+            throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
         if (group.MediaType.MajorType == TMajorType::Video) {
@@ -843,7 +1067,10 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];
             v->Dec = OpenDecoder(ist, 0);
-            const AVRational srcRate = OutputFrameRate(ist);
+            const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
+            v->SrcRate = srcRate;
+            v->DeclaredEnd = DeclaredLength(v->In);
+            CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
             v->MovieStart = double(FirstFrameTicks(src->MediaName, v->StreamIndex)) * av_q2d(ist->time_base);
             v->MediaStart = src->MediaStart;
@@ -959,6 +1186,13 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                                         : a->In.StreamStartSeconds(a->StreamIndex);
             }
             a->MediaStart = src->MediaStart;
+            // The movie's stated length counts when it comes from a picture
+            // whose stamps can be trusted; without a picture the sound is the movie.
+            if (const int vs = a->In.FirstVideoStream(); vs >= 0) {
+                OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
+                a->DeclaredEnd = DeclaredLength(a->In);
+            }
+            CheckClipLength(clipLength, src->MediaStart, a->DeclaredEnd);
 
             TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
             std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";
@@ -995,16 +1229,31 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     }
     if (!impl->Video && !impl->Audio)
         throw MediaError("There is nothing to write: the output has no stream for the clip.");
+    // Until the sources show where the movie ends, its stated length is the
+    // best guess at how much of the clip there is.
+    double expected = impl->ClipLength;
+    if (impl->Video && impl->Video->DeclaredEnd > 0)
+        expected = std::min(expected, std::max(impl->Video->DeclaredEnd - impl->Video->MediaStart, 1.0 / av_q2d(impl->Video->OutRate)));
+    else if (!impl->Video && impl->Audio && impl->Audio->DeclaredEnd > 0)
+        expected = std::min(expected, std::max(impl->Audio->DeclaredEnd - impl->Audio->MediaStart, 0.1));
+    impl->Duration = std::llround(expected * 1e7);
     if (impl->Video) {
         impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
     }
 
     // Everything is accepted: only now create the file.
+    impl->Shared.Created.BeforeOpen(spec.FileName);
     int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) throw MediaError("The file " + Quoted(spec.FileName) + " can not be created: " + AvErrorText(rc) + ".");
+    impl->Shared.Created.AfterOpen();
     rc = avformat_write_header(out, nullptr);
-    if (rc < 0) throw MediaError("Writing the header of " + Quoted(spec.FileName) + " failed: " + AvErrorText(rc) + ".");
+    if (rc >= 0 && out->pb->error < 0) rc = out->pb->error;
+    if (rc < 0) {
+        avio_closep(&out->pb);
+        impl->Shared.Created.RemoveIfOurs();
+        throw MediaError("Writing the header of " + Quoted(spec.FileName) + " failed: " + AvErrorText(rc) + ".");
+    }
     return std::unique_ptr<TRenderGraph>(new TRenderGraph(std::move(impl)));
 }
 

@@ -7,8 +7,15 @@
 // start; output frame n is the source frame on screen at
 // media start + n / output rate, for round(clip length x output rate) frames.
 // With the source's own rate that is exactly the source frames of the span.
-// Audio is resampled to the writer's format, trimmed to the same span and
-// padded with silence where the source has none (or no audio stream at all).
+// Audio is resampled to the writer's format (following any change of layout,
+// rate or sample format part-way), trimmed to the same span and padded with
+// silence where the source has none (or no audio stream at all).
+//
+// A clip never runs past the movie's end: when the source ends before the
+// clip does, the last frame is repeated only up to where the movie ends (that
+// frame's end, or the length the file states when longer) and the file ends
+// there, sound included; GetDuration then gives the shorter length. Without a
+// picture the sound's end (or the stated length) bounds it the same way.
 //
 // A single-threaded video encoder (Cinepak) on a machine with several cores
 // encodes segments of about a second side by side, each starting with a key
@@ -34,7 +41,10 @@ namespace media {
 constexpr long kEcRunning = 0;     // still running (or not started)
 constexpr long kEcComplete = 1;    // every stream written to its end, file closed
 constexpr long kEcUserAbort = 2;   // stopped by Stop(); the file is finished and playable
-constexpr long kEcErrorAbort = 3;  // failed; ErrorText() says why, nothing more is written
+// Failed; ErrorText() says why. The unfinished file is removed when this
+// render created it as a regular file (a file or device that was there
+// before is left alone).
+constexpr long kEcErrorAbort = 3;
 
 // What file to write.
 struct TOutputSpec {
@@ -73,7 +83,8 @@ public:
     // kEcComplete when everything was already written). Does not block.
     void Stop();
 
-    // 100 ns units: the clip's length, and how far the writer has got.
+    // 100 ns units: the clip's length (lowered once the movie is found to end
+    // before the clip), and how far the writer has got.
     int64_t GetDuration() const;
     int64_t GetCurrentPosition() const;
 
@@ -96,7 +107,9 @@ public:
     // opens the sources and decoders, checks and opens every encoder, and only
     // then creates the file and writes its header. Throws MediaError with a
     // sentence for the user when anything is refused; nothing is written then
-    // unless the file itself could be created (its header is all it holds).
+    // (a file this call created for a header it could not write is removed).
+    // Refused among others: a clip longer than 24 hours, and a video whose
+    // stamps show each frame for more than a minute (a broken time base).
     //
     // Each group renders the sources of its first track (one source per group);
     // a group the writer has no stream for (an audio-only profile's video

@@ -7,10 +7,13 @@
 #include "media/Compressors.h"
 #include "media/MediaDetector.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace {
@@ -54,6 +57,31 @@ bool ParseInt(const std::string& text, long& value) {
     return !text.empty() && end && *end == 0;
 }
 
+// A frame number as START and END take it: decimal digits, 0 .. 2^31 - 1 (the
+// track bar's range). Returns "" or the sentence saying what is wrong.
+std::string ParseFrameNumber(const std::string& text, const char* what, int32_t& value) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::string(what) + " must be a frame number (a whole number), not \"" + text + "\".";
+    const size_t first = std::min(digits.find_first_not_of('0'), digits.size());
+    const std::string significant = digits.substr(first);
+    if (negative && !significant.empty()) return std::string(what) + " must not be negative (" + text + ").";
+    if (significant.size() > 10 || (significant.size() == 10 && std::stoll(significant) > kMax))
+        return std::string(what) + " must be at most " + std::to_string(kMax) + ", not " + text + ".";
+    value = significant.empty() ? 0 : static_cast<int32_t>(std::stoll(significant));
+    return "";
+}
+
+// "There is no video compressor "x"." and the names to choose from.
+void PrintCompressorChoices(media::TCompressorCategory category, const char* kind, const std::string& name) {
+    std::fprintf(stderr, "There is no %s compressor \"%s\". The choices are (either name):\n", kind, name.c_str());
+    const media::TSysDevEnum devices(category);
+    for (int i = 0; i < devices.Count(); ++i)
+        std::fprintf(stderr, "  %s (%s)\n", devices.FriendlyName(i).c_str(), devices.EncoderName(i).c_str());
+}
+
 int RenderUsage() {
     std::fprintf(stderr,
                  "usage: fwmedia render SOURCE OUTPUT START END [--profile GUID] [--width W --height H]\n"
@@ -65,8 +93,17 @@ int RenderUsage() {
 
 int CmdRender(const TArgs& args) {
     if (args.size() < 4) return RenderUsage();
-    long start = 0, end = 0, width = 320, height = 240, audioFormat = 0;
-    if (!ParseInt(args[2], start) || !ParseInt(args[3], end)) return RenderUsage();
+    long width = 320, height = 240, audioFormat = 0;
+    int32_t start = 0, end = 0;
+    for (const std::string& error : {ParseFrameNumber(args[2], "START", start), ParseFrameNumber(args[3], "END", end)})
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 2;
+        }
+    if (end <= start) {
+        std::fprintf(stderr, "END must be greater than START (frame numbers; the clip holds START to END - 1).\n");
+        return 2;
+    }
     TConsoleHost host;
     bool avi = false;
     std::string videoName, audioName;
@@ -92,18 +129,22 @@ int CmdRender(const TArgs& args) {
         return RenderUsage();
     if (avi) {
         if (!videoName.empty()) {
-            host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, videoName);
+            host.Settings.VideoCompressor =
+                media::BindCompressorByNameOrEncoder(media::TCompressorCategory::Video, videoName);
             if (!host.Settings.VideoCompressor) {
-                std::fprintf(stderr, "There is no video compressor \"%s\" (see fwmedia compressors).\n", videoName.c_str());
+                PrintCompressorChoices(media::TCompressorCategory::Video, "video", videoName);
                 return 2;
             }
+            videoName = host.Settings.VideoCompressor->FriendlyName();
         }
         if (!audioName.empty()) {
-            host.Settings.AudioCompressor = media::BindCompressorByName(media::TCompressorCategory::Audio, audioName);
+            host.Settings.AudioCompressor =
+                media::BindCompressorByNameOrEncoder(media::TCompressorCategory::Audio, audioName);
             if (!host.Settings.AudioCompressor) {
-                std::fprintf(stderr, "There is no audio compressor \"%s\" (see fwmedia compressors).\n", audioName.c_str());
+                PrintCompressorChoices(media::TCompressorCategory::Audio, "audio", audioName);
                 return 2;
             }
+            audioName = host.Settings.AudioCompressor->FriendlyName();
         }
     }
     host.Settings.VideoCompressorName = QString::fromStdString(videoName);
@@ -123,16 +164,14 @@ int CmdRender(const TArgs& args) {
         std::fprintf(stderr, "%s has no video stream with a usable frame rate.\n", args[0].c_str());
         return 1;
     }
-    if (end <= start || start < 0) {
-        std::fprintf(stderr, "END must be greater than START (frame numbers).\n");
-        return 2;
-    }
 
     std::signal(SIGINT, OnInterrupt);
+    // A file size limit (ulimit -f) makes writing fail with a message instead
+    // of ending the process, so the unfinished file is cleaned up.
+    std::signal(SIGXFSZ, SIG_IGN);
     const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
                                static_cast<uint16_t>(width), static_cast<uint16_t>(height),
-                               static_cast<uint16_t>(audioFormat), frameRate, static_cast<int32_t>(start),
-                               static_cast<int32_t>(end), !avi);
+                               static_cast<uint16_t>(audioFormat), frameRate, start, end, !avi);
     std::signal(SIGINT, SIG_DFL);
     if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
     return ok ? 0 : 1;

@@ -1,5 +1,6 @@
 // A conversion whose writing fails part-way (the file may grow no further, as
-// on a full disk) ends with "Fail to make clip " + name and not with "Done.".
+// on a full disk) ends with "Fail to make clip " + name and not with "Done.",
+// and leaves no unfinished file behind.
 // Its own executable: the file-size limit it sets holds for the whole process.
 #include "app/Main.h"
 #include "app/TrackBar.h"
@@ -90,6 +91,8 @@ TEST(ConversionError, WritingThatFailsPartWaySaysFailAndNotDone) {
         const QStringList texts = prompts->Texts();
         ASSERT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
         EXPECT_TRUE(texts[0].startsWith("Fail to make clip " + dir + "/full.avi")) << texts[0].toStdString();
+        // The unfinished file the render started is gone.
+        EXPECT_FALSE(QFileInfo::exists(dir + "/full.avi"));
         EXPECT_EQ(form.tmAnimateTag, 0);
         EXPECT_TRUE(form.TB1->isEnabled());
         EXPECT_FALSE(form.lbBusy->isVisible());

@@ -9,11 +9,18 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <csignal>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace rendertest {
 
@@ -59,7 +66,10 @@ TDecoded DecodeFile(const std::string& path) {
                 rgb = testmovie::PackedRgb(frame.get(), w, h, false, SWS_POINT);
                 d.FrameNumbers.push_back(testmovie::ReadFrameNumber(rgb.data(), w, h));
             } else {
+                const int64_t first = d.AudioSamples;
                 d.AudioSamples += frame->nb_samples;
+                d.AudioRate = frame->sample_rate;
+                const int64_t tenth = std::max(1, frame->sample_rate / 10);
                 const int ch = frame->ch_layout.nb_channels;
                 const auto fmtS = static_cast<AVSampleFormat>(frame->format);
                 const bool planar = av_sample_fmt_is_planar(fmtS);
@@ -78,6 +88,9 @@ TDecoded DecodeFile(const std::string& path) {
                             default: break;
                         }
                         d.AudioPeak = std::max(d.AudioPeak, std::fabs(v));
+                        const size_t block = static_cast<size_t>((first + i / (planar ? 1 : ch)) / tenth);
+                        if (d.AudioTenthPeaks.size() <= block) d.AudioTenthPeaks.resize(block + 1, 0.0);
+                        d.AudioTenthPeaks[block] = std::max(d.AudioTenthPeaks[block], std::fabs(v));
                     }
             }
         }
@@ -121,6 +134,49 @@ std::vector<std::map<std::string, std::string>> Probe(const std::string& path, b
         if (eq != std::string::npos && !streams.empty()) streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return streams;
+}
+
+bool PatchAfterTag(const std::string& path, const char* tag, int nth, int offset, uint32_t value, bool bigEndian) {
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    size_t at = bytes.find(tag, 0, 4);
+    for (int i = 0; i < nth && at != std::string::npos; ++i) at = bytes.find(tag, at + 4, 4);
+    if (at == std::string::npos || at + offset + 4 > bytes.size()) return false;
+    for (int i = 0; i < 4; ++i) {
+        const int shift = bigEndian ? 8 * (3 - i) : 8 * i;
+        bytes[at + offset + i] = static_cast<char>((value >> shift) & 0xFF);
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return true;
+}
+
+void JoinFiles(const std::string& a, const std::string& b, const std::string& out) {
+    std::ofstream o(out, std::ios::binary | std::ios::trunc);
+    for (const auto& part : {a, b}) {
+        std::ifstream in(part, std::ios::binary);
+        if (!in) throw std::runtime_error("can not read " + part);
+        o << in.rdbuf();
+    }
+}
+
+TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    FOldSoft = r.rlim_cur;
+    r.rlim_cur = std::min<rlim_t>(bytes, r.rlim_max);
+    setrlimit(RLIMIT_FSIZE, &r);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    r.rlim_cur = FOldSoft;
+    setrlimit(RLIMIT_FSIZE, &r);
+    std::signal(SIGXFSZ, FOldHandler);
 }
 
 }  // namespace rendertest

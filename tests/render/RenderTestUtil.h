@@ -17,7 +17,9 @@ struct TDecoded {
     std::vector<int> FrameNumbers;   // ReadFrameNumber of each decoded video frame, in order
     int Width = 0, Height = 0;
     int64_t AudioSamples = 0;        // per channel
+    int AudioRate = 0;               // samples per second of the last audio frame
     double AudioPeak = 0;            // largest absolute sample, 0..1
+    std::vector<double> AudioTenthPeaks;  // the largest absolute sample of each tenth of a second
     std::string Error;               // "" when the file decoded
 };
 
@@ -29,6 +31,29 @@ std::vector<std::map<std::string, std::string>> Probe(const std::string& path, b
 
 // Runs a shell command, returns its exit code; output goes to *out when given.
 int Run(const std::string& command, std::string* out = nullptr);
+
+// Overwrites 4 bytes of a file at `offset` bytes after the `nth` (0-based)
+// occurrence of the 4-character tag, little- or big-endian. Returns false when
+// the tag is not there.
+bool PatchAfterTag(const std::string& path, const char* tag, int nth, int offset, uint32_t value, bool bigEndian);
+
+// The bytes of `a` followed by those of `b`, written to `out` (movies joined with cat).
+void JoinFiles(const std::string& a, const std::string& b, const std::string& out);
+
+// While it lives, this process may write no file beyond `bytes` (the soft
+// RLIMIT_FSIZE; SIGXFSZ ignored so writes fail with EFBIG instead). Keeps a
+// failing render from filling the disk and makes "disk full" part-way.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(uint64_t bytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    uint64_t FOldSoft = 0;
+    void (*FOldHandler)(int) = nullptr;
+};
 
 // A host that records what the renderer shows and can ask for a stop.
 class TTestHost : public TRenderClipHost {

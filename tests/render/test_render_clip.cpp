@@ -14,7 +14,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <numeric>
+#include <ostream>
 #include <sstream>
 
 namespace {
@@ -72,6 +74,8 @@ struct TExactCase {
     int Start, End;
     bool Wmv;
 };
+// gtest would print the bytes of the case, padding included.
+void PrintTo(const TExactCase& c, std::ostream* os) { *os << c.Name; }
 
 class ExactFrames : public RenderClipTest, public ::testing::WithParamInterface<TExactCase> {};
 
@@ -143,6 +147,7 @@ struct TProfileCase {
     int SampleRate, Channels;  // 0: no audio stream
     bool Video;
 };
+void PrintTo(const TProfileCase& c, std::ostream* os) { *os << "Row" << c.Row; }
 
 class Profiles : public RenderClipTest, public ::testing::WithParamInterface<TProfileCase> {};
 
@@ -228,6 +233,7 @@ struct TPcmCase {
     int Rate, Channels;
     const char* Codec;
 };
+void PrintTo(const TPcmCase& c, std::ostream* os) { *os << "Index" << c.Index; }
 
 class PcmFormats : public RenderClipTest, public ::testing::WithParamInterface<TPcmCase> {};
 
@@ -265,6 +271,7 @@ struct TAviCase {
     const char* VideoCodec;
     const char* AudioCodec;
 };
+void PrintTo(const TAviCase& c, std::ostream* os) { *os << c.VideoCodec; }
 
 class AviCompressors : public RenderClipTest, public ::testing::WithParamInterface<TAviCase> {};
 
@@ -314,6 +321,7 @@ struct TSegmentCase {
     const char* Video;  // friendly name
     const char* Codec;
 };
+void PrintTo(const TSegmentCase& c, std::ostream* os) { *os << c.Codec; }
 
 class SegmentedEncoders : public RenderClipTest, public ::testing::WithParamInterface<TSegmentCase> {};
 
@@ -399,6 +407,7 @@ struct TRefusal {
     const char* Video;
     const char* Reason;  // part of the reason
 };
+void PrintTo(const TRefusal& c, std::ostream* os) { *os << c.Name; }
 
 class Refusals : public RenderClipTest, public ::testing::WithParamInterface<TRefusal> {};
 
@@ -455,6 +464,8 @@ TEST_F(RenderClipTest, DiskFullWhileWritingFails) {
         EXPECT_FALSE(host.FailureReason.isEmpty());
         EXPECT_FALSE(host.BusyVisible);
         EXPECT_FALSE(host.TimeLeftVisible);
+        // A device that was there is never removed.
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
 }
 
@@ -508,6 +519,262 @@ TEST_F(RenderClipTest, ProgressCaptionsAndTimeLeft) {
     for (int32_t p : host.TrackBarPositions) EXPECT_TRUE(p >= 0 && p < 150);
     EXPECT_FALSE(host.BusyVisible);
     EXPECT_FALSE(host.TimeLeftVisible);
+}
+
+// ------------------------------------------------------------- sources that change or end early
+
+// Two recordings joined with cat, the sound of the second in another format:
+// the sound goes on at the right speed to the clip's end, the pictures of
+// both halves follow each other.
+struct TJoinCase {
+    const char* Name;
+    int SecondRate, SecondChannels;
+    bool Wmv;
+};
+void PrintTo(const TJoinCase& c, std::ostream* os) { *os << c.Name; }
+
+class JoinedRecordings : public RenderClipTest, public ::testing::WithParamInterface<TJoinCase> {};
+
+TEST_P(JoinedRecordings, SoundFollowsTheFormatChange) {
+    const TJoinCase& c = GetParam();
+    testmovie::TMovieSpec first = Spec("mpegts", "mpeg2video", "mp2", 25);
+    testmovie::TMovieSpec second = first;
+    second.SampleRate = c.SecondRate;
+    second.Channels = c.SecondChannels;
+    const std::string joined = Dir + "/joined.ts";
+    rendertest::JoinFiles(Movie("a.ts", first), Movie("b.ts", second), joined);
+    const std::string out = Dir + (c.Wmv ? "/out.wmv" : "/out.avi");
+    TTestHost host;
+    host.Settings.WMVSelected = kDefaultProfile;
+    host.Settings.VideoCompressor = c.Wmv ? nullptr : media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+    const rendertest::TFileSizeLimit cap(50 << 20);
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(joined), QString::fromStdString(out), 160, 120, 0, 25, 0, 50,
+                           c.Wmv))
+        << host.FailureReason.toStdString();
+
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    std::vector<int> frames = Range(0, 25);
+    frames.insert(frames.end(), frames.begin(), frames.end());
+    EXPECT_EQ(decoded.FrameNumbers, frames);
+    ASSERT_GT(decoded.AudioRate, 0);
+    EXPECT_NEAR(double(decoded.AudioSamples) / decoded.AudioRate, 2.0, 1.0 / 25 + 0.05);
+    // Sound in every tenth of a second of both halves (at double speed the
+    // second half would end early and silence would fill the rest).
+    ASSERT_GE(decoded.AudioTenthPeaks.size(), 19u);
+    for (size_t i = 0; i < 19; ++i) EXPECT_GT(decoded.AudioTenthPeaks[i], 0.05) << "tenth " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Joins, JoinedRecordings,
+                         ::testing::Values(TJoinCase{"MonoAfterStereoToWmv", 44100, 1, true},
+                                           TJoinCase{"MonoAfterStereoToAvi", 44100, 1, false},
+                                           TJoinCase{"HalfRateAfterFullRateToWmv", 22050, 2, true},
+                                           TJoinCase{"HalfRateAfterFullRateToAvi", 22050, 2, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A clip that reaches past the movie's end ends with the movie, sound included.
+struct TPastEndCase {
+    const char* Name;
+    int Start, End;
+    bool Wmv;
+};
+void PrintTo(const TPastEndCase& c, std::ostream* os) { *os << c.Name; }
+
+class ClipPastTheEnd : public RenderClipTest, public ::testing::WithParamInterface<TPastEndCase> {};
+
+TEST_P(ClipPastTheEnd, IsCutAtTheMoviesLastFrame) {
+    const TPastEndCase& c = GetParam();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 10));
+    const std::string out = Dir + (c.Wmv ? "/out.wmv" : "/out.avi");
+    TTestHost host;
+    host.Settings.WMVSelected = kDefaultProfile;
+    host.Settings.VideoCompressor = c.Wmv ? nullptr : media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+    const rendertest::TFileSizeLimit cap(20 << 20);
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, c.Start,
+                           c.End, c.Wmv))
+        << host.FailureReason.toStdString();
+    EXPECT_EQ(host.Failures, 0);
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_EQ(decoded.FrameNumbers, Range(c.Start, 10));
+    ASSERT_GT(decoded.AudioRate, 0);
+    EXPECT_NEAR(double(decoded.AudioSamples) / decoded.AudioRate, (10 - c.Start) / 25.0, 1.0 / 25 + 0.05);
+    // The progress reached its end.
+    ASSERT_FALSE(host.BusyCaptions.isEmpty());
+    EXPECT_EQ(host.BusyCaptions.last(), QStringLiteral("Progress: 100%"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClipPastTheEnd,
+                         ::testing::Values(TPastEndCase{"OneFrameBeyondToAvi", 0, 11, false},
+                                           TPastEndCase{"FarBeyondToWmv", 0, 1000, true},
+                                           TPastEndCase{"ToTheLargestFrameNumberToAvi", 3, 2147483647, false},
+                                           TPastEndCase{"ToTheLargestFrameNumberToWmv", 3, 2147483647, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Within the length the file states, the last frame that could be decoded
+// still stays on screen to the clip's end (a truncated Matroska file keeps
+// the length in its header).
+TEST_F(RenderClipTest, TruncatedMovieRepeatsItsLastFrameWithinItsStatedLength) {
+    testmovie::TMovieSpec spec = Spec("matroska", "mjpeg", "", 50);
+    spec.TruncateFraction = 0.6;
+    const std::string src = Movie("src.mkv", spec);
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.WithAudio = false;
+    host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 50, false))
+        << host.FailureReason.toStdString();
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.FrameNumbers.size(), 50u);
+    const int last = decoded.FrameNumbers.back();
+    ASSERT_GT(last, 10);
+    ASSERT_LT(last, 45);
+    std::vector<int> expected = Range(0, last + 1);
+    expected.resize(50, last);
+    EXPECT_EQ(decoded.FrameNumbers, expected);
+}
+
+// Without a picture (an audio-only profile) the sound's end bounds the clip.
+TEST_F(RenderClipTest, AudioOnlyClipPastTheEndIsCutToo) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 10));
+    const std::string out = Dir + "/out.wma.wmv";
+    TTestHost host;
+    host.Settings.WMVSelected = QString::fromStdString(media::WmProfileDefs().at(20).Guid);  // sound only
+    const rendertest::TFileSizeLimit cap(20 << 20);
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 100000, true))
+        << host.FailureReason.toStdString();
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_TRUE(decoded.FrameNumbers.empty());
+    ASSERT_GT(decoded.AudioRate, 0);
+    EXPECT_NEAR(double(decoded.AudioSamples) / decoded.AudioRate, 0.4, 0.1);
+}
+
+TEST_F(RenderClipTest, ClipStartingAfterTheMoviesEndFailsAndLeavesNoFile) {
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "pcm_s16le", 10));
+    for (bool wmv : {true, false}) {
+        const std::string out = Dir + (wmv ? "/out.wmv" : "/out.avi");
+        TTestHost host;
+        host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+        EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 20, 30, wmv));
+        EXPECT_EQ(host.FailureMessage, QString::fromStdString("Fail to make clip " + out));
+        EXPECT_TRUE(host.FailureReason.contains("after the end of the movie")) << host.FailureReason.toStdString();
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// Files whose video time base is broken (bytes patched after writing) claim
+// that each frame lasts minutes or years. They are refused before anything is
+// written instead of filling the disk with a repeated frame or silence.
+struct TBrokenCase {
+    const char* Name;
+    const char* Container;
+    const char* Video;
+    const char* Audio;
+    const char* Tag;  // where the number is
+    int Offset;
+    uint32_t Value;
+    bool BigEndian;
+};
+void PrintTo(const TBrokenCase& c, std::ostream* os) { *os << c.Name; }
+
+class BrokenTimeBases : public RenderClipTest, public ::testing::WithParamInterface<TBrokenCase> {};
+
+TEST_P(BrokenTimeBases, AreRefusedBeforeWriting) {
+    const TBrokenCase& c = GetParam();
+    const std::string src = Movie(std::string("src.") + c.Container, Spec(c.Container, c.Video, c.Audio, 10));
+    ASSERT_TRUE(rendertest::PatchAfterTag(src, c.Tag, 0, c.Offset, c.Value, c.BigEndian));
+    const rendertest::TFileSizeLimit cap(20 << 20);
+    for (bool wmv : {true, false}) {
+        const std::string out = Dir + (wmv ? "/out.wmv" : "/out.avi");
+        TTestHost host;
+        host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, "Motion JPEG");
+        EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0, 10, wmv));
+        EXPECT_EQ(host.Failures, 1);
+        EXPECT_TRUE(host.FailureReason.contains("time stamps are broken")) << host.FailureReason.toStdString();
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BrokenTimeBases,
+    ::testing::Values(
+        // strh of the video stream: dwScale (dwRate stays 25).
+        TBrokenCase{"AviScale100000", "avi", "mjpeg", "pcm_s16le", "strh", 28, 100000, false},
+        TBrokenCase{"AviScaleAllOnes", "avi", "mjpeg", "pcm_s16le", "strh", 28, 0xFFFFFFFFu, false},
+        // stts of the video track: the first entry's frame duration.
+        TBrokenCase{"Mp4HugeFirstFrameDuration", "mp4", "mpeg4", "aac", "stts", 16, 0x7FFFFFFFu, true},
+        // mdhd of the video track: its time scale.
+        TBrokenCase{"MovTimeScaleOne", "mov", "mpeg4", "pcm_s16le", "mdhd", 16, 1, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A clip that would last more than a day of a movie that states no length.
+TEST_F(RenderClipTest, ClipOfMoreThanADayIsRefused) {
+    const std::string src = Movie("src.mjpeg", Spec("mjpeg", "mjpeg", "", 10));
+    const std::string out = Dir + "/out.avi";
+    TTestHost host;
+    host.Settings.WithAudio = false;
+    const rendertest::TFileSizeLimit cap(20 << 20);
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, 0,
+                            25 * 3600 * 25, false));
+    EXPECT_TRUE(host.FailureReason.contains("at most 24 hours")) << host.FailureReason.toStdString();
+    EXPECT_FALSE(fs::exists(out));
+}
+
+struct TRangeCase {
+    const char* Name;
+    int32_t Start, End;
+};
+void PrintTo(const TRangeCase& c, std::ostream* os) { *os << c.Name; }
+
+class EmptyRanges : public RenderClipTest, public ::testing::WithParamInterface<TRangeCase> {};
+
+TEST_P(EmptyRanges, AreRefusedWithAMessage) {
+    const TRangeCase& c = GetParam();
+    const std::string src = Movie("src.avi", Spec("avi", "mjpeg", "", 10));
+    const std::string out = Dir + "/out.wmv";
+    TTestHost host;
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 160, 120, 0, 25, c.Start,
+                            c.End, true));
+    EXPECT_EQ(host.Failures, 1);
+    EXPECT_TRUE(host.FailureReason.contains("holds no frame")) << host.FailureReason.toStdString();
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EmptyRanges,
+                         ::testing::Values(TRangeCase{"NegativeStart", -1, 10}, TRangeCase{"EndAtStart", 10, 10},
+                                           TRangeCase{"EndBeforeStart", 5, 3},
+                                           TRangeCase{"WholeInt32Span", std::numeric_limits<int32_t>::min(),
+                                                      std::numeric_limits<int32_t>::max()}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------------------------------- failed renders leave no half file
+
+// The disk fills part-way (a file size limit): the render fails and takes
+// away the file it created; a file the user had under that name stays.
+TEST_F(RenderClipTest, FailurePartWayRemovesTheFileItCreated) {
+    testmovie::TMovieSpec spec = Spec("avi", "mjpeg", "pcm_s16le", 50);
+    spec.Width = 320;
+    spec.Height = 240;
+    const std::string src = Movie("src.avi", spec);
+    for (bool wmv : {true, false}) {
+        for (bool existed : {false, true}) {
+            const std::string out = Dir + (wmv ? "/out.wmv" : "/out.avi");
+            if (existed) std::ofstream(out) << "the user's own file";
+            TTestHost host;
+            host.Settings.VideoCompressor = nullptr;  // uncompressed: a large file
+            {
+                // A few frames in: the header and the first packets are written.
+                const rendertest::TFileSizeLimit cap(wmv ? 24 << 10 : 400 << 10);
+                EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 320, 240, 0, 25,
+                                        0, 50, wmv));
+            }
+            EXPECT_EQ(host.FailureMessage, QString::fromStdString("Fail to make clip " + out));
+            EXPECT_TRUE(host.FailureReason.contains("File too large")) << host.FailureReason.toStdString();
+            EXPECT_EQ(fs::exists(out), existed) << (wmv ? "wmv" : "avi") << (existed ? ", file was there" : "");
+            fs::remove(out);
+        }
+    }
 }
 
 // ------------------------------------------------------------- running graphs

@@ -1,0 +1,209 @@
+// fwmedia render and compressors, run as a user would run them: the checks of
+// START, END and the compressor names, and what a failed render leaves behind.
+#include "RenderTestUtil.h"
+
+#include "tests/fixtures/TestMovie.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun {
+    int Exit = -1;
+    std::string Out;  // stdout and stderr together
+};
+
+// `prefix` runs in the same shell first (e.g. a ulimit).
+TRun RunFwMedia(const std::string& args, const std::string& prefix = "") {
+    TRun r;
+    r.Exit = rendertest::Run(prefix + "exec " + std::string(FWMEDIA_BIN) + " " + args + " 2>&1", &r.Out);
+    return r;
+}
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+class FwMediaRender : public ::testing::Test {
+protected:
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw_fwrender_"); }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(Dir);
+    }
+    // A 10-frame movie with sound.
+    std::string Source(int frames = 10, int width = 160, int height = 120) {
+        testmovie::TMovieSpec s;
+        s.Container = "avi";
+        s.VideoCodec = "mjpeg";
+        s.AudioCodec = "pcm_s16le";
+        s.Frames = frames;
+        s.Width = width;
+        s.Height = height;
+        const std::string path = Dir + "/src.avi";
+        testmovie::MakeTestMovie(path, s);
+        return path;
+    }
+    std::string Dir;
+};
+
+// ------------------------------------------------------------- START and END
+
+struct TBadRange {
+    const char* Name;
+    const char* StartEnd;
+    const char* Says;
+};
+
+class BadFrameNumbers : public FwMediaRender, public ::testing::WithParamInterface<TBadRange> {};
+
+TEST_P(BadFrameNumbers, AreRefusedWithAMessageAndNothingIsWritten) {
+    const TBadRange& c = GetParam();
+    const std::string src = Source(), out = Dir + "/out.wmv";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " " + c.StartEnd);
+    EXPECT_EQ(r.Exit, 2) << r.Out;
+    EXPECT_NE(r.Out.find(c.Says), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadFrameNumbers,
+    ::testing::Values(TBadRange{"NegativeStart", "-1 10", "START must not be negative"},
+                      TBadRange{"NegativeEnd", "0 -10", "END must not be negative"},
+                      TBadRange{"EndBeforeStart", "10 5", "END must be greater than START"},
+                      TBadRange{"EndAtStart", "5 5", "END must be greater than START"},
+                      TBadRange{"Word", "abc 10", "START must be a frame number"},
+                      TBadRange{"Exponent", "0 1e3", "END must be a frame number"},
+                      TBadRange{"Empty", "'' 10", "START must be a frame number"},
+                      TBadRange{"EndJustPast31Bits", "0 2147483648", "END must be at most 2147483647"},
+                      // Both wrap to small numbers in 32 bits: 0 and 4.
+                      TBadRange{"BothPast32Bits", "4294967296 4294967300", "START must be at most 2147483647"},
+                      TBadRange{"PastEven64Bits", "0 99999999999999999999", "END must be at most 2147483647"},
+                      TBadRange{"SmallestLong", "-9223372036854775808 10", "START must not be negative"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The largest END is taken, and the clip ends with the movie.
+TEST_F(FwMediaRender, LargestEndRendersToTheMoviesEnd) {
+    const std::string src = Source(), out = Dir + "/out.avi";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 00 2147483647 --avi --video-compressor mjpeg",
+                              "ulimit -f 40000; ");
+    ASSERT_EQ(r.Exit, 0) << r.Out;
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("nb_read_frames"), "10");
+}
+
+// ------------------------------------------------------------- compressor names
+
+struct TNames {
+    const char* Name;
+    const char* Args;
+    const char* VideoCodec;
+    const char* AudioCodec;
+};
+
+class CompressorNames : public FwMediaRender, public ::testing::WithParamInterface<TNames> {};
+
+TEST_P(CompressorNames, FriendlyOrEncoderNameInAnyCase) {
+    const TNames& c = GetParam();
+    std::string list;
+    rendertest::Run(std::string(FWMEDIA_BIN) + " compressors", &list);
+    if (std::string(c.Args).find("x264") != std::string::npos && list.find("(libx264)") == std::string::npos)
+        GTEST_SKIP() << "libx264 not in this FFmpeg";
+    const std::string src = Source(), out = Dir + "/out.avi";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 --avi " + c.Args);
+    ASSERT_EQ(r.Exit, 0) << r.Out;
+    const auto streams = rendertest::Probe(out, false);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), c.VideoCodec);
+    EXPECT_EQ(streams[1].at("codec_name"), c.AudioCodec);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompressorNames,
+    ::testing::Values(TNames{"EncoderNames", "--video-compressor mjpeg --audio-compressor mp2", "mjpeg", "mp2"},
+                      TNames{"EncoderNamesUpperCase", "--video-compressor MJPEG --audio-compressor PCM_S16LE", "mjpeg",
+                             "pcm_s16le"},
+                      TNames{"FriendlyNamesAnyCase", "--video-compressor 'motion JPEG' --audio-compressor 'mpeg layer-2'",
+                             "mjpeg", "mp2"},
+                      TNames{"X264ByEncoderName", "--video-compressor libx264 --audio-compressor 'ccitt u-law'", "h264",
+                             "pcm_mulaw"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TUnknown {
+    const char* Name;
+    const char* Args;
+    const char* Says;
+    const char* Lists;  // one of the choices printed
+};
+
+class UnknownCompressor : public FwMediaRender, public ::testing::WithParamInterface<TUnknown> {};
+
+TEST_P(UnknownCompressor, PrintsTheChoices) {
+    const TUnknown& c = GetParam();
+    const std::string src = Source(), out = Dir + "/out.avi";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 --avi " + c.Args);
+    EXPECT_EQ(r.Exit, 2) << r.Out;
+    EXPECT_NE(r.Out.find(c.Says), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(c.Lists), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnknownCompressor,
+    ::testing::Values(TUnknown{"Video", "--video-compressor nosuch", "There is no video compressor \"nosuch\"",
+                               "  Motion JPEG (mjpeg)\n"},
+                      // A video encoder's name is no audio compressor.
+                      TUnknown{"VideoNameForAudio", "--audio-compressor mjpeg", "There is no audio compressor \"mjpeg\"",
+                               "  MPEG Layer-2 (mp2)\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------------------------------- failures
+
+// The disk fills part-way (ulimit -f; dash counts 512-byte blocks): the
+// program says so and takes away the file it had started.
+TEST_F(FwMediaRender, FileSizeLimitPartWayFailsAndRemovesTheFile) {
+    const std::string src = Source(50, 320, 240);
+    for (const auto& [out, args, blocks] :
+         {std::tuple{Dir + "/out.wmv", std::string(""), 48}, std::tuple{Dir + "/out.avi", std::string(" --avi"), 800}}) {
+        const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 50 --width 320 --height 240" + args,
+                                  "ulimit -f " + std::to_string(blocks) + "; ");
+        EXPECT_EQ(r.Exit, 1) << r.Out;
+        EXPECT_NE(r.Out.find("Fail to make clip " + out), std::string::npos) << r.Out;
+        EXPECT_NE(r.Out.find("File too large"), std::string::npos) << r.Out;
+        EXPECT_FALSE(fs::exists(out)) << out;
+    }
+}
+
+// A device given as the output name is written to, and never removed.
+TEST_F(FwMediaRender, FullDeviceAsOutputStays) {
+    const std::string src = Source();
+    const std::string device = Dir + "/full";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "can not make a device here";
+    for (const std::string args : {"", " --avi"}) {
+        const TRun r = RunFwMedia("render " + Q(src) + " " + Q(device) + " 0 10" + args);
+        EXPECT_EQ(r.Exit, 1) << r.Out;
+        EXPECT_NE(r.Out.find("Fail to make clip"), std::string::npos) << r.Out;
+        EXPECT_TRUE(fs::is_character_file(device)) << args;
+    }
+}
+
+// A movie whose time base claims 4000 seconds a frame writes nothing (the
+// detector's frame rate of 1/4000 makes the clip 11 hours long).
+TEST_F(FwMediaRender, BrokenTimeBaseWritesNothing) {
+    const std::string src = Source();
+    ASSERT_TRUE(rendertest::PatchAfterTag(src, "strh", 0, 28, 100000, false));
+    for (const std::string args : {"", " --avi"}) {
+        const std::string out = Dir + "/out" + (args.empty() ? ".wmv" : ".avi");
+        const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10" + args, "ulimit -f 40000; ");
+        EXPECT_EQ(r.Exit, 1) << r.Out;
+        EXPECT_FALSE(fs::exists(out)) << r.Out;
+    }
+}
+
+}  // namespace
