@@ -809,6 +809,31 @@ TEST_F(MainWindowTest, RecentFilesAreKeptAcrossRuns) {
     EXPECT_EQ(g.MovieInfo.FrameCount, 50);
 }
 
+// HD and 4K movies at the window's first size: the preview is fetched at the
+// fitted size (533 x 300 for 16:9), which once made the scaler write past the
+// picture and brought the program down.
+TEST_F(MainWindowTest, HdMoviesOpenAtTheFirstWindowSize) {
+    TMainForm& f = MakeForm();
+    for (auto [w, h] : {std::pair{1920, 1080}, {1280, 720}, {720, 405}, {672, 378}, {3840, 2160}, {1440, 1080}}) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        testmovie::TMovieSpec s;
+        s.Container = "mp4";
+        s.VideoCodec = "mpeg4";
+        s.Width = w;
+        s.Height = h;
+        s.Frames = 4;
+        const QString path = MovieDir + QStringLiteral("/hd%1x%2.mp4").arg(w).arg(h);
+        testmovie::MakeTestMovie(QFile::encodeName(path).toStdString(), s);
+        ASSERT_TRUE(f.OpenMovie(path));
+        const TPreviewSize fit = FitPreviewSize(f.pBackground1->width(), f.pBackground1->height(), w, h);
+        EXPECT_EQ(f.Image3->pixmap().size(), QSize(fit.Width, fit.Height));
+        EXPECT_EQ(ShownFrame(), 0);
+        f.TB1->SetPosition(3);
+        QApplication::processEvents();
+        EXPECT_EQ(ShownFrame(), 3);
+    }
+}
+
 TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
     TMainForm& f = MakeForm();
     const QDir samples(QStringLiteral(FW_MEDIA_SAMPLES));
