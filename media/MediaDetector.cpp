@@ -1,7 +1,9 @@
 // The media detector over libavformat/libavcodec/libswscale.
 //
 // Frame exactness: the frame at time t is the last frame whose presentation
-// time, counted from the stream's start, is not after t. Times are turned into
+// time, counted from the stream's first picture (FirstFrameTicks), is not
+// after t; a picture without a timestamp comes one frame after the one
+// before it. Times are turned into
 // stream ticks with a small tolerance (kTimeTolerance, at least one tick but
 // never more than a quarter frame) so that t = p / FrameRate, computed in
 // floating point, does not fall just before frame p's timestamp.
