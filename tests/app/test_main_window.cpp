@@ -809,6 +809,23 @@ TEST_F(MainWindowTest, RecentFilesAreKeptAcrossRuns) {
     EXPECT_EQ(g.MovieInfo.FrameCount, 50);
 }
 
+TEST_F(MainWindowTest, RecentFilesAreStoredAsSoonAsAMovieOpens) {
+    const QString second = MovieDir + QStringLiteral("/second.avi");
+    testmovie::TMovieSpec s;
+    s.Frames = 5;
+    testmovie::MakeTestMovie(second.toStdString(), s);
+    TMainForm& f = MakeForm();
+    Prompts->FileAnswers.push_back(MoviePath);
+    f.Open1->trigger();
+    ASSERT_TRUE(f.OpenMovie(second));
+    // Read straight from the store while the window lives on.
+    const QString key = kRoot + QStringLiteral("Recent files");
+    EXPECT_EQ(THive::UserHive()->ReadText(key, QStringLiteral("MRU1")), second);
+    EXPECT_EQ(THive::UserHive()->ReadText(key, QStringLiteral("MRU2")), MoviePath);
+    EXPECT_FALSE(THive::UserHive()->ValueExists(key, QStringLiteral("MRU3")));
+    QFile::remove(second);
+}
+
 TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
     TMainForm& f = MakeForm();
     const QDir samples(QStringLiteral(FW_MEDIA_SAMPLES));
