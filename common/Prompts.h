@@ -61,6 +61,11 @@ inline TModalResult MessageDlg(const QString& text, TMsgDlgType type, unsigned b
     return Prompts().MessageDlg(text, type, buttons);
 }
 
+// The folder a file dialog opens in: InitialDir when given, else the
+// folder of FileName when it exists, else "" (the toolkit's choice). No
+// trailing "/".
+QString FileDialogStartFolder(const TFileDialogRequest& request);
+
 // "Movies|*.avi;*.mpg|All files|*.*" -> the Qt name filter
 // "Movies (*.[aA][vV][iI] *.[mM][pP][gG]);;All files (*)", matching either case.
 QString FileDialogFilter(const QString& filter);
