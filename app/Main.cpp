@@ -483,15 +483,17 @@ TMainForm::~TMainForm() {
 
 void TMainForm::showEvent(QShowEvent* event) {
     TD6MainForm::showEvent(event);
-    if (!FCentred) {
-        FCentred = true;
-        if (QScreen* s = screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
+    // Only the first appearance: a restore from the task bar or a hide and
+    // show neither moves the window nor arms the update check again (after
+    // that the menu item "Automatic update check" arms it).
+    if (FShownOnce)
+        return;
+    FShownOnce = true;
+    if (QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
     }
-    // FormShow: the timer is armed again each time the window is shown.
     RunCommand([this] { Checkupdateautomatically1->setChecked(ReadAutomaticUpdateCheck()); });
     ArmUpdateTimer(*TimerUpdate);
 }

@@ -168,7 +168,7 @@ public:
     void FormCloseQuery(bool& canClose);
 
 protected:
-    void showEvent(QShowEvent* event) override;    // FormShow
+    void showEvent(QShowEvent* event) override;    // FormShow, on the first show only
     void resizeEvent(QResizeEvent* event) override; // FormResize
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -183,7 +183,7 @@ private:
     void QueuePreviewRefresh();
 
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
-    bool FCentred = false;
+    bool FShownOnce = false;  // the first showEvent has run
     bool FRefreshQueued = false;
     int FShownPosition = -1;  // position of the frame on show (-1: none)
 };

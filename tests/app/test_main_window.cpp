@@ -24,6 +24,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -354,6 +355,48 @@ TEST_F(MainWindowTest, ShrinkingSnapsBackToTheMinimum) {
         EXPECT_EQ(f.width(), c.ExpectW) << c.W << "x" << c.H;
         EXPECT_EQ(f.height(), c.ExpectH) << c.W << "x" << c.H;
     }
+}
+
+TEST_F(MainWindowTest, UpdateTimerIsArmedOnTheFirstShowAndByTheMenuItemOnly) {
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.TimerUpdate->isActive());  // the first show arms it
+    // It fires (the item unchecked here, so the pass asks nothing).
+    f.Checkupdateautomatically1->setChecked(false);
+    f.TimerUpdateTimer();
+    ASSERT_FALSE(f.TimerUpdate->isActive());
+
+    // Shown again, minimised and restored: not armed again, the check mark stays.
+    const struct {
+        const char* How;
+        std::function<void()> Again;
+    } showings[] = {
+        {"hide and show", [&] { f.hide(); QApplication::processEvents(); f.show(); }},
+        {"minimise and restore", [&] { f.showMinimized(); QApplication::processEvents(); f.showNormal(); }},
+    };
+    for (const auto& s : showings) {
+        s.Again();
+        QApplication::processEvents();
+        EXPECT_TRUE(f.isVisible()) << s.How;
+        EXPECT_FALSE(f.TimerUpdate->isActive()) << s.How;
+        EXPECT_FALSE(f.Checkupdateautomatically1->isChecked()) << s.How;
+    }
+    // A timer stopped before it fired stays stopped as well.
+    f.TimerUpdate->stop();
+    f.hide();
+    f.show();
+    EXPECT_FALSE(f.TimerUpdate->isActive());
+
+    // The menu item arms it, each way it is toggled, and stores the choice.
+    for (bool on : {true, false}) {
+        f.TimerUpdate->stop();
+        f.Checkupdateautomatically1->trigger();
+        EXPECT_EQ(f.Checkupdateautomatically1->isChecked(), on);
+        EXPECT_TRUE(f.TimerUpdate->isActive()) << on;
+        EXPECT_EQ(f.TimerUpdate->interval(), 5000);
+        EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("Automatic update check")),
+                  on ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    f.TimerUpdate->stop();
 }
 
 TEST_F(MainWindowTest, CloseIsRefusedWhileAConversionRenders) {
