@@ -83,6 +83,12 @@ QString UserDataFolder() {
     return QDir::cleanPath(base) + QStringLiteral("/framewhisk/");
 }
 
+QString InstalledDesktopFileFor(const QString& exeFolder) {
+    // The build gives the desktop file's place relative to the installed
+    // executable's folder, so any prefix works.
+    return QDir::cleanPath(exeFolder + QLatin1Char('/') + QStringLiteral(FW_INSTALLED_DESKTOP_FILE));
+}
+
 QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFolder) {
     auto withSlash = [](QString f) {
         if (!f.endsWith(QLatin1Char('/')))
@@ -91,9 +97,10 @@ QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFol
     };
     const QString exe = withSlash(exeFolder);
     QDir dir;
-    // An installed copy in a read-only folder still needs working folders:
-    // fall back to the user's data folder.
-    if (dir.mkpath(exe + QStringLiteral("Captures")) && dir.mkpath(exe + QStringLiteral("Video")) &&
+    // An installed copy, or one in a read-only folder, still needs working
+    // folders: they go to the user's data folder.
+    const bool installed = QFileInfo::exists(InstalledDesktopFileFor(exeFolder));
+    if (!installed && dir.mkpath(exe + QStringLiteral("Captures")) && dir.mkpath(exe + QStringLiteral("Video")) &&
         CanWriteIn(exe + QStringLiteral("Video/")))
         return exe;
     const QString data = withSlash(dataFolder);

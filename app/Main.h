@@ -38,9 +38,15 @@ class TTrackBar;
 inline constexpr const char* kSettingsRootPath = "\\Software\\Quillmont\\Framewhisk\\";
 
 // Where the default folders "Captures/" and "Video/" go: the executable's
-// folder when both can be made there, else `dataFolder` (normally
-// $XDG_DATA_HOME/framewhisk/). Creates the folders; ends with "/".
+// folder when the program is not installed and both can be made there, else
+// `dataFolder` (normally $XDG_DATA_HOME/framewhisk/). Creates the folders;
+// ends with "/".
 QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFolder);
+// The desktop file an installed copy has beside its executable's folder
+// (<prefix>/share/applications/... for <prefix>/bin): where it exists the
+// program is installed and writes nothing beside itself, even where it
+// could (root can write to /usr/bin).
+QString InstalledDesktopFileFor(const QString& exeFolder);
 // $XDG_DATA_HOME/framewhisk/ (default ~/.local/share/framewhisk/).
 QString UserDataFolder();
 

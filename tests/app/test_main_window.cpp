@@ -614,6 +614,21 @@ TEST(DefaultFolders, BesideTheProgramWhenWritableElseInTheDataFolder) {
     EXPECT_TRUE(QFileInfo(data + QStringLiteral("Captures")).isDir());
     EXPECT_TRUE(QFileInfo(data + QStringLiteral("Video")).isDir());
 
+    // An installed copy (its desktop file in place) never writes beside
+    // itself, though its folder is writable here.
+    const QString installedBin = dir + QStringLiteral("/usr/bin");
+    const QString desktopFile = InstalledDesktopFileFor(installedBin);
+    EXPECT_EQ(desktopFile, dir + QStringLiteral("/usr/share/applications/example.quillmont.Framewhisk.desktop"));
+    ASSERT_TRUE(QDir().mkpath(installedBin));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(desktopFile).path()));
+    QFile desktop(desktopFile);
+    ASSERT_TRUE(desktop.open(QIODevice::WriteOnly));
+    desktop.close();
+    const QString installedData = dir + QStringLiteral("/home/data/framewhisk/");
+    EXPECT_EQ(ChooseDefaultFolderBase(installedBin, installedData), installedData);
+    EXPECT_TRUE(QDir(installedBin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QFileInfo(installedData + QStringLiteral("Video")).isDir());
+
     qputenv("XDG_DATA_HOME", (dir + QStringLiteral("/xdg")).toUtf8());
     EXPECT_EQ(UserDataFolder(), dir + QStringLiteral("/xdg/framewhisk/"));
     qunsetenv("XDG_DATA_HOME");
