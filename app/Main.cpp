@@ -444,6 +444,7 @@ void TMainForm::FormCreate() {
     FStore = std::make_unique<TMyRegistry>(QString::fromLatin1(kSettingsRootPath));
     SettingsStore = FStore.get();
     setWindowTitle(QString::fromLatin1(ProgramName));
+    SayDesktopFailures();
 
     LoadPreferences();
 

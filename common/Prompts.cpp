@@ -1,6 +1,8 @@
 #include "common/Prompts.h"
 
+#include "common/MyCommonParams.h"
 #include "common/SHDirDlg.h"
+#include "platform/DesktopOpener.h"
 
 #include <QDialog>
 #include <QDir>
@@ -36,6 +38,10 @@ const std::vector<std::pair<TMsgDlgButton, std::pair<QMessageBox::StandardButton
 };
 
 }  // namespace
+
+void SayDesktopFailures() {
+    SetDesktopFailureHandler([](const TDesktopRequest& request) { ShowMessage(DesktopFailureText(request)); });
+}
 
 QString FileDialogStartFolder(const TFileDialogRequest& request) {
     if (!request.InitialDir.isEmpty())

@@ -884,6 +884,37 @@ TEST_F(MainWindowTest, RecentFilesAreStoredAsSoonAsAMovieOpens) {
     QFile::remove(second);
 }
 
+TEST_F(MainWindowTest, DesktopThatCannotOpenSomethingIsSaidSo) {
+    TMainForm& f = MakeForm();
+    Opener->Result = false;  // no file manager, browser or mail program
+    const struct {
+        QAction* Item;
+        QString Message;
+    } cases[] = {
+        {f.Browsevideofolder1, QStringLiteral("No file manager could be started to show the folder ") + f.VideoFolder + "."},
+        {f.Browsesourcefolder1, QStringLiteral("No file manager could be started to show the folder ") + f.SourceFolder + "."},
+        {f.Emailsupport1, QStringLiteral("No e-mail program could be started. Please write to support@quillmont.example.")},
+        {f.Website1, QStringLiteral("No web browser could be started to open http://www.quillmont.example/.")},
+    };
+    for (const auto& c : cases) {
+        Prompts->Records.clear();
+        c.Item->trigger();
+        EXPECT_EQ(Prompts->Texts(), QStringList{c.Message}) << c.Item->objectName().toStdString();
+    }
+    // The key of a folder command says so too; a working desktop says nothing.
+    Prompts->Records.clear();
+    Key(Qt::Key_F5);
+    EXPECT_EQ(Prompts->Texts().size(), 1);
+    Opener->Result = true;
+    Prompts->Records.clear();
+    f.Browsevideofolder1->trigger();
+    f.Website1->trigger();
+    EXPECT_TRUE(Prompts->Records.empty());
+    // A failure the real opener learns of later arrives the same way.
+    ReportDesktopFailure({TDesktopAction::Play, MoviePath});
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("No media player could be started to play ") + MoviePath + "."});
+}
+
 TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
     TMainForm& f = MakeForm();
     const QDir samples(QStringLiteral(FW_MEDIA_SAMPLES));
