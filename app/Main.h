@@ -127,6 +127,13 @@ public:
 
     bool OpenMovie(const QString& path);
     void OpenRecentFile(QObject* sender, const QString& path);
+    // A movie handed in from outside (the command line, a drop on the
+    // window): opened as the Open command opens the chosen file, with its
+    // messages and the recent-files list; nothing while a job runs.
+    void OpenFromOutside(const QString& path);
+    // Shows the window; once it is up, tells of a settings file kept aside at
+    // start, then opens `file` (absolute; "" : none) through OpenFromOutside.
+    void StartUp(const QString& file);
     void TB1Change();
     bool GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds);
     TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah) const;
@@ -177,6 +184,8 @@ protected:
     void showEvent(QShowEvent* event) override;    // FormShow, on the first show only
     void resizeEvent(QResizeEvent* event) override; // FormResize
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;  // movies from the file manager
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -187,6 +196,8 @@ private:
     void DestroyImageForm();
     QShortcut* AddHiddenShortcut(QAction* action, const QKeySequence& key);
     void QueuePreviewRefresh();
+    // After a movie opened: its name in the title, the track bar focused.
+    void MovieShown();
 
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
     bool FShownOnce = false;  // the first showEvent has run

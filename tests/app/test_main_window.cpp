@@ -1,5 +1,6 @@
 // The main window: design, states, commands and their keys, close handling,
 // preferences in the hive, default folders, opening and previewing movies.
+#include "app/CommandLine.h"
 #include "app/Main.h"
 #include "app/TrackBar.h"
 
@@ -19,11 +20,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -882,6 +885,149 @@ TEST_F(MainWindowTest, RecentFilesAreStoredAsSoonAsAMovieOpens) {
     EXPECT_EQ(THive::UserHive()->ReadText(key, QStringLiteral("MRU2")), MoviePath);
     EXPECT_FALSE(THive::UserHive()->ValueExists(key, QStringLiteral("MRU3")));
     QFile::remove(second);
+}
+
+// ---------------------------------------------------------------- from outside
+
+TEST(CommandLine, FileHelpVersionAndErrors) {
+    using A = TCommandLine::TAction;
+    const struct {
+        QStringList Args;  // after the program's name
+        A Action;
+        QString File;
+    } cases[] = {
+        {{}, A::Run, ""},
+        {{"clip.avi"}, A::Run, "clip.avi"},
+        {{"/m/a b.avi", "/m/second.avi"}, A::Run, "/m/a b.avi"},  // several: the first
+        {{"--help"}, A::Help, ""},
+        {{"clip.avi", "-h"}, A::Help, ""},
+        {{"--version"}, A::Version, ""},
+        {{"--bogus", "-v"}, A::Version, ""},  // help and version win over errors
+        {{"--", "-v"}, A::Run, "-v"},           // after "--" a name is a name
+        {{"--", "--help"}, A::Run, "--help"},
+        {{"-"}, A::Run, "-"},
+        {{"--bogus", "clip.avi"}, A::Error, ""},
+        {{"-x"}, A::Error, ""},
+    };
+    for (const auto& c : cases) {
+        const TCommandLine cl = ParseCommandLine(QStringList{"framewhisk"} + c.Args);
+        EXPECT_EQ(cl.Action, c.Action) << c.Args.join(' ').toStdString();
+        EXPECT_EQ(cl.File, c.File) << c.Args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(ParseCommandLine({"framewhisk", "--help"}).Text.contains(QStringLiteral("Usage: framewhisk")));
+    EXPECT_EQ(ParseCommandLine({"framewhisk", "--version"}).Text, QStringLiteral("Framewhisk 1.3\n"));
+    EXPECT_TRUE(ParseCommandLine({"framewhisk", "--bogus"}).Text.contains(QStringLiteral("'--bogus'")));
+}
+
+TEST_F(MainWindowTest, FileFromTheCommandLineOpensOnceTheWindowIsUp) {
+    THive::TakeStartupNotice();  // one left by an earlier test would be shown first
+    Form = std::make_unique<TMainForm>();
+    TMainForm& f = *Form;
+    f.StartUp(MoviePath);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.MovieInfo.FileName.isEmpty());  // not before the window appears
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.MovieInfo.FrameCount == 50; }));
+    // The Open command's path: texts, preview, recent files (stored at once).
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(ShownFrame(), 0);
+    EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+    EXPECT_EQ(THive::UserHive()->ReadText(kRoot + QStringLiteral("Recent files"), QStringLiteral("MRU1")), MoviePath);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // A file that is not there is said so, as for a recent file.
+    Form.reset();
+    Form = std::make_unique<TMainForm>();
+    Prompts->DefaultAnswer = TModalResult::Ok;
+    const QString gone = MovieDir + QStringLiteral("/gone.avi");
+    Form->StartUp(gone);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Prompts->Records.empty(); }));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("File ") + gone + QStringLiteral(" does not exists.")});
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Framewhisk"));
+}
+
+TEST_F(MainWindowTest, DroppedMovieOpensTheFirstFile) {
+    TMainForm& f = MakeForm();
+    auto mime = [](const QList<QUrl>& urls) {
+        auto data = std::make_unique<QMimeData>();
+        data->setUrls(urls);
+        return data;
+    };
+    auto enter = [&f](QMimeData* data) {
+        QDragEnterEvent e(QPoint(100, 100), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &e);
+        return e.isAccepted();
+    };
+    // As a drag does: it enters, then drops.
+    auto drop = [&f, &enter](QMimeData* data) {
+        enter(data);
+        QDropEvent e(QPointF(100, 100), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &e);
+        return e.isAccepted();
+    };
+    EXPECT_TRUE(f.acceptDrops());
+
+    // Addresses that are no local files, and folders, are not taken.
+    auto web = mime({QUrl(QStringLiteral("http://www.example.com/clip.avi")), QUrl::fromLocalFile(MovieDir)});
+    EXPECT_FALSE(enter(web.get()));
+    EXPECT_FALSE(drop(web.get()));
+    EXPECT_TRUE(f.MovieInfo.FileName.isEmpty());
+
+    // Several files: the first opens, on the Open command's path.
+    auto two = mime({QUrl(QStringLiteral("https://example.com/x")), QUrl::fromLocalFile(MoviePath),
+                     QUrl::fromLocalFile(AudioPath)});
+    EXPECT_TRUE(enter(two.get()));
+    EXPECT_TRUE(drop(two.get()));
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    EXPECT_EQ(f.MovieInfo.FrameCount, 50);
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // A file without video gets the Open command's message.
+    auto audio = mime({QUrl::fromLocalFile(AudioPath)});
+    EXPECT_TRUE(drop(audio.get()));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + AudioPath});
+
+    // While a job runs, a drop replaces nothing.
+    Prompts->Records.clear();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    f.sbExecuteTag = 1;
+    drop(audio.get());
+    f.sbExecuteTag = 0;
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    EXPECT_TRUE(Prompts->Records.empty());
+}
+
+TEST_F(MainWindowTest, OpenedMovieFocusesTheTrackBarAndNamesTheTitle) {
+    TMainForm& f = MakeForm();
+    f.sbOpenMovie->setFocus();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    EXPECT_TRUE(f.TB1->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), f.TB1);
+    // The focus shows: the bar looks different from the same bar unfocused.
+    f.TB1->SetPosition(0);
+    const QImage focused = f.TB1->grab().toImage();
+    f.sbOpenMovie->setFocus();
+    EXPECT_NE(f.TB1->grab().toImage(), focused);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // Keys reach the bar at once.
+    f.TB1->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(f.TB1->Position(), 1);
+
+    // A name with spaces and non-ASCII characters; the program's name stays first.
+    const QString other = MovieDir + QStringLiteral("/\u00e9t\u00e9 clip.avi");
+    testmovie::TMovieSpec s;
+    s.Frames = 5;
+    testmovie::MakeTestMovie(QFile::encodeName(other).toStdString(), s);
+    f.sbOpenMovie->setFocus();
+    ASSERT_TRUE(f.OpenMovie(other));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - \u00e9t\u00e9 clip.avi"));
+    EXPECT_TRUE(f.TB1->hasFocus());
+    QFile::remove(other);
 }
 
 TEST_F(MainWindowTest, DesktopThatCannotOpenSomethingIsSaidSo) {

@@ -43,5 +43,9 @@ appstreamcli validate --no-net "$meta" || problem "appstreamcli validate: $meta"
 grep -q "<release version=\"$version\"" "$meta" || problem "the metainfo file does not name version $version"
 grep -q '<screenshot type="default">' "$meta" || problem "the metainfo file has no screenshot"
 
+# The installed program answers --version without a window.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/framewhisk" --version 2>&1) || problem "framewhisk --version failed: $out"
+case "$out" in *"$version"*) ;; *) problem "framewhisk --version printed: $out" ;; esac
+
 [ "$fail" -eq 0 ] && echo "install check passed"
 exit "$fail"
