@@ -134,6 +134,10 @@ struct TMediaDetector::TImpl {
 
     SwsContextPtr Sws;
     int SwsKey[5] = {0, 0, -1, 0, 0};
+    // Scale() scales into this, with room past the last row for the
+    // scaler's vector stores.
+    static constexpr std::size_t kScalePadding = 256;
+    std::vector<uint8_t> Scaled;
 
     void Close() {
         Sws.reset();
@@ -388,18 +392,25 @@ struct TMediaDetector::TImpl {
             std::copy(key, key + 5, SwsKey);
         }
         const int stride = (width * 3 + 3) & ~3;
-        uint8_t* pixels = buffer + kBitmapInfoHeaderSize;
-        // Bottom-up rows: start at the last row and walk backwards.
-        uint8_t* dst[4] = {pixels + static_cast<std::ptrdiff_t>(stride) * (height - 1), nullptr, nullptr, nullptr};
-        int dstStride[4] = {-stride, 0, 0, 0};
+        // The scaler stores whole vectors and may write past the end of a
+        // row, so past the end of the caller's buffer: it scales top-down
+        // into our own padded buffer, and the rows are copied bottom-up.
+        const std::size_t scratch = static_cast<std::size_t>(stride) * height + kScalePadding;
+        if (Scaled.size() < scratch)
+            Scaled.resize(scratch);
+        uint8_t* dst[4] = {Scaled.data(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {stride, 0, 0, 0};
         const int rows = sws_scale(Sws.get(), f->data, f->linesize, 0, f->height, dst, dstStride);
         if (rows != height) {
             Error = "The movie's picture could not be scaled.";
             return false;
         }
-        if (stride > width * 3)
-            for (int y = 0; y < height; ++y)
-                std::memset(pixels + static_cast<std::ptrdiff_t>(stride) * y + width * 3, 0, stride - width * 3);
+        uint8_t* pixels = buffer + kBitmapInfoHeaderSize;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = pixels + static_cast<std::ptrdiff_t>(stride) * (height - 1 - y);
+            std::memcpy(row, Scaled.data() + static_cast<std::ptrdiff_t>(stride) * y, static_cast<std::size_t>(width) * 3);
+            std::memset(row + width * 3, 0, static_cast<std::size_t>(stride - width * 3));
+        }
         return true;
     }
 };
