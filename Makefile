@@ -1,11 +1,13 @@
-# Framewhisk: the two set-up commands are `make run` and `make test`.
+# Framewhisk: the two set-up commands are `make run` and `make test`;
+# `make install` and `make package` put it on the system.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 TEST_BUILD ?= build-test
 PLAIN_BUILD ?= build-plain
 BENCH_BUILD ?= build-bench
+PREFIX ?= /usr/local
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test bench install package clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -39,6 +41,15 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_BUILD_TESTS=OFF -DFW_BUILD_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	bash bench/run.sh $(BENCH_BUILD)
+
+# Installs the program, fwmedia, the help pages, the desktop file, the icon
+# and the AppStream description under PREFIX (as root for the system).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the same files for /usr: $(BUILD)/framewhisk_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) $(PLAIN_BUILD) $(BENCH_BUILD)

@@ -4,6 +4,7 @@
 #include "common/MyCommonParams.h"
 #include "help/HelpViewer.h"
 #include "mru/MruUnit.h"
+#include "platform/Hive.h"
 #include "support/MyCheckUpdate.h"
 #include "support/SupportInfo.h"
 
@@ -12,6 +13,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,6 +29,7 @@
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 #include <limits>
@@ -83,6 +88,12 @@ QString UserDataFolder() {
     return QDir::cleanPath(base) + QStringLiteral("/framewhisk/");
 }
 
+QString InstalledDesktopFileFor(const QString& exeFolder) {
+    // The build gives the desktop file's place relative to the installed
+    // executable's folder, so any prefix works.
+    return QDir::cleanPath(exeFolder + QLatin1Char('/') + QStringLiteral(FW_INSTALLED_DESKTOP_FILE));
+}
+
 QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFolder) {
     auto withSlash = [](QString f) {
         if (!f.endsWith(QLatin1Char('/')))
@@ -91,9 +102,10 @@ QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFol
     };
     const QString exe = withSlash(exeFolder);
     QDir dir;
-    // An installed copy in a read-only folder still needs working folders:
-    // fall back to the user's data folder.
-    if (dir.mkpath(exe + QStringLiteral("Captures")) && dir.mkpath(exe + QStringLiteral("Video")) &&
+    // An installed copy, or one in a read-only folder, still needs working
+    // folders: they go to the user's data folder.
+    const bool installed = QFileInfo::exists(InstalledDesktopFileFor(exeFolder));
+    if (!installed && dir.mkpath(exe + QStringLiteral("Captures")) && dir.mkpath(exe + QStringLiteral("Video")) &&
         CanWriteIn(exe + QStringLiteral("Video/")))
         return exe;
     const QString data = withSlash(dataFolder);
@@ -437,6 +449,8 @@ void TMainForm::FormCreate() {
     FStore = std::make_unique<TMyRegistry>(QString::fromLatin1(kSettingsRootPath));
     SettingsStore = FStore.get();
     setWindowTitle(QString::fromLatin1(ProgramName));
+    setAcceptDrops(true);
+    SayDesktopFailures();
 
     LoadPreferences();
 
@@ -483,15 +497,17 @@ TMainForm::~TMainForm() {
 
 void TMainForm::showEvent(QShowEvent* event) {
     TD6MainForm::showEvent(event);
-    if (!FCentred) {
-        FCentred = true;
-        if (QScreen* s = screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
+    // Only the first appearance: a restore from the task bar or a hide and
+    // show neither moves the window nor arms the update check again (after
+    // that the menu item "Automatic update check" arms it).
+    if (FShownOnce)
+        return;
+    FShownOnce = true;
+    if (QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
     }
-    // FormShow: the timer is armed again each time the window is shown.
     RunCommand([this] { Checkupdateautomatically1->setChecked(ReadAutomaticUpdateCheck()); });
     ArmUpdateTimer(*TimerUpdate);
 }
@@ -523,6 +539,39 @@ void TMainForm::FormCloseQuery(bool& canClose) {
         StopRequested = true;
         canClose = false;
     }
+}
+
+namespace {
+
+// The first local file among dropped addresses, folders left out ("" : none).
+QString FirstDroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl& url : data->urls()) {
+        // Folders are no movies; a missing file still goes on to be reported.
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty() && !QFileInfo(url.toLocalFile()).isDir())
+            return url.toLocalFile();
+    }
+    return QString();
+}
+
+}  // namespace
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (!FirstDroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    const QString file = FirstDroppedFile(event->mimeData());
+    if (file.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    OpenFromOutside(file);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -570,6 +619,38 @@ void TMainForm::Open1Click() {
     if (!Prompts().ExecuteFileDialog(this, request))
         return;
     OpenMovie(request.FileName);
+}
+
+void TMainForm::OpenFromOutside(const QString& path) {
+    if (sbExecuteTag == 1 || path.isEmpty())
+        return;
+    LoadPreferences();  // as the Open command reads them before it opens
+    // The recent-file path: a missing file is said so, a present one opens
+    // through OpenMovie with its messages and the recent-files list.
+    RunCommand([&] { OpenRecentFile(nullptr, path); });
+}
+
+void TMainForm::StartUp(const QString& file) {
+    show();
+    QTimer::singleShot(0, this, [this, file] {
+        // A settings file found broken at start was kept aside: say so once.
+        // The update check waits until the notice has been read.
+        const QString notice = THive::TakeStartupNotice();
+        if (!notice.isEmpty()) {
+            const bool armed = TimerUpdate->isActive();
+            TimerUpdate->stop();
+            ShowMessage(notice);
+            if (armed)
+                TimerUpdate->start();
+        }
+        if (!file.isEmpty())
+            OpenFromOutside(file);
+    });
+}
+
+void TMainForm::MovieShown() {
+    setWindowTitle(QString::fromLatin1(ProgramName) + QStringLiteral(" - ") + QFileInfo(MovieInfo.FileName).fileName());
+    TB1->setFocus(Qt::OtherFocusReason);
 }
 
 void TMainForm::Browsesourcefolder1Click() { ExploreFolder(SourceFolder); }

@@ -38,9 +38,15 @@ class TTrackBar;
 inline constexpr const char* kSettingsRootPath = "\\Software\\Quillmont\\Framewhisk\\";
 
 // Where the default folders "Captures/" and "Video/" go: the executable's
-// folder when both can be made there, else `dataFolder` (normally
-// $XDG_DATA_HOME/framewhisk/). Creates the folders; ends with "/".
+// folder when the program is not installed and both can be made there, else
+// `dataFolder` (normally $XDG_DATA_HOME/framewhisk/). Creates the folders;
+// ends with "/".
 QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFolder);
+// The desktop file an installed copy has beside its executable's folder
+// (<prefix>/share/applications/... for <prefix>/bin): where it exists the
+// program is installed and writes nothing beside itself, even where it
+// could (root can write to /usr/bin).
+QString InstalledDesktopFileFor(const QString& exeFolder);
 // $XDG_DATA_HOME/framewhisk/ (default ~/.local/share/framewhisk/).
 QString UserDataFolder();
 
@@ -121,6 +127,13 @@ public:
 
     bool OpenMovie(const QString& path);
     void OpenRecentFile(QObject* sender, const QString& path);
+    // A movie handed in from outside (the command line, a drop on the
+    // window): opened as the Open command opens the chosen file, with its
+    // messages and the recent-files list; nothing while a job runs.
+    void OpenFromOutside(const QString& path);
+    // Shows the window; once it is up, tells of a settings file kept aside at
+    // start, then opens `file` (absolute; "" : none) through OpenFromOutside.
+    void StartUp(const QString& file);
     void TB1Change();
     bool GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds);
     TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah) const;
@@ -168,9 +181,11 @@ public:
     void FormCloseQuery(bool& canClose);
 
 protected:
-    void showEvent(QShowEvent* event) override;    // FormShow
+    void showEvent(QShowEvent* event) override;    // FormShow, on the first show only
     void resizeEvent(QResizeEvent* event) override; // FormResize
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;  // movies from the file manager
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -181,9 +196,11 @@ private:
     void DestroyImageForm();
     QShortcut* AddHiddenShortcut(QAction* action, const QKeySequence& key);
     void QueuePreviewRefresh();
+    // After a movie opened: its name in the title, the track bar focused.
+    void MovieShown();
 
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
-    bool FCentred = false;
+    bool FShownOnce = false;  // the first showEvent has run
     bool FRefreshQueued = false;
     int FShownPosition = -1;  // position of the frame on show (-1: none)
 };

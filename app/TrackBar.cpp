@@ -41,6 +41,15 @@ void TTrackBar::UpdateToolTip() {
 
 void TTrackBar::paintEvent(QPaintEvent* event) {
     QSlider::paintEvent(event);
+    if (hasFocus()) {
+        // The style draws a focus frame only after a Tab; the bar gets the
+        // focus when a movie opens and shows it whichever way it came.
+        QPainter p(this);
+        QPen pen(palette().color(QPalette::Active, QPalette::Highlight));
+        pen.setStyle(Qt::DotLine);
+        p.setPen(pen);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     const int lo = std::clamp(std::min(FSelStart, FSelEnd), minimum(), maximum());
     const int hi = std::clamp(std::max(FSelStart, FSelEnd), minimum(), maximum());
     if (maximum() <= minimum() || hi <= lo)

@@ -1,7 +1,8 @@
 // The position track bar: frame positions from Minimum() to Maximum(), a tick
 // at every Frequency() positions below the bar, arrow keys one position, page
 // keys two, and a selection (SelStart..SelEnd, the clip range) drawn as a
-// highlighted stretch. valueChanged() reports every change of the position,
+// highlighted stretch, and a dotted frame while it has the keyboard focus.
+// valueChanged() reports every change of the position,
 // made by the user or by the program.
 #pragma once
 

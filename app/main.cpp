@@ -1,38 +1,57 @@
-// Program entry: the application, the help file, the main window, the loop.
-// The program reads no command line.
+// Program entry: the command line, the application, the help file, the main
+// window, the loop.
+#include "app/CommandLine.h"
 #include "app/Main.h"
-#include "common/Prompts.h"
 #include "help/HelpViewer.h"
-#include "platform/Hive.h"
 
 #include <QApplication>
-#include <QTimer>
-
+#include <QFileInfo>
+#include <QIcon>
 #include <csignal>
+#include <cstdio>
+
+namespace {
+
+QStringList RawArguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    // --help and --version answer without a display.
+    const TCommandLine early = ParseCommandLine(RawArguments(argc, argv));
+    if (early.Action == TCommandLine::TAction::Help || early.Action == TCommandLine::TAction::Version) {
+        std::fputs(early.Text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     // A file size limit (ulimit -f) makes a write fail with a message the
     // window shows, instead of ending the program with the render half done.
     std::signal(SIGXFSZ, SIG_IGN);
-    QApplication app(argc, argv);
+
+    QApplication app(argc, argv);  // takes Qt's own options out
     QApplication::setApplicationName(QStringLiteral("Framewhisk"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(FW_APP_ID));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1-%2.png").arg(QStringLiteral(FW_APP_ID)).arg(size));
+    QApplication::setWindowIcon(icon);
+
+    const TCommandLine command = ParseCommandLine(QCoreApplication::arguments());
+    if (command.Action == TCommandLine::TAction::Error) {
+        std::fputs(command.Text.toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+
     SetApplicationHelpFile(QStringLiteral("Framewhisk.chm"));
     int rc = 0;
     {
         TMainForm mainForm;
-        mainForm.show();
-        // A settings file found broken at start was kept aside: say so once.
-        // The update check waits until the notice has been read.
-        QTimer::singleShot(0, &mainForm, [&mainForm] {
-            const QString notice = THive::TakeStartupNotice();
-            if (notice.isEmpty())
-                return;
-            const bool armed = mainForm.TimerUpdate->isActive();
-            mainForm.TimerUpdate->stop();
-            ShowMessage(notice);
-            if (armed)
-                mainForm.TimerUpdate->start();
-        });
+        // The file is taken relative to the folder the program was started in.
+        mainForm.StartUp(command.File.isEmpty() ? QString() : QFileInfo(command.File).absoluteFilePath());
         rc = app.exec();
     }
     ReleaseHelpWindows();

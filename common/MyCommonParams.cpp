@@ -226,10 +226,10 @@ void ExploreFolder(const QString& path) {
             return;
         folder.chop(1);
     }
-    DesktopOpener().Launch({TDesktopAction::Explore, folder});
+    LaunchOnDesktop({TDesktopAction::Explore, folder});
 }
 
-void PlayInMediaPlayer(const QString& file) { DesktopOpener().Launch({TDesktopAction::Play, file}); }
+void PlayInMediaPlayer(const QString& file) { LaunchOnDesktop({TDesktopAction::Play, file}); }
 
 namespace {
 
@@ -279,6 +279,24 @@ std::optional<QString> OpenableLocalPath(const QString& path) {
 
 }  // namespace
 
+QString DesktopFailureText(const TDesktopRequest& request) {
+    switch (request.Action) {
+    case TDesktopAction::Explore:
+        return QStringLiteral("No file manager could be started to show the folder %1.").arg(request.Target);
+    case TDesktopAction::Play:
+        return QStringLiteral("No media player could be started to play %1.").arg(request.Target);
+    case TDesktopAction::Open:
+        break;
+    }
+    const QUrl url(request.Target);
+    const QString scheme = request.Target.startsWith(QLatin1Char('/')) ? QString() : url.scheme().toLower();
+    if (scheme == QLatin1String("mailto"))
+        return QStringLiteral("No e-mail program could be started. Please write to %1.").arg(url.path());
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return QStringLiteral("No web browser could be started to open %1.").arg(request.Target);
+    return QStringLiteral("No program could be started to open %1.").arg(request.Target);
+}
+
 bool ShellOpen(const QString& target) {
     if (target.isEmpty())
         return false;
@@ -294,25 +312,25 @@ bool ShellOpen(const QString& target) {
         if (name == QLatin1String("http") || name == QLatin1String("https")) {
             if (!url.isValid() || url.host().isEmpty())
                 return false;
-            return DesktopOpener().Launch({TDesktopAction::Open, url.toString(QUrl::FullyEncoded)});
+            return LaunchOnDesktop({TDesktopAction::Open, url.toString(QUrl::FullyEncoded)});
         }
         if (name == QLatin1String("mailto")) {
             const QUrl mail(target, QUrl::TolerantMode);
             if (!mail.isValid())
                 return false;
-            return DesktopOpener().Launch({TDesktopAction::Open, mail.toString(QUrl::FullyEncoded)});
+            return LaunchOnDesktop({TDesktopAction::Open, mail.toString(QUrl::FullyEncoded)});
         }
         if (name == QLatin1String("file")) {
             if (!url.isValid() || !url.isLocalFile() || (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
                 return false;
             const auto local = OpenableLocalPath(url.toLocalFile());
-            return local && DesktopOpener().Launch({TDesktopAction::Open, *local});
+            return local && LaunchOnDesktop({TDesktopAction::Open, *local});
         }
         return false;
     }
     // A local path; made absolute so that it can never pass for an option.
     const auto local = OpenableLocalPath(target);
-    return local && DesktopOpener().Launch({TDesktopAction::Open, *local});
+    return local && LaunchOnDesktop({TDesktopAction::Open, *local});
 }
 
 int32_t DigitsToInt(const QString& text) {

@@ -1,6 +1,8 @@
 // Common services: the settings store, the text helpers and the shell actions.
 #pragma once
 
+#include "platform/DesktopOpener.h"
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -64,11 +66,15 @@ QString TimeStampName();
 
 // ---------------------------------------------------------------- shell actions
 
+// Each hands its request to the desktop opener; a request that fails goes to
+// the opener's failure handler (SayDesktopFailures in common/Prompts.h).
 void ExploreFolder(const QString& path);
 void PlayInMediaPlayer(const QString& file);
 // Opens local files and folders, http(s) and mailto: addresses; anything else
 // is refused and gives false.
 bool ShellOpen(const QString& target);
+// What to tell the user when the desktop could not carry out a request.
+QString DesktopFailureText(const TDesktopRequest& request);
 bool ChooseFolder(QWidget* owner, const QString& prompt, QString& folder);
 int32_t DigitsToInt(const QString& text);  // raises std::invalid_argument past 32 bits
 QString ReplaceExtension(const QString& name, const QString& ext);

@@ -1,8 +1,11 @@
 #include "common/Prompts.h"
 
+#include "common/MyCommonParams.h"
 #include "common/SHDirDlg.h"
+#include "platform/DesktopOpener.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -35,6 +38,19 @@ const std::vector<std::pair<TMsgDlgButton, std::pair<QMessageBox::StandardButton
 };
 
 }  // namespace
+
+void SayDesktopFailures() {
+    SetDesktopFailureHandler([](const TDesktopRequest& request) { ShowMessage(DesktopFailureText(request)); });
+}
+
+QString FileDialogStartFolder(const TFileDialogRequest& request) {
+    if (!request.InitialDir.isEmpty())
+        return QDir::cleanPath(request.InitialDir);
+    const QFileInfo proposed(request.FileName);
+    if (!request.FileName.isEmpty() && proposed.absoluteDir().exists())
+        return QDir::cleanPath(proposed.absolutePath());
+    return QString();
+}
 
 QString FileDialogFilter(const QString& filter) {
     // "Movies|*.avi;*.MPG|All|*.*" -> "Movies (*.[aA][vV][iI] *.[mM][pP][gG]);;All (*)".
@@ -119,9 +135,7 @@ public:
         if (!request.DefaultExt.isEmpty())
             dialog.setDefaultSuffix(request.DefaultExt);
         const QFileInfo proposed(request.FileName);
-        QString start = request.InitialDir;
-        if (start.isEmpty() && !request.FileName.isEmpty() && proposed.absoluteDir().exists())
-            start = proposed.absolutePath();
+        const QString start = FileDialogStartFolder(request);
         if (!start.isEmpty())
             dialog.setDirectory(start);
         if (!request.FileName.isEmpty())

@@ -61,6 +61,16 @@ inline TModalResult MessageDlg(const QString& text, TMsgDlgType type, unsigned b
     return Prompts().MessageDlg(text, type, buttons);
 }
 
+// Installs the desktop opener's failure handler: a request the desktop could
+// not carry out (no file manager, player, browser or mail program) is told in
+// a message through the prompts in use (DesktopFailureText).
+void SayDesktopFailures();
+
+// The folder a file dialog opens in: InitialDir when given, else the
+// folder of FileName when it exists, else "" (the toolkit's choice). No
+// trailing "/".
+QString FileDialogStartFolder(const TFileDialogRequest& request);
+
 // "Movies|*.avi;*.mpg|All files|*.*" -> the Qt name filter
 // "Movies (*.[aA][vV][iI] *.[mM][pP][gG]);;All files (*)", matching either case.
 QString FileDialogFilter(const QString& filter);

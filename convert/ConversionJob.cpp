@@ -142,6 +142,9 @@ bool TMainForm::RunConversion(int mode) {
     if (SaveDialog1.FileName.isEmpty()) {
         SaveDialog1.InitialDir = VideoFolder;
         SaveDialog1.FileName = QStringLiteral("New video.WMV");
+    } else {
+        // The last output named a file: the dialog starts where it lies.
+        SaveDialog1.InitialDir.clear();
     }
     SaveDialog1.FilterIndex = wmv ? 2 : 1;
     SaveDialog1.DefaultExt = wmv ? QStringLiteral("wmv") : QStringLiteral("avi");

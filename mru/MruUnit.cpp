@@ -40,7 +40,9 @@ int IndexOfIgnoringCase(const QStringList& list, const QString& name) {
 
 TMostRecentFiles::TMostRecentFiles(QObject* owner) : QObject(owner) {}
 
-TMostRecentFiles::~TMostRecentFiles() {
+TMostRecentFiles::~TMostRecentFiles() { SaveQuietly(); }
+
+void TMostRecentFiles::SaveQuietly() {
     try {
         Save();
     } catch (...) {
@@ -48,12 +50,18 @@ TMostRecentFiles::~TMostRecentFiles() {
     }
 }
 
+void TMostRecentFiles::Changed() {
+    // Stored at once, so that a crash or a killed process loses nothing.
+    SaveQuietly();
+    RebuildMenu();
+}
+
 void TMostRecentFiles::SetMaxFiles(uint32_t value) {
     value = std::clamp<uint32_t>(value, 1, 20);
     if (value == FMaxFiles)
         return;
     FMaxFiles = value;
-    RebuildMenu();
+    Changed();
 }
 
 void TMostRecentFiles::SetShowFullPath(bool value) {
@@ -179,7 +187,7 @@ void TMostRecentFiles::AddFile(const QString& fileName) {
     FFiles.insert(0, fileName);
     while (FFiles.size() > static_cast<int>(FMaxFiles))
         FFiles.removeAt(static_cast<int>(FMaxFiles));
-    RebuildMenu();
+    Changed();
 }
 
 void TMostRecentFiles::RebuildMenu() {
@@ -263,7 +271,7 @@ void TMostRecentFiles::MenuItemClick(QObject* sender) {
     if (QFileInfo::exists(fileName)) {
         if (entry != 0) {
             FFiles.move(entry, 0);
-            RebuildMenu();
+            Changed();
         }
         OnMenuClick(clicked, fileName);
         return;
@@ -276,5 +284,5 @@ void TMostRecentFiles::MenuItemClick(QObject* sender) {
     const int at = FFiles.indexOf(fileName);
     if (at >= 0)
         FFiles.removeAt(at);
-    RebuildMenu();
+    Changed();
 }

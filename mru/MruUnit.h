@@ -1,6 +1,7 @@
 // The recent-files list: the most recently opened files, shown as numbered
 // items inside a menu, kept in the settings hive (or an ini file when no hive
-// key is given) from one run to the next.
+// key is given) from one run to the next. Every change of the list is
+// written to its store at once (a killed process loses none of it).
 #pragma once
 
 #include <QObject>
@@ -28,8 +29,9 @@ public:
     ~TMostRecentFiles() override;
 
     uint32_t MaxFiles() const { return FMaxFiles; }
-    // Clamped to 1..20; a change rebuilds the menu. Lowering it shortens the
-    // list at the next AddFile.
+    // Clamped to 1..20; a change rebuilds the menu and stores the list (at
+    // most MaxFiles entries). Lowering it shortens the list in memory at the
+    // next AddFile.
     void SetMaxFiles(uint32_t value);
 
     bool ShowFullPath() const { return FShowFullPath; }
@@ -57,10 +59,11 @@ public:
     // The list, most recent first.
     const QStringList& Files() const { return FFiles; }
 
-    // Puts the file at the top of the list (nothing without a menu).
+    // Puts the file at the top of the list and stores it (nothing without a menu).
     void AddFile(const QString& fileName);
     void RebuildMenu();
-    // The click handler of every file item.
+    // The click handler of every file item: an existing file moves to the
+    // top, a missing one leaves the list; either change is stored.
     void MenuItemClick(QObject* sender);
 
     void LoadFromRegistry();
@@ -77,6 +80,10 @@ public:
 private:
     void Load();
     void Save();
+    // Save() with every error ignored.
+    void SaveQuietly();
+    // After a change of the list or its length: stores it, rebuilds the menu.
+    void Changed();
 
     QStringList FFiles;
     uint32_t FMaxFiles = 9;

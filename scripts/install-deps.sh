@@ -15,6 +15,8 @@ PACKAGES=(
   ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo valgrind binutils
   gstreamer1.0-plugins-base-apps gstreamer1.0-libav gstreamer1.0-plugins-good
   fonts-dejavu-core python3
+  # checks of the installed desktop files, and the .deb's dependencies
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

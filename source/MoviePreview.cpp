@@ -139,6 +139,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     MostRecentFiles->AddFile(MovieInfo.FileName);
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
+    MovieShown();
     return true;
 }
 

@@ -55,7 +55,7 @@ private:
 //   TimerUpdateTimer:   UpdateTimerFired(*TimerUpdate, Checkupdateautomatically1->isChecked(), this);
 //   Checkupdateautomatically1 (checkable QAction), on toggled(bool checked):
 //                       AutomaticUpdateCheckToggled(checked, *TimerUpdate);
-//   FormShow:           Checkupdateautomatically1->setChecked(ReadAutomaticUpdateCheck());
+//   first show only:    Checkupdateautomatically1->setChecked(ReadAutomaticUpdateCheck());
 //                       ArmUpdateTimer(*TimerUpdate);
 
 // Creates a TCheckUpdate owned by `owner`, runs one check, frees the dialog

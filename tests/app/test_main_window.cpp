@@ -1,5 +1,6 @@
 // The main window: design, states, commands and their keys, close handling,
 // preferences in the hive, default folders, opening and previewing movies.
+#include "app/CommandLine.h"
 #include "app/Main.h"
 #include "app/TrackBar.h"
 
@@ -19,11 +20,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -356,6 +360,48 @@ TEST_F(MainWindowTest, ShrinkingSnapsBackToTheMinimum) {
     }
 }
 
+TEST_F(MainWindowTest, UpdateTimerIsArmedOnTheFirstShowAndByTheMenuItemOnly) {
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.TimerUpdate->isActive());  // the first show arms it
+    // It fires (the item unchecked here, so the pass asks nothing).
+    f.Checkupdateautomatically1->setChecked(false);
+    f.TimerUpdateTimer();
+    ASSERT_FALSE(f.TimerUpdate->isActive());
+
+    // Shown again, minimised and restored: not armed again, the check mark stays.
+    const struct {
+        const char* How;
+        std::function<void()> Again;
+    } showings[] = {
+        {"hide and show", [&] { f.hide(); QApplication::processEvents(); f.show(); }},
+        {"minimise and restore", [&] { f.showMinimized(); QApplication::processEvents(); f.showNormal(); }},
+    };
+    for (const auto& s : showings) {
+        s.Again();
+        QApplication::processEvents();
+        EXPECT_TRUE(f.isVisible()) << s.How;
+        EXPECT_FALSE(f.TimerUpdate->isActive()) << s.How;
+        EXPECT_FALSE(f.Checkupdateautomatically1->isChecked()) << s.How;
+    }
+    // A timer stopped before it fired stays stopped as well.
+    f.TimerUpdate->stop();
+    f.hide();
+    f.show();
+    EXPECT_FALSE(f.TimerUpdate->isActive());
+
+    // The menu item arms it, each way it is toggled, and stores the choice.
+    for (bool on : {true, false}) {
+        f.TimerUpdate->stop();
+        f.Checkupdateautomatically1->trigger();
+        EXPECT_EQ(f.Checkupdateautomatically1->isChecked(), on);
+        EXPECT_TRUE(f.TimerUpdate->isActive()) << on;
+        EXPECT_EQ(f.TimerUpdate->interval(), 5000);
+        EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("Automatic update check")),
+                  on ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    f.TimerUpdate->stop();
+}
+
 TEST_F(MainWindowTest, CloseIsRefusedWhileAConversionRenders) {
     TMainForm& f = MakeForm();
     f.lbBusy->setVisible(true);
@@ -570,6 +616,21 @@ TEST(DefaultFolders, BesideTheProgramWhenWritableElseInTheDataFolder) {
     EXPECT_EQ(ChooseDefaultFolderBase(dir + QStringLiteral("/plain/bin/"), data), data);
     EXPECT_TRUE(QFileInfo(data + QStringLiteral("Captures")).isDir());
     EXPECT_TRUE(QFileInfo(data + QStringLiteral("Video")).isDir());
+
+    // An installed copy (its desktop file in place) never writes beside
+    // itself, though its folder is writable here.
+    const QString installedBin = dir + QStringLiteral("/usr/bin");
+    const QString desktopFile = InstalledDesktopFileFor(installedBin);
+    EXPECT_EQ(desktopFile, dir + QStringLiteral("/usr/share/applications/example.quillmont.Framewhisk.desktop"));
+    ASSERT_TRUE(QDir().mkpath(installedBin));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(desktopFile).path()));
+    QFile desktop(desktopFile);
+    ASSERT_TRUE(desktop.open(QIODevice::WriteOnly));
+    desktop.close();
+    const QString installedData = dir + QStringLiteral("/home/data/framewhisk/");
+    EXPECT_EQ(ChooseDefaultFolderBase(installedBin, installedData), installedData);
+    EXPECT_TRUE(QDir(installedBin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QFileInfo(installedData + QStringLiteral("Video")).isDir());
 
     qputenv("XDG_DATA_HOME", (dir + QStringLiteral("/xdg")).toUtf8());
     EXPECT_EQ(UserDataFolder(), dir + QStringLiteral("/xdg/framewhisk/"));
@@ -832,6 +893,197 @@ TEST_F(MainWindowTest, HdMoviesOpenAtTheFirstWindowSize) {
         QApplication::processEvents();
         EXPECT_EQ(ShownFrame(), 3);
     }
+}
+
+TEST_F(MainWindowTest, RecentFilesAreStoredAsSoonAsAMovieOpens) {
+    const QString second = MovieDir + QStringLiteral("/second.avi");
+    testmovie::TMovieSpec s;
+    s.Frames = 5;
+    testmovie::MakeTestMovie(second.toStdString(), s);
+    TMainForm& f = MakeForm();
+    Prompts->FileAnswers.push_back(MoviePath);
+    f.Open1->trigger();
+    ASSERT_TRUE(f.OpenMovie(second));
+    // Read straight from the store while the window lives on.
+    const QString key = kRoot + QStringLiteral("Recent files");
+    EXPECT_EQ(THive::UserHive()->ReadText(key, QStringLiteral("MRU1")), second);
+    EXPECT_EQ(THive::UserHive()->ReadText(key, QStringLiteral("MRU2")), MoviePath);
+    EXPECT_FALSE(THive::UserHive()->ValueExists(key, QStringLiteral("MRU3")));
+    QFile::remove(second);
+}
+
+// ---------------------------------------------------------------- from outside
+
+TEST(CommandLine, FileHelpVersionAndErrors) {
+    using A = TCommandLine::TAction;
+    const struct {
+        QStringList Args;  // after the program's name
+        A Action;
+        QString File;
+    } cases[] = {
+        {{}, A::Run, ""},
+        {{"clip.avi"}, A::Run, "clip.avi"},
+        {{"/m/a b.avi", "/m/second.avi"}, A::Run, "/m/a b.avi"},  // several: the first
+        {{"--help"}, A::Help, ""},
+        {{"clip.avi", "-h"}, A::Help, ""},
+        {{"--version"}, A::Version, ""},
+        {{"--bogus", "-v"}, A::Version, ""},  // help and version win over errors
+        {{"--", "-v"}, A::Run, "-v"},           // after "--" a name is a name
+        {{"--", "--help"}, A::Run, "--help"},
+        {{"-"}, A::Run, "-"},
+        {{"--bogus", "clip.avi"}, A::Error, ""},
+        {{"-x"}, A::Error, ""},
+    };
+    for (const auto& c : cases) {
+        const TCommandLine cl = ParseCommandLine(QStringList{"framewhisk"} + c.Args);
+        EXPECT_EQ(cl.Action, c.Action) << c.Args.join(' ').toStdString();
+        EXPECT_EQ(cl.File, c.File) << c.Args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(ParseCommandLine({"framewhisk", "--help"}).Text.contains(QStringLiteral("Usage: framewhisk")));
+    EXPECT_EQ(ParseCommandLine({"framewhisk", "--version"}).Text, QStringLiteral("Framewhisk 1.3\n"));
+    EXPECT_TRUE(ParseCommandLine({"framewhisk", "--bogus"}).Text.contains(QStringLiteral("'--bogus'")));
+}
+
+TEST_F(MainWindowTest, FileFromTheCommandLineOpensOnceTheWindowIsUp) {
+    THive::TakeStartupNotice();  // one left by an earlier test would be shown first
+    Form = std::make_unique<TMainForm>();
+    TMainForm& f = *Form;
+    f.StartUp(MoviePath);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.MovieInfo.FileName.isEmpty());  // not before the window appears
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.MovieInfo.FrameCount == 50; }));
+    // The Open command's path: texts, preview, recent files (stored at once).
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(ShownFrame(), 0);
+    EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+    EXPECT_EQ(THive::UserHive()->ReadText(kRoot + QStringLiteral("Recent files"), QStringLiteral("MRU1")), MoviePath);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // A file that is not there is said so, as for a recent file.
+    Form.reset();
+    Form = std::make_unique<TMainForm>();
+    Prompts->DefaultAnswer = TModalResult::Ok;
+    const QString gone = MovieDir + QStringLiteral("/gone.avi");
+    Form->StartUp(gone);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Prompts->Records.empty(); }));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("File ") + gone + QStringLiteral(" does not exists.")});
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Framewhisk"));
+}
+
+TEST_F(MainWindowTest, DroppedMovieOpensTheFirstFile) {
+    TMainForm& f = MakeForm();
+    auto mime = [](const QList<QUrl>& urls) {
+        auto data = std::make_unique<QMimeData>();
+        data->setUrls(urls);
+        return data;
+    };
+    auto enter = [&f](QMimeData* data) {
+        QDragEnterEvent e(QPoint(100, 100), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &e);
+        return e.isAccepted();
+    };
+    // As a drag does: it enters, then drops.
+    auto drop = [&f, &enter](QMimeData* data) {
+        enter(data);
+        QDropEvent e(QPointF(100, 100), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &e);
+        return e.isAccepted();
+    };
+    EXPECT_TRUE(f.acceptDrops());
+
+    // Addresses that are no local files, and folders, are not taken.
+    auto web = mime({QUrl(QStringLiteral("http://www.example.com/clip.avi")), QUrl::fromLocalFile(MovieDir)});
+    EXPECT_FALSE(enter(web.get()));
+    EXPECT_FALSE(drop(web.get()));
+    EXPECT_TRUE(f.MovieInfo.FileName.isEmpty());
+
+    // Several files: the first opens, on the Open command's path.
+    auto two = mime({QUrl(QStringLiteral("https://example.com/x")), QUrl::fromLocalFile(MoviePath),
+                     QUrl::fromLocalFile(AudioPath)});
+    EXPECT_TRUE(enter(two.get()));
+    EXPECT_TRUE(drop(two.get()));
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    EXPECT_EQ(f.MovieInfo.FrameCount, 50);
+    EXPECT_TRUE(Prompts->Records.empty());
+    EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // A file without video gets the Open command's message.
+    auto audio = mime({QUrl::fromLocalFile(AudioPath)});
+    EXPECT_TRUE(drop(audio.get()));
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + AudioPath});
+
+    // While a job runs, a drop replaces nothing.
+    Prompts->Records.clear();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    f.sbExecuteTag = 1;
+    drop(audio.get());
+    f.sbExecuteTag = 0;
+    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    EXPECT_TRUE(Prompts->Records.empty());
+}
+
+TEST_F(MainWindowTest, OpenedMovieFocusesTheTrackBarAndNamesTheTitle) {
+    TMainForm& f = MakeForm();
+    f.sbOpenMovie->setFocus();
+    ASSERT_TRUE(f.OpenMovie(MoviePath));
+    EXPECT_TRUE(f.TB1->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), f.TB1);
+    // The focus shows: the bar looks different from the same bar unfocused.
+    f.TB1->SetPosition(0);
+    const QImage focused = f.TB1->grab().toImage();
+    f.sbOpenMovie->setFocus();
+    EXPECT_NE(f.TB1->grab().toImage(), focused);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
+
+    // Keys reach the bar at once.
+    f.TB1->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(f.TB1->Position(), 1);
+
+    // A name with spaces and non-ASCII characters; the program's name stays first.
+    const QString other = MovieDir + QStringLiteral("/\u00e9t\u00e9 clip.avi");
+    testmovie::TMovieSpec s;
+    s.Frames = 5;
+    testmovie::MakeTestMovie(QFile::encodeName(other).toStdString(), s);
+    f.sbOpenMovie->setFocus();
+    ASSERT_TRUE(f.OpenMovie(other));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - \u00e9t\u00e9 clip.avi"));
+    EXPECT_TRUE(f.TB1->hasFocus());
+    QFile::remove(other);
+}
+
+TEST_F(MainWindowTest, DesktopThatCannotOpenSomethingIsSaidSo) {
+    TMainForm& f = MakeForm();
+    Opener->Result = false;  // no file manager, browser or mail program
+    const struct {
+        QAction* Item;
+        QString Message;
+    } cases[] = {
+        {f.Browsevideofolder1, QStringLiteral("No file manager could be started to show the folder ") + f.VideoFolder + "."},
+        {f.Browsesourcefolder1, QStringLiteral("No file manager could be started to show the folder ") + f.SourceFolder + "."},
+        {f.Emailsupport1, QStringLiteral("No e-mail program could be started. Please write to support@quillmont.example.")},
+        {f.Website1, QStringLiteral("No web browser could be started to open http://www.quillmont.example/.")},
+    };
+    for (const auto& c : cases) {
+        Prompts->Records.clear();
+        c.Item->trigger();
+        EXPECT_EQ(Prompts->Texts(), QStringList{c.Message}) << c.Item->objectName().toStdString();
+    }
+    // The key of a folder command says so too; a working desktop says nothing.
+    Prompts->Records.clear();
+    Key(Qt::Key_F5);
+    EXPECT_EQ(Prompts->Texts().size(), 1);
+    Opener->Result = true;
+    Prompts->Records.clear();
+    f.Browsevideofolder1->trigger();
+    f.Website1->trigger();
+    EXPECT_TRUE(Prompts->Records.empty());
+    // A failure the real opener learns of later arrives the same way.
+    ReportDesktopFailure({TDesktopAction::Play, MoviePath});
+    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("No media player could be started to play ") + MoviePath + "."});
 }
 
 TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {

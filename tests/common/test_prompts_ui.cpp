@@ -162,6 +162,27 @@ TEST(FileDialogFilter, MatchesEitherCase) {
         EXPECT_EQ(FileDialogFilter(c.In), c.Out) << c.In;
 }
 
+TEST(FileDialogStartFolder, InitialDirElseTheProposedFilesFolder) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString d = dir.path();
+    const struct {
+        QString InitialDir, FileName, Start;
+    } cases[] = {
+        {d + "/", "/elsewhere/x.wmv", d},          // a given folder wins
+        {"", d + "/out/../clip", d},               // where the proposed file lies
+        {"", d + "/missing/clip.wmv", ""},         // that folder is gone: the toolkit's choice
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        TFileDialogRequest r;
+        r.InitialDir = c.InitialDir;
+        r.FileName = c.FileName;
+        QDir().mkpath(d + "/out");
+        EXPECT_EQ(FileDialogStartFolder(r), c.Start) << c.InitialDir.toStdString() << " " << c.FileName.toStdString();
+    }
+}
+
 // ---------------------------------------------------------------- scripted prompts
 
 TEST(ScriptedPrompts, InstallsAndRestores) {

@@ -327,6 +327,7 @@ TEST_F(TJobTest, FolderOutsideTheVideoFolderIsOfferedOnceAsTheNewVideoFolder) {
     prompts->Answers.push_back(TModalResult::Ok);
     prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Cancel; });
     Start(1);
+    EXPECT_EQ(FileDialogStartFolder(prompts->RecordsOf(TPromptKind::FileDialog).at(0).FileRequest), Dir);
 
     const QString folder = other + "/";
     const auto questions = prompts->RecordsOf(TPromptKind::Question);
@@ -347,6 +348,8 @@ TEST_F(TJobTest, FolderOutsideTheVideoFolderIsOfferedOnceAsTheNewVideoFolder) {
     Start(1);
     EXPECT_TRUE(prompts->RecordsOf(TPromptKind::Question).empty());
     EXPECT_EQ(prompts->RecordsOf(TPromptKind::FileDialog).at(0).FileRequest.FileName, other + "/a");
+    // The dialog starts in the folder chosen the first time, not in the first job's.
+    EXPECT_EQ(FileDialogStartFolder(prompts->RecordsOf(TPromptKind::FileDialog).at(0).FileRequest), other);
 
     // A third one elsewhere, answered Cancel: the folder stays.
     prompts->Records.clear();

@@ -142,6 +142,40 @@ TEST_P(DetectorExactness, TimesBetweenFramesAndPastTheEnd) {
     EXPECT_EQ(numberAt(-1), 0);                   // before the start: the first frame
 }
 
+// The scaler stores whole vectors at a time: the bitmap must still end where
+// its size says, or the caller's heap is overwritten (no sanitizer sees it,
+// the scaler is not instrumented). Bytes past the asked size keep a sentinel.
+TEST(DetectorBitmap, WritesNothingPastTheSizeItAsked) {
+    const std::string dir = testmovie::MakeTempDir("fw_detector_pad_");
+    TMovieSpec s = Spec("vob", "mpeg2video", "mp2", 30000, 1001, 15, 2);
+    s.Width = 720;
+    s.Height = 480;
+    s.Frames = 6;
+    const std::string path = dir + "/big.vob";
+    testmovie::MakeTestMovie(path, s);
+    TMediaDetector det;
+    ASSERT_TRUE(det.put_Filename(path)) << det.LastError();
+    ASSERT_TRUE(det.put_CurrentStream(0));
+    const struct {
+        int W, H;
+    } sizes[] = {{450, 300}, {534, 300}, {375, 300}, {161, 121}, {80, 60}, {720, 480}};
+    constexpr std::size_t kSentinel = 256;
+    for (const auto& z : sizes) {
+        std::size_t size = 0;
+        ASSERT_TRUE(det.GetBitmapBits(0.0, &size, nullptr, z.W, z.H)) << z.W << "x" << z.H;
+        std::vector<uint8_t> buf(size + kSentinel, 0xAB);
+        std::size_t filled = size;
+        ASSERT_TRUE(det.GetBitmapBits(0.0, &filled, buf.data(), z.W, z.H)) << z.W << "x" << z.H;
+        std::size_t spoiled = 0;
+        for (std::size_t i = size; i < buf.size(); ++i)
+            spoiled += buf[i] != 0xAB;
+        EXPECT_EQ(spoiled, 0u) << z.W << "x" << z.H;
+        buf.resize(size);
+        EXPECT_EQ(testmovie::ReadFrameNumberFromDib(buf.data(), buf.size()), 0) << z.W << "x" << z.H;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 INSTANTIATE_TEST_SUITE_P(Movies, DetectorExactness, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -115,6 +116,51 @@ TEST_F(MruTest, TenthFileDropsTheOldestAndNineAreStored) {
     auto again = MakeList();
     EXPECT_EQ(again->Files().size(), 9);
     EXPECT_EQ(again->Files().front(), QStringLiteral("/movies/m10.avi"));
+}
+
+TEST_F(MruTest, EveryChangeIsStoredAtOnce) {
+    // The list stays alive throughout: what the store holds after each step
+    // is what a killed process would leave behind.
+    auto list = MakeList();
+    const QString a = MakeFile("a.avi"), b = MakeFile("b.avi"), c = MakeFile("c.avi");
+    list->OnFileNotExist = [](QObject*, const QString&) {};
+    auto click = [this](int number, const QString& file) {
+        QAction* item = Item(QStringLiteral("&%1  %2").arg(number).arg(file));
+        ASSERT_NE(item, nullptr) << number << " " << file.toStdString();
+        item->trigger();
+    };
+    const struct {
+        const char* Step;
+        std::function<void()> Change;
+        QStringList Expected;  // MRU1, MRU2, ... in order
+    } steps[] = {
+        {"add a", [&] { list->AddFile(a); }, {a}},
+        {"add b", [&] { list->AddFile(b); }, {b, a}},
+        {"add c", [&] { list->AddFile(c); }, {c, b, a}},
+        {"add a again", [&] { list->AddFile(a); }, {a, c, b}},
+        {"click the third", [&] { click(3, b); }, {b, a, c}},
+        {"click a missing file", [&] { QFile::remove(a); click(2, a); }, {b, c}},
+        {"lower MaxFiles", [&] { list->SetMaxFiles(1); }, {b}},
+        {"raise MaxFiles", [&] { list->SetMaxFiles(9); }, {b, c}},
+    };
+    for (const auto& s : steps) {
+        s.Change();
+        QStringList expected;
+        for (int k = 0; k < s.Expected.size(); ++k)
+            expected << QStringLiteral("MRU%1=%2").arg(k + 1).arg(s.Expected[k]);
+        EXPECT_EQ(Stored(), expected) << s.Step;
+    }
+
+    // The same for an ini file.
+    const QString ini = Dir + QStringLiteral("/recent.ini");
+    TMostRecentFiles inList;
+    inList.SetIniFile(ini);
+    inList.SetOwnerMenuItem(&Menu);
+    inList.AddFile(QStringLiteral("/m/x.avi"));
+    inList.AddFile(QStringLiteral("/m/y.avi"));
+    QSettings stored(ini, QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("MRU List/1")).toString(), QStringLiteral("/m/y.avi"));
+    EXPECT_EQ(stored.value(QStringLiteral("MRU List/2")).toString(), QStringLiteral("/m/x.avi"));
 }
 
 TEST_F(MruTest, SameFileInAnotherCaseMovesUpWithTheNewSpelling) {
