@@ -1048,6 +1048,16 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     AVFormatContext* out = rawOut;
     const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
 
+    // The time origin of a file's video stream (its first picture), found once
+    // per file and stream: the video and the audio group share it.
+    std::map<std::pair<std::string, int>, double> origins;
+    auto movieStart = [&origins](const std::string& file, const AVStream* st) {
+        const auto key = std::make_pair(file, st->index);
+        auto it = origins.find(key);
+        if (it == origins.end())
+            it = origins.emplace(key, double(FirstFrameTicks(file, st->index)) * av_q2d(st->time_base)).first;
+        return it->second;
+    };
     for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
         const TTimelineGroup& group = timeline.Group(gi);
         const TTimelineSource* src = FirstSource(group);
@@ -1072,7 +1082,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             v->DeclaredEnd = DeclaredLength(v->In);
             CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
-            v->MovieStart = double(FirstFrameTicks(src->MediaName, v->StreamIndex)) * av_q2d(ist->time_base);
+            v->MovieStart = movieStart(src->MediaName, ist);
             v->MediaStart = src->MediaStart;
             v->Tolerance = std::max(1e-6, 0.25 / av_q2d(srcRate));
             v->OutRate = srcRate;
@@ -1178,17 +1188,17 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             a->In = TInputFile::Open(src->MediaName);
             a->StreamIndex = a->In.FirstAudioStream();
             a->HasSource = a->StreamIndex >= 0;
+            const int vs = a->In.FirstVideoStream();
             if (a->HasSource) {
                 a->Dec = OpenDecoder(a->In.Format->streams[a->StreamIndex], 1);
                 // Audio counts from the same zero as the picture, so both start together.
-                const int vs = a->In.FirstVideoStream();
-                a->MovieStart = vs >= 0 ? double(FirstFrameTicks(src->MediaName, vs)) * av_q2d(a->In.Format->streams[vs]->time_base)
+                a->MovieStart = vs >= 0 ? movieStart(src->MediaName, a->In.Format->streams[vs])
                                         : a->In.StreamStartSeconds(a->StreamIndex);
             }
             a->MediaStart = src->MediaStart;
             // The movie's stated length counts when it comes from a picture
             // whose stamps can be trusted; without a picture the sound is the movie.
-            if (const int vs = a->In.FirstVideoStream(); vs >= 0) {
+            if (vs >= 0) {
                 OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
                 a->DeclaredEnd = DeclaredLength(a->In);
             }
