@@ -150,6 +150,14 @@ public:
     static void SetItemEnabled(QAction* item, bool enabled);
     static bool ItemEnabled(const QAction* item);
 
+signals:
+    // The preview shows a new picture for track bar position `position`:
+    // exact when it is that frame itself, not a stand-in shown while the
+    // frame is still being decoded. For tests and benchmarks.
+    void PreviewShown(int position, bool exact);
+
+public:
+
     // ------------------------------------------------------------ handlers
     void Open1Click();
     void Browsesourcefolder1Click();

@@ -122,7 +122,7 @@ struct TMediaDetector::TImpl {
     int64_t FrameTicks = 1;  // one frame's duration in ticks (at least 1)
     double Fps = 25;
 
-    TScaler Scaler{SWS_BILINEAR};
+    TScaler Scaler;
 
     void Close() {
         Dec.reset();

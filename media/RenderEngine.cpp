@@ -481,7 +481,7 @@ void TRenderGraph::TImpl::VideoDecode() {
 
 void TRenderGraph::TImpl::VideoScale() {
     auto& v = *Video;
-    TScaler scaler(SWS_BICUBIC);
+    TScaler scaler;
     AvFramePtr in;
     while (v.Decoded.Pop(in)) {
         AvFramePtr out = scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat);

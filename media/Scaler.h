@@ -17,10 +17,15 @@
 
 namespace media {
 
+// The interpolation every picture of the program is made with, preview and
+// output alike, so that the same frame at the same size is the same picture
+// wherever it is shown or written (the filter also shapes chroma upsampling,
+// so it matters even at the movie's own size).
+constexpr int kPictureScaleFlags = SWS_BICUBIC;
+
 class TScaler {
 public:
-    // flags: SWS_BILINEAR, SWS_BICUBIC, ...
-    explicit TScaler(int flags) : FFlags(flags) {}
+    TScaler() = default;
 
     // A new picture of width x height in format `format` holding `src`.
     // fullRange: for YUV destinations, full-range levels instead of video
@@ -34,7 +39,7 @@ private:
         int DstW = 0, DstH = 0, DstFormat = -1, DstRange = -1;
         bool operator==(const TKey&) const = default;
     };
-    int FFlags;
+    int FFlags = kPictureScaleFlags;
     TKey FKey;
     SwsContextPtr FContext;
 };

@@ -183,6 +183,7 @@ void TMainForm::TB1Change() {
         text = QString::number(position);
     }
     SB1Panels[0]->setText(QStringLiteral("Position: ") + text);
+    emit PreviewShown(position, true);
 }
 
 void TMainForm::QueuePreviewRefresh() {

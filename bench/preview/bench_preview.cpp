@@ -7,6 +7,7 @@
 #include "media/AvPtr.h"
 #include "media/InputFile.h"
 #include "media/MediaDetector.h"
+#include "media/Scaler.h"
 
 #include <algorithm>
 #include <chrono>
@@ -38,7 +39,7 @@ uint64_t Fnv(const uint8_t* p, size_t n, uint64_t h) {
 }
 
 // Hash of every frame, in presentation order, converted the way the detector
-// converts them at full size (BGR24, bilinear, rows without padding).
+// converts them at full size (BGR24, the program's interpolation, rows without padding).
 std::vector<uint64_t> ReferenceHashes(const std::string& path) {
     TInputFile in = TInputFile::Open(path);
     const int vs = in.FirstVideoStream();
@@ -52,7 +53,7 @@ std::vector<uint64_t> ReferenceHashes(const std::string& path) {
         while (avcodec_receive_frame(dec.get(), f.get()) == 0) {
             const int w = f->width, h = f->height;
             if (!sws)
-                sws.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24, SWS_BILINEAR,
+                sws.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24, kPictureScaleFlags,
                                          nullptr, nullptr, nullptr));
             // FFmpeg writes into a picture of its own; the rows are copied out.
             AvFramePtr pic = MakeFrame();
