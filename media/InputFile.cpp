@@ -1,5 +1,7 @@
 #include "media/InputFile.h"
 
+#include "media/FrameDecoder.h"
+
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -100,38 +102,20 @@ bool TInputFile::SeekToStart(int stream) {
 }
 
 int64_t FirstFrameTicks(const std::string& path, int stream) {
-    int64_t first = AV_NOPTS_VALUE, fallback = 0;
+    int64_t fallback = 0;
     try {
         TInputFile in = TInputFile::Open(path);
         if (stream < 0 || stream >= int(in.Format->nb_streams)) return 0;
         const AVStream* st = in.Format->streams[stream];
         if (st->start_time != AV_NOPTS_VALUE) fallback = st->start_time;
-        AvCodecContextPtr dec = OpenDecoder(st, 1);
-        AvPacketPtr pkt = MakePacket();
-        AvFramePtr frame = MakeFrame();
-        bool eof = false;
+        TFrameDecoder dec(in, stream, 1, AV_NOPTS_VALUE);
         // A damaged start may hold no picture for a while; give up after that many packets.
-        for (int packets = 0; packets < 2000;) {
-            const int rc = avcodec_receive_frame(dec.get(), frame.get());
-            if (rc == 0) {
-                first = frame->best_effort_timestamp;
-                break;
-            }
-            if (rc != AVERROR(EAGAIN) || eof) break;
-            if (av_read_frame(in.Format.get(), pkt.get()) < 0) {
-                eof = true;
-                avcodec_send_packet(dec.get(), nullptr);
-                continue;
-            }
-            if (pkt->stream_index == stream) {
-                ++packets;
-                avcodec_send_packet(dec.get(), pkt.get());
-            }
-            av_packet_unref(pkt.get());
-        }
+        dec.PacketBudget = 2000;
+        AvFramePtr frame = MakeFrame();
+        if (dec.Next(frame.get()) && frame->pts != AV_NOPTS_VALUE) return frame->pts;
     } catch (const MediaError&) {
     }
-    return first != AV_NOPTS_VALUE ? first : fallback;
+    return fallback;
 }
 
 bool UsableFrameRate(AVRational rate) {

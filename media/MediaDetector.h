@@ -1,6 +1,7 @@
 // The media detector: opens a movie, lists its streams and fetches single
-// frames as packed bitmaps. Decoder state is kept between requests so that
-// nearby frames are reached by decoding forward instead of seeking.
+// frames as packed bitmaps. A thin layer over the movie reader
+// (media/MovieReader), which does the reading and decoding; code of our own
+// takes pictures from the reader directly.
 //
 // Not thread-safe: one owner uses it from one thread at a time.
 #pragma once
@@ -13,6 +14,8 @@
 #include <string>
 
 namespace media {
+
+class TMovieReader;
 
 class TMediaDetector {
 public:
@@ -61,6 +64,9 @@ public:
         uint64_t FramesDecoded = 0;  // frames delivered by the decoder
     };
     TStats Stats() const;
+
+    // The reader underneath, for pictures without the packed-bitmap round trip.
+    TMovieReader& Reader();
 
 private:
     struct TImpl;

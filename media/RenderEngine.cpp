@@ -1,6 +1,8 @@
 #include "media/RenderEngine.h"
 
 #include "media/AvPtr.h"
+#include "media/FrameClock.h"
+#include "media/FrameDecoder.h"
 #include "media/InputFile.h"
 #include "media/Scaler.h"
 #include "media/WmProfiles.h"
@@ -305,10 +307,10 @@ struct TVideoPath {
     int Group = -1;
     TInputFile In;
     int StreamIndex = -1;
-    AvCodecContextPtr Dec;
+    TFrameClock Clock;        // which source frame is on screen when, as in the preview
+    std::unique_ptr<TFrameDecoder> Dec;
     double MovieStart = 0;    // seconds of the movie's first frame in the container clock
     double MediaStart = 0;    // seconds from the movie's first frame
-    double Tolerance = 0;     // seconds: a frame stamped this close after t counts as on screen at t
     double DeclaredEnd = 0;   // seconds: the movie's length as the file states it (0: unknown)
     AVRational SrcRate{25, 1};
     AVRational OutRate{25, 1};
@@ -375,24 +377,26 @@ struct TRenderGraph::TImpl {
     void Finish(bool stoppedEarly);
 };
 
-// The frame on screen at time t is the last frame stamped not after t; the
-// tolerance absorbs the rounding of container clocks (milliseconds in ASF and
-// Matroska) so that position p / rate gives frame p.
+// The frame on screen at time t is the one the stream's frame clock puts
+// there (the last frame stamped not after t, within the clock's tolerance),
+// as in the preview; frames come out of the one decode path.
 void TRenderGraph::TImpl::VideoDecode() {
     auto& v = *Video;
     AVFormatContext* fmt = v.In.Format.get();
-    const AVStream* st = fmt->streams[v.StreamIndex];
-    const double tb = av_q2d(st->time_base);
+    const double tb = v.Clock.Tick();
     const double rate = av_q2d(v.OutRate);
+    TFrameDecoder& dec = *v.Dec;
+    AvFramePtr first;  // the picture a seek landed on, taken first
 
     if (v.MediaStart > 0) {
-        // Land on a key frame at or before the first frame we need.
-        const double target = v.MovieStart + v.MediaStart - 2 * v.Tolerance - 0.5;
-        if (target > v.MovieStart) {
-            const int64_t ts = SecondsToTicks(target, tb);
-            if (av_seek_frame(fmt, v.StreamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
-                av_seek_frame(fmt, v.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
-            avcodec_flush_buffers(v.Dec.get());
+        // Land on a key frame at or before the frame on screen at the clip's start.
+        const AVStream* st = fmt->streams[v.StreamIndex];
+        const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : v.Clock.Origin;
+        const int64_t target = v.Clock.TicksAt(v.MediaStart);
+        if (target > startTicks) {
+            first = MakeFrame();
+            if (!dec.SeekTo(target, startTicks, first.get())) first.reset();
+            if (dec.SeekFailed()) throw MediaError("Seeking in the movie failed.");
         }
     }
 
@@ -419,8 +423,9 @@ void TRenderGraph::TImpl::VideoDecode() {
         v.SlotsDecoded = slot;
     };
     auto take = [&](AvFramePtr f) {
-        const bool stamped = f->best_effort_timestamp != AV_NOPTS_VALUE;
-        double t = stamped ? f->best_effort_timestamp * tb - v.MovieStart + shift : lastTime + lastDuration;
+        // The decoder stamps every picture (one without a stamp comes where the one before it ends).
+        const bool stamped = f->pts != AV_NOPTS_VALUE;
+        double t = stamped ? f->pts * tb - v.MovieStart + shift : lastTime + lastDuration;
         if (stamped && lastTime > -1e299 &&
             ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
             shift += lastTime + lastDuration - t;
@@ -429,34 +434,17 @@ void TRenderGraph::TImpl::VideoDecode() {
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
         lastTime = t;
         if (f->pkt_duration > 0) lastDuration = std::min(f->pkt_duration * tb, 1 / kMinFrameRate);
-        while (slot < v.Slots && t > slotTime(slot) + v.Tolerance) emit(current ? current.get() : f.get());
+        while (slot < v.Slots && !v.Clock.OnScreenAt(t, slotTime(slot))) emit(current ? current.get() : f.get());
         current = std::move(f);
     };
 
-    AvPacketPtr pkt = MakePacket();
-    bool eof = false;
-    while (slot < v.Slots && !eof) {
+    if (first) take(std::move(first));
+    // The end of the file, or a truncated or damaged file: what was read is all there is.
+    while (slot < v.Slots) {
         if (Shared.ShouldEnd()) throw TAborted{};
-        int rc = av_read_frame(fmt, pkt.get());
-        if (rc < 0) {
-            // The end of the file, or a truncated or damaged file: what was read is all there is.
-            eof = true;
-            avcodec_send_packet(v.Dec.get(), nullptr);
-        } else if (pkt->stream_index != v.StreamIndex) {
-            av_packet_unref(pkt.get());
-            continue;
-        } else {
-            rc = avcodec_send_packet(v.Dec.get(), pkt.get());
-            av_packet_unref(pkt.get());
-            if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) eof = true;
-        }
-        for (;;) {
-            AvFramePtr f = MakeFrame();
-            rc = avcodec_receive_frame(v.Dec.get(), f.get());
-            if (rc < 0) break;
-            take(std::move(f));
-            if (slot >= v.Slots) break;
-        }
+        AvFramePtr f = MakeFrame();
+        if (!dec.Next(f.get())) break;
+        take(std::move(f));
     }
     if (slot < v.Slots) {
         // The source has ended. Its last frame stays on screen to the clip's
@@ -464,7 +452,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         // length the file states when that is longer. A clip that reaches
         // beyond the movie is cut there.
         const double movieEnd = std::max(current ? lastTime + lastDuration : 0.0, v.DeclaredEnd);
-        while (slot < v.Slots && current && slotTime(slot) + v.Tolerance < movieEnd) emit(current.get());
+        while (slot < v.Slots && current && slotTime(slot) + v.Clock.Tolerance < movieEnd) emit(current.get());
         if (slot == 0) {
             if (!current) throw MediaError("No picture of the movie could be decoded.");
             throw MediaError("The clip starts after the end of the movie, which is " + ShortNumber(movieEnd) +
@@ -1050,13 +1038,19 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
 
     // The time origin of a file's video stream (its first picture), found once
     // per file and stream: the video and the audio group share it.
-    std::map<std::pair<std::string, int>, double> origins;
+    struct TOrigin {
+        int64_t Ticks = 0;
+        double Seconds = 0;
+    };
+    std::map<std::pair<std::string, int>, TOrigin> origins;
     auto movieStart = [&origins](const std::string& file, const AVStream* st) {
         const auto key = std::make_pair(file, st->index);
         auto it = origins.find(key);
-        if (it == origins.end())
-            it = origins.emplace(key, double(FirstFrameTicks(file, st->index)) * av_q2d(st->time_base)).first;
-        return it->second;
+        if (it == origins.end()) {
+            const int64_t ticks = FirstFrameTicks(file, st->index);
+            it = origins.emplace(key, TOrigin{ticks, double(ticks) * av_q2d(st->time_base)}).first;
+        }
+        return it->second.Seconds;
     };
     for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
         const TTimelineGroup& group = timeline.Group(gi);
@@ -1076,15 +1070,15 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             v->StreamIndex = v->In.FirstVideoStream();
             if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];
-            v->Dec = OpenDecoder(ist, 0);
             const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
             CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
             v->MovieStart = movieStart(src->MediaName, ist);
+            v->Clock = TFrameClock::For(ist, origins[{src->MediaName, ist->index}].Ticks);
+            v->Dec = std::make_unique<TFrameDecoder>(v->In, v->StreamIndex, v->Clock.FrameTicks, v->Clock.Origin);
             v->MediaStart = src->MediaStart;
-            v->Tolerance = std::max(1e-6, 0.25 / av_q2d(srcRate));
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;

@@ -1,0 +1,42 @@
+// The frame clock of a video stream: which picture is on screen at a time.
+// Built once per stream and shared by everything that turns times into
+// frames (the preview, every output, the captures), so that frame n is the
+// same picture wherever it is shown or written. Private to media/ (FFmpeg
+// types).
+//
+// Times count from the stream's first picture (Origin). The frame on screen at
+// time t is the last picture whose stamp is not after t + Tolerance: the
+// tolerance absorbs the rounding of container clocks (milliseconds in ASF and
+// Matroska) and of t = n / rate in floating point, so that time n / rate gives
+// frame n.
+#pragma once
+
+#include "media/AvPtr.h"
+
+namespace media {
+
+struct TFrameClock {
+    AVRational TimeBase{1, 1000};
+    AVRational Rate{25, 1};   // frames per second; 25 when the stream states none
+    bool RateKnown = false;   // the stream states a usable rate
+    int64_t Origin = 0;       // ticks of the first picture
+    int64_t FrameTicks = 1;   // one frame in ticks (at least 1)
+    double Tolerance = 0;     // seconds (see above)
+
+    // The clock of `stream` whose first picture is stamped `originTicks`.
+    static TFrameClock For(const AVStream* stream, int64_t originTicks);
+
+    double Fps() const { return av_q2d(Rate); }
+    double Tick() const { return av_q2d(TimeBase); }
+
+    // The last stamp (ticks) that is on screen at `seconds`.
+    int64_t TicksAt(double seconds) const;
+    // Seconds from the first picture of a stamp.
+    double SecondsOf(int64_t ticks) const { return double(ticks - Origin) * Tick(); }
+    // Whether a picture stamped `seconds` (from the first picture) is on screen at time t.
+    bool OnScreenAt(double stampSeconds, double t) const { return stampSeconds <= t + Tolerance; }
+    // The time of frame n.
+    double TimeOfFrame(int64_t n) const { return double(n) / Fps(); }
+};
+
+}  // namespace media
