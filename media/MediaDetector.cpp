@@ -109,16 +109,8 @@ bool TMediaDetector::GetBitmapBits(double streamTime, std::size_t* bufferSize, u
         d.Error = "The bitmap buffer is too small.";
         return false;
     }
-    TMovieReader::TPictureRequest request;
-    request.Stream = d.Current;
-    request.Seconds = streamTime;
-    request.Width = width;
-    request.Height = height;
     TRgbPicture picture;
-    if (!d.Reader.PictureAt(request, picture)) {
-        d.Error = d.Reader.LastError();
-        return false;
-    }
+    if (!GetPicture(streamTime, width, height, picture)) return false;
     // Bottom-up BGR rows padded to 4 bytes.
     const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
     const std::size_t row = static_cast<std::size_t>(width) * 3;
@@ -144,6 +136,23 @@ bool TMediaDetector::GetBitmapBits(double streamTime, std::size_t* bufferSize, u
     PutLe32(h + 20, uint32_t(needed - kBitmapInfoHeaderSize));
     *bufferSize = needed;
     return true;
+}
+
+bool TMediaDetector::GetPicture(double streamTime, int width, int height, TRgbPicture& out) {
+    TImpl& d = *Impl;
+    d.Error.clear();
+    if (d.Current < 0) {
+        d.Error = "No movie is open.";
+        return false;
+    }
+    TMovieReader::TPictureRequest request;
+    request.Stream = d.Current;
+    request.Seconds = streamTime;
+    request.Width = width;
+    request.Height = height;
+    if (d.Reader.PictureAt(request, out)) return true;
+    d.Error = d.Reader.LastError();
+    return false;
 }
 
 const std::string& TMediaDetector::LastError() const { return Impl->Error; }

@@ -16,6 +16,7 @@
 namespace media {
 
 class TMovieReader;
+struct TRgbPicture;
 
 class TMediaDetector {
 public:
@@ -65,7 +66,11 @@ public:
     };
     TStats Stats() const;
 
-    // The reader underneath, for pictures without the packed-bitmap round trip.
+    // The same frame as an RGB picture (media/MovieReader's TRgbPicture),
+    // without the packed-bitmap round trip. False as GetBitmapBits.
+    bool GetPicture(double streamTime, int width, int height, TRgbPicture& out);
+
+    // The reader underneath.
     TMovieReader& Reader();
 
 private:

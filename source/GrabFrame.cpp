@@ -4,13 +4,8 @@
 
 bool GrabFrame(media::TMediaDetector& detector, TFrameBitmap& bitmap, uint16_t width, uint16_t height,
                double seconds) {
-    media::TMovieReader::TPictureRequest request;
-    request.Stream = detector.get_CurrentStream();
-    request.Seconds = seconds;
-    request.Width = width;
-    request.Height = height;
     media::TRgbPicture picture;
-    if (!detector.Reader().PictureAt(request, picture) || picture.Empty()) return false;
+    if (!detector.GetPicture(seconds, width, height, picture) || picture.Empty()) return false;
     bitmap.Width = picture.Width;
     bitmap.Height = picture.Height;
     bitmap.Rgb = std::move(picture.Rgb);
