@@ -222,6 +222,17 @@ struct TMovieReader::TImpl {
         return e && e->timestamp > fromTs;
     }
 
+    // Stand-ins shown while a request decodes: where a seek lands, and every
+    // StandInEvery along a long forward decode.
+    std::function<void(const AVFrame*)> StandIn;
+    std::chrono::milliseconds StandInEvery{0};
+    std::chrono::steady_clock::time_point LastStandIn;
+    void ShowStandIn() {
+        if (!StandIn || !HasCur) return;
+        StandIn(Cur.get());
+        LastStandIn = std::chrono::steady_clock::now();
+    }
+
     // Makes Cur the last frame whose time is not after targetTs, decoding forward.
     void DecodeForward(int64_t targetTs, int64_t skipBefore) {
         if (HasAhead) {
@@ -237,6 +248,9 @@ struct TMovieReader::TImpl {
                 const bool past = Scratch->pts > targetTs;  // the movie's first frame comes after t
                 TakeScratchAsCur();
                 if (past) return;
+                if (StandIn && StandInEvery.count() > 0 &&
+                    std::chrono::steady_clock::now() - LastStandIn >= StandInEvery)
+                    ShowStandIn();
                 continue;
             }
             std::swap(Ahead, Scratch);
@@ -253,7 +267,7 @@ struct TMovieReader::TImpl {
 
     // Leaves the frame for `seconds` in Cur. False when none could be decoded
     // or the request was cancelled.
-    bool FrameAt(double seconds, const std::function<void(const AVFrame*)>& standIn) {
+    bool FrameAt(double seconds) {
         const int64_t targetTs = Clock.TicksAt(seconds);
         int64_t skipBefore = targetTs;
         bool forceSeek = false;
@@ -267,7 +281,7 @@ struct TMovieReader::TImpl {
                 }
                 if (seek) {
                     if (!SeekTo(targetTs, skipBefore)) break;
-                    if (standIn && !Answered(targetTs) && !forceSeek) standIn(Cur.get());
+                    if (!Answered(targetTs) && !forceSeek) ShowStandIn();
                 }
                 DecodeForward(targetTs, skipBefore);
                 if (Cancelled) return false;
@@ -424,14 +438,17 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
     try {
         d.EnsureDecoder(stream);
         d.Dec->Cancel = request.Cancel;
-        std::function<void(const AVFrame*)> standIn;
+        d.StandIn = nullptr;
         if (request.StandIn)
-            standIn = [&](const AVFrame* f) {
+            d.StandIn = [&](const AVFrame* f) {
                 TRgbPicture picture;
                 d.ToRgb(f, width, height, picture);
                 request.StandIn(picture);
             };
-        const bool ok = d.FrameAt(request.Seconds, standIn);
+        d.StandInEvery = request.StandInEvery;
+        d.LastStandIn = std::chrono::steady_clock::now();
+        const bool ok = d.FrameAt(request.Seconds);
+        d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
         if (!ok) return false;
         const AVFrame* f = d.Cur.get();
@@ -441,6 +458,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         }
         d.ToRgb(f, width, height, out);
     } catch (const MediaError& e) {
+        d.StandIn = nullptr;
         if (d.Dec) d.Dec->Cancel = nullptr;
         d.Error = e.what();
         return false;

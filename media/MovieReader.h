@@ -15,6 +15,7 @@
 #include "media/MediaTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,6 +71,9 @@ public:
         // Called (on the caller's thread) with a nearby picture when the exact
         // one needs a seek and more decoding: the key frame decoding starts from.
         std::function<void(const TRgbPicture&)> StandIn;
+        // When not 0, a long forward decode also shows the frame it has
+        // reached through StandIn this often.
+        std::chrono::milliseconds StandInEvery{0};
         // Raised from another thread: the request ends early, returning false
         // with Cancelled() true. The reader stays usable.
         const std::atomic<bool>* Cancel = nullptr;
