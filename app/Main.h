@@ -4,12 +4,14 @@
 // recent-files list).
 //
 // Everything runs on the GUI thread. Controls and fields are public so that
-// the handlers other folders add to fw_app (conversion, captures, support)
-// and the tests reach them, as the window's design names them.
+// the tests reach them, as the window's design names them. All of the
+// window's methods live in app/ (Main.cpp, MainCommands.cpp, MoviePreview.cpp,
+// ConversionJob.cpp, Preferences.cpp); other folders serve it through their
+// own calls and host interfaces and never include app/.
 #pragma once
 
-#include "app/OutputSettings.h"
 #include "common/Prompts.h"
+#include "convert/OutputSettings.h"
 #include "help/MyBaseForm.h"
 #include "source/FrameBitmap.h"
 #include "source/MovieInfo.h"
@@ -178,7 +180,7 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
-    // One conversion in mode 0, 1 or 2 (convert/ConversionJob.cpp); true when a file was rendered.
+    // One conversion in mode 0, 1 or 2 (app/ConversionJob.cpp); true when a file was rendered.
     bool RunConversion(int mode);
     void actSelStartExecute();
     void actSelEndExecute();

@@ -1,13 +1,15 @@
 // The conversion job of the main window: the Start/Stop command and the run
 // of one conversion (output file, output settings, the render, the result).
 #include "app/Main.h"
+
+#include "app/RenderHost.h"
+#include "app/TrackBar.h"
 #include "capture/CaptureCommands.h"
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
-#include "convert/RenderHost.h"
+#include "convert/MyWMFBase.h"
 #include "convert/VideoSettings.h"
-
-#include "app/TrackBar.h"
+#include "support/MyExceptDlg.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -175,7 +177,9 @@ bool TMainForm::RunConversion(int mode) {
 
     LoadPreferences();
 
-    // The output settings.
+    // The output settings. A bad profile index in the dialog's catalogue ends
+    // in the error report and its silent abort.
+    SetWMFFatalErrorHandler(&ReportFatalError);
     {
         TVideoSetDlg dialog(this);
         if (mode == 0) {

@@ -1,4 +1,4 @@
-#include "convert/RenderHost.h"
+#include "app/RenderHost.h"
 
 #include "app/Main.h"
 #include "app/TrackBar.h"
