@@ -534,9 +534,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormCloseQuery(bool& canClose) {
-    if (lbBusy->isVisible()) {
-        // A conversion is rendering: ask it to stop; the user closes again later.
-        StopRequested = true;
+    if (ConversionUnderWay()) {
+        // A conversion is under way: ask it to stop; the user closes again later.
+        if (FJobState == TJobState::Converting)
+            SetJobState(TJobState::StoppingToClose);
         canClose = false;
     }
 }
@@ -608,7 +609,7 @@ void TMainForm::SetCommandsEnabled(QObject* component, bool enabled) {
 
 void TMainForm::Open1Click() {
     // The running job works on the open movie: it is not replaced under it.
-    if (sbExecuteTag == 1)
+    if (FJobState != TJobState::Idle)
         return;
     LoadPreferences();
     if (OpenDialog1.FileName.isEmpty())
@@ -622,7 +623,7 @@ void TMainForm::Open1Click() {
 }
 
 void TMainForm::OpenFromOutside(const QString& path) {
-    if (sbExecuteTag == 1 || path.isEmpty())
+    if (FJobState != TJobState::Idle || path.isEmpty())
         return;
     LoadPreferences();  // as the Open command reads them before it opens
     // The recent-file path: a missing file is said so, a present one opens

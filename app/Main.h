@@ -4,12 +4,14 @@
 // recent-files list).
 //
 // Everything runs on the GUI thread. Controls and fields are public so that
-// the handlers other folders add to fw_app (conversion, captures, support)
-// and the tests reach them, as the window's design names them.
+// the tests reach them, as the window's design names them. All of the
+// window's methods live in app/ (Main.cpp, MainCommands.cpp, MoviePreview.cpp,
+// ConversionJob.cpp, Preferences.cpp); other folders serve it through their
+// own calls and host interfaces and never include app/.
 #pragma once
 
-#include "app/OutputSettings.h"
 #include "common/Prompts.h"
+#include "convert/OutputSettings.h"
 #include "help/MyBaseForm.h"
 #include "source/FrameBitmap.h"
 #include "source/MovieInfo.h"
@@ -60,6 +62,19 @@ struct TPreviewSize {
 };
 TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh);
 
+// The job of the window's Start/Stop button, one value for the whole window.
+// Every command that must not run beside a job, the close request and the
+// renderer's stop question read it; the button's caption follows it.
+enum class TJobState {
+    Idle,             // no job; the button says "Start"
+    Converting,       // a conversion runs (its dialogs, the render, "Play the result?"); "Stop"
+    Capturing,        // an image capture batch runs (its dialogs); "Stop"
+    Stopping,         // Stop was pressed: the render winds down and finishes its file; "Start",
+                      // which starts nothing until the job has ended
+    StoppingToClose,  // a close request asked the running conversion to stop; the button
+                      // still says "Stop", and pressing it gives Stopping
+};
+
 class TMainForm : public TD6MainForm {
     Q_OBJECT
 public:
@@ -75,12 +90,11 @@ public:
     QWidget* BottomPanel = nullptr;
     QToolButton* sbOpenMovie = nullptr;
     QLabel* IAnim = nullptr;           // busy animation frame, 16 x 16
-    QLabel* lbBusy = nullptr;          // visible while a conversion renders
+    QLabel* lbBusy = nullptr;          // the render's progress; shown by the renderer (display only)
     QLabel* lbTimeLeft = nullptr;
     QLabel* Label3 = nullptr;          // "Format:"
     QComboBox* cbMode = nullptr;       // job mode (0..3)
-    QToolButton* sbExecute = nullptr;  // Start / Stop
-    int sbExecuteTag = 0;              // 1 while a job runs (caption "Stop")
+    QToolButton* sbExecute = nullptr;  // Start / Stop, as JobState() says
     QStatusBar* SB1 = nullptr;
     QLabel* SB1Panels[3] = {};         // position, duration, file name
 
@@ -111,12 +125,23 @@ public:
     bool PreviewBusy = false;
     QString InstallationId;
     TImageForm* ImageForm = nullptr;   // owned by the window (Qt parent)
-    bool StopRequested = false;
     std::unique_ptr<TMostRecentFiles> MostRecentFiles;
     bool Closing = false;
     TMovieInfo MovieInfo;
     QString ImageFolder, VideoFolder, SourceFolder;  // each ends with "/"
     TOutputSettings OutputSettings;
+
+    // ------------------------------------------------------------ job state
+    TJobState JobState() const { return FJobState; }
+    // Sets the state and the button's caption: "Stop" while Converting,
+    // Capturing or StoppingToClose, else "Start". Nothing else changes.
+    void SetJobState(TJobState state);
+    // A conversion is under way, also while it winds down after a stop:
+    // the window is not closed under it, and no snapshot or capture starts beside it.
+    bool ConversionUnderWay() const;
+    // The running render is asked to stop (Stopping or StoppingToClose);
+    // the renderer reads it once per poll.
+    bool StopRequested() const;
 
     // ------------------------------------------------------------ operations
     // Menu: enables every sub-item at all levels. The window itself: enables
@@ -178,7 +203,7 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
-    // One conversion in mode 0, 1 or 2 (convert/ConversionJob.cpp); true when a file was rendered.
+    // One conversion in mode 0, 1 or 2 (app/ConversionJob.cpp); true when a file was rendered.
     bool RunConversion(int mode);
     void actSelStartExecute();
     void actSelEndExecute();
@@ -208,6 +233,7 @@ private:
     void MovieShown();
 
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
+    TJobState FJobState = TJobState::Idle;
     bool FShownOnce = false;  // the first showEvent has run
     bool FRefreshQueued = false;
     int FShownPosition = -1;  // position of the frame on show (-1: none)

@@ -20,7 +20,7 @@ struct TCaptureHost {
     TMovieInfo* Movie = nullptr;           // the open movie (FrameRate 0: none)
     int32_t RangeStart = 0;                // the clip range, frame numbers
     int32_t RangeEnd = 0;
-    bool Busy = false;                     // a conversion renders (lbBusy visible)
+    bool Busy = false;                     // a conversion is under way
     std::function<void()> LoadPreferences;
     std::function<void()> SavePreferences;
     std::function<QString()> ImageFolder;  // read after LoadPreferences ran

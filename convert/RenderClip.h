@@ -9,7 +9,7 @@
 // before the host's ProcessMessages is called again.
 #pragma once
 
-#include "app/OutputSettings.h"
+#include "convert/OutputSettings.h"
 
 #include <QString>
 #include <cstdint>

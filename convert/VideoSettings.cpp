@@ -2,7 +2,6 @@
 
 #include "convert/EncoderSettingsDlg.h"
 #include "convert/MyWMFBase.h"
-#include "support/MyExceptDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -81,8 +80,6 @@ TVideoSetDlg::TVideoSetDlg(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Select the output compression"));
     setModal(true);
     WMAvailable = [] { return TWMFBase::WMAvailable(); };
-    // A bad profile index in the catalogue ends in the error report.
-    SetWMFFatalErrorHandler(&ReportFatalError);
 
     nbFormats = new QStackedWidget(this);
     nbFormats->setObjectName(QStringLiteral("nbFormats"));

@@ -114,8 +114,10 @@ public:
     void SetPage(int page);
 
     // The whole showing: FormShow, the modal run through the prompts seam,
-    // and the close request. An error report raised while the lists are
-    // filled (no Windows Media writer) leaves by its silent abort.
+    // and the close request. A bad profile index while the lists are filled
+    // (no Windows Media writer) goes to the catalogue's fatal-error handler
+    // (SetWMFFatalErrorHandler, convert/MyWMFBase.h): the window installs its
+    // error report there, which leaves by a silent abort.
     TModalResult Execute();
 
     // The audio format row chosen: the list's index, the empty last item and

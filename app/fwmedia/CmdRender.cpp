@@ -2,7 +2,7 @@
 // the compressor lists as the output settings dialog shows them.
 #include "app/fwmedia/Commands.h"
 
-#include "app/OutputSettings.h"
+#include "convert/OutputSettings.h"
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
 #include "media/MediaDetector.h"

@@ -404,25 +404,69 @@ TEST_F(MainWindowTest, UpdateTimerIsArmedOnTheFirstShowAndByTheMenuItemOnly) {
 
 TEST_F(MainWindowTest, CloseIsRefusedWhileAConversionRenders) {
     TMainForm& f = MakeForm();
-    f.lbBusy->setVisible(true);
+    f.SetJobState(TJobState::Converting);
+    EXPECT_EQ(f.sbExecute->text(), QStringLiteral("Stop"));
     EXPECT_FALSE(f.close());
-    EXPECT_TRUE(f.StopRequested);
+    // The render is asked to stop; the button still offers Stop.
+    EXPECT_EQ(f.JobState(), TJobState::StoppingToClose);
+    EXPECT_TRUE(f.StopRequested());
+    EXPECT_EQ(f.sbExecute->text(), QStringLiteral("Stop"));
     EXPECT_TRUE(f.isVisible());
     f.Exit2->trigger();
     EXPECT_TRUE(f.isVisible());
-    f.lbBusy->setVisible(false);
+    // Stop pressed then: the button says Start; closing is still refused.
+    f.sbExecuteClick();
+    EXPECT_EQ(f.JobState(), TJobState::Stopping);
+    EXPECT_EQ(f.sbExecute->text(), QStringLiteral("Start"));
+    f.Exit2->trigger();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.StopRequested());
+    f.SetJobState(TJobState::Idle);
+    EXPECT_FALSE(f.StopRequested());
     f.Exit2->trigger();
     EXPECT_FALSE(f.isVisible());
+}
+
+// The job state: which states offer Stop, stop a render, and keep the window open.
+TEST_F(MainWindowTest, JobStateDrivesTheButtonTheStopQuestionAndTheClose) {
+    struct TCase {
+        TJobState State;
+        const char* Caption;
+        bool StopRequested;
+        bool ConversionUnderWay;
+    };
+    const TCase cases[] = {
+        {TJobState::Idle, "Start", false, false},
+        {TJobState::Converting, "Stop", false, true},
+        {TJobState::Capturing, "Stop", false, false},
+        {TJobState::Stopping, "Start", true, true},
+        {TJobState::StoppingToClose, "Stop", true, true},
+    };
+    TMainForm& f = MakeForm();
+    EXPECT_EQ(f.JobState(), TJobState::Idle);
+    EXPECT_EQ(f.sbExecute->text(), QStringLiteral("Start"));
+    for (const TCase& c : cases) {
+        const int index = static_cast<int>(c.State);
+        f.SetJobState(c.State);
+        EXPECT_EQ(f.JobState(), c.State) << index;
+        EXPECT_EQ(f.sbExecute->text(), QString::fromLatin1(c.Caption)) << index;
+        EXPECT_EQ(f.StopRequested(), c.StopRequested) << index;
+        EXPECT_EQ(f.ConversionUnderWay(), c.ConversionUnderWay) << index;
+        bool canClose = true;
+        f.FormCloseQuery(canClose);
+        EXPECT_EQ(canClose, !c.ConversionUnderWay) << index;
+    }
+    f.SetJobState(TJobState::Idle);
 }
 
 TEST_F(MainWindowTest, CloseFromTheFrameClosesTheHelpWindowsExitDoesNot) {
     TMainForm& f = MakeForm();
     f.Contents1->trigger();
     ASSERT_EQ(VisibleHelpWindowCount(), 1);
-    f.lbBusy->setVisible(true);
+    f.SetJobState(TJobState::Converting);
     EXPECT_FALSE(f.WMClose());  // refused, but the help went first
     EXPECT_EQ(VisibleHelpWindowCount(), 0);
-    f.lbBusy->setVisible(false);
+    f.SetJobState(TJobState::Idle);
     f.Index1->trigger();
     THelpWindow* help = HelpWindowFor(ApplicationHelpFile());
     ASSERT_NE(help, nullptr);
@@ -844,12 +888,15 @@ TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
 
     // While a job runs, neither command replaces the movie.
     Prompts->Records.clear();
-    f.sbExecuteTag = 1;
-    f.Open1->trigger();
-    f.OpenRecentFile(nullptr, AudioPath);
-    EXPECT_TRUE(Prompts->Records.empty());
-    EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
-    f.sbExecuteTag = 0;
+    for (TJobState state : {TJobState::Converting, TJobState::Capturing, TJobState::Stopping,
+                             TJobState::StoppingToClose}) {
+        f.SetJobState(state);
+        f.Open1->trigger();
+        f.OpenRecentFile(nullptr, AudioPath);
+        EXPECT_TRUE(Prompts->Records.empty()) << static_cast<int>(state);
+        EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+    }
+    f.SetJobState(TJobState::Idle);
 
     f.OpenRecentFile(nullptr, MovieDir + QStringLiteral("/gone.avi"));
     EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("File ") + MovieDir + QStringLiteral("/gone.avi does not exists.")});
@@ -1018,9 +1065,9 @@ TEST_F(MainWindowTest, DroppedMovieOpensTheFirstFile) {
     // While a job runs, a drop replaces nothing.
     Prompts->Records.clear();
     ASSERT_TRUE(f.OpenMovie(MoviePath));
-    f.sbExecuteTag = 1;
+    f.SetJobState(TJobState::Converting);
     drop(audio.get());
-    f.sbExecuteTag = 0;
+    f.SetJobState(TJobState::Idle);
     EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
     EXPECT_TRUE(Prompts->Records.empty());
 }

@@ -99,7 +99,7 @@ protected:
 
     // The window is back to idle with its controls on.
     void ExpectIdle() {
-        EXPECT_EQ(Form->sbExecuteTag, 0);
+        EXPECT_EQ(Form->JobState(), TJobState::Idle);
         EXPECT_EQ(Form->sbExecute->text(), "Start");
         EXPECT_EQ(Form->tmAnimateTag, 0);
         EXPECT_TRUE(Form->TB1->isEnabled());
@@ -401,7 +401,9 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
             // the controls stay off until the first job ends.
             Form->sbExecuteClick();
             EXPECT_FALSE(Form->sbOpenMovie->isEnabled());
-            EXPECT_EQ(Form->sbExecuteTag, 0);
+            EXPECT_FALSE(Form->sbExecute->isEnabled());
+            EXPECT_EQ(Form->JobState(), TJobState::Stopping);
+            EXPECT_EQ(Form->sbExecute->text(), "Start");
         }
         // Cinepak is written a segment at a time, so the first progress can
         // take several seconds in a sanitizer build; stop once it shows.
@@ -411,8 +413,11 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
             Form->grab().save(qEnvironmentVariable("FW_CONVUI_SCREENSHOT"));
         if (!stopped && (timeLeftShown || clock.elapsed() > 30000)) {
             stopped = true;
+            EXPECT_EQ(Form->JobState(), TJobState::Converting);
+            EXPECT_TRUE(Form->ConversionUnderWay());
             Form->sbExecute->click();  // Stop
-            EXPECT_EQ(Form->sbExecuteTag, 0);
+            EXPECT_EQ(Form->JobState(), TJobState::Stopping);
+            EXPECT_TRUE(Form->StopRequested());
             EXPECT_EQ(Form->sbExecute->text(), "Start");
         }
     });
@@ -445,6 +450,57 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     ASSERT_FALSE(numbers.empty());
     EXPECT_LT(numbers.size(), 250u);
     EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
+}
+
+TEST_F(TJobTest, CloseWhileRenderingIsRefusedStopsTheRenderAndKeepsStopOnTheButton) {
+    const QString movie = MakeMovie(MovieDir, 250);
+    ASSERT_TRUE(Form->OpenMovie(movie));
+    Form->TB1->SetSelStart(0);
+    Form->TB1->SetSelEnd(250);
+    SettingsStore->WriteString(kLastSettings, "AVI video encoder", "Cinepak by Radius");
+    SettingsStore->WriteBool(kLastSettings, "With audio", false);
+    prompts->FileAnswers.push_back(Dir + "/closed.avi");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        dynamic_cast<TVideoSetDlg&>(d).BitBtn2->click();
+        return TModalResult::Ok;
+    });
+
+    bool closeTried = false, stopCaptionKept = true;
+    QElapsedTimer clock;
+    QTimer sampler;
+    sampler.setInterval(25);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (Form->tmAnimateTag != 1)
+            return;
+        if (!clock.isValid())
+            clock.start();
+        if (!closeTried && (Form->lbTimeLeft->isVisible() || clock.elapsed() > 30000)) {
+            closeTried = true;
+            EXPECT_EQ(Form->JobState(), TJobState::Converting);
+            EXPECT_FALSE(Form->close());  // refused: the render is asked to stop
+            EXPECT_EQ(Form->JobState(), TJobState::StoppingToClose);
+            EXPECT_TRUE(Form->StopRequested());
+            EXPECT_TRUE(Form->isVisible());
+        } else if (closeTried && Form->JobState() != TJobState::Idle) {
+            stopCaptionKept = stopCaptionKept && Form->sbExecute->text() == "Stop";
+        }
+    });
+    sampler.start();
+    Start(2);
+    sampler.stop();
+
+    ASSERT_TRUE(closeTried);
+    EXPECT_TRUE(stopCaptionKept);
+    // A stopped render still counts as done.
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + Dir + "/closed.avi\r\nPlay the result?"});
+    ExpectIdle();
+    EXPECT_TRUE(Form->isVisible());
+    const auto numbers = FrameNumbers(Dir + "/closed.avi", 320, 240);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_LT(numbers.size(), 250u);
+    // Idle again, the window closes.
+    EXPECT_TRUE(Form->close());
 }
 
 TEST_F(TJobTest, ImageCapturesModeGoesToTheCaptureBatchWithTheRange) {

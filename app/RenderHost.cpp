@@ -1,4 +1,4 @@
-#include "convert/RenderHost.h"
+#include "app/RenderHost.h"
 
 #include "app/Main.h"
 #include "app/TrackBar.h"
@@ -17,7 +17,7 @@ TMainFormRenderHost::~TMainFormRenderHost() { SetHourglass(false); }
 
 const TOutputSettings& TMainFormRenderHost::OutputSettings() { return FForm.OutputSettings; }
 
-bool TMainFormRenderHost::StopRequested() { return FForm.StopRequested; }
+bool TMainFormRenderHost::StopRequested() { return FForm.StopRequested(); }
 
 void TMainFormRenderHost::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

@@ -144,7 +144,7 @@ bool TMainForm::OpenMovie(const QString& path) {
 }
 
 void TMainForm::OpenRecentFile(QObject* sender, const QString& path) {
-    if (sbExecuteTag == 1)
+    if (JobState() != TJobState::Idle)
         return;  // a running job keeps its movie
     if (QFileInfo(path).isFile())
         OpenMovie(path);

@@ -1,6 +1,7 @@
 // The main window as the clip renderer's host: the renderer's captions go to
 // lbBusy and lbTimeLeft, its preview position to TB1, its Stop question to
-// StopRequested; the window's events run between the renderer's polls.
+// the window's job state (Stopping or StoppingToClose); the window's events
+// run between the renderer's polls.
 // GUI thread only.
 #pragma once
 

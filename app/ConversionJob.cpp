@@ -1,13 +1,15 @@
 // The conversion job of the main window: the Start/Stop command and the run
 // of one conversion (output file, output settings, the render, the result).
 #include "app/Main.h"
+
+#include "app/RenderHost.h"
+#include "app/TrackBar.h"
 #include "capture/CaptureCommands.h"
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
-#include "convert/RenderHost.h"
+#include "convert/MyWMFBase.h"
 #include "convert/VideoSettings.h"
-
-#include "app/TrackBar.h"
+#include "support/MyExceptDlg.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -64,12 +66,27 @@ bool DeleteOldOutput(const QString& path) {
 
 }  // namespace
 
+void TMainForm::SetJobState(TJobState state) {
+    FJobState = state;
+    const bool offersStop =
+        state == TJobState::Converting || state == TJobState::Capturing || state == TJobState::StoppingToClose;
+    sbExecute->setText(offersStop ? QStringLiteral("Stop") : QStringLiteral("Start"));
+}
+
+bool TMainForm::ConversionUnderWay() const {
+    return FJobState == TJobState::Converting || FJobState == TJobState::Stopping ||
+           FJobState == TJobState::StoppingToClose;
+}
+
+bool TMainForm::StopRequested() const {
+    return FJobState == TJobState::Stopping || FJobState == TJobState::StoppingToClose;
+}
+
 void TMainForm::sbExecuteClick() {
-    // A running job: this press asks it to stop.
-    if (sbExecuteTag == 1) {
-        StopRequested = true;
-        sbExecuteTag = 0;
-        sbExecute->setText(QStringLiteral("Start"));
+    // A running job (the button says "Stop"): this press asks it to stop.
+    if (FJobState == TJobState::Converting || FJobState == TJobState::Capturing ||
+        FJobState == TJobState::StoppingToClose) {
+        SetJobState(TJobState::Stopping);
         return;
     }
 
@@ -87,20 +104,15 @@ void TMainForm::sbExecuteClick() {
     SetCommandsEnabled(this, false);
     // A renderer still winding down inside an earlier Start switches the
     // controls back on when it ends.
-    if (lbBusy->isVisible())
+    if (FJobState == TJobState::Stopping)
         return;
 
     // The controls come back on however the job ends, so an error inside it
     // never leaves the window without its buttons.
     TFinally controlsBack([this] { SetCommandsEnabled(this, true); });
     sbExecute->setEnabled(true);
-    StopRequested = false;
-    sbExecuteTag = 1;
-    sbExecute->setText(QStringLiteral("Stop"));
-    TFinally buttonBack([this] {
-        sbExecuteTag = 0;
-        sbExecute->setText(QStringLiteral("Start"));
-    });
+    SetJobState(mode == 3 ? TJobState::Capturing : TJobState::Converting);
+    TFinally buttonBack([this] { SetJobState(TJobState::Idle); });
 
     switch (mode) {
     case 0:
@@ -115,7 +127,7 @@ void TMainForm::sbExecuteClick() {
         host.Movie = &MovieInfo;
         host.RangeStart = TB1->SelStart();
         host.RangeEnd = TB1->SelEnd();
-        host.Busy = lbBusy->isVisible();
+        host.Busy = ConversionUnderWay();
         host.LoadPreferences = [this] { LoadPreferences(); };
         host.SavePreferences = [this] { SavePreferences(); };
         host.ImageFolder = [this] { return ImageFolder; };
@@ -175,7 +187,9 @@ bool TMainForm::RunConversion(int mode) {
 
     LoadPreferences();
 
-    // The output settings.
+    // The output settings. A bad profile index in the dialog's catalogue ends
+    // in the error report and its silent abort.
+    SetWMFFatalErrorHandler(&ReportFatalError);
     {
         TVideoSetDlg dialog(this);
         if (mode == 0) {
