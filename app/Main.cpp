@@ -436,6 +436,12 @@ void TMainForm::FormCreate() {
     cbMode->setCurrentIndex(0);
     OutputSettings.WMVSelected = QString::fromLatin1(kDefaultWmvProfile);
     PreviewBitmap = std::make_unique<TFrameBitmap>();
+    PreviewWorker = std::make_unique<TPreviewWorker>([this](TPreviewWorker::TResult&& result) {
+        // On the worker's thread: the picture goes to the window's thread.
+        QMetaObject::invokeMethod(
+            this, [this, result = std::move(result)]() mutable { PreviewDelivered(std::move(result)); },
+            Qt::QueuedConnection);
+    });
 
     const QString base = ChooseDefaultFolderBase(QCoreApplication::applicationDirPath(), UserDataFolder());
     ImageFolder = base + QStringLiteral("Captures/");
@@ -479,6 +485,7 @@ TMainForm::~TMainForm() {
     // FormDestroy
     Closing = true;
     MostRecentFiles.reset();  // stores the list
+    PreviewWorker.reset();    // ends its decoding; pictures still queued are dropped with the window
     PreviewBitmap.reset();
     DestroyImageForm();
     MovieInfo.MediaDetector.reset();

@@ -15,6 +15,7 @@
 #include "help/MyBaseForm.h"
 #include "source/FrameBitmap.h"
 #include "source/MovieInfo.h"
+#include "source/PreviewWorker.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -121,8 +122,8 @@ public:
     TFileDialogRequest SaveDialog1;
 
     // ------------------------------------------------------------ fields
-    std::unique_ptr<TFrameBitmap> PreviewBitmap;
-    bool PreviewBusy = false;
+    std::unique_ptr<TFrameBitmap> PreviewBitmap;  // the exact frame on show
+    std::unique_ptr<TPreviewWorker> PreviewWorker;  // the preview's decoder thread
     QString InstallationId;
     TImageForm* ImageForm = nullptr;   // owned by the window (Qt parent)
     std::unique_ptr<TMostRecentFiles> MostRecentFiles;
@@ -160,7 +161,9 @@ public:
     // start, then opens `file` (absolute; "" : none) through OpenFromOutside.
     void StartUp(const QString& file);
     void TB1Change();
-    bool GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds);
+    // The picture on show is the exact frame of the track bar's position (or
+    // the last request for one failed), and no request is on its way.
+    bool PreviewSettled() const;
     TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah) const;
     void pBackground1Resize();
     void Timecode1Click(QAction* sender);
@@ -229,6 +232,8 @@ private:
     void DestroyImageForm();
     QShortcut* AddHiddenShortcut(QAction* action, const QKeySequence& key);
     void QueuePreviewRefresh();
+    void PreviewDelivered(TPreviewWorker::TResult&& result);
+    void ShowPositionText(int position);
     // After a movie opened: its name in the title, the track bar focused.
     void MovieShown();
 
@@ -236,5 +241,8 @@ private:
     TJobState FJobState = TJobState::Idle;
     bool FShownOnce = false;  // the first showEvent has run
     bool FRefreshQueued = false;
-    int FShownPosition = -1;  // position of the frame on show (-1: none)
+    int FShownPosition = -1;  // position of the exact frame on show (-1: none)
+    int FRequestedPosition = -1;  // position of the latest preview request
+    uint64_t FPreviewRequest = 0;  // its number
+    bool FPreviewPending = false;  // its exact frame has not come yet
 };

@@ -29,13 +29,6 @@ uint16_t ToDim(int64_t v) {
 
 uint16_t AreaDim(int v) { return ToDim(v); }
 
-// Clears a flag on every way out of a scope.
-struct TFlagGuard {
-    bool& Flag;
-    explicit TFlagGuard(bool& flag) : Flag(flag) { Flag = true; }
-    ~TFlagGuard() { Flag = false; }
-};
-
 }  // namespace
 
 TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh) {
@@ -119,12 +112,18 @@ bool TMainForm::OpenMovie(const QString& path) {
         break;
     }
     if (!found) {
+        PreviewWorker->Cancel();
+        FPreviewPending = false;
         MovieInfo.FrameRate = 0;
         MovieInfo.StreamLength = 0;
         ShowMessage(QStringLiteral("Can not find the video stream in ") + MovieInfo.FileName);
         return false;
     }
 
+    // The preview reads the movie with a decoder of its own.
+    FShownPosition = -1;
+    FRequestedPosition = -1;
+    PreviewWorker->Open(QFile::encodeName(path).toStdString());
     TB1->setMaximum(static_cast<int>(MovieInfo.FrameCount));
     TB1->setMinimum(0);
     TB1->SetSelStart(0);
@@ -152,27 +151,44 @@ void TMainForm::OpenRecentFile(QObject* sender, const QString& path) {
         ShowMessage(QStringLiteral("File ") + path + QStringLiteral(" does not exists."));
 }
 
-bool TMainForm::GrabFrame(TFrameBitmap& bitmap, uint16_t width, uint16_t height, double seconds) {
-    if (!MovieInfo.MediaDetector)
-        return false;
-    return ::GrabFrame(*MovieInfo.MediaDetector, bitmap, width, height, seconds);
-}
-
+// The preview never decodes on the window's thread: the preview worker
+// decodes and hands its pictures back through the event queue.
 void TMainForm::TB1Change() {
-    if (MovieInfo.FrameRate == 0 || !MovieInfo.MediaDetector || PreviewBusy)
+    if (MovieInfo.FrameRate == 0 || !PreviewWorker)
         return;
-    TFlagGuard busy(PreviewBusy);
-
     const TPreviewSize size = FitPreviewSize(AreaDim(pBackground1->width()), AreaDim(pBackground1->height()));
     const int position = TB1->Position();
-    if (!GrabFrame(*PreviewBitmap, size.Width, size.Height, position / MovieInfo.FrameRate))
+    // The frame on show at its size stays; only the text may need to change (another unit).
+    if (position == FShownPosition && Image3->pixmap().size() == QSize(size.Width, size.Height) && !FPreviewPending) {
+        ShowPositionText(position);
         return;
+    }
+    FRequestedPosition = position;
+    FPreviewPending = true;
+    FPreviewRequest = PreviewWorker->Request(position, position / MovieInfo.FrameRate, size.Width, size.Height);
+}
 
-    const QImage frame(PreviewBitmap->Rgb.data(), PreviewBitmap->Width, PreviewBitmap->Height,
-                       PreviewBitmap->Width * 3, QImage::Format_RGB888);
+void TMainForm::PreviewDelivered(TPreviewWorker::TResult&& result) {
+    if (result.Request != FPreviewRequest)
+        return;  // the bar has moved on since
+    if (result.Exact)
+        FPreviewPending = false;
+    if (result.Picture.Empty())
+        return;  // nothing could be decoded: the picture on show stays
+    const media::TRgbPicture& p = result.Picture;
+    const QImage frame(p.Rgb.data(), p.Width, p.Height, p.Width * 3, QImage::Format_RGB888);
     Image3->setPixmap(QPixmap::fromImage(frame.copy()));
-    FShownPosition = position;
+    if (result.Exact) {
+        FShownPosition = result.Position;
+        PreviewBitmap->Width = p.Width;
+        PreviewBitmap->Height = p.Height;
+        PreviewBitmap->Rgb = std::move(result.Picture.Rgb);
+    }
+    ShowPositionText(result.Position);
+    emit PreviewShown(result.Position, result.Exact);
+}
 
+void TMainForm::ShowPositionText(int position) {
     QString text;
     if (Timecode1->isChecked()) {
         // A movie shorter than half a frame has no frames to divide by.
@@ -183,8 +199,9 @@ void TMainForm::TB1Change() {
         text = QString::number(position);
     }
     SB1Panels[0]->setText(QStringLiteral("Position: ") + text);
-    emit PreviewShown(position, true);
 }
+
+bool TMainForm::PreviewSettled() const { return !FPreviewPending && !FRefreshQueued; }
 
 void TMainForm::QueuePreviewRefresh() {
     // Position changes arrive faster than frames decode while the bar is
@@ -195,7 +212,9 @@ void TMainForm::QueuePreviewRefresh() {
     FRefreshQueued = true;
     QTimer::singleShot(0, this, [this] {
         FRefreshQueued = false;
-        if (TB1->Position() != FShownPosition) {
+        // A new position, or the same one again after its frame could not be decoded.
+        const int position = TB1->Position();
+        if (position != FRequestedPosition || (!FPreviewPending && position != FShownPosition)) {
             try {
                 TB1Change();
             } catch (const std::exception& e) {

@@ -14,6 +14,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -79,9 +81,29 @@ protected:
 
     void Key(Qt::Key key) { QTest::keyClick(Form.get(), key); }
 
+    // Waits until the preview's worker has delivered the exact frame of the
+    // bar's position (the picture comes through the event queue).
+    void Settle() const {
+        QElapsedTimer clock;
+        clock.start();
+        while (Form && !Form->PreviewSettled() && clock.elapsed() < 30000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+        QApplication::processEvents();
+    }
+    QPixmap Picture() const {
+        Settle();
+        return Form->Image3->pixmap();
+    }
+    QString PositionText() const {
+        Settle();
+        return Form->SB1Panels[0]->text();
+    }
+
     // The frame number drawn into the picture on show.
     int ShownFrame() const {
-        const QPixmap pm = Form->Image3->pixmap();
+        const QPixmap pm = Picture();
         if (pm.isNull())
             return -1;
         const QImage img = pm.toImage().convertToFormat(QImage::Format_RGB888);
@@ -149,7 +171,7 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
         EXPECT_EQ(pm.size(), QSize(16, 16));
     EXPECT_EQ(f.BottomPanel->height(), 41);
     EXPECT_EQ(f.pBackground1->palette().color(QPalette::Window), QColor(0, 128, 128));
-    EXPECT_TRUE(f.Image3->pixmap().isNull());
+    EXPECT_TRUE(Picture().isNull());
 
     EXPECT_EQ(f.SB1Panels[0]->width(), 150);
     EXPECT_EQ(f.SB1Panels[1]->width(), 150);
@@ -729,8 +751,8 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_FALSE(f.Capturethisframe1->isVisible());
 
     EXPECT_EQ(ShownFrame(), 0);
-    EXPECT_EQ(f.Image3->pixmap().size(), QSize(160, 120));  // fits: own size
-    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 0h:00m:00s:00ms"));
+    EXPECT_EQ(Picture().size(), QSize(160, 120));  // fits: own size
+    EXPECT_EQ(PositionText(), QStringLiteral("Position: 0h:00m:00s:00ms"));
     EXPECT_EQ(f.SB1Panels[1]->text(), QStringLiteral("Duration: 0h:00m:02s:00ms"));
     EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
     EXPECT_EQ(f.OpenDialog1.FileName, MoviePath);
@@ -742,19 +764,19 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     f.TB1->SetPosition(17);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 17);
-    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: ") + TimecodeText(17 * 2.0L / 50));
+    EXPECT_EQ(PositionText(), QStringLiteral("Position: ") + TimecodeText(17 * 2.0L / 50));
     f.FrameNumber1->trigger();
-    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 17"));
+    EXPECT_EQ(PositionText(), QStringLiteral("Position: 17"));
     EXPECT_TRUE(f.FrameNumber1->isChecked());
     EXPECT_FALSE(f.Timecode1->isChecked());
     f.FrameNumber1->trigger();  // already checked: nothing changes
     EXPECT_TRUE(f.FrameNumber1->isChecked());
     f.Timecode1->trigger();
-    EXPECT_TRUE(f.SB1Panels[0]->text().startsWith(QStringLiteral("Position: 0h:00m:00s:")));
+    EXPECT_TRUE(PositionText().startsWith(QStringLiteral("Position: 0h:00m:00s:")));
     // A stored unit that differs from the window's rewrites the text at the next load.
     THive::UserHive()->WriteText(kRoot + QStringLiteral("Preference"), QStringLiteral("Use timecode"), QStringLiteral("0"));
     f.LoadPreferences();
-    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: 17"));
+    EXPECT_EQ(PositionText(), QStringLiteral("Position: 17"));
 
     // A burst of moves shows the last one, without working through the
     // positions on the way (each of these jumps back would need a seek).
@@ -778,7 +800,7 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     ASSERT_TRUE(f.Timecode1->isChecked());
     f.TB1->setMaximum(0);
     f.TB1Change();
-    EXPECT_EQ(f.SB1Panels[0]->text(), QStringLiteral("Position: ") + TimecodeText(0));
+    EXPECT_EQ(PositionText(), QStringLiteral("Position: ") + TimecodeText(0));
 }
 
 TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
@@ -794,14 +816,14 @@ TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
         const TPreviewSize fit = FitPreviewSize(f.pBackground1->width(), f.pBackground1->height(), 1280, 200);
         return QSize(fit.Width, fit.Height);
     };
-    const QSize first = f.Image3->pixmap().size();
+    const QSize first = Picture().size();
     EXPECT_EQ(first, expected());
     EXPECT_EQ(first.width(), f.pBackground1->width());
     EXPECT_EQ(ShownFrame(), 0);
 
     f.resize(1000, 600);  // the area's resize fetches the frame again
     QApplication::processEvents();
-    const QSize wider = f.Image3->pixmap().size();
+    const QSize wider = Picture().size();
     EXPECT_EQ(wider, expected());
     EXPECT_GT(wider.width(), first.width());
     f.TB1->SetPosition(5);
@@ -826,7 +848,7 @@ TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedWithTheMessage) {
         EXPECT_TRUE(TMainForm::ItemEnabled(item)) << item->text().toStdString();
     EXPECT_FALSE(f.TB1->isEnabled());
     EXPECT_FALSE(f.sbExecute->isEnabled());
-    EXPECT_TRUE(f.Image3->pixmap().isNull());
+    EXPECT_TRUE(Picture().isNull());
     f.cbMode->setCurrentIndex(1);
     Key(Qt::Key_F9);
     Key(Qt::Key_F10);
@@ -934,12 +956,73 @@ TEST_F(MainWindowTest, HdMoviesOpenAtTheFirstWindowSize) {
         testmovie::MakeTestMovie(QFile::encodeName(path).toStdString(), s);
         ASSERT_TRUE(f.OpenMovie(path));
         const TPreviewSize fit = FitPreviewSize(f.pBackground1->width(), f.pBackground1->height(), w, h);
-        EXPECT_EQ(f.Image3->pixmap().size(), QSize(fit.Width, fit.Height));
+        EXPECT_EQ(Picture().size(), QSize(fit.Width, fit.Height));
         EXPECT_EQ(ShownFrame(), 0);
         f.TB1->SetPosition(3);
         QApplication::processEvents();
         EXPECT_EQ(ShownFrame(), 3);
     }
+}
+
+// The preview decodes on a thread of its own: a drag asks for many frames
+// while the window goes on; pictures of positions the bar has left never
+// replace a newer one, and when the bar stops the exact frame of its
+// position is what stays. A long group of pictures makes jumps slow enough
+// to overlap.
+TEST_F(MainWindowTest, DragAndJumpsEndOnTheExactFrame) {
+    testmovie::TMovieSpec s;
+    s.Container = "mp4";
+    s.VideoCodec = "libx264";
+    s.Width = 640;
+    s.Height = 360;
+    s.Frames = 250;
+    s.GopSize = 250;
+    s.MaxBFrames = 2;
+    const QString path = MovieDir + QStringLiteral("/longgop.mp4");
+    testmovie::MakeTestMovie(QFile::encodeName(path).toStdString(), s);
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.OpenMovie(path));
+    EXPECT_EQ(ShownFrame(), 0);
+    if (!f.FrameNumber1->isChecked())
+        f.Timecode1Click(f.FrameNumber1);  // positions read as frame numbers
+
+    struct TShown {
+        int Position;
+        bool Exact;
+    };
+    std::vector<TShown> shown;
+    QObject::connect(&f, &TMainForm::PreviewShown, &f, [&](int position, bool exact) {
+        shown.push_back({position, exact});
+    });
+    const std::vector<std::vector<int>> moves = {
+        {5, 9, 14, 20, 27, 35, 44, 60, 90, 130, 180, 240},  // a drag forward
+        {200, 150, 100, 60, 30, 12},                         // and back
+        {249, 0, 173, 174, 175, 88},                         // jumps and steps
+    };
+    for (const auto& stretch : moves) {
+        shown.clear();
+        for (int p : stretch) {
+            f.TB1->SetPosition(p);
+            QApplication::processEvents();  // no waiting for pictures between moves
+        }
+        const int last = stretch.back();
+        EXPECT_EQ(ShownFrame(), last);
+        EXPECT_EQ(PositionText(), QStringLiteral("Position: %1").arg(last));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back().Position, last);
+        EXPECT_TRUE(shown.back().Exact);
+        // Nothing older comes after the last position's first picture.
+        bool reached = false;
+        for (const TShown& e : shown) {
+            if (e.Position == last) reached = true;
+            else EXPECT_FALSE(reached) << "a picture for " << e.Position << " after one for " << last;
+        }
+    }
+    // A step forward decodes on from where the preview is, without seeking.
+    const auto before = f.PreviewWorker->Stats();
+    f.TB1->SetPosition(89);
+    EXPECT_EQ(ShownFrame(), 89);
+    EXPECT_EQ(f.PreviewWorker->Stats().Seeks, before.Seeks);
 }
 
 TEST_F(MainWindowTest, RecentFilesAreStoredAsSoonAsAMovieOpens) {
@@ -1156,8 +1239,8 @@ TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
                 f.TB1->SetPosition(p);
                 QApplication::processEvents();
             }
-            if (!f.Image3->pixmap().isNull()) {
-                EXPECT_TRUE(f.SB1Panels[0]->text().startsWith(QStringLiteral("Position: "))) << name.toStdString();
+            if (!Picture().isNull()) {
+                EXPECT_TRUE(PositionText().startsWith(QStringLiteral("Position: "))) << name.toStdString();
             }
         } else {
             EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + path})
