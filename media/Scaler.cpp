@@ -131,8 +131,8 @@ AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelForm
         toRgb.DstFormat = AV_PIX_FMT_RGB24;
         toRgb.DstRange = 1;
         toRgb.DstSpace = AVCOL_SPC_RGB;
+        toRgb.Flags = FFlags;
         Convert(FFirst, toRgb, src, rgb.get());
-        toRgb.Flags = repeatChroma ? SWS_POINT : FFlags;
         // Back to YUV, each chroma sample the mean of the pixels it stands for.
         const TKey fromRgb{width, height, AV_PIX_FMT_RGB24, 1, AVCOL_SPC_RGB, width, height, dstFormat, dstFull, dstSpace,
                            repeatChroma ? SWS_AREA : FFlags};

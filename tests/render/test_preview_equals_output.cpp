@@ -143,19 +143,23 @@ std::vector<TRgb> OutputFrames(const std::string& path, int* width, int* height)
     return frames;
 }
 
+const char* const kWmv = "";  // no compressor: Windows Media by the default profile
+
 // Renders frames start .. end - 1 of `source` at its own size, video only,
-// through the program's clip renderer with the named AVI compressor.
+// through the program's clip renderer: AVI with the named compressor, or WMV.
 bool RenderLossless(const std::string& source, const std::string& output, const char* compressor, int width,
                     int height, double rate, int start, int end, std::string* why) {
     TTestHost host;
     host.Settings.WithAudio = false;
+    const bool wmv = !*compressor;
+    host.Settings.WMVSelected = "{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}";
     host.Settings.VideoCompressor = media::BindCompressorByName(media::TCompressorCategory::Video, compressor);
-    if (!host.Settings.VideoCompressor) {
+    if (!wmv && !host.Settings.VideoCompressor) {
         *why = std::string(compressor) + " is not in this FFmpeg";
         return false;
     }
     const bool ok = RenderClip(host, QString::fromStdString(source), QString::fromStdString(output), uint16_t(width),
-                               uint16_t(height), 0, rate, start, end, false);
+                               uint16_t(height), 0, rate, start, end, wmv);
     *why = host.FailureReason.toStdString();
     return ok;
 }
@@ -237,7 +241,9 @@ TEST_P(GeneratedMovies, OutputFrameIsThePreviewsFrame) {
     // What the file says about its colours, read by an independent reader.
     const auto streams = rendertest::Probe(out, false);
     ASSERT_EQ(streams.size(), 1u);
-    if (*c.ProbedSpace) EXPECT_EQ(streams[0].at("color_space"), c.ProbedSpace);
+    if (*c.ProbedSpace) {
+        EXPECT_EQ(streams[0].at("color_space"), c.ProbedSpace);
+    }
 }
 
 // Exact where the output keeps the decoded pictures: an encoder format equal
@@ -273,6 +279,66 @@ INSTANTIATE_TEST_SUITE_P(
         TGeneratedCase{"QtrleRgbFfv1", "a.mov", "mov", "qtrle", "rgb24", "", 0, 160, 120, "FFV1 lossless", kSame, ""},
         TGeneratedCase{"PngRgbOddSizeHuffyuv", "a.avi", "avi", "png", "rgb24", "", 0, 161, 121, "Huffyuv", kSame,
                        ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------------------------------- lossy outputs
+
+// Lossy outputs: the tags an independent reader finds are the ones the
+// pictures were made for. A picture read with the wrong range or matrix
+// falls far below the coding loss on these colour ramps.
+struct TLossyCase {
+    const char* Name;
+    const char* File;
+    const char* Container;
+    const char* Codec;
+    const char* ColourSpace;  // the source's matrix tag ("" : untagged)
+    const char* Compressor;   // kWmv: Windows Media
+    const char* Range;        // ffprobe's color_range of the output
+    const char* Space;        // ffprobe's color_space of the output
+};
+void PrintTo(const TLossyCase& c, std::ostream* os) { *os << c.Name; }
+
+class LossyOutputs : public PreviewEqualsOutput, public ::testing::WithParamInterface<TLossyCase> {};
+
+TEST_P(LossyOutputs, TagsSayWhatThePicturesAre) {
+    const TLossyCase& c = GetParam();
+    if (*c.Compressor && !media::BindCompressorByName(media::TCompressorCategory::Video, c.Compressor))
+        GTEST_SKIP() << c.Compressor << " is not in this FFmpeg";
+    testmovie::TMovieSpec spec;
+    spec.Container = c.Container;
+    spec.VideoCodec = c.Codec;
+    spec.ColourSpace = c.ColourSpace;
+    spec.Colourful = true;
+    spec.Frames = 12;
+    const std::string src = Dir + "/" + c.File;
+    testmovie::MakeTestMovie(src, spec);
+    const TPreview preview = PreviewFrames(src, spec.Frames);
+    ASSERT_EQ(preview.Error, "");
+    const std::string out = Dir + (*c.Compressor ? "/out.avi" : "/out.wmv");
+    std::string why;
+    ASSERT_TRUE(RenderLossless(src, out, c.Compressor, spec.Width, spec.Height, preview.Rate, 2, 10, &why)) << why;
+    const auto streams = rendertest::Probe(out, false);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("color_range"), c.Range);
+    EXPECT_EQ(streams[0].at("color_space"), c.Space);
+    int w = 0, h = 0;
+    const auto frames = OutputFrames(out, &w, &h);
+    ASSERT_EQ(frames.size(), 8u);
+    double worst = kSame;
+    for (int k = 0; k < 8; ++k) worst = std::min(worst, Psnr(frames[k], preview.Frames[2 + k]));
+    std::printf("[ psnr ] %s: worst %s\n", c.Name, Db(worst).c_str());
+    EXPECT_GE(worst, 35);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, LossyOutputs,
+    ::testing::Values(
+        TLossyCase{"MjpegFullRangeToMjpeg", "a.avi", "avi", "mjpeg", "", "Motion JPEG", "pc", "bt470bg"},
+        TLossyCase{"H264Bt709ToMjpeg", "a.mp4", "mp4", "libx264", "bt709", "Motion JPEG", "pc", "bt470bg"},
+        TLossyCase{"H264Bt709ToX264", "a.mp4", "mp4", "libx264", "bt709", "H.264 (x264)", "tv", "bt709"},
+        TLossyCase{"MjpegFullRangeToX264", "a.avi", "avi", "mjpeg", "", "H.264 (x264)", "pc", "bt470bg"},
+        TLossyCase{"MjpegFullRangeToMpeg4", "a.avi", "avi", "mjpeg", "", "MPEG-4 Part 2", "unknown", "unknown"},
+        TLossyCase{"H264Bt709ToWmv", "a.mp4", "mp4", "libx264", "bt709", kWmv, "unknown", "unknown"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ------------------------------------------------------------- real samples
