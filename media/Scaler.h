@@ -35,7 +35,8 @@ public:
     //    keeps a YUV source's own (its tag, untagged stays untagged) and makes
     //    an RGB or palette source BT.601. A YUV source in another matrix is
     //    converted through the RGB picture the preview would show at this
-    //    size (libswscale does not change the matrix between YUV formats).
+    //    size (libswscale's own way through RGB, taken when the two matrices
+    //    differ, lands further from the preview).
     // At the source's own size and an even height, YUV to YUV with more
     // chroma samples (4:2:0 to 4:2:2 ...) repeats them, as the conversion to
     // RGB for the preview does there, so that the output shows the preview's
