@@ -400,9 +400,10 @@ TEST_F(PreviewEqualsOutput, RealSamples) {
     }
 }
 
-// A variable-rate H.264 movie: the renderer picks the frame after the
-// preview's (the pictures match the neighbour at about 54 dB). That is frame
-// timing in the decoding, not colour; enable once the two agree.
+// A variable-rate H.264 movie: output frame k is exactly the preview's frame
+// start + k + 1 (the picture is identical; against frame start + k it is at
+// 14 dB). That is frame timing in the decoding, not colour; enable once the
+// two agree.
 TEST_F(PreviewEqualsOutput, DISABLED_VariableRateSample) {
     const fs::path dir(FW_MEDIA_SAMPLES);
     if (!fs::exists(dir / "mpy_fire2.mp4")) GTEST_SKIP() << "sample missing";
