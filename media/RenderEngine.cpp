@@ -29,6 +29,7 @@ extern "C" {
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace media {
 
@@ -203,6 +204,8 @@ AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
     c->qmax = t->qmax;
     c->color_range = t->color_range;
     c->colorspace = t->colorspace;
+    c->color_primaries = t->color_primaries;
+    c->color_trc = t->color_trc;
     c->thread_count = 1;
     if (t->codec->priv_class && t->priv_data && c->priv_data) CheckRc(av_opt_copy(c->priv_data, t->priv_data), "Setting up the video encoder");
     int rc = avcodec_open2(c, t->codec, nullptr);
@@ -321,6 +324,8 @@ struct TVideoPath {
     std::atomic<bool> DecodeDone{false};   // Slots is final
     int OutWidth = 0, OutHeight = 0;
     AVPixelFormat OutFormat = AV_PIX_FMT_YUV420P;
+    bool OutFullRange = false;                        // YUV output: full-range levels
+    AVColorSpace OutMatrix = AVCOL_SPC_UNSPECIFIED;   // YUV output: the matrix its pictures are made in
     TEncoderOut Out;
     TFrameQueue Decoded{4};
     TFrameQueue Scaled{4};
@@ -472,7 +477,7 @@ void TRenderGraph::TImpl::VideoScale() {
     TScaler scaler;
     AvFramePtr in;
     while (v.Decoded.Pop(in)) {
-        AvFramePtr out = scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat);
+        AvFramePtr out = scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat, v.OutFullRange, v.OutMatrix);
         out->pts = in->pts;
         in.reset();
         if (!v.Scaled.Push(std::move(out))) throw TAborted{};
@@ -1004,6 +1009,121 @@ AVStream* AddStream(AVFormatContext* out, AVCodecContext* enc) {
     return st;
 }
 
+// Lossless compressors (Huffyuv, FFV1, Ut Video, ZMBV...) by what FFmpeg says
+// of their format; one that can also be lossy (H.264) is not counted.
+bool IsLosslessEncoder(const AVCodec* codec) {
+    const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
+    return d && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
+}
+
+// RGB and palette pictures (a palette shows RGB colours).
+bool ShowsAsRgb(AVPixelFormat f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+    return d && (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+// Whether pictures of width x height fit the format's chroma subsampling.
+bool FitsSize(AVPixelFormat f, int width, int height) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+    return d && ((width >> d->log2_chroma_w) << d->log2_chroma_w) == width &&
+           ((height >> d->log2_chroma_h) << d->log2_chroma_h) == height;
+}
+
+// The encoder's format closest to the source's, so that a lossless output
+// keeps the decoded pictures as they are where it can: RGB and palette
+// sources stay RGB (the encoder gets no palette: it may change from frame to
+// frame), YUV sources keep their subsampling when the encoder has it.
+// Formats the scaler can not write or the size does not fit are left out;
+// AV_PIX_FMT_NONE when none is left.
+AVPixelFormat ClosestEncoderFormat(const AVCodec* codec, AVPixelFormat source, int width, int height) {
+    std::vector<AVPixelFormat> list;
+    for (const AVPixelFormat* p = codec->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
+        if (!d || (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL)) || !sws_isSupportedOutput(*p) ||
+            !FitsSize(*p, width, height))
+            continue;
+        list.push_back(*p);
+    }
+    if (list.empty()) return AV_PIX_FMT_NONE;
+    list.push_back(AV_PIX_FMT_NONE);
+    bool full = false;
+    AVPixelFormat from = PlainPixelFormat(source, &full);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(from);
+    if (!d) return list.front();
+    if (d->flags & AV_PIX_FMT_FLAG_PAL) from = AV_PIX_FMT_RGB24;
+    return avcodec_find_best_pix_fmt_of_list(list.data(), from, 0, nullptr);
+}
+
+// What a compressor's own stream tells its reader about colour. AVI and ASF
+// carry nothing of their own, so this is all a player learns; without a
+// tag, readers take video range and BT.601. (Checked with ffprobe on what
+// this FFmpeg writes; Motion JPEG's JPEG-range formats stand for full range
+// and BT.601 by themselves.)
+struct TCarriedColour {
+    bool Range = false;      // full or video range
+    bool Bt709 = false;      // BT.709 besides BT.601
+    bool AnyMatrix = false;  // every matrix
+};
+TCarriedColour CarriedColour(AVCodecID id) {
+    switch (id) {
+        case AV_CODEC_ID_H264: return {true, true, true};     // the stream's video usability information
+        case AV_CODEC_ID_UTVIDEO: return {false, true, false};  // its FourCC: ULY* BT.601, ULH* BT.709
+        default: return {};
+    }
+}
+
+// The colour of a written video stream: its levels, matrix and the tags.
+struct TOutputColour {
+    bool FullRange = false;
+    AVColorSpace Matrix = AVCOL_SPC_BT470BG;
+    AVColorPrimaries Primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic Transfer = AVCOL_TRC_UNSPECIFIED;
+};
+
+// RGB outputs are full range. YUV outputs keep the source's range and matrix
+// where the stream can say so (a JPEG-range format is full range by itself);
+// elsewhere their pictures are made in what readers take without a tag:
+// video range, BT.601. RGB and palette sources go to YUV in BT.601.
+TOutputColour ChooseOutputColour(const AVCodecParameters* src, AVPixelFormat out, AVCodecID encoder) {
+    TOutputColour c;
+    const auto srcFormat = static_cast<AVPixelFormat>(src->format);
+    const bool srcRgb = ShowsAsRgb(srcFormat);
+    const bool keepTags = !srcRgb && !ShowsAsRgb(out);
+    if (ShowsAsRgb(out)) {
+        c.FullRange = true;
+        c.Matrix = AVCOL_SPC_RGB;
+    } else {
+        const TCarriedColour carried = CarriedColour(encoder);
+        bool srcFull = src->color_range == AVCOL_RANGE_JPEG, outFull = false;
+        PlainPixelFormat(srcFormat, &srcFull);
+        PlainPixelFormat(out, &outFull);
+        c.FullRange = outFull || (carried.Range && !srcRgb && srcFull);
+        const AVColorSpace m = src->color_space;
+        if (srcRgb || m == AVCOL_SPC_UNSPECIFIED || m == AVCOL_SPC_RGB || m == AVCOL_SPC_RESERVED)
+            c.Matrix = AVCOL_SPC_BT470BG;
+        else if (SameMatrix(m, AVCOL_SPC_BT470BG) || carried.AnyMatrix ||
+                 (carried.Bt709 && SameMatrix(m, AVCOL_SPC_BT709)))
+            c.Matrix = m;
+        else
+            c.Matrix = AVCOL_SPC_BT470BG;
+    }
+    // Primaries and transfer do not change the pixels: the source's where it
+    // names them and its matrix is kept, else those that go with the matrix.
+    if ((keepTags && c.Matrix == src->color_space) || c.Matrix == AVCOL_SPC_RGB) {
+        c.Primaries = src->color_primaries;
+        c.Transfer = src->color_trc;
+    }
+    if (c.Primaries == AVCOL_PRI_UNSPECIFIED || c.Primaries == AVCOL_PRI_RESERVED || c.Primaries == AVCOL_PRI_RESERVED0)
+        c.Primaries = c.Matrix == AVCOL_SPC_RGB || c.Matrix == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709
+                      : c.Matrix == AVCOL_SPC_SMPTE170M                      ? AVCOL_PRI_SMPTE170M
+                                                                              : AVCOL_PRI_BT470BG;
+    if (c.Transfer == AVCOL_TRC_UNSPECIFIED || c.Transfer == AVCOL_TRC_RESERVED || c.Transfer == AVCOL_TRC_RESERVED0)
+        c.Transfer = c.Matrix == AVCOL_SPC_RGB     ? AVCOL_TRC_IEC61966_2_1
+                     : c.Matrix == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709
+                                                   : AVCOL_TRC_SMPTE170M;
+    return c;
+}
+
 int ClosestSampleRate(const AVCodec* codec, int wanted) {
     if (!codec->supported_samplerates) return wanted;
     int best = 0;
@@ -1101,11 +1221,18 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVCodec* codec = nullptr;
             v->Out.Enc = NewEncoder(encoderName, &codec);
             AVCodecContext* enc = v->Out.Enc.get();
+            // Uncompressed AVI is RGB555; a lossless compressor gets the format
+            // closest to the source's; a lossy one its first, or RGB555.
             AVPixelFormat pix = AV_PIX_FMT_RGB555LE;
             if (encoderName != "rawvideo") {
-                pix = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
-                for (const AVPixelFormat* p = codec->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p)
-                    if (*p == AV_PIX_FMT_RGB555LE) pix = *p;
+                pix = IsLosslessEncoder(codec) ? ClosestEncoderFormat(codec, static_cast<AVPixelFormat>(ist->codecpar->format),
+                                                                      v->OutWidth, v->OutHeight)
+                                               : AV_PIX_FMT_NONE;
+                if (pix == AV_PIX_FMT_NONE) {
+                    pix = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+                    for (const AVPixelFormat* p = codec->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p)
+                        if (*p == AV_PIX_FMT_RGB555LE) pix = *p;
+                }
             }
             const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix);
             if (desc && (((v->OutWidth >> desc->log2_chroma_w) << desc->log2_chroma_w) != v->OutWidth ||
@@ -1114,6 +1241,13 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                                  std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
                                  ": choose an even width and height.");
             v->OutFormat = pix;
+            const TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
+            v->OutFullRange = colour.FullRange;
+            v->OutMatrix = colour.Matrix;
+            enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+            enc->colorspace = colour.Matrix;
+            enc->color_primaries = colour.Primaries;
+            enc->color_trc = colour.Transfer;
             enc->width = v->OutWidth;
             enc->height = v->OutHeight;
             enc->pix_fmt = pix;

@@ -1,8 +1,11 @@
 #include "media/Scaler.h"
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include <new>
 
 namespace media {
 
@@ -36,9 +39,59 @@ int SwsSpace(int colorspace) {
     }
 }
 
+// Planar YUV to planar YUV with more chroma samples (4:2:0 to 4:2:2 ...).
+bool AddsChroma(AVPixelFormat src, AVPixelFormat dst) {
+    const AVPixFmtDescriptor* s = av_pix_fmt_desc_get(src);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(dst);
+    if (!s || !d || IsRgb(src) || IsRgb(dst) || s->nb_components < 3 || d->nb_components < 3 ||
+        !(s->flags & AV_PIX_FMT_FLAG_PLANAR) || !(d->flags & AV_PIX_FMT_FLAG_PLANAR))
+        return false;
+    return d->log2_chroma_w <= s->log2_chroma_w && d->log2_chroma_h <= s->log2_chroma_h &&
+           (d->log2_chroma_w < s->log2_chroma_w || d->log2_chroma_h < s->log2_chroma_h);
+}
+
 }  // namespace
 
-AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange) {
+bool SameMatrix(int a, int b) { return SwsSpace(a) == SwsSpace(b); }
+
+void TScaler::Convert(TStage& stage, const TKey& key, const AVFrame* src, AVFrame* dst) {
+    if (!stage.Context || !(key == stage.Key)) {
+        // The ranges are options of the context before it is set up: set
+        // afterwards, a conversion between formats of the same layout would
+        // stay a plain copy and ignore them.
+        const int srcRange = key.SrcRange || IsRgb(AVPixelFormat(key.SrcFormat));
+        const int dstRange = key.DstRange || IsRgb(AVPixelFormat(key.DstFormat));
+        stage.Context.reset(sws_alloc_context());
+        if (!stage.Context) throw std::bad_alloc();
+        SwsContext* c = stage.Context.get();
+        bool ok = av_opt_set_int(c, "srcw", key.SrcW, 0) >= 0 && av_opt_set_int(c, "srch", key.SrcH, 0) >= 0 &&
+                  av_opt_set_int(c, "src_format", key.SrcFormat, 0) >= 0 &&
+                  av_opt_set_int(c, "dstw", key.DstW, 0) >= 0 && av_opt_set_int(c, "dsth", key.DstH, 0) >= 0 &&
+                  av_opt_set_int(c, "dst_format", key.DstFormat, 0) >= 0 &&
+                  av_opt_set_int(c, "sws_flags", key.Flags, 0) >= 0 &&
+                  av_opt_set_int(c, "src_range", srcRange, 0) >= 0 &&
+                  av_opt_set_int(c, "dst_range", dstRange, 0) >= 0 && sws_init_context(c, nullptr, nullptr) >= 0;
+        if (ok) {
+            int* invTable = nullptr;
+            int* table = nullptr;
+            int r0 = 0, r1 = 0, brightness = 0, contrast = 0, saturation = 0;
+            ok = sws_getColorspaceDetails(c, &invTable, &r0, &table, &r1, &brightness, &contrast, &saturation) < 0 ||
+                 sws_setColorspaceDetails(c, sws_getCoefficients(SwsSpace(key.SrcSpace)), srcRange,
+                                          sws_getCoefficients(SwsSpace(key.DstSpace)), dstRange, brightness, contrast,
+                                          saturation) >= 0;
+        }
+        if (!ok) {
+            stage.Context.reset();
+            throw MediaError("The movie's pictures can not be converted to the size or format wanted.");
+        }
+        stage.Key = key;
+    }
+    const int rows = sws_scale(stage.Context.get(), src->data, src->linesize, 0, key.SrcH, dst->data, dst->linesize);
+    if (rows != key.DstH) throw MediaError("The movie's picture could not be scaled.");
+}
+
+AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange,
+                          AVColorSpace matrix) {
     if (!src || src->width <= 0 || src->height <= 0 || width <= 0 || height <= 0)
         throw MediaError("The picture has no usable size.");
     bool srcFull = false, dstFull = false;
@@ -46,35 +99,50 @@ AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelForm
     const AVPixelFormat dstFormat = PlainPixelFormat(format, &dstFull);
     if (src->color_range == AVCOL_RANGE_JPEG) srcFull = true;
     dstFull = dstFull || fullRange;
+    const bool srcRgb = IsRgb(srcFormat), dstRgb = IsRgb(dstFormat);
+    // The matrix of the new picture (YUV destinations).
+    const AVColorSpace dstSpace = matrix != AVCOL_SPC_UNSPECIFIED ? matrix
+                                  : srcRgb                        ? AVCOL_SPC_BT470BG
+                                                                  : src->colorspace;
 
-    const TKey key{src->width, src->height, srcFormat, srcFull, src->colorspace, width, height, dstFormat, dstFull};
-    if (!FContext || !(key == FKey)) {
-        FContext.reset(sws_getContext(src->width, src->height, srcFormat, width, height, dstFormat, FFlags, nullptr,
-                                      nullptr, nullptr));
-        if (!FContext) throw MediaError("The movie's pictures can not be converted to the size or format wanted.");
-        const int* coefficients = sws_getCoefficients(SwsSpace(src->colorspace));
-        int* invTable = nullptr;
-        int* table = nullptr;
-        int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-        if (sws_getColorspaceDetails(FContext.get(), &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                     &saturation) >= 0)
-            // The context's own ranges already count grey and RGB as full range.
-            sws_setColorspaceDetails(FContext.get(), coefficients, srcRange || srcFull, table, dstRange || dstFull,
-                                     brightness, contrast, saturation);
-        FKey = key;
+    auto allocate = [](int w, int h, AVPixelFormat f) {
+        AvFramePtr p = MakeFrame();
+        p->width = w;
+        p->height = h;
+        p->format = f;
+        CheckRc(av_frame_get_buffer(p.get(), 0), "Allocating a picture");
+        return p;
+    };
+    AvFramePtr out = allocate(width, height, format);
+    // At the same size and an even height, libswscale's direct YUV to RGB
+    // conversion (the preview's) repeats each chroma sample; a conversion to
+    // YUV with more chroma samples does the same, so that the written picture
+    // turns into the preview's (odd heights take the filtered path there too).
+    const bool repeatChroma = width == src->width && height == src->height && height % 2 == 0;
+    const TKey direct{src->width, src->height, srcFormat, srcFull, src->colorspace,
+                      width,      height,      dstFormat, dstFull, dstRgb ? int(AVCOL_SPC_RGB) : int(dstSpace),
+                      repeatChroma && AddsChroma(srcFormat, dstFormat) ? SWS_POINT : FFlags};
+    if (!srcRgb && !dstRgb && !SameMatrix(src->colorspace, dstSpace)) {
+        // YUV to YUV in another matrix: through the RGB picture the preview
+        // would show (8 bits, as it is shown, so the written picture turns
+        // back into it as closely as the quantisation allows).
+        AvFramePtr rgb = allocate(width, height, AV_PIX_FMT_RGB24);
+        TKey toRgb = direct;
+        toRgb.DstFormat = AV_PIX_FMT_RGB24;
+        toRgb.DstRange = 1;
+        toRgb.DstSpace = AVCOL_SPC_RGB;
+        toRgb.Flags = FFlags;
+        Convert(FFirst, toRgb, src, rgb.get());
+        // Back to YUV, each chroma sample the mean of the pixels it stands for.
+        const TKey fromRgb{width, height, AV_PIX_FMT_RGB24, 1, AVCOL_SPC_RGB, width, height, dstFormat, dstFull, dstSpace,
+                           repeatChroma ? SWS_AREA : FFlags};
+        Convert(FSecond, fromRgb, rgb.get(), out.get());
+    } else {
+        Convert(FFirst, direct, src, out.get());
     }
-
-    AvFramePtr out = MakeFrame();
-    out->width = width;
-    out->height = height;
-    out->format = format;
-    CheckRc(av_frame_get_buffer(out.get(), 0), "Allocating a picture");
-    const int rows = sws_scale(FContext.get(), src->data, src->linesize, 0, src->height, out->data, out->linesize);
-    if (rows != height) throw MediaError("The movie's picture could not be scaled.");
-    if (!IsRgb(dstFormat)) {
-        // YUV to YUV keeps the source's matrix; RGB sources are converted with BT.601.
+    if (!dstRgb) {
         out->color_range = dstFull ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-        out->colorspace = IsRgb(srcFormat) ? AVCOL_SPC_BT470BG : src->colorspace;
+        out->colorspace = dstSpace;
     }
     out->pts = src->pts;
     return out;

@@ -9,8 +9,9 @@
 // their own code.
 //
 // Colour: the source's range (the JPEG-range formats, or a frame tagged full
-// range) and matrix (BT.601, BT.709, ...) are honoured; YUV destinations get
-// the range they are asked for and carry it as a tag.
+// range) and matrix (BT.601, BT.709, ...; BT.601 when untagged) are honoured;
+// YUV destinations get the range and matrix they are asked for and carry
+// them as tags.
 #pragma once
 
 #include "media/AvPtr.h"
@@ -28,21 +29,44 @@ public:
     TScaler() = default;
 
     // A new picture of width x height in format `format` holding `src`.
-    // fullRange: for YUV destinations, full-range levels instead of video
-    // levels (ignored for RGB, which is always full range).
+    // For YUV destinations (ignored for RGB, which is always full range):
+    //  - fullRange: full-range levels instead of video levels;
+    //  - matrix: the matrix the picture is made in; AVCOL_SPC_UNSPECIFIED
+    //    keeps a YUV source's own (its tag, untagged stays untagged) and makes
+    //    an RGB or palette source BT.601. A YUV source in another matrix is
+    //    converted through the RGB picture the preview would show at this
+    //    size (libswscale's own way through RGB, taken when the two matrices
+    //    differ, lands further from the preview).
+    // At the source's own size and an even height, YUV to YUV with more
+    // chroma samples (4:2:0 to 4:2:2 ...) repeats them, as the conversion to
+    // RGB for the preview does there, so that the output shows the preview's
+    // picture.
     // Throws MediaError when the conversion is not possible.
-    AvFramePtr Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange = false);
+    AvFramePtr Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange = false,
+                     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED);
 
 private:
     struct TKey {
         int SrcW = 0, SrcH = 0, SrcFormat = -1, SrcRange = -1, SrcSpace = -1;
-        int DstW = 0, DstH = 0, DstFormat = -1, DstRange = -1;
+        int DstW = 0, DstH = 0, DstFormat = -1, DstRange = -1, DstSpace = -1;
+        int Flags = 0;
         bool operator==(const TKey&) const = default;
     };
+    // One libswscale context, made again when the conversion changes.
+    struct TStage {
+        TKey Key;
+        SwsContextPtr Context;
+    };
+    // Converts src into the allocated picture dst with stage's context.
+    void Convert(TStage& stage, const TKey& key, const AVFrame* src, AVFrame* dst);
+
     int FFlags = kPictureScaleFlags;
-    TKey FKey;
-    SwsContextPtr FContext;
+    TStage FFirst, FSecond;
 };
+
+// True for the libswscale coefficient tables of two matrices being the same
+// (an untagged matrix counts as BT.601).
+bool SameMatrix(int a, int b);
 
 // The plain YUV format of a JPEG-range one (yuvj420p -> yuv420p ...); sets
 // *fullRange when it was one. Other formats come back unchanged.
