@@ -342,7 +342,7 @@ struct TAudioPath {
     bool HasSource = false;
     TInputFile In;
     int StreamIndex = -1;
-    AvCodecContextPtr Dec;
+    std::unique_ptr<TFrameDecoder> Dec;
     double MovieStart = 0;
     double MediaStart = 0;
     double DeclaredEnd = 0;    // seconds: the movie's length as the file states it (0: unknown)
@@ -735,19 +735,28 @@ void TRenderGraph::TImpl::AudioWork() {
         AVFormatContext* fmt = a.In.Format.get();
         const AVStream* st = fmt->streams[a.StreamIndex];
         const double tb = av_q2d(st->time_base);
+        TFrameDecoder& dec = *a.Dec;
+        AvFramePtr landed;  // the frame a seek landed on, taken first
         if (a.MediaStart > 0) {
             const double target = a.MovieStart + a.MediaStart - 1.0;
             if (target > a.MovieStart) {
-                if (av_seek_frame(fmt, a.StreamIndex, SecondsToTicks(target, tb), AVSEEK_FLAG_BACKWARD) < 0)
-                    av_seek_frame(fmt, a.StreamIndex, 0, AVSEEK_FLAG_BACKWARD);
-                avcodec_flush_buffers(a.Dec.get());
+                const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+                landed = MakeFrame();
+                if (!dec.SeekTo(SecondsToTicks(target, tb), startTicks, landed.get())) landed.reset();
+                if (dec.SeekFailed()) throw MediaError("Seeking in the movie failed.");
             }
         }
+        auto next = [&](AvFramePtr& f) {
+            if (landed) {
+                f = std::move(landed);
+                return true;
+            }
+            f = MakeFrame();
+            return dec.Next(f.get());
+        };
         SwrContextPtr swr;
         TAudioInput swrIn;  // the format swr was set up for
-        AvPacketPtr pkt = MakePacket();
         AvFramePtr out = MakeFrame();
-        bool eof = false;
         auto resample = [&](const AVFrame* f) {
             const int inCount = f ? f->nb_samples : 0;
             const int cap = static_cast<int>(av_rescale_rnd(swr_get_delay(swr.get(), outRate) + inCount, outRate,
@@ -776,23 +785,11 @@ void TRenderGraph::TImpl::AudioWork() {
             CheckRc(swr_init(swr.get()), "Setting up the audio resampler");
             swrIn.Set(f);
         };
-        while (!eof && emitted < a.TotalSamples) {
+        AvFramePtr f;
+        // Up to the end of the file, or of what a truncated or damaged file holds.
+        while (emitted < a.TotalSamples && next(f)) {
             if (Shared.ShouldEnd()) throw TAborted{};
-            int rc = av_read_frame(fmt, pkt.get());
-            if (rc < 0) {
-                eof = true;
-                avcodec_send_packet(a.Dec.get(), nullptr);
-            } else if (pkt->stream_index != a.StreamIndex) {
-                av_packet_unref(pkt.get());
-                continue;
-            } else {
-                rc = avcodec_send_packet(a.Dec.get(), pkt.get());
-                av_packet_unref(pkt.get());
-                if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) eof = true;
-            }
-            for (;;) {
-                AvFramePtr f = MakeFrame();
-                if (avcodec_receive_frame(a.Dec.get(), f.get()) < 0) break;
+            {
                 // A damaged frame that names no channels, rate or format carries no sound.
                 if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0 || f->format < 0)
                     continue;
@@ -802,9 +799,7 @@ void TRenderGraph::TImpl::AudioWork() {
                 if (first) {
                     first = false;
                     // Where this first frame sits against the clip's start.
-                    const double t = f->best_effort_timestamp != AV_NOPTS_VALUE
-                                         ? f->best_effort_timestamp * tb - a.MovieStart
-                                         : 0;
+                    const double t = f->pts != AV_NOPTS_VALUE ? f->pts * tb - a.MovieStart : 0;
                     const int64_t offset = Saturated(std::round((a.MediaStart - t) * outRate));
                     if (offset + priming >= 0) {
                         toDrop = offset + priming;
@@ -1318,7 +1313,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             a->HasSource = a->StreamIndex >= 0;
             const int vs = a->In.FirstVideoStream();
             if (a->HasSource) {
-                a->Dec = OpenDecoder(a->In.Format->streams[a->StreamIndex], 1);
+                a->Dec = std::make_unique<TFrameDecoder>(a->In, a->StreamIndex, 1, AV_NOPTS_VALUE, 1);
                 // Audio counts from the same zero as the picture, so both start together.
                 a->MovieStart = vs >= 0 ? movieStart(src->MediaName, a->In.Format->streams[vs])
                                         : a->In.StreamStartSeconds(a->StreamIndex);
