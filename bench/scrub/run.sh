@@ -4,7 +4,7 @@
 # Generates its two HD sources once (cached) and reuses the preview benchmark's three.
 # Usage: run.sh BUILD_DIR [--generate-only]
 #   cache: $FW_BENCH_CACHE (default ~/.cache/framewhisk-bench)
-#   rounds of jumps per source: $FW_SCRUB_ROUNDS (default 3)
+#   rounds (a drag and 40 jumps each) per source: $FW_SCRUB_ROUNDS (default 3, at least 3 for a report)
 set -euo pipefail
 build=${1:?build folder}
 bin="$build/bench/scrub/bench_scrub"
@@ -31,18 +31,15 @@ make_source mpeg2_576p_gop15.mpg 60 720x576:rate=25 -c:v mpeg2video -g 15 -bf 2 
 [ "${2:-}" = "--generate-only" ] && exit 0
 [ -x "$bin" ] || { echo "bench_scrub not built in $build" >&2; exit 1; }
 
-# The window runs headless with settings and data folders of its own, so no
-# user setting is read or written.
-home=$(mktemp -d /tmp/fw_bench_scrub.XXXXXX)
-trap 'rm -rf "$home"' EXIT
-mkdir -p "$home/config" "$home/data" "$home/run"
-chmod 700 "$home/run"
-export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/run"
-
+# bench_scrub runs the window headless (QT_QPA_PLATFORM=offscreen) with settings,
+# data and runtime folders of its own in a temporary folder, so no user setting
+# is read or written. Targets per source: jump-to-exact ratio against
+# `ffmpeg -ss`, move to first picture (ms), peak memory (MB); "-" = none.
 echo "machine: $(uptime)"
-"$bin" --work "$home" \
-  "$cache/h264_2160p_gop300.mp4" 4k \
-  "$cache/hevc_1080p_gop250.mp4" hevc \
-  "$cache/h264_720p_gop250.mp4" 720p \
-  "$cache/mpeg4_480p_gop25.avi" other \
-  "$cache/mpeg2_576p_gop15.mpg" other
+ps -eo pcpu,etime,comm --sort=-pcpu | head -6 | sed 's/^/  /'
+"$bin" --rounds "${FW_SCRUB_ROUNDS:-3}" \
+  "$cache/h264_2160p_gop300.mp4" 0.5 150 500 \
+  "$cache/hevc_1080p_gop250.mp4" 0.5 - - \
+  "$cache/h264_720p_gop250.mp4" 0.6 - - \
+  "$cache/mpeg4_480p_gop25.avi" - - - \
+  "$cache/mpeg2_576p_gop15.mpg" - - -
