@@ -135,8 +135,10 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
             result.End = TCaptureResult::Stopped;
             break;
         }
-        const bool grabbed =
-            GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate);
+        const std::function<bool()> fetch = [&] {
+            return GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate);
+        };
+        const bool grabbed = events.RunFetch ? events.RunFetch(fetch) : fetch();
         // A write error ends the batch before anything else is written.
         if (!writer.WaitIdle().isEmpty()) break;
         // The number is used up whatever happens to the sample.

@@ -46,6 +46,9 @@ struct TCaptureEvents {
     // A message for the user that does not end the batch
     // ("Can not delete file " + path).
     std::function<void(const QString& text)> ShowMessage;
+    // Runs the fetch of one frame and gives its result; the window runs it
+    // off its own thread so that it keeps painting. Unset: run here.
+    std::function<bool(const std::function<bool()>& fetch)> RunFetch;
 };
 
 struct TCaptureResult {

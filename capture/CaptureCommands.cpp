@@ -5,6 +5,7 @@
 #include "capture/Snapshot.h"
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
+#include "common/RunAside.h"
 #include "source/MovieInfo.h"
 
 namespace {
@@ -51,8 +52,11 @@ QString CaptureImages(const TCaptureHost& host) {
 
 void CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder) {
     if (!MovieReady(&movie) || busy) return;
-    const TSnapshotResult r = SaveSnapshot(*movie.MediaDetector, movie.FrameWidth, movie.FrameHeight,
-                                           position / movie.FrameRate, imageFolder);
+    // A far frame of a long movie takes a while to decode: the window keeps painting meanwhile.
+    media::TMediaDetector& detector = *movie.MediaDetector;
+    const TSnapshotResult r = RunAside([&] {
+        return SaveSnapshot(detector, movie.FrameWidth, movie.FrameHeight, position / movie.FrameRate, imageFolder);
+    });
     switch (r.Outcome) {
         case TSnapshotResult::Saved:
             ShowMessage(QStringLiteral("Image was saved as ") + r.Path);

@@ -1,6 +1,7 @@
 #include "capture/ProgressDlg.h"
 
 #include "common/Prompts.h"
+#include "common/RunAside.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -80,6 +81,7 @@ void TProgressForm::CaptureFrames() {
         events.FileNameChosen = [this](const QString& name) { Label1->setText(name); };
         events.SampleDone = [this](uint32_t i) { ProgressBar1->setValue(static_cast<int>(i)); };
         events.ShowMessage = [](const QString& text) { ::ShowMessage(text); };
+        events.RunFetch = [](const std::function<bool()>& fetch) { return RunAside(fetch); };
         try {
             FResult = ::CaptureFrames(Info, events);
         } catch (const std::exception& e) {
