@@ -457,9 +457,10 @@ int CheckPictures(const std::string& path, double fps, int width, int height, co
                         k.Position);
             return;
         }
-        // libswscale's RGB24 and BGR24 writers round a little differently
-        // (up to a few levels); the preview is exact when it is the frame
-        // through either, converted by the program's scaler at its size.
+        // The preview shows the reader's RGB24 picture: exact means equal to
+        // the frame converted by the program's scaler to RGB24 at that size.
+        // (libswscale's BGR24 writer rounds a few levels differently; the
+        // difference from it is printed to tell rounding from a wrong frame.)
         int worst = 0, worstBgr = 0;
         const long rgb = differing(frame, AV_PIX_FMT_RGB24, &worst);
         if (rgb == 0) {
@@ -467,10 +468,7 @@ int CheckPictures(const std::string& path, double fps, int width, int height, co
             return;
         }
         const long bgr = differing(frame, AV_PIX_FMT_BGR24, &worstBgr);
-        if (bgr == 0) {
-            ++*matchedBgr;
-            return;
-        }
+        if (bgr == 0) ++*matchedBgr;
         ++wrong;
         std::printf("  WRONG FRAME (%s) at position %d: %ld bytes differ (by up to %d) from RGB24, %ld (up to %d) "
                     "from BGR24\n",
