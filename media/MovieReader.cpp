@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <optional>
 
@@ -109,6 +110,7 @@ struct TMovieReader::TImpl {
     }
 
     void Close() {
+        KeyPictures.clear();
         Dec.reset();
         DecStream = -1;
         In.reset();
@@ -177,6 +179,7 @@ struct TMovieReader::TImpl {
         KeepStats();
         Dec.reset();
         ForgetFrames();
+        KeyPictures.clear();
         DecStream = stream;
         TFrameClock provisional = TFrameClock::For(st, st->start_time != AV_NOPTS_VALUE ? st->start_time : 0);
         Dec.emplace(*In, stream, provisional.FrameTicks, provisional.Origin);
@@ -223,14 +226,51 @@ struct TMovieReader::TImpl {
     }
 
     // Stand-ins shown while a request decodes: where a seek lands, and every
-    // StandInEvery along a long forward decode.
-    std::function<void(const AVFrame*)> StandIn;
+    // StandInEvery along a long forward decode. They are scaled with a
+    // cheaper filter than exact pictures (they stay on screen for moments),
+    // and the ones of key frames are kept: a later seek to the same key frame
+    // shows its stand-in before decoding anything.
+    std::function<void(const TRgbPicture&)> StandIn;
+    int StandInWidth = 0, StandInHeight = 0;
     std::chrono::milliseconds StandInEvery{0};
     std::chrono::steady_clock::time_point LastStandIn;
-    void ShowStandIn() {
-        if (!StandIn || !HasCur) return;
-        StandIn(Cur.get());
+    TScaler StandInScaler{SWS_FAST_BILINEAR};
+    struct TKeyPicture {
+        int64_t Key = 0;  // the index entry's stamp of the key frame
+        TRgbPicture Picture;
+    };
+    std::deque<TKeyPicture> KeyPictures;  // newest first
+    static constexpr std::size_t kKeyPictures = 64;
+
+    void Deliver(const TRgbPicture& picture) {
+        StandIn(picture);
         LastStandIn = std::chrono::steady_clock::now();
+    }
+    void ShowStandIn(int64_t key = AV_NOPTS_VALUE) {
+        if (!StandIn || !HasCur) return;
+        TRgbPicture picture;
+        ToRgb(StandInScaler, Cur.get(), StandInWidth, StandInHeight, picture);
+        Deliver(picture);
+        if (key == AV_NOPTS_VALUE) return;
+        KeyPictures.push_front(TKeyPicture{key, std::move(picture)});
+        if (KeyPictures.size() > kKeyPictures) KeyPictures.pop_back();
+    }
+    // The stamp of the index entry a seek to targetTs lands on; none without an index.
+    int64_t KeyEntryBefore(int64_t targetTs) const {
+        const AVStream* st = Stream(DecStream);
+        if (avformat_index_get_entries_count(st) == 0) return AV_NOPTS_VALUE;
+        const int idx = av_index_search_timestamp(const_cast<AVStream*>(st), targetTs, AVSEEK_FLAG_BACKWARD);
+        const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(const_cast<AVStream*>(st), idx) : nullptr;
+        return e ? e->timestamp : AV_NOPTS_VALUE;
+    }
+    bool ShowKeptStandIn(int64_t key) {
+        if (!StandIn || key == AV_NOPTS_VALUE) return false;
+        for (const TKeyPicture& k : KeyPictures)
+            if (k.Key == key && k.Picture.Width == StandInWidth && k.Picture.Height == StandInHeight) {
+                Deliver(k.Picture);
+                return true;
+            }
+        return false;
     }
 
     // Makes Cur the last frame whose time is not after targetTs, decoding forward.
@@ -280,8 +320,10 @@ struct TMovieReader::TImpl {
                     seek = framesAhead > kSeekThresholdFrames && KeyFrameBetween(last, targetTs);
                 }
                 if (seek) {
+                    const int64_t key = StandIn && !forceSeek ? KeyEntryBefore(targetTs) : AV_NOPTS_VALUE;
+                    const bool shown = ShowKeptStandIn(key);
                     if (!SeekTo(targetTs, skipBefore)) break;
-                    if (!Answered(targetTs) && !forceSeek) ShowStandIn();
+                    if (!Answered(targetTs) && !forceSeek && !shown) ShowStandIn(key);
                 }
                 DecodeForward(targetTs, skipBefore);
                 if (Cancelled) return false;
@@ -301,8 +343,8 @@ struct TMovieReader::TImpl {
         return true;
     }
 
-    void ToRgb(const AVFrame* f, int width, int height, TRgbPicture& out) {
-        AvFramePtr picture = Scaler.Scale(f, width, height, AV_PIX_FMT_RGB24);
+    static void ToRgb(TScaler& scaler, const AVFrame* f, int width, int height, TRgbPicture& out) {
+        AvFramePtr picture = scaler.Scale(f, width, height, AV_PIX_FMT_RGB24);
         const std::size_t row = static_cast<std::size_t>(width) * 3;
         out.Width = width;
         out.Height = height;
@@ -316,7 +358,7 @@ struct TMovieReader::TImpl {
 TMovieReader::TMovieReader() : Impl(std::make_unique<TImpl>()) {}
 TMovieReader::~TMovieReader() = default;
 
-bool TMovieReader::Open(const std::string& path) {
+bool TMovieReader::Open(const std::string& path, bool measureLengths) {
     TImpl& d = *Impl;
     d.Close();
     d.File = path;
@@ -333,7 +375,7 @@ bool TMovieReader::Open(const std::string& path) {
     const auto method = d.In->Format->duration_estimation_method;
     for (int i = 0; i < n; ++i) {
         d.Lengths[i] = d.DeclaredLengthOf(i);
-        if (!IsVideo(d.In->Format->streams[i])) continue;
+        if (!measureLengths || !IsVideo(d.In->Format->streams[i])) continue;
         if (d.Lengths[i] <= 0 || method == AVFMT_DURATION_FROM_BITRATE) {
             // Unknown (live recordings, some WebM files) or guessed from the bit rate: read all packets.
             const double scanned = ScanStreamLength(path, i, 0);
@@ -438,13 +480,9 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
     try {
         d.EnsureDecoder(stream);
         d.Dec->Cancel = request.Cancel;
-        d.StandIn = nullptr;
-        if (request.StandIn)
-            d.StandIn = [&](const AVFrame* f) {
-                TRgbPicture picture;
-                d.ToRgb(f, width, height, picture);
-                request.StandIn(picture);
-            };
+        d.StandIn = request.StandIn;
+        d.StandInWidth = width;
+        d.StandInHeight = height;
         d.StandInEvery = request.StandInEvery;
         d.LastStandIn = std::chrono::steady_clock::now();
         const bool ok = d.FrameAt(request.Seconds);
@@ -456,7 +494,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
             d.Error = "The movie's picture has an unusable size.";
             return false;
         }
-        d.ToRgb(f, width, height, out);
+        d.ToRgb(d.Scaler, f, width, height, out);
     } catch (const MediaError& e) {
         d.StandIn = nullptr;
         if (d.Dec) d.Dec->Cancel = nullptr;

@@ -51,8 +51,10 @@ public:
     TMovieReader& operator=(const TMovieReader&) = delete;
 
     // Opens the file (UTF-8 path), closing the one open before. False when it
-    // cannot be read as a movie; LastError() says why.
-    bool Open(const std::string& path);
+    // cannot be read as a movie; LastError() says why. measureLengths: where
+    // the file does not state its lengths reliably, read it through to measure
+    // them (a reader that only fetches pictures can do without).
+    bool Open(const std::string& path, bool measureLengths = true);
     bool IsOpen() const;
     const std::string& FileName() const;
     TMovieFacts Facts() const;

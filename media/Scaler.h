@@ -27,6 +27,8 @@ constexpr int kPictureScaleFlags = SWS_BICUBIC;
 class TScaler {
 public:
     TScaler() = default;
+    // Another interpolation, for pictures that only stand in for a moment.
+    explicit TScaler(int flags) : FFlags(flags) {}
 
     // A new picture of width x height in format `format` holding `src`.
     // For YUV destinations (ignored for RGB, which is always full range):

@@ -69,7 +69,7 @@ void TPreviewWorker::Run() {
         }
         if (open) {
             FCache.clear();
-            FReader.Open(*open);
+            FReader.Open(*open, false);  // the window has measured the movie already
         }
         if (job.Id != 0) Serve(job);
     }

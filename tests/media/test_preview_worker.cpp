@@ -22,6 +22,7 @@ struct TSeen {
     int Position;
     bool Exact;
     int Number;  // drawn frame number; -1 for no picture
+    int Width;
 };
 
 class PreviewWorker : public ::testing::Test {
@@ -44,7 +45,7 @@ protected:
         const int n = r.Picture.Empty() ? -1
                                         : testmovie::ReadFrameNumber(r.Picture.Rgb.data(), r.Picture.Width,
                                                                      r.Picture.Height);
-        Seen.push_back({r.Request, r.Position, r.Exact, n});
+        Seen.push_back({r.Request, r.Position, r.Exact, n, r.Picture.Width});
         Changed.notify_all();
     }
     // Waits until the exact result of request `id` has come.
@@ -122,6 +123,24 @@ TEST_F(PreviewWorker, AJumpShowsTheKeyFrameBeforeTheExactFrame) {
     }
     EXPECT_TRUE(jump.back().Exact);
     EXPECT_EQ(jump.back().Number, 290);
+
+    // Back, then into the same group of pictures again: the key frame's
+    // stand-in is kept and shown again, at the size of each request.
+    int back = 4;  // a frame not shown before, so the reader goes back there
+    for (const auto& [w, h] : {std::pair{160, 120}, std::pair{96, 72}}) {
+        ASSERT_TRUE(WaitExact(Ask(back++)));
+        const uint64_t again = Worker.Request(285, 285 / kRate, w, h);
+        ASSERT_TRUE(WaitExact(again));
+        std::vector<TSeen> second;
+        for (const TSeen& s : Snapshot())
+            if (s.Request == again) second.push_back(s);
+        ASSERT_GE(second.size(), 2u);
+        EXPECT_FALSE(second.front().Exact);
+        EXPECT_EQ(second.front().Number, jump.front().Number);
+        EXPECT_EQ(second.front().Width, w);
+        EXPECT_EQ(second.back().Number, 285);
+        EXPECT_EQ(second.back().Width, w);
+    }
 }
 
 TEST_F(PreviewWorker, AFrameShownBeforeComesFromTheCache) {
