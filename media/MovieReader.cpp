@@ -35,6 +35,7 @@ namespace {
 
 constexpr uint64_t kMaxPictureBytes = 256ull << 20;  // refuse larger pictures
 constexpr double kSeekThresholdFrames = 64;          // decode forward up to this far
+constexpr int kStandInDistanceFrames = 8;            // no stand-ins this close to the target
 
 uint64_t PictureBytes(int width, int height) {
     return static_cast<uint64_t>(width) * 3 * static_cast<uint64_t>(height);
@@ -288,7 +289,8 @@ struct TMovieReader::TImpl {
                 const bool past = Scratch->pts > targetTs;  // the movie's first frame comes after t
                 TakeScratchAsCur();
                 if (past) return;
-                if (StandIn && StandInEvery.count() > 0 &&
+                // Far from the target, show how far the decoder has got now and then.
+                if (StandIn && StandInEvery.count() > 0 && targetTs - CurPts > kStandInDistanceFrames * Clock.FrameTicks &&
                     std::chrono::steady_clock::now() - LastStandIn >= StandInEvery)
                     ShowStandIn();
                 continue;
@@ -484,7 +486,8 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.StandInWidth = width;
         d.StandInHeight = height;
         d.StandInEvery = request.StandInEvery;
-        d.LastStandIn = std::chrono::steady_clock::now();
+        // The first frame a long forward decode reaches is shown at once.
+        d.LastStandIn = std::chrono::steady_clock::now() - request.StandInEvery;
         const bool ok = d.FrameAt(request.Seconds);
         d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
