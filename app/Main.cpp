@@ -257,7 +257,7 @@ void TMainForm::CreateControls() {
     ImAnimate = MakeAnimationFrames();
 
     OpenDialog1.Title = QStringLiteral("Open movie");
-    OpenDialog1.Filter = QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT");
+    OpenDialog1.Filter = kOpenMovieFilter;
     SaveDialog1.Save = true;
 
     connect(sbOpenMovie, &QToolButton::clicked, this, [this] { RunCommand([this] { Open1Click(); }); });

@@ -37,6 +37,12 @@ class TMostRecentFiles;
 class TMyRegistry;
 class TTrackBar;
 
+// The Open dialog's filters: first every common movie type FFmpeg reads, then
+// the classic movie types, then everything.
+inline const QString kOpenMovieFilter = QStringLiteral(
+    "All movies|*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.avi;*.mpg;*.mpeg;*.vob;*.ts;*.mts;*.m2ts;*.wmv;*.asf;*.flv;"
+    "*.3gp;*.ogv;*.dat|Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT|All files|*.*");
+
 // Root key of the program's settings in the user's hive.
 inline constexpr const char* kSettingsRootPath = "\\Software\\Quillmont\\Framewhisk\\";
 

@@ -126,6 +126,8 @@ public:
         dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.OverwritePrompt);
+        // The filter list shows names ("All files"), not the either-case patterns behind them.
+        dialog.setOption(QFileDialog::HideNameFilterDetails, true);
         if (!request.Filter.isEmpty()) {
             const QStringList filters = FileDialogFilter(request.Filter).split(QStringLiteral(";;"));
             dialog.setNameFilters(filters);

@@ -181,7 +181,34 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_TRUE(f.TimerUpdate->isActive());  // armed by showing the window
     EXPECT_EQ(f.tmAnimate->interval(), 200);
     EXPECT_FALSE(f.tmAnimate->isActive());
-    EXPECT_EQ(f.OpenDialog1.Filter, QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT"));
+    EXPECT_EQ(f.OpenDialog1.Filter, kOpenMovieFilter);
+}
+
+// The Open dialog offers the movies people have first (phones, cameras, the
+// web, DVDs), then the classic movie types, then everything; in any case.
+TEST(OpenDialogFilter, MoviesOfEveryCommonTypeFirst) {
+    const QStringList entries = FileDialogFilter(kOpenMovieFilter).split(QStringLiteral(";;"));
+    ASSERT_EQ(entries.size(), 3);
+    auto patterns = [](const QString& entry) {
+        const qsizetype open = entry.lastIndexOf(QLatin1Char('('));
+        return entry.mid(open + 1, entry.size() - open - 2).split(QLatin1Char(' '));
+    };
+    auto matches = [&](const QString& entry, const QString& name) {
+        return QDir::match(patterns(entry), name);
+    };
+    EXPECT_TRUE(entries[0].startsWith(QStringLiteral("All movies (")));
+    EXPECT_TRUE(entries[1].startsWith(QStringLiteral("Movie files (")));
+    EXPECT_EQ(entries[2], QStringLiteral("All files (*)"));
+    for (const char* name : {"VID_20260101.mp4", "clip.M4V", "IMG_0042.MOV", "film.mkv", "talk.webm", "old.avi",
+                             "vcd.mpg", "a.MPEG", "VTS_01_1.VOB", "rec.ts", "00001.MTS", "00002.m2ts", "x.wmv",
+                             "y.asf", "z.flv", "phone.3gp", "ogg.ogv", "AVSEQ01.DAT"})
+        EXPECT_TRUE(matches(entries[0], QString::fromLatin1(name))) << name;
+    for (const char* name : {"notes.txt", "song.mp3", "photo.jpg", "mp4"})
+        EXPECT_FALSE(matches(entries[0], QString::fromLatin1(name))) << name;
+    // The classic entry is unchanged.
+    for (const char* name : {"a.avi", "b.MPG", "c.mpeg", "d.asf", "e.WMV", "f.dat"})
+        EXPECT_TRUE(matches(entries[1], QString::fromLatin1(name))) << name;
+    EXPECT_FALSE(matches(entries[1], QStringLiteral("g.mp4")));
 }
 
 TEST_F(MainWindowTest, CommandTable) {
@@ -889,7 +916,7 @@ TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
     ASSERT_EQ(asks.size(), 1u);
     // Nothing opened yet: the dialog starts in the source folder, at first "Video/".
     EXPECT_EQ(asks[0].FileRequest.InitialDir, QCoreApplication::applicationDirPath() + QStringLiteral("/Video/"));
-    EXPECT_EQ(asks[0].FileRequest.Filter, QStringLiteral("Movie files|*.AVI;*.MPG;*.MPEG;*.ASF;*.WMV;*.DAT"));
+    EXPECT_EQ(asks[0].FileRequest.Filter, kOpenMovieFilter);
     EXPECT_EQ(f.MovieInfo.FrameCount, 50);
 
     // The second time the dialog opens where the current file lies.
