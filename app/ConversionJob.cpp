@@ -244,7 +244,7 @@ bool TMainForm::RunConversion(int mode) {
     const bool rendered =
         RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(OutputSettings.OutputWidth),
                          Narrow16(OutputSettings.OutputHeight), Narrow16(OutputSettings.AudioFormatIndex),
-                         MovieInfo.FrameRate, TB1->SelStart(), TB1->SelEnd(), wmv);
+                         MovieInfo.FrameRate, TB1->SelStart(), TB1->SelEnd(), wmv ? TClipFormat::Wmv : TClipFormat::Avi);
     if (!rendered)
         return false;  // the renderer has said "Fail to make clip ..."
 

@@ -63,8 +63,8 @@ void TMainFormRenderHost::Pause(int milliseconds) {
 
 bool RenderClipOnForm(TMainForm& form, const QString& sourceFile, const QString& outputFile, uint16_t width,
                       uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart,
-                      int32_t rangeEnd, bool wmv) {
+                      int32_t rangeEnd, TClipFormat format) {
     TMainFormRenderHost host(form);
     return RenderClip(host, sourceFile, outputFile, width, height, audioFormatIndex, frameRate, rangeStart, rangeEnd,
-                      wmv);
+                      format);
 }

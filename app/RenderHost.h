@@ -42,4 +42,4 @@ private:
 // RenderClip with the main window as its host.
 bool RenderClipOnForm(TMainForm& form, const QString& sourceFile, const QString& outputFile, uint16_t width,
                       uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart,
-                      int32_t rangeEnd, bool wmv);
+                      int32_t rangeEnd, TClipFormat format);

@@ -12,6 +12,21 @@ namespace media { class TCompressorFilter; }
 // The default Windows Media profile (320 x 240).
 inline constexpr const char* kDefaultWmvProfile = "{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}";
 
+// The choices of an MP4 or WebM clip (section Last settings, keys starting
+// with "MP4 " or "WebM ").
+struct TWebSettings {
+    int32_t FrameSizeIndex = 0;   // item of the page's frame-size list; 0: "Same as source"
+    int32_t Width = 0;            // pixels; 0 x 0: same as source
+    int32_t Height = 0;
+    int32_t Crf = 23;             // constant quality (lower is better)
+    QString Preset;               // x264 preset name, or VP9 cpu-used as digits
+    bool WithAudio = true;
+    int32_t AudioKbps = 128;
+};
+
+inline TWebSettings DefaultMp4Settings() { return TWebSettings{0, 0, 0, 23, QStringLiteral("veryfast"), true, 128}; }
+inline TWebSettings DefaultWebMSettings() { return TWebSettings{0, 0, 0, 33, QStringLiteral("4"), true, 96}; }
+
 struct TOutputSettings {
     QString WMVSelected = QString::fromLatin1(kDefaultWmvProfile);  // profile GUID text with braces
     std::shared_ptr<media::TCompressorFilter> VideoCompressor;     // empty: uncompressed video
@@ -23,4 +38,6 @@ struct TOutputSettings {
     int32_t OutputHeight = 240;     // pixels
     int32_t AudioFormatIndex = 0;   // row of the PCM audio format table
     bool WithAudio = true;
+    TWebSettings Mp4 = DefaultMp4Settings();
+    TWebSettings WebM = DefaultWebMSettings();
 };

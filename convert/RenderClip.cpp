@@ -41,8 +41,9 @@ struct THostRestore {
 
 bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
-                bool wmv) {
+                TClipFormat format) {
     if (frameRate == 0) return false;
+    const bool wmv = format == TClipFormat::Wmv;
 
     // Frame numbers as 64-bit values: END - START overflows 32 bits for a
     // negative START.
@@ -81,7 +82,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
 
         media::TOutputSpec spec;
         spec.FileName = outputFile.toStdString();
-        spec.Asf = wmv;
+        spec.Format = wmv ? media::TOutputFormat::Asf : media::TOutputFormat::Avi;
         spec.ProfileGuid = settings.WMVSelected.toStdString();
         if (!wmv) {
             spec.VideoCompressor = settings.VideoCompressor;

@@ -59,6 +59,9 @@ QString ProgressCaption(int64_t position, int64_t total);
 // "Please wait." + the first pollCounter + 1 dots of 14 (at most 14).
 QString PleaseWaitCaption(int pollCounter);
 
+// The kinds of clip file.
+enum class TClipFormat { Wmv, Avi, Mp4, WebM };
+
 // Renders the clip; see the header comment. Returns true when the file was
 // written to its end or stopped by the user (the partial file stays and is
 // playable); false when the frame rate is 0 (no message), or when the range
@@ -66,6 +69,15 @@ QString PleaseWaitCaption(int pollCounter);
 // host.ShowFailure("Fail to make clip " + output)); a file the failed render
 // created is removed again. A range that reaches past the movie's end is cut
 // there.
+// MP4 and WebM take their encoder choices and WithAudio from
+// OutputSettings().Mp4 / .WebM, and width = height = 0 means the source's
+// picture as it is shown.
 bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
-                bool wmv);
+                TClipFormat format);
+inline bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
+                       uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart,
+                       int32_t rangeEnd, bool wmv) {
+    return RenderClip(host, sourceFile, outputFile, width, height, audioFormatIndex, frameRate, rangeStart, rangeEnd,
+                      wmv ? TClipFormat::Wmv : TClipFormat::Avi);
+}

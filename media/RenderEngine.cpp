@@ -1137,7 +1137,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     if (spec.FileName.empty()) throw MediaError("No output file name was given.");
 
     const TWmProfileDef* profile = nullptr;
-    if (spec.Asf) {
+    const bool asf = spec.Format == TOutputFormat::Asf;
+    if (asf) {
         if (!WMAvailable())
             throw MediaError("Windows Media output is not available: this installation lacks the wmv2 or wmav2 encoder or the asf writer.");
         profile = FindWmProfile(spec.ProfileGuid);
@@ -1145,7 +1146,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     }
 
     AVFormatContext* rawOut = nullptr;
-    CheckRc(avformat_alloc_output_context2(&rawOut, nullptr, spec.Asf ? "asf" : "avi", spec.FileName.c_str()),
+    CheckRc(avformat_alloc_output_context2(&rawOut, nullptr, asf ? "asf" : "avi", spec.FileName.c_str()),
             "Setting up the output file");
     impl->Shared.Out.reset(rawOut);
     AVFormatContext* out = rawOut;

@@ -46,15 +46,33 @@ constexpr long kEcUserAbort = 2;   // stopped by Stop(); the file is finished an
 // before is left alone).
 constexpr long kEcErrorAbort = 3;
 
-// What file to write.
+// The kinds of file the engine writes.
+enum class TOutputFormat {
+    Asf,   // wmv2/wmav2 by Windows Media profile
+    Avi,   // by compressors
+    Mp4,   // H.264 (libx264) + AAC, yuv420p, BT.709 tags, index before the data
+    WebM,  // VP9 (libvpx-vp9, row threading) + Opus
+};
+
+// Encoder choices of the MP4 and WebM files.
+struct TWebOptions {
+    int Crf = -1;          // constant quality; -1: the codec's default (x264 23, VP9 33)
+    std::string Preset;    // x264: "ultrafast" .. "veryslow"; VP9: cpu-used "0" .. "8"; "": the default
+    int AudioKbps = 0;     // 0: the codec's default (AAC 128, Opus 96)
+};
+
+// What file to write. The video group's size is the output's frame size;
+// 0 x 0 asks for the source's picture as it is shown (rotated, at its display
+// aspect ratio), rounded to what the encoder takes.
 struct TOutputSpec {
     std::string FileName;       // UTF-8 path
-    bool Asf = true;            // true: ASF (wmv2/wmav2) by profile; false: AVI
+    TOutputFormat Format = TOutputFormat::Asf;
     std::string ProfileGuid;    // ASF: one of the 27 profile identifiers
     // AVI: video groups go through VideoCompressor, audio groups through
     // AudioCompressor; nullptr writes uncompressed (RGB555 / the group's PCM).
     TCompressorFilterPtr VideoCompressor;
     TCompressorFilterPtr AudioCompressor;
+    TWebOptions Web;            // Mp4 and WebM
 };
 
 // Facts about one written stream, for progress and tests.
