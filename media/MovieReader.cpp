@@ -95,6 +95,7 @@ struct TMovieReader::TImpl {
     // Decoding state of stream DecStream.
     int DecStream = -1;
     TFrameClock Clock;
+    TPictureShape Shape;  // how DecStream's pictures are shown
     std::optional<TFrameDecoder> Dec;
     AvFramePtr Cur, Ahead, Scratch;
     bool HasCur = false, HasAhead = false;
@@ -182,6 +183,7 @@ struct TMovieReader::TImpl {
         ForgetFrames();
         KeyPictures.clear();
         DecStream = stream;
+        Shape = ShapeOfStream(st);
         TFrameClock provisional = TFrameClock::For(st, st->start_time != AV_NOPTS_VALUE ? st->start_time : 0);
         Dec.emplace(*In, stream, provisional.FrameTicks, provisional.Origin);
         if (!Cur) Cur = MakeFrame();
@@ -345,8 +347,9 @@ struct TMovieReader::TImpl {
         return true;
     }
 
-    static void ToRgb(TScaler& scaler, const AVFrame* f, int width, int height, TRgbPicture& out) {
-        AvFramePtr picture = scaler.Scale(f, width, height, AV_PIX_FMT_RGB24);
+    // The picture as shown (turned, at its display aspect ratio) at width x height.
+    void ToRgb(TScaler& scaler, const AVFrame* f, int width, int height, TRgbPicture& out) const {
+        AvFramePtr picture = scaler.Scale(f, width, height, AV_PIX_FMT_RGB24, false, AVCOL_SPC_UNSPECIFIED, Shape);
         const std::size_t row = static_cast<std::size_t>(width) * 3;
         out.Width = width;
         out.Height = height;
@@ -441,8 +444,12 @@ TMediaTypeInfo TMovieReader::StreamMediaType(int stream) const {
     const char* name = avcodec_get_name(s->codecpar->codec_id);
     info.CodecName = name && s->codecpar->codec_id != AV_CODEC_ID_NONE ? name : "";
     if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-        info.Width = s->codecpar->width;
-        info.Height = s->codecpar->height;
+        info.StoredWidth = s->codecpar->width;
+        info.StoredHeight = s->codecpar->height;
+        const TPictureShape shape = ShapeOfStream(s);
+        info.Rotation = shape.Rotation;
+        if (info.StoredWidth > 0 && info.StoredHeight > 0)
+            ShownSize(shape, info.StoredWidth, info.StoredHeight, &info.Width, &info.Height);
         info.FrameRate = StreamFrameRate(stream);
     } else if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
         info.SampleRate = s->codecpar->sample_rate;

@@ -311,6 +311,7 @@ struct TVideoPath {
     TInputFile In;
     int StreamIndex = -1;
     TFrameClock Clock;        // which source frame is on screen when, as in the preview
+    TPictureShape Shape;      // how the source's pictures are shown (turned, display aspect)
     std::unique_ptr<TFrameDecoder> Dec;
     double MovieStart = 0;    // seconds of the movie's first frame in the container clock
     double MediaStart = 0;    // seconds from the movie's first frame
@@ -477,7 +478,8 @@ void TRenderGraph::TImpl::VideoScale() {
     TScaler scaler;
     AvFramePtr in;
     while (v.Decoded.Pop(in)) {
-        AvFramePtr out = scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat, v.OutFullRange, v.OutMatrix);
+        AvFramePtr out =
+            scaler.Scale(in.get(), v.OutWidth, v.OutHeight, v.OutFormat, v.OutFullRange, v.OutMatrix, v.Shape);
         out->pts = in->pts;
         in.reset();
         if (!v.Scaled.Push(std::move(out))) throw TAborted{};
@@ -1193,6 +1195,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             // Times count from the first picture, as in the preview.
             v->MovieStart = movieStart(src->MediaName, ist);
             v->Clock = TFrameClock::For(ist, origins[{src->MediaName, ist->index}].Ticks);
+            v->Shape = ShapeOfStream(ist);
             v->Dec = std::make_unique<TFrameDecoder>(v->In, v->StreamIndex, v->Clock.FrameTicks, v->Clock.Origin);
             v->MediaStart = src->MediaStart;
             v->OutRate = srcRate;

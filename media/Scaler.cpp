@@ -1,10 +1,15 @@
 #include "media/Scaler.h"
 
 extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <new>
 
 namespace media {
@@ -50,7 +55,138 @@ bool AddsChroma(AVPixelFormat src, AVPixelFormat dst) {
            (d->log2_chroma_w < s->log2_chroma_w || d->log2_chroma_h < s->log2_chroma_h);
 }
 
+// A format whose planes can be turned a quarter turn by moving whole pixels:
+// byte-aligned, not a palette, the same chroma subsampling across and down.
+bool CanTurn(AVPixelFormat f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+    return d && !(d->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL)) &&
+           d->log2_chroma_w == d->log2_chroma_h;
+}
+
+// Bytes of one element of plane p (a pixel, or a chroma sample or pair).
+int ElementBytes(const AVPixFmtDescriptor* d, int p) {
+    for (int c = 0; c < d->nb_components; ++c)
+        if (d->comp[c].plane == p) return d->comp[c].step;
+    return 0;
+}
+
+// Planes 1 and 2 of a YUV format hold subsampled chroma; an alpha plane does not.
+int PlaneShiftW(const AVPixFmtDescriptor* d, int p) { return (p == 1 || p == 2) && !(d->flags & AV_PIX_FMT_FLAG_RGB) ? d->log2_chroma_w : 0; }
+int PlaneShiftH(const AVPixFmtDescriptor* d, int p) { return (p == 1 || p == 2) && !(d->flags & AV_PIX_FMT_FLAG_RGB) ? d->log2_chroma_h : 0; }
+
+AvFramePtr Allocate(int w, int h, AVPixelFormat f) {
+    AvFramePtr p = MakeFrame();
+    p->width = w;
+    p->height = h;
+    p->format = f;
+    CheckRc(av_frame_get_buffer(p.get(), 0), "Allocating a picture");
+    return p;
+}
+
+void CopyTags(const AVFrame* from, AVFrame* to) {
+    to->color_range = from->color_range;
+    to->colorspace = from->colorspace;
+    to->color_primaries = from->color_primaries;
+    to->color_trc = from->color_trc;
+}
+
+// The picture turned clockwise by `rotation` degrees (90, 180, 270); the
+// format must pass CanTurn.
+AvFramePtr Turn(const AVFrame* src, int rotation) {
+    const bool quarter = rotation == 90 || rotation == 270;
+    const AVPixelFormat format = static_cast<AVPixelFormat>(src->format);
+    AvFramePtr dst = Allocate(quarter ? src->height : src->width, quarter ? src->width : src->height, format);
+    CopyTags(src, dst.get());
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    for (int p = 0; p < 4 && dst->data[p]; ++p) {
+        const int bytes = ElementBytes(d, p);
+        if (bytes <= 0) continue;
+        const int sw = AV_CEIL_RSHIFT(src->width, PlaneShiftW(d, p)), sh = AV_CEIL_RSHIFT(src->height, PlaneShiftH(d, p));
+        const int dw = AV_CEIL_RSHIFT(dst->width, PlaneShiftW(d, p)), dh = AV_CEIL_RSHIFT(dst->height, PlaneShiftH(d, p));
+        for (int y = 0; y < dh; ++y) {
+            uint8_t* out = dst->data[p] + static_cast<std::ptrdiff_t>(y) * dst->linesize[p];
+            for (int x = 0; x < dw; ++x) {
+                // Shown pixel (x, y) comes from stored pixel (sx, sy).
+                int sx = x, sy = y;
+                if (rotation == 90) { sx = y; sy = sh - 1 - x; }
+                else if (rotation == 180) { sx = sw - 1 - x; sy = sh - 1 - y; }
+                else if (rotation == 270) { sx = sw - 1 - y; sy = x; }
+                std::memcpy(out + static_cast<std::ptrdiff_t>(x) * bytes,
+                            src->data[p] + static_cast<std::ptrdiff_t>(sy) * src->linesize[p] +
+                                static_cast<std::ptrdiff_t>(sx) * bytes,
+                            bytes);
+            }
+        }
+    }
+    return dst;
+}
+
+// Black in every plane of the picture.
+void FillBlack(AVFrame* f, bool fullRange) {
+    ptrdiff_t lines[4];
+    for (int p = 0; p < 4; ++p) lines[p] = f->linesize[p];
+    if (av_image_fill_black(f->data, lines, static_cast<AVPixelFormat>(f->format),
+                            fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, f->width, f->height) >= 0)
+        return;
+    // Palette pictures: entry 0 everywhere.
+    for (int y = 0; y < f->height; ++y) std::memset(f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], 0, f->width);
+}
+
 }  // namespace
+
+TPictureShape ShapeOfStream(const AVStream* stream) {
+    TPictureShape shape;
+    if (!stream) return shape;
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix && size >= 9 * sizeof(int32_t)) {
+        // The matrix states the angle counter-clockwise.
+        const double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+        if (std::isfinite(angle)) {
+            const long quarters = std::lround(angle / 90);
+            shape.Rotation = static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+        }
+    }
+    AVRational sar = stream->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0) sar = stream->codecpar->sample_aspect_ratio;
+    // Sane ratios only: a broken header must not make a picture 1000 times wider.
+    if (sar.num > 0 && sar.den > 0 && av_q2d(sar) >= 0.1 && av_q2d(sar) <= 10) shape.SampleAspect = sar;
+    return shape;
+}
+
+void ShownSize(const TPictureShape& shape, int storedWidth, int storedHeight, int* width, int* height) {
+    double w = storedWidth, h = storedHeight;
+    const AVRational sar = shape.SampleAspect;
+    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den && w > 0 && h > 0) {
+        if (sar.num > sar.den) w = w * sar.num / sar.den;
+        else h = h * sar.den / sar.num;
+    }
+    if (shape.Turned()) std::swap(w, h);
+    *width = std::max(1, static_cast<int>(std::min(std::lround(w), 65535L)));
+    *height = std::max(1, static_cast<int>(std::min(std::lround(h), 65535L)));
+}
+
+TPlacement PlaceInside(double aspect, int width, int height, int alignW, int alignH) {
+    TPlacement all{0, 0, width, height};
+    if (!(aspect > 0) || !std::isfinite(aspect) || width <= 0 || height <= 0) return all;
+    auto aligned = [](double v, int shift) {
+        const long step = 1L << shift;
+        return static_cast<int>(std::max(step, std::lround(v / step) * step));
+    };
+    const double fitW = height * aspect;  // as wide as it is at the full height
+    if (std::fabs(fitW - width) <= std::max(1.0, width * 0.01)) return all;
+    TPlacement p;
+    if (fitW < width) {
+        p.Width = std::min(width, aligned(fitW, alignW));
+        p.Height = height;
+    } else {
+        p.Width = width;
+        p.Height = std::min(height, aligned(width / aspect, alignH));
+    }
+    p.X = ((width - p.Width) / 2) >> alignW << alignW;
+    p.Y = ((height - p.Height) / 2) >> alignH << alignH;
+    return p;
+}
 
 bool SameMatrix(int a, int b) { return SwsSpace(a) == SwsSpace(b); }
 
@@ -91,9 +227,54 @@ void TScaler::Convert(TStage& stage, const TKey& key, const AVFrame* src, AVFram
 }
 
 AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange,
-                          AVColorSpace matrix) {
+                          AVColorSpace matrix, const TPictureShape& shape) {
     if (!src || src->width <= 0 || src->height <= 0 || width <= 0 || height <= 0)
         throw MediaError("The picture has no usable size.");
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (!d) throw MediaError("The movie's pictures can not be converted to the size or format wanted.");
+    int shownW = 0, shownH = 0;
+    ShownSize(shape, src->width, src->height, &shownW, &shownH);
+    const TPlacement place = PlaceInside(double(shownW) / shownH, width, height, PlaneShiftW(d, 1), PlaneShiftH(d, 1));
+    const bool whole = place.Width == width && place.Height == height;
+    if (shape.Rotation == 0 && whole) return ScalePlain(FMain, src, width, height, format, fullRange, matrix);
+
+    // Scaled first (the turned picture is mostly the smaller one), then
+    // turned, in a format that can be turned, then into the bars.
+    bool plainFull = false;
+    const AVPixelFormat plain = PlainPixelFormat(format, &plainFull);
+    const AVPixelFormat work = shape.Rotation == 0 || CanTurn(plain) ? format
+                               : IsRgb(plain)                       ? AV_PIX_FMT_RGB24
+                                                                    : AV_PIX_FMT_YUV444P;
+    const int preW = shape.Turned() ? place.Height : place.Width;
+    const int preH = shape.Turned() ? place.Width : place.Height;
+    AvFramePtr picture = ScalePlain(FMain, src, preW, preH, work, fullRange || plainFull, matrix);
+    if (shape.Rotation != 0) picture = Turn(picture.get(), shape.Rotation);
+    if (work != format)
+        picture = ScalePlain(FAfter, picture.get(), place.Width, place.Height, format, fullRange, matrix);
+    picture->pts = src->pts;
+    if (whole) return picture;
+
+    AvFramePtr out = Allocate(width, height, format);
+    CopyTags(picture.get(), out.get());
+    FillBlack(out.get(), picture->color_range == AVCOL_RANGE_JPEG || plainFull);
+    uint8_t* at[4] = {};
+    int lines[4] = {};
+    for (int p = 0; p < 4; ++p) {
+        at[p] = out->data[p];
+        lines[p] = out->linesize[p];
+        const int bytes = ElementBytes(d, p);
+        if (at[p] && bytes > 0)
+            at[p] += static_cast<std::ptrdiff_t>(place.Y >> PlaneShiftH(d, p)) * lines[p] +
+                     static_cast<std::ptrdiff_t>(place.X >> PlaneShiftW(d, p)) * bytes;
+    }
+    av_image_copy(at, lines, const_cast<const uint8_t**>(picture->data), picture->linesize, format, place.Width,
+                  place.Height);
+    out->pts = src->pts;
+    return out;
+}
+
+AvFramePtr TScaler::ScalePlain(TStages& stages, const AVFrame* src, int width, int height, AVPixelFormat format,
+                               bool fullRange, AVColorSpace matrix) {
     bool srcFull = false, dstFull = false;
     const AVPixelFormat srcFormat = PlainPixelFormat(static_cast<AVPixelFormat>(src->format), &srcFull);
     const AVPixelFormat dstFormat = PlainPixelFormat(format, &dstFull);
@@ -105,14 +286,7 @@ AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelForm
                                   : srcRgb                        ? AVCOL_SPC_BT470BG
                                                                   : src->colorspace;
 
-    auto allocate = [](int w, int h, AVPixelFormat f) {
-        AvFramePtr p = MakeFrame();
-        p->width = w;
-        p->height = h;
-        p->format = f;
-        CheckRc(av_frame_get_buffer(p.get(), 0), "Allocating a picture");
-        return p;
-    };
+    auto allocate = Allocate;
     AvFramePtr out = allocate(width, height, format);
     // At the same size and an even height, libswscale's direct YUV to RGB
     // conversion (the preview's) repeats each chroma sample; a conversion to
@@ -132,13 +306,13 @@ AvFramePtr TScaler::Scale(const AVFrame* src, int width, int height, AVPixelForm
         toRgb.DstRange = 1;
         toRgb.DstSpace = AVCOL_SPC_RGB;
         toRgb.Flags = FFlags;
-        Convert(FFirst, toRgb, src, rgb.get());
+        Convert(stages.First, toRgb, src, rgb.get());
         // Back to YUV, each chroma sample the mean of the pixels it stands for.
         const TKey fromRgb{width, height, AV_PIX_FMT_RGB24, 1, AVCOL_SPC_RGB, width, height, dstFormat, dstFull, dstSpace,
                            repeatChroma ? SWS_AREA : FFlags};
-        Convert(FSecond, fromRgb, rgb.get(), out.get());
+        Convert(stages.Second, fromRgb, rgb.get(), out.get());
     } else {
-        Convert(FFirst, direct, src, out.get());
+        Convert(stages.First, direct, src, out.get());
     }
     if (!dstRgb) {
         out->color_range = dstFull ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;

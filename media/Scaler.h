@@ -24,6 +24,34 @@ namespace media {
 // so it matters even at the movie's own size).
 constexpr int kPictureScaleFlags = SWS_BICUBIC;
 
+// How a stream's pictures are shown: turned by the stream's display rotation
+// and drawn at its display aspect ratio.
+struct TPictureShape {
+    int Rotation = 0;                 // clockwise degrees: 0, 90, 180 or 270
+    AVRational SampleAspect{0, 1};    // of the stored pixels; 0 / 1 (or 1 / 1): square pixels
+
+    bool Turned() const { return Rotation == 90 || Rotation == 270; }
+};
+
+// The shape of a stream's pictures: the display matrix (side data; turned to
+// the nearest quarter turn, mirroring ignored) and the sample aspect ratio the
+// container or, failing that, the codec states.
+TPictureShape ShapeOfStream(const AVStream* stream);
+
+// The size of a stored picture as it is shown: turned, and widened (or made
+// taller) to its display aspect ratio (the longer side grows; at least 1 x 1).
+void ShownSize(const TPictureShape& shape, int storedWidth, int storedHeight, int* width, int* height);
+
+// Where a picture of aspect ratio `aspect` (width / height as shown) goes
+// inside a width x height picture: the whole of it when the shapes agree
+// within a pixel or 1 %, else fitted inside and centred, with bars on two
+// sides. Offsets and sizes are multiples of (1 << alignW) across and
+// (1 << alignH) down.
+struct TPlacement {
+    int X = 0, Y = 0, Width = 0, Height = 0;
+};
+TPlacement PlaceInside(double aspect, int width, int height, int alignW = 0, int alignH = 0);
+
 class TScaler {
 public:
     TScaler() = default;
@@ -43,9 +71,12 @@ public:
     // chroma samples (4:2:0 to 4:2:2 ...) repeats them, as the conversion to
     // RGB for the preview does there, so that the output shows the preview's
     // picture.
+    // shape: the source turned by its rotation and kept at its display aspect
+    // ratio; when the size has another shape, the picture is fitted inside it
+    // with black bars (PlaceInside), never stretched.
     // Throws MediaError when the conversion is not possible.
     AvFramePtr Scale(const AVFrame* src, int width, int height, AVPixelFormat format, bool fullRange = false,
-                     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED);
+                     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED, const TPictureShape& shape = {});
 
 private:
     struct TKey {
@@ -59,11 +90,19 @@ private:
         TKey Key;
         SwsContextPtr Context;
     };
+    // Two stages: one conversion, or one through RGB.
+    struct TStages {
+        TStage First, Second;
+    };
     // Converts src into the allocated picture dst with stage's context.
     void Convert(TStage& stage, const TKey& key, const AVFrame* src, AVFrame* dst);
+    // Scale without turning or bars.
+    AvFramePtr ScalePlain(TStages& stages, const AVFrame* src, int width, int height, AVPixelFormat format,
+                          bool fullRange, AVColorSpace matrix);
 
     int FFlags = kPictureScaleFlags;
-    TStage FFirst, FSecond;
+    TStages FMain;     // the source to the picture (before turning)
+    TStages FAfter;    // a turned picture into a format that can not be turned itself
 };
 
 // True for the libswscale coefficient tables of two matrices being the same

@@ -171,7 +171,21 @@ TEST(DetectorBitmap, WritesNothingPastTheSizeItAsked) {
             spoiled += buf[i] != 0xAB;
         EXPECT_EQ(spoiled, 0u) << z.W << "x" << z.H;
         buf.resize(size);
-        EXPECT_EQ(testmovie::ReadFrameNumberFromDib(buf.data(), buf.size()), 0) << z.W << "x" << z.H;
+        // A size of the picture's shape (3:2) holds the whole picture; another
+        // shape holds it fitted inside, with black bars at the sides.
+        const double shape = double(z.W) / z.H;
+        if (std::fabs(shape - 1.5) < 0.02) {
+            EXPECT_EQ(testmovie::ReadFrameNumberFromDib(buf.data(), buf.size()), 0) << z.W << "x" << z.H;
+        } else {
+            const std::size_t stride = (static_cast<std::size_t>(z.W) * 3 + 3) & ~std::size_t(3);
+            auto pixel = [&](int x, int y) { return buf.data() + media::kBitmapInfoHeaderSize + stride * y + 3 * x; };
+            auto dark = [](const uint8_t* p) { return p[0] + p[1] + p[2] < 3 * 8; };
+            const bool wider = shape > 1.5;  // bars left and right, else above and below
+            EXPECT_TRUE(dark(wider ? pixel(0, z.H / 2) : pixel(z.W / 2, 0))) << "first bar " << z.W << "x" << z.H;
+            EXPECT_TRUE(dark(wider ? pixel(z.W - 1, z.H / 2) : pixel(z.W / 2, z.H - 1))) << "second bar " << z.W << "x" << z.H;
+            const uint8_t* centre = pixel(z.W / 2, z.H / 2);
+            EXPECT_GT(centre[0], 100) << "picture " << z.W << "x" << z.H;
+        }
     }
     std::filesystem::remove_all(dir);
 }
