@@ -4,6 +4,7 @@
 #include "app/Main.h"
 #include "app/TrackBar.h"
 
+#include "ImageReaders.h"
 #include "ScriptedPrompts.h"
 #include "TestMovie.h"
 #include "common/MyCommonParams.h"
@@ -17,6 +18,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -828,6 +831,76 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     f.TB1->setMaximum(0);
     f.TB1Change();
     EXPECT_EQ(PositionText(), QStringLiteral("Position: ") + TimecodeText(0));
+}
+
+// A phone movie stored lying down with a display rotation: the window takes
+// its frame size as shown, and the preview, the F8 snapshot and a capture
+// batch all show it upright.
+TEST_F(MainWindowTest, PhoneMovieIsUprightInThePreviewTheSnapshotAndCaptures) {
+    testmovie::TMovieSpec s;
+    s.Container = "mp4";
+    s.VideoCodec = "mpeg4";
+    s.Width = 160;
+    s.Height = 96;
+    s.Rotation = 90;
+    s.Frames = 30;
+    const QString phone = MovieDir + QStringLiteral("/phone.mp4");
+    testmovie::MakeTestMovie(phone.toStdString(), s);
+
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(f.OpenMovie(phone));
+    EXPECT_EQ(f.MovieInfo.FrameWidth, 96);
+    EXPECT_EQ(f.MovieInfo.FrameHeight, 160);
+    EXPECT_EQ(ShownFrame(), 0);
+    EXPECT_EQ(Picture().size(), QSize(96, 160));
+    f.TB1->SetPosition(13);
+    EXPECT_EQ(ShownFrame(), 13);
+
+    auto numberIn = [](const QString& path, int* w, int* h) {
+        const TDecodedImage img = ReadPicture(path.toStdString());
+        *w = img.Width;
+        *h = img.Height;
+        return img.Error.empty() ? testmovie::ReadFrameNumber(img.Rgb.data(), img.Width, img.Height) : -2;
+    };
+    const QString shots = MovieDir + QStringLiteral("/phone shots/");
+    QDir(shots).removeRecursively();
+    QDir().mkpath(shots);
+    f.ImageFolder = shots;
+    Key(Qt::Key_F8);
+    const QStringList saved = QDir(shots).entryList(QDir::Files);
+    ASSERT_EQ(saved.size(), 1);
+    int w = 0, h = 0;
+    EXPECT_EQ(numberIn(shots + saved[0], &w, &h), 13);
+    EXPECT_EQ(QSize(w, h), QSize(96, 160));
+
+    // Samples of frames 6 .. 29 through the capture batch, as the window starts it.
+    f.TB1->SetPosition(6);
+    Key(Qt::Key_F2);
+    f.SavePreferences();  // the batch reads the image folder from the preferences
+    Prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Ok; });  // the image settings
+    Prompts->ModalHandlers.push_back([](QDialog& progress) {  // the batch runs while its dialog shows
+        QEventLoop loop;
+        QObject::connect(&progress, &QDialog::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        if (progress.isVisible()) loop.exec();
+        return TModalResult::Ok;
+    });
+    f.cbMode->setCurrentIndex(3);
+    f.sbExecute->click();
+    const QStringList batches = QDir(shots).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(batches.size(), 1);
+    const QString batch = shots + batches[0] + QLatin1Char('/');
+    const QStringList images = QDir(batch).entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(images.size(), 3) << images.join(QLatin1Char(' ')).toStdString();
+    int last = -1;
+    for (const QString& image : images) {
+        const int n = numberIn(batch + image, &w, &h);
+        EXPECT_EQ(QSize(w, h), QSize(96, 160)) << image.toStdString();
+        EXPECT_GT(n, last) << image.toStdString() << ": upright, in order";
+        EXPECT_GE(n, 6);
+        EXPECT_LT(n, 30);
+        last = n;
+    }
 }
 
 TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
