@@ -11,6 +11,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <tuple>
 
 namespace media {
 
@@ -90,6 +91,44 @@ void CopyTags(const AVFrame* from, AVFrame* to) {
     to->color_trc = from->color_trc;
 }
 
+// Turns one plane of elements of T: shown (x, y) comes from stored (sx, sy).
+// A half turn reverses rows; a quarter turn works in tiles, so that the
+// stored picture, read down its columns, is read in cache-sized pieces.
+template <class T>
+void TurnPlane(const uint8_t* src, int srcLine, int sw, int sh, uint8_t* dst, int dstLine, int dw, int dh,
+               int rotation) {
+    auto srcAt = [&](int x, int y) {
+        return reinterpret_cast<const T*>(src + static_cast<std::ptrdiff_t>(y) * srcLine) + x;
+    };
+    if (rotation == 180) {
+        for (int y = 0; y < dh; ++y) {
+            T* out = reinterpret_cast<T*>(dst + static_cast<std::ptrdiff_t>(y) * dstLine);
+            const T* in = srcAt(sw - 1, sh - 1 - y);
+            for (int x = 0; x < dw; ++x) out[x] = *(in - x);
+        }
+        return;
+    }
+    // 90: shown (x, y) = stored (y, sh - 1 - x); 270: stored (sw - 1 - y, x).
+    // Along a shown row the stored pixel moves up (90) or down (270) a column.
+    const std::ptrdiff_t step = (rotation == 90 ? -srcLine : srcLine);
+    constexpr int kTile = 64;
+    for (int ty = 0; ty < dh; ty += kTile)
+        for (int tx = 0; tx < dw; tx += kTile) {
+            const int yEnd = std::min(dh, ty + kTile), xEnd = std::min(dw, tx + kTile);
+            for (int y = ty; y < yEnd; ++y) {
+                T* out = reinterpret_cast<T*>(dst + static_cast<std::ptrdiff_t>(y) * dstLine);
+                const uint8_t* in = reinterpret_cast<const uint8_t*>(
+                    rotation == 90 ? srcAt(y, sh - 1 - tx) : srcAt(sw - 1 - y, tx));
+                for (int x = tx; x < xEnd; ++x, in += step) out[x] = *reinterpret_cast<const T*>(in);
+            }
+        }
+}
+
+template <int N>
+struct TBytes {
+    uint8_t B[N];
+};
+
 // The picture turned clockwise by `rotation` degrees (90, 180, 270); the
 // format must pass CanTurn.
 AvFramePtr Turn(const AVFrame* src, int rotation) {
@@ -99,23 +138,19 @@ AvFramePtr Turn(const AVFrame* src, int rotation) {
     CopyTags(src, dst.get());
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     for (int p = 0; p < 4 && dst->data[p]; ++p) {
-        const int bytes = ElementBytes(d, p);
-        if (bytes <= 0) continue;
         const int sw = AV_CEIL_RSHIFT(src->width, PlaneShiftW(d, p)), sh = AV_CEIL_RSHIFT(src->height, PlaneShiftH(d, p));
         const int dw = AV_CEIL_RSHIFT(dst->width, PlaneShiftW(d, p)), dh = AV_CEIL_RSHIFT(dst->height, PlaneShiftH(d, p));
-        for (int y = 0; y < dh; ++y) {
-            uint8_t* out = dst->data[p] + static_cast<std::ptrdiff_t>(y) * dst->linesize[p];
-            for (int x = 0; x < dw; ++x) {
-                // Shown pixel (x, y) comes from stored pixel (sx, sy).
-                int sx = x, sy = y;
-                if (rotation == 90) { sx = y; sy = sh - 1 - x; }
-                else if (rotation == 180) { sx = sw - 1 - x; sy = sh - 1 - y; }
-                else if (rotation == 270) { sx = sw - 1 - y; sy = x; }
-                std::memcpy(out + static_cast<std::ptrdiff_t>(x) * bytes,
-                            src->data[p] + static_cast<std::ptrdiff_t>(sy) * src->linesize[p] +
-                                static_cast<std::ptrdiff_t>(sx) * bytes,
-                            bytes);
-            }
+        const auto args = std::make_tuple(src->data[p], src->linesize[p], sw, sh, dst->data[p], dst->linesize[p], dw, dh,
+                                          rotation);
+        switch (ElementBytes(d, p)) {
+            case 1: std::apply(TurnPlane<uint8_t>, args); break;
+            case 2: std::apply(TurnPlane<uint16_t>, args); break;
+            case 3: std::apply(TurnPlane<TBytes<3>>, args); break;
+            case 4: std::apply(TurnPlane<uint32_t>, args); break;
+            case 6: std::apply(TurnPlane<TBytes<6>>, args); break;
+            case 8: std::apply(TurnPlane<uint64_t>, args); break;
+            case 0: break;
+            default: throw MediaError("The movie's pictures can not be turned in this format.");
         }
     }
     return dst;
