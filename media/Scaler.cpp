@@ -320,6 +320,20 @@ AvFramePtr TScaler::ScalePlain(TStages& stages, const AVFrame* src, int width, i
     const AVColorSpace dstSpace = matrix != AVCOL_SPC_UNSPECIFIED ? matrix
                                   : srcRgb                        ? AVCOL_SPC_BT470BG
                                                                   : src->colorspace;
+    // Already the picture asked for: handed on as it is, a new reference to
+    // the same pixels (no copy), with the destination's tags.
+    if (width == src->width && height == src->height && srcFormat == dstFormat && srcFull == dstFull &&
+        (dstRgb || (!srcRgb && SameMatrix(src->colorspace, dstSpace)))) {
+        AvFramePtr same(av_frame_clone(src));
+        if (!same) throw std::bad_alloc();
+        while (same->nb_side_data > 0) av_frame_remove_side_data(same.get(), same->side_data[0]->type);
+        same->format = format;
+        if (!dstRgb) {
+            same->color_range = dstFull ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+            same->colorspace = dstSpace;
+        }
+        return same;
+    }
 
     auto allocate = Allocate;
     AvFramePtr out = allocate(width, height, format);
