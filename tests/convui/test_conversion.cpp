@@ -688,7 +688,8 @@ TEST_F(TJobTest, Mp4ClipWritesTheRangeAsH264AndAacAtTheSourceSizeWithTheIndexFir
     Start(4);
 
     const QString output = Dir + "/clip.mp4";
-    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
     ASSERT_EQ(Opener->Requests.size(), 1u);
     EXPECT_EQ(Opener->Requests[0].Action, TDesktopAction::Play);
     EXPECT_EQ(Opener->Requests[0].Target, output);
@@ -734,7 +735,8 @@ TEST_F(TJobTest, WebMClipTakesTheSizeQualityPresetAndAudioChosenOnThePage) {
     Start(5);
 
     const QString output = Dir + "/web.webm";
-    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"});
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
     EXPECT_TRUE(Opener->Requests.empty());  // answered No
     // What the render was given, and what stays for the next time.
     const TWebSettings& used = Form->OutputSettings.WebM;
