@@ -356,9 +356,13 @@ struct TAudioPath {
     std::atomic<int64_t> TotalSamples{0};
     TEncoderOut Out;
     std::atomic<int64_t> SamplesEncoded{0};
-    // ASF and AVI: the encoder's priming is stamped in front of the sound
-    // (their readers play it); MP4 and WebM say it in the file instead.
-    bool StampPriming = true;
+    // What becomes of the encoder's priming (initial_padding samples).
+    enum class TPriming {
+        Played,      // ASF, AVI: readers play it, so it stands in for as much source sound
+        EditList,    // MP4: the writer's edit list skips it
+        CodecDelay,  // WebM: the track's codec delay skips it, counted from the first packet's stamp
+    };
+    TPriming Priming = TPriming::Played;
 };
 
 struct TRenderGraph::TImpl {
@@ -665,7 +669,13 @@ void TRenderGraph::TImpl::AudioWork() {
     // own in front; decoders in ASF and AVI play them. Stamping the input that
     // much later and leaving out as much source sound keeps the first packet
     // at time 0, level with the picture, and the sound in step with it.
-    const int64_t priming = a.StampPriming ? std::max(0, enc->initial_padding) : 0;
+    // WebM's readers skip the priming from the first packet's stamp on: the
+    // input is stamped later so that this packet comes at 0 (an earlier one
+    // would move every stream of the file later), and no sound is left out.
+    // MP4's edit list takes the priming off by itself.
+    const int64_t padding = std::max(0, enc->initial_padding);
+    const int64_t priming = a.Priming == TAudioPath::TPriming::Played ? padding : 0;
+    const int64_t stampShift = a.Priming == TAudioPath::TPriming::EditList ? 0 : padding;
 
     // Output samples of the first `slots` output frames.
     auto samplesOfSlots = [&](int64_t slots) {
@@ -719,7 +729,7 @@ void TRenderGraph::TImpl::AudioWork() {
             CheckRc(av_channel_layout_copy(&f->ch_layout, &enc->ch_layout), "Audio layout");
             CheckRc(av_frame_get_buffer(f.get(), 0), "Allocating audio");
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), n);
-            f->pts = emitted + priming;
+            f->pts = emitted + stampShift;
             a.Out.Encode(Shared, f.get());
             emitted += n;
             a.SamplesEncoded = emitted;
@@ -1318,8 +1328,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;
-            if (web && v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist);
-            if (web && (v->OutWidth <= 0 || v->OutHeight <= 0))
+            if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist);
+            if (v->OutWidth <= 0 || v->OutHeight <= 0)
                 throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
                                  " is not usable.");
             if (profile && profile->Video.FrameRateNum > 0 && profile->Video.FrameRateDen > 0)
@@ -1489,9 +1499,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
             if (web) {
                 SetUpWebAudioEncoder(enc, spec.Format, spec.Web, a->HasSource ? a->In.Format->streams[a->StreamIndex]->codecpar : nullptr);
-                // The writer's edit list (MP4) or codec delay (WebM) takes the
-                // encoder's priming off at the start.
-                a->StampPriming = false;
+                a->Priming = spec.Format == TOutputFormat::Mp4 ? TAudioPath::TPriming::EditList
+                                                               : TAudioPath::TPriming::CodecDelay;
             }
             enc->time_base = AVRational{1, enc->sample_rate};
             if (bitRate > 0) enc->bit_rate = bitRate;

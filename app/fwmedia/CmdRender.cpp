@@ -115,7 +115,7 @@ int CmdRender(const TArgs& args) {
         return 2;
     }
     TConsoleHost host;
-    bool avi = false, mp4 = false, webm = false, sizeGiven = false;
+    bool avi = false, mp4 = false, webm = false, widthGiven = false, heightGiven = false;
     std::string videoName, audioName;
     // MP4 and WebM choices, as text until the kind is known.
     std::string crfText, presetText, kbpsText;
@@ -129,8 +129,8 @@ int CmdRender(const TArgs& args) {
         };
         std::string value;
         if (a == "--profile" && next(value)) host.Settings.WMVSelected = QString::fromStdString(value);
-        else if (a == "--width" && next(value) && ParseInt(value, width)) sizeGiven = true;
-        else if (a == "--height" && next(value) && ParseInt(value, height)) sizeGiven = true;
+        else if (a == "--width" && next(value) && ParseInt(value, width)) widthGiven = true;
+        else if (a == "--height" && next(value) && ParseInt(value, height)) heightGiven = true;
         else if (a == "--audio-format" && next(value) && ParseInt(value, audioFormat)) {}
         else if (a == "--no-audio") host.Settings.WithAudio = false;
         else if (a == "--avi") avi = true;
@@ -177,9 +177,9 @@ int CmdRender(const TArgs& args) {
         if (presetGiven) w.Preset = QString::fromStdString(options.Preset);
         if (!host.Settings.WithAudio) w.WithAudio = false;
         // The source's size unless both are given.
-        if (!sizeGiven) width = height = 0;
-        else if ((width == 0) != (height == 0))
+        if (widthGiven != heightGiven || (width == 0) != (height == 0))
             return UsageError("Give both --width and --height (or neither, for the source's size).");
+        if (!widthGiven) width = height = 0;
     }
     if (avi) {
         if (!videoName.empty()) {
