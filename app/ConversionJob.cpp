@@ -40,6 +40,34 @@ private:
 
 const QString SaveFilter = QStringLiteral("AVI file|*.avi|Windows Media Format (WMV)|*.wmv");
 
+// The modes that write a clip for the web (MP4, WebM).
+constexpr int kMp4Mode = 4;
+constexpr int kWebMMode = 5;
+
+// The save dialog and the file of one conversion mode.
+struct TClipFile {
+    TClipFormat Format;
+    QString Filter;
+    int FilterIndex;
+    QString Ext;        // forced on the chosen name
+    QString FirstName;  // proposed when no output was named before
+};
+
+TClipFile ClipFileOfMode(int mode) {
+    switch (mode) {
+    case kMp4Mode:
+        return {TClipFormat::Mp4, QStringLiteral("MP4 video|*.mp4"), 1, QStringLiteral("mp4"),
+                QStringLiteral("New video.MP4")};
+    case kWebMMode:
+        return {TClipFormat::WebM, QStringLiteral("WebM video|*.webm"), 1, QStringLiteral("webm"),
+                QStringLiteral("New video.WEBM")};
+    case 2:
+        return {TClipFormat::Avi, SaveFilter, 1, QStringLiteral("avi"), QStringLiteral("New video.WMV")};
+    default:
+        return {TClipFormat::Wmv, SaveFilter, 2, QStringLiteral("wmv"), QStringLiteral("New video.WMV")};
+    }
+}
+
 // GUID text as the settings store keeps it: 38 characters with braces.
 QUuid GuidFromText(const QString& text) {
     const QUuid guid = QUuid::fromString(text);
@@ -118,6 +146,8 @@ void TMainForm::sbExecuteClick() {
     case 0:
     case 1:
     case 2:
+    case kMp4Mode:
+    case kWebMMode:
         RunConversion(mode);
         break;
     case 3: {
@@ -142,24 +172,25 @@ void TMainForm::sbExecuteClick() {
 bool TMainForm::RunConversion(int mode) {
     if (MovieInfo.FrameRate == 0)
         return false;
-    const bool wmv = mode != 2;
+    const TClipFile clip = ClipFileOfMode(mode);
+    const bool web = clip.Format == TClipFormat::Mp4 || clip.Format == TClipFormat::WebM;
 
     OutputSettings.VideoCompressor.reset();
     OutputSettings.AudioCompressor.reset();
 
     // The output file.
     SaveDialog1.Save = true;
-    SaveDialog1.Filter = SaveFilter;
+    SaveDialog1.Filter = clip.Filter;
     SaveDialog1.OverwritePrompt = true;
     if (SaveDialog1.FileName.isEmpty()) {
         SaveDialog1.InitialDir = VideoFolder;
-        SaveDialog1.FileName = QStringLiteral("New video.WMV");
+        SaveDialog1.FileName = clip.FirstName;
     } else {
         // The last output named a file: the dialog starts where it lies.
         SaveDialog1.InitialDir.clear();
     }
-    SaveDialog1.FilterIndex = wmv ? 2 : 1;
-    SaveDialog1.DefaultExt = wmv ? QStringLiteral("wmv") : QStringLiteral("avi");
+    SaveDialog1.FilterIndex = clip.FilterIndex;
+    SaveDialog1.DefaultExt = clip.Ext;
     SaveDialog1.FileName = StripExtension(SaveDialog1.FileName);
     if (!Prompts().ExecuteFileDialog(this, SaveDialog1))
         return false;
@@ -182,7 +213,7 @@ bool TMainForm::RunConversion(int mode) {
         }
     }
 
-    SaveDialog1.FileName = ReplaceExtension(chosen, wmv ? QStringLiteral("wmv") : QStringLiteral("avi"));
+    SaveDialog1.FileName = ReplaceExtension(chosen, clip.Ext);
     const QString output = SaveDialog1.FileName;
 
     LoadPreferences();
@@ -206,6 +237,16 @@ bool TMainForm::RunConversion(int mode) {
             OutputSettings.VideoCompressor.reset();
             OutputSettings.AudioCompressor.reset();
             OutputSettings.WMVSelected = GuidText(dialog.Profile);
+        } else if (web) {
+            const TWebCodec codec = clip.Format == TClipFormat::Mp4 ? TWebCodec::Mp4 : TWebCodec::WebM;
+            TWebSettings& settings = codec == TWebCodec::Mp4 ? OutputSettings.Mp4 : OutputSettings.WebM;
+            dialog.SetPage(kWebPage);
+            dialog.SetWebSettings(codec, settings);
+            if (dialog.Execute() != TModalResult::Ok)
+                return false;
+            // The page refuses sizes the encoders cannot take; a run that
+            // ended without its OK button is checked here as well.
+            settings = CheckedWebSettings(dialog.WebSettings(), codec);
         } else {
             dialog.SetPage(kAviPage);
             dialog.VideoName = OutputSettings.VideoCompressorName;
@@ -241,10 +282,15 @@ bool TMainForm::RunConversion(int mode) {
         TB1->setEnabled(true);
     });
 
-    const bool rendered =
-        RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(OutputSettings.OutputWidth),
-                         Narrow16(OutputSettings.OutputHeight), Narrow16(OutputSettings.AudioFormatIndex),
-                         MovieInfo.FrameRate, TB1->SelStart(), TB1->SelEnd(), wmv ? TClipFormat::Wmv : TClipFormat::Avi);
+    // The web clips take their size from their own settings (0 x 0: the
+    // source's picture as shown).
+    const TWebSettings* webSettings =
+        clip.Format == TClipFormat::Mp4 ? &OutputSettings.Mp4 : clip.Format == TClipFormat::WebM ? &OutputSettings.WebM : nullptr;
+    const int32_t width = webSettings ? webSettings->Width : OutputSettings.OutputWidth;
+    const int32_t height = webSettings ? webSettings->Height : OutputSettings.OutputHeight;
+    const bool rendered = RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
+                                           Narrow16(OutputSettings.AudioFormatIndex), MovieInfo.FrameRate,
+                                           TB1->SelStart(), TB1->SelEnd(), clip.Format);
     if (!rendered)
         return false;  // the renderer has said "Fail to make clip ..."
 

@@ -207,7 +207,8 @@ void TMainForm::CreateControls() {
     cbMode = new QComboBox(BottomPanel);
     cbMode->setObjectName(QStringLiteral("cbMode"));
     cbMode->addItems({QStringLiteral("Default WMV 320x240"), QStringLiteral("WMV video clip"),
-                      QStringLiteral("AVI video clip"), QStringLiteral("Image captures")});
+                      QStringLiteral("AVI video clip"), QStringLiteral("Image captures"),
+                      QStringLiteral("MP4 video clip"), QStringLiteral("WebM video clip")});
     Label3->setBuddy(cbMode);
 
     sbExecute = new QToolButton(BottomPanel);

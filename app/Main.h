@@ -100,7 +100,7 @@ public:
     QLabel* lbBusy = nullptr;          // the render's progress; shown by the renderer (display only)
     QLabel* lbTimeLeft = nullptr;
     QLabel* Label3 = nullptr;          // "Format:"
-    QComboBox* cbMode = nullptr;       // job mode (0..3)
+    QComboBox* cbMode = nullptr;       // job mode (0..5)
     QToolButton* sbExecute = nullptr;  // Start / Stop, as JobState() says
     QStatusBar* SB1 = nullptr;
     QLabel* SB1Panels[3] = {};         // position, duration, file name
@@ -212,7 +212,7 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
-    // One conversion in mode 0, 1 or 2 (app/ConversionJob.cpp); true when a file was rendered.
+    // One conversion in mode 0, 1, 2, 4 or 5 (app/ConversionJob.cpp); true when a file was rendered.
     bool RunConversion(int mode);
     void actSelStartExecute();
     void actSelEndExecute();

@@ -3,12 +3,55 @@
 #include "app/Main.h"
 
 #include "common/MyCommonParams.h"
+#include "convert/VideoSettings.h"
 
 #include <QAction>
 
 namespace {
 const QString kPreference = QStringLiteral("Preference");
 const QString kLastSettings = QStringLiteral("Last settings");
+
+// The names of a web clip's values: the prefix ("MP4 " or "WebM ") and the value.
+QString WebKey(TWebCodec codec, const char* name) {
+    return (codec == TWebCodec::Mp4 ? QStringLiteral("MP4 ") : QStringLiteral("WebM ")) + QString::fromLatin1(name);
+}
+
+// A web clip's settings as stored; values that cannot be read (another type
+// of value) or that the page cannot show give the codec's defaults.
+TWebSettings ReadWebSettings(TMyRegistry& store, TWebCodec codec) {
+    const TWebSettings defaults = DefaultWebSettings(codec);
+    const auto readInt = [&](const char* name, int32_t def) {
+        try {
+            return store.ReadInteger(kLastSettings, WebKey(codec, name), def);
+        } catch (const ERegistryException&) {
+            return def;
+        }
+    };
+    TWebSettings s;
+    s.FrameSizeIndex = readInt("frame size index", defaults.FrameSizeIndex);
+    s.Width = readInt("width", defaults.Width);
+    s.Height = readInt("height", defaults.Height);
+    s.Crf = readInt("quality", defaults.Crf);
+    try {
+        s.Preset = store.ReadString(kLastSettings, WebKey(codec, "preset"), defaults.Preset);
+    } catch (const ERegistryException&) {
+        s.Preset = defaults.Preset;
+    }
+    s.WithAudio = readInt("with audio", defaults.WithAudio ? 1 : 0) != 0;
+    s.AudioKbps = readInt("audio bit rate", defaults.AudioKbps);
+    return CheckedWebSettings(s, codec);
+}
+
+void WriteWebSettings(TMyRegistry& store, TWebCodec codec, const TWebSettings& s) {
+    store.WriteInteger(kLastSettings, WebKey(codec, "frame size index"), s.FrameSizeIndex);
+    store.WriteInteger(kLastSettings, WebKey(codec, "width"), s.Width);
+    store.WriteInteger(kLastSettings, WebKey(codec, "height"), s.Height);
+    store.WriteInteger(kLastSettings, WebKey(codec, "quality"), s.Crf);
+    store.WriteString(kLastSettings, WebKey(codec, "preset"), s.Preset);
+    store.WriteBool(kLastSettings, WebKey(codec, "with audio"), s.WithAudio);
+    store.WriteInteger(kLastSettings, WebKey(codec, "audio bit rate"), s.AudioKbps);
+}
+
 }  // namespace
 
 void TMainForm::LoadPreferences() {
@@ -39,6 +82,8 @@ void TMainForm::LoadPreferences() {
     OutputSettings.OutputHeight = store.ReadInteger(kLastSettings, QStringLiteral("Video Height"), 240);
     OutputSettings.AudioFormatIndex = store.ReadInteger(kLastSettings, QStringLiteral("PCM Mode"), 0);
     OutputSettings.WithAudio = store.ReadBool(kLastSettings, QStringLiteral("With audio"), true);
+    OutputSettings.Mp4 = ReadWebSettings(store, TWebCodec::Mp4);
+    OutputSettings.WebM = ReadWebSettings(store, TWebCodec::WebM);
 }
 
 void TMainForm::SavePreferences() {
@@ -58,4 +103,6 @@ void TMainForm::SavePreferences() {
     store.WriteInteger(kLastSettings, QStringLiteral("Video Height"), OutputSettings.OutputHeight);
     store.WriteInteger(kLastSettings, QStringLiteral("PCM Mode"), OutputSettings.AudioFormatIndex);
     store.WriteBool(kLastSettings, QStringLiteral("With audio"), OutputSettings.WithAudio);
+    WriteWebSettings(store, TWebCodec::Mp4, OutputSettings.Mp4);
+    WriteWebSettings(store, TWebCodec::WebM, OutputSettings.WebM);
 }

@@ -44,6 +44,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                 TClipFormat format) {
     if (frameRate == 0) return false;
     const bool wmv = format == TClipFormat::Wmv;
+    const bool web = format == TClipFormat::Mp4 || format == TClipFormat::WebM;
 
     // Frame numbers as 64-bit values: END - START overflows 32 bits for a
     // negative START.
@@ -72,8 +73,10 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
 
         const int videoGroup = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(width, height));
         timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
-        if (settings.WithAudio) {
-            const auto type = settings.AudioCompressor
+        const TWebSettings& webSettings = format == TClipFormat::WebM ? settings.WebM : settings.Mp4;
+        if (web ? webSettings.WithAudio : settings.WithAudio) {
+            // MP4 and WebM: the engine takes the source's rate and channels as far as the encoder has them.
+            const auto type = web || settings.AudioCompressor
                                   ? media::TGroupMediaType::AudioMajorOnly()
                                   : media::TGroupMediaType::AudioPcm(media::PcmFormatByIndex(audioFormatIndex));
             const int audioGroup = timeline.AddGroup(type);
@@ -82,9 +85,18 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
 
         media::TOutputSpec spec;
         spec.FileName = outputFile.toStdString();
-        spec.Format = wmv ? media::TOutputFormat::Asf : media::TOutputFormat::Avi;
+        switch (format) {
+            case TClipFormat::Wmv: spec.Format = media::TOutputFormat::Asf; break;
+            case TClipFormat::Avi: spec.Format = media::TOutputFormat::Avi; break;
+            case TClipFormat::Mp4: spec.Format = media::TOutputFormat::Mp4; break;
+            case TClipFormat::WebM: spec.Format = media::TOutputFormat::WebM; break;
+        }
         spec.ProfileGuid = settings.WMVSelected.toStdString();
-        if (!wmv) {
+        if (web) {
+            spec.Web.Crf = webSettings.Crf;
+            spec.Web.Preset = webSettings.Preset.toStdString();
+            spec.Web.AudioKbps = webSettings.AudioKbps;
+        } else if (!wmv) {
             spec.VideoCompressor = settings.VideoCompressor;
             spec.AudioCompressor = settings.AudioCompressor;
         }

@@ -14,8 +14,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 const TFrameSizePreset FrameSizePresets[7] = {
     {"  --<Custom>--", 320, 240},      {"  DV 720 x 576", 720, 576},     {"  large 640 x 480 ", 640, 480},
@@ -49,6 +52,99 @@ QGroupBox* Group(const QString& caption, QWidget* parent) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- web choices
+
+TWebSettings DefaultWebSettings(TWebCodec codec) {
+    return codec == TWebCodec::Mp4 ? DefaultMp4Settings() : DefaultWebMSettings();
+}
+
+const std::vector<TWebFrameSize>& WebFrameSizes() {
+    static const std::vector<TWebFrameSize> sizes = [] {
+        std::vector<TWebFrameSize> list{{QStringLiteral("Same as source"), 0, 0}};
+        // Row 0 is the AVI page's custom item and the last row is empty; the
+        // rows between carry a size.
+        for (int row = 1; row < kPresetCount; ++row) {
+            const TFrameSizePreset& preset = FrameSizePresets[row];
+            if (preset.Width > 0 && preset.Height > 0 && preset.Width % 2 == 0 && preset.Height % 2 == 0)
+                list.push_back({QString::fromLatin1(preset.Text).simplified(), preset.Width, preset.Height});
+        }
+        list.push_back({QStringLiteral("Custom"), 0, 0});
+        return list;
+    }();
+    return sizes;
+}
+
+int WebCustomSizeIndex() { return static_cast<int>(WebFrameSizes().size()) - 1; }
+
+bool WebCustomSizeValid(int width, int height) {
+    const auto side = [](int v) { return v > 0 && v <= kWebMaxSide && v % 2 == 0; };
+    return side(width) && side(height);
+}
+
+int WebMaxCrf(TWebCodec codec) { return codec == TWebCodec::Mp4 ? 51 : 63; }
+
+std::vector<TWebPreset> WebPresets(TWebCodec codec) {
+    if (codec == TWebCodec::Mp4) {
+        return {{"ultrafast", "ultrafast (fastest, largest file)"},
+                {"superfast", "superfast"},
+                {"veryfast", "veryfast"},
+                {"faster", "faster"},
+                {"fast", "fast"},
+                {"medium", "medium"},
+                {"slow", "slow"},
+                {"slower", "slower"},
+                {"veryslow", "veryslow (smallest file, slowest)"}};
+    }
+    std::vector<TWebPreset> presets;
+    for (int speed = 0; speed <= 8; ++speed) {
+        QString text = QString::number(speed);
+        if (speed == 0)
+            text += QStringLiteral(" (best, slowest)");
+        else if (speed == 8)
+            text += QStringLiteral(" (fastest)");
+        presets.push_back({QString::number(speed), text});
+    }
+    return presets;
+}
+
+const std::vector<int>& WebAudioRates() {
+    static const std::vector<int> rates{64, 96, 128, 160, 192, 256};
+    return rates;
+}
+
+TWebSettings CheckedWebSettings(const TWebSettings& settings, TWebCodec codec) {
+    const TWebSettings defaults = DefaultWebSettings(codec);
+    TWebSettings checked = settings;
+
+    const auto& sizes = WebFrameSizes();
+    const int custom = WebCustomSizeIndex();
+    if (checked.FrameSizeIndex < 0 || checked.FrameSizeIndex > custom ||
+        (checked.FrameSizeIndex == custom && !WebCustomSizeValid(checked.Width, checked.Height))) {
+        checked.FrameSizeIndex = defaults.FrameSizeIndex;
+        checked.Width = defaults.Width;
+        checked.Height = defaults.Height;
+    } else if (checked.FrameSizeIndex != custom) {
+        checked.Width = sizes[static_cast<size_t>(checked.FrameSizeIndex)].Width;
+        checked.Height = sizes[static_cast<size_t>(checked.FrameSizeIndex)].Height;
+    }
+
+    if (checked.Crf < 0 || checked.Crf > WebMaxCrf(codec))
+        checked.Crf = defaults.Crf;
+
+    bool presetKnown = false;
+    for (const TWebPreset& preset : WebPresets(codec))
+        presetKnown = presetKnown || preset.Value == checked.Preset;
+    if (!presetKnown)
+        checked.Preset = defaults.Preset;
+
+    const auto& rates = WebAudioRates();
+    if (std::find(rates.begin(), rates.end(), checked.AudioKbps) == rates.end())
+        checked.AudioKbps = defaults.AudioKbps;
+    return checked;
+}
+
+// ---------------------------------------------------------------- compressors
 
 TCompressorList SystemCompressors(media::TCompressorCategory category) {
     auto devices = std::make_shared<media::TSysDevEnum>(category);
@@ -85,6 +181,7 @@ TVideoSetDlg::TVideoSetDlg(QWidget* owner) : QDialog(owner) {
     nbFormats->setObjectName(QStringLiteral("nbFormats"));
     nbFormats->addWidget(MakeAviPage());
     nbFormats->addWidget(MakeWmfPage());
+    nbFormats->addWidget(MakeWebPage());
 
     BitBtn2 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
@@ -217,7 +314,129 @@ QWidget* TVideoSetDlg::MakeWmfPage() {
     return page;
 }
 
+QWidget* TVideoSetDlg::MakeWebPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("Web"));
+
+    // Video settings: frame size with the custom boxes, quality, speed.
+    auto* video = Group(QStringLiteral("Video settings"), page);
+    auto* frame = Group(QStringLiteral("Frame size"), video);
+    cbWebSize = new QComboBox(frame);
+    cbWebSize->setObjectName(QStringLiteral("cbWebSize"));
+    for (const TWebFrameSize& size : WebFrameSizes())
+        cbWebSize->addItem(size.Text);
+    auto* widthLabel = new QLabel(QStringLiteral(" Width:"), frame);
+    auto* heightLabel = new QLabel(QStringLiteral("Height:"), frame);
+    const auto sideBox = [frame](const char* name, int value) {
+        auto* box = new QSpinBox(frame);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setRange(0, kWebMaxSide);
+        box->setSingleStep(2);
+        box->setValue(value);
+        box->setEnabled(false);
+        return box;
+    };
+    seWebWidth = sideBox("seWebWidth", 320);
+    seWebHeight = sideBox("seWebHeight", 240);
+    auto* note = new QLabel(QStringLiteral("The picture keeps its shape; width and height are even numbers."), frame);
+    note->setWordWrap(true);
+    auto* frameGrid = new QGridLayout(frame);
+    frameGrid->addWidget(cbWebSize, 0, 0, 1, 4);
+    frameGrid->addWidget(widthLabel, 1, 0);
+    frameGrid->addWidget(seWebWidth, 1, 1);
+    frameGrid->addWidget(heightLabel, 1, 2);
+    frameGrid->addWidget(seWebHeight, 1, 3);
+    frameGrid->addWidget(note, 2, 0, 1, 4);
+
+    auto* quality = Group(QStringLiteral("Quality and speed"), video);
+    lbWebCrf = new QLabel(quality);
+    lbWebCrf->setObjectName(QStringLiteral("lbWebCrf"));
+    seWebCrf = new QSpinBox(quality);
+    seWebCrf->setObjectName(QStringLiteral("seWebCrf"));
+    auto* presetLabel = new QLabel(QStringLiteral("Speed preset:"), quality);
+    cbWebPreset = new QComboBox(quality);
+    cbWebPreset->setObjectName(QStringLiteral("cbWebPreset"));
+    auto* qualityGrid = new QGridLayout(quality);
+    qualityGrid->addWidget(lbWebCrf, 0, 0);
+    qualityGrid->addWidget(seWebCrf, 0, 1);
+    qualityGrid->addWidget(presetLabel, 1, 0);
+    qualityGrid->addWidget(cbWebPreset, 1, 1);
+
+    auto* videoColumn = new QVBoxLayout(video);
+    videoColumn->addWidget(frame);
+    videoColumn->addWidget(quality);
+
+    // Audio settings: the track switch and its bit rate.
+    auto* audio = Group(QStringLiteral("Audio settings"), page);
+    cbWebAudio = new QCheckBox(QStringLiteral("Include audio track"), audio);
+    cbWebAudio->setObjectName(QStringLiteral("cbWebAudio"));
+    cbWebAudio->setChecked(true);
+    auto* rateLabel = new QLabel(QStringLiteral("Audio bit rate:"), audio);
+    cbWebAudioRate = new QComboBox(audio);
+    cbWebAudioRate->setObjectName(QStringLiteral("cbWebAudioRate"));
+    for (int rate : WebAudioRates())
+        cbWebAudioRate->addItem(QStringLiteral("%1 kb/s").arg(rate), rate);
+    auto* audioGrid = new QGridLayout(audio);
+    audioGrid->addWidget(cbWebAudio, 0, 0, 1, 2);
+    audioGrid->addWidget(rateLabel, 1, 0);
+    audioGrid->addWidget(cbWebAudioRate, 1, 1);
+
+    auto* pageColumn = new QVBoxLayout(page);
+    pageColumn->addWidget(video);
+    pageColumn->addWidget(audio);
+    pageColumn->addStretch(1);
+
+    connect(cbWebSize, &QComboBox::activated, this, [this] { cbWebSizeChange(); });
+    connect(cbWebAudio, &QCheckBox::toggled, cbWebAudioRate, &QWidget::setEnabled);
+
+    SetWebSettings(TWebCodec::Mp4, DefaultMp4Settings());
+    return page;
+}
+
 void TVideoSetDlg::SetPage(int page) { nbFormats->setCurrentIndex(page); }
+
+void TVideoSetDlg::SetWebSettings(TWebCodec codec, const TWebSettings& settings) {
+    FWebCodec = codec;
+    const TWebSettings s = CheckedWebSettings(settings, codec);
+
+    cbWebSize->setCurrentIndex(s.FrameSizeIndex);
+    if (s.FrameSizeIndex == WebCustomSizeIndex()) {
+        seWebWidth->setValue(s.Width);
+        seWebHeight->setValue(s.Height);
+    }
+    cbWebSizeChange();
+
+    const int maxCrf = WebMaxCrf(codec);
+    lbWebCrf->setText(QStringLiteral("Quality (CRF 0..%1, lower is better):").arg(maxCrf));
+    seWebCrf->setRange(0, maxCrf);
+    seWebCrf->setValue(s.Crf);
+
+    cbWebPreset->clear();
+    for (const TWebPreset& preset : WebPresets(codec))
+        cbWebPreset->addItem(preset.Text, preset.Value);
+    cbWebPreset->setCurrentIndex(cbWebPreset->findData(s.Preset));
+
+    cbWebAudio->setChecked(s.WithAudio);
+    cbWebAudioRate->setCurrentIndex(cbWebAudioRate->findData(s.AudioKbps));
+    cbWebAudioRate->setEnabled(s.WithAudio);
+}
+
+TWebSettings TVideoSetDlg::WebSettings() const {
+    TWebSettings s;
+    s.FrameSizeIndex = std::max(0, cbWebSize->currentIndex());
+    if (s.FrameSizeIndex == WebCustomSizeIndex()) {
+        s.Width = seWebWidth->value();
+        s.Height = seWebHeight->value();
+    } else {
+        s.Width = WebFrameSizes()[static_cast<size_t>(s.FrameSizeIndex)].Width;
+        s.Height = WebFrameSizes()[static_cast<size_t>(s.FrameSizeIndex)].Height;
+    }
+    s.Crf = seWebCrf->value();
+    s.Preset = cbWebPreset->currentData().toString();
+    s.WithAudio = cbWebAudio->isChecked();
+    s.AudioKbps = cbWebAudioRate->currentData().toInt();
+    return s;
+}
 
 // ---------------------------------------------------------------- showing
 
@@ -336,6 +555,33 @@ void TVideoSetDlg::cbVideoSizeChange() {
     }
 }
 
+void TVideoSetDlg::cbWebSizeChange() {
+    const int index = cbWebSize->currentIndex();
+    const bool custom = index == WebCustomSizeIndex();
+    // "Same as source" keeps the boxes as they are; a size fills them.
+    if (index > 0 && !custom) {
+        seWebWidth->setValue(WebFrameSizes()[static_cast<size_t>(index)].Width);
+        seWebHeight->setValue(WebFrameSizes()[static_cast<size_t>(index)].Height);
+    }
+    seWebWidth->setEnabled(custom);
+    seWebHeight->setEnabled(custom);
+}
+
+bool TVideoSetDlg::WebPageAcceptable() {
+    if (cbWebSize->currentIndex() != WebCustomSizeIndex() ||
+        WebCustomSizeValid(seWebWidth->value(), seWebHeight->value()))
+        return true;
+    const int width = seWebWidth->value();
+    const int height = seWebHeight->value();
+    ShowMessage(QStringLiteral("The custom frame size %1 x %2 cannot be used.\n"
+                               "Width and height must be even numbers from 2 to %3.")
+                    .arg(width)
+                    .arg(height)
+                    .arg(kWebMaxSide));
+    (WebCustomSizeValid(width, 2) ? seWebHeight : seWebWidth)->setFocus();
+    return false;
+}
+
 void TVideoSetDlg::cbProfilesChange() {
     if (!Ready)
         return;
@@ -360,6 +606,8 @@ void TVideoSetDlg::FormCloseQuery() {
 }
 
 void TVideoSetDlg::done(int result) {
+    if (result == QDialog::Accepted && nbFormats->currentIndex() == kWebPage && !WebPageAcceptable())
+        return;  // stays open for another size
     FormCloseQuery();
     QDialog::done(result);
 }

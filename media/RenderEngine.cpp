@@ -27,6 +27,8 @@ extern "C" {
 #include <limits>
 #include <algorithm>
 #include <map>
+#include <tuple>
+#include <utility>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -289,6 +291,8 @@ struct TShared {
 struct TEncoderOut {
     AvCodecContextPtr Enc;
     AVStream* Stream = nullptr;
+    // > 0: the length (encoder time base) given to packets that come without one.
+    int64_t FrameDuration = 0;
 
     // Sends a frame (nullptr flushes) and writes every packet that comes out.
     void Encode(TShared& shared, AVFrame* frame) {
@@ -299,6 +303,7 @@ struct TEncoderOut {
             rc = avcodec_receive_packet(Enc.get(), pkt.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             if (rc < 0) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+            if (pkt->duration <= 0 && FrameDuration > 0) pkt->duration = FrameDuration;
             av_packet_rescale_ts(pkt.get(), Enc->time_base, Stream->time_base);
             pkt->stream_index = Stream->index;
             shared.Write(pkt.get());
@@ -352,6 +357,13 @@ struct TAudioPath {
     std::atomic<int64_t> TotalSamples{0};
     TEncoderOut Out;
     std::atomic<int64_t> SamplesEncoded{0};
+    // What becomes of the encoder's priming (initial_padding samples).
+    enum class TPriming {
+        Played,      // ASF, AVI: readers play it, so it stands in for as much source sound
+        EditList,    // MP4: the writer's edit list skips it
+        CodecDelay,  // WebM: the track's codec delay skips it, counted from the first packet's stamp
+    };
+    TPriming Priming = TPriming::Played;
 };
 
 struct TRenderGraph::TImpl {
@@ -659,7 +671,13 @@ void TRenderGraph::TImpl::AudioWork() {
     // own in front; decoders in ASF and AVI play them. Stamping the input that
     // much later and leaving out as much source sound keeps the first packet
     // at time 0, level with the picture, and the sound in step with it.
-    const int64_t priming = std::max(0, enc->initial_padding);
+    // WebM's readers skip the priming from the first packet's stamp on: the
+    // input is stamped later so that this packet comes at 0 (an earlier one
+    // would move every stream of the file later), and no sound is left out.
+    // MP4's edit list takes the priming off by itself.
+    const int64_t padding = std::max(0, enc->initial_padding);
+    const int64_t priming = a.Priming == TAudioPath::TPriming::Played ? padding : 0;
+    const int64_t stampShift = a.Priming == TAudioPath::TPriming::EditList ? 0 : padding;
 
     // Output samples of the first `slots` output frames.
     auto samplesOfSlots = [&](int64_t slots) {
@@ -713,7 +731,7 @@ void TRenderGraph::TImpl::AudioWork() {
             CheckRc(av_channel_layout_copy(&f->ch_layout, &enc->ch_layout), "Audio layout");
             CheckRc(av_frame_get_buffer(f.get(), 0), "Allocating audio");
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), n);
-            f->pts = emitted + priming;
+            f->pts = emitted + stampShift;
             a.Out.Encode(Shared, f.get());
             emitted += n;
             a.SamplesEncoded = emitted;
@@ -1131,6 +1149,110 @@ int ClosestSampleRate(const AVCodec* codec, int wanted) {
     return best ? best : wanted;
 }
 
+// The frame size a 0 x 0 video group asks for: the source's picture, rounded
+// down to even sizes (4:2:0 pictures have whole chroma rows and columns).
+std::pair<int, int> SourcePictureSize(const AVStream* st) {
+    return {st->codecpar->width & ~1, st->codecpar->height & ~1};
+}
+
+bool IsWebFormat(TOutputFormat f) { return f == TOutputFormat::Mp4 || f == TOutputFormat::WebM; }
+
+// The encoders and limits of the MP4 and WebM files.
+struct TWebCodecs {
+    const char* Muxer;
+    const char* Video;           // FFmpeg encoder names
+    const char* VideoFriendly;
+    const char* Audio;
+    const char* AudioFriendly;
+    int DefaultCrf, MaxCrf;
+    const char* DefaultPreset;
+    int DefaultKbps, MinKbps, MaxKbps;
+};
+const TWebCodecs& WebCodecs(TOutputFormat f) {
+    static const TWebCodecs mp4{"mp4", "libx264", "H.264", "aac", "AAC", 23, 51, "veryfast", 128, 16, 512};
+    static const TWebCodecs webm{"webm", "libvpx-vp9", "VP9", "libopus", "Opus", 33, 63, "4", 96, 6, 510};
+    return f == TOutputFormat::Mp4 ? mp4 : webm;
+}
+
+const char* const kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                    "medium",    "slow",      "slower",   "veryslow", "placebo"};
+
+}  // namespace
+
+void CheckWebOptions(TOutputFormat f, const TWebOptions& o) {
+    if (!IsWebFormat(f)) return;
+    const TWebCodecs& c = WebCodecs(f);
+    if (o.Crf != -1 && (o.Crf < 0 || o.Crf > c.MaxCrf))
+        throw MediaError(std::string("The ") + c.VideoFriendly + " quality (CRF) must be from 0 to " +
+                         std::to_string(c.MaxCrf) + ", not " + std::to_string(o.Crf) + ".");
+    if (!o.Preset.empty()) {
+        if (f == TOutputFormat::Mp4) {
+            if (std::find(std::begin(kX264Presets), std::end(kX264Presets), o.Preset) == std::end(kX264Presets))
+                throw MediaError("The H.264 preset " + Quoted(o.Preset) +
+                                 " is not known; choose ultrafast, superfast, veryfast, faster, fast, medium, slow, "
+                                 "slower, veryslow or placebo.");
+        } else if (o.Preset.size() != 1 || o.Preset[0] < '0' || o.Preset[0] > '8') {
+            throw MediaError("The VP9 speed (cpu-used) must be a digit from 0 to 8, not " + Quoted(o.Preset) + ".");
+        }
+    }
+    if (o.AudioKbps != 0 && (o.AudioKbps < c.MinKbps || o.AudioKbps > c.MaxKbps))
+        throw MediaError(std::string("The ") + c.AudioFriendly + " bit rate must be from " + std::to_string(c.MinKbps) +
+                         " to " + std::to_string(c.MaxKbps) + " kb/s, not " + std::to_string(o.AudioKbps) + ".");
+}
+
+namespace {
+
+void SetEncoderOption(AVCodecContext* enc, const char* key, const std::string& value) {
+    const int rc = av_opt_set(enc->priv_data, key, value.c_str(), 0);
+    if (rc < 0)
+        throw MediaError("The " + std::string(enc->codec->name) + " encoder does not take " + key + " = " + value +
+                         ": " + AvErrorText(rc));
+}
+
+// The H.264 or VP9 encoder of an MP4 or WebM file: constant quality, 4:2:0
+// pictures made and tagged in BT.709 at video range, all cores. H.264 keeps
+// its B-frames (MP4 stores the reordering).
+void SetUpWebVideoEncoder(AVCodecContext* enc, TOutputFormat f, const TWebOptions& o) {
+    const TWebCodecs& c = WebCodecs(f);
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->color_range = AVCOL_RANGE_MPEG;
+    enc->colorspace = AVCOL_SPC_BT709;
+    enc->color_primaries = AVCOL_PRI_BT709;
+    enc->color_trc = AVCOL_TRC_BT709;
+    const int crf = o.Crf >= 0 ? o.Crf : c.DefaultCrf;
+    const std::string preset = o.Preset.empty() ? c.DefaultPreset : o.Preset;
+    SetEncoderOption(enc, "crf", std::to_string(crf));
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (f == TOutputFormat::Mp4) {
+        SetEncoderOption(enc, "preset", preset);
+        enc->thread_count = 0;  // x264 chooses by the cores
+    } else {
+        enc->bit_rate = 0;  // with a CRF: constant quality, no bit rate target
+        SetEncoderOption(enc, "deadline", "good");
+        SetEncoderOption(enc, "cpu-used", preset);
+        SetEncoderOption(enc, "row-mt", "1");
+        // Tiles at least 256 pixels wide, as many as the cores can use.
+        int log2Tiles = 0;
+        while (log2Tiles < 6 && (enc->width >> (log2Tiles + 1)) >= 256 && (1 << log2Tiles) < cores) ++log2Tiles;
+        SetEncoderOption(enc, "tile-columns", std::to_string(log2Tiles));
+        enc->thread_count = std::min(cores, 16);
+    }
+}
+
+// The AAC or Opus encoder of an MP4 or WebM file: the source's channels up to
+// stereo (stereo without a source), AAC at the source's rate where it has it
+// (else the closest), Opus at 48 kHz.
+void SetUpWebAudioEncoder(AVCodecContext* enc, TOutputFormat f, const TWebOptions& o, const AVCodecParameters* src) {
+    const TWebCodecs& c = WebCodecs(f);
+    const int channels = src && src->ch_layout.nb_channels > 0 ? std::min(2, src->ch_layout.nb_channels) : 2;
+    av_channel_layout_uninit(&enc->ch_layout);
+    av_channel_layout_default(&enc->ch_layout, channels);
+    const int rate = src && src->sample_rate > 0 ? src->sample_rate : 48000;
+    enc->sample_rate = f == TOutputFormat::WebM ? 48000 : ClosestSampleRate(enc->codec, rate);
+    enc->sample_fmt = enc->codec->sample_fmts ? enc->codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    enc->bit_rate = int64_t(o.AudioKbps > 0 ? o.AudioKbps : c.DefaultKbps) * 1000;
+}
+
 }  // namespace
 
 std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, const TOutputSpec& spec) {
@@ -1146,9 +1268,17 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         profile = FindWmProfile(spec.ProfileGuid);
         if (!profile) throw MediaError("The Windows Media profile " + Quoted(spec.ProfileGuid) + " is not known.");
     }
+    const bool web = IsWebFormat(spec.Format);
+    const char* muxer = asf ? "asf" : web ? WebCodecs(spec.Format).Muxer : "avi";
+    if (web) {
+        CheckWebOptions(spec.Format, spec.Web);
+        if (!av_guess_format(muxer, nullptr, nullptr))
+            throw MediaError(std::string("This installation can not write ") + (spec.Format == TOutputFormat::Mp4 ? "MP4" : "WebM") +
+                             " files: it lacks the " + muxer + " writer.");
+    }
 
     AVFormatContext* rawOut = nullptr;
-    CheckRc(avformat_alloc_output_context2(&rawOut, nullptr, asf ? "asf" : "avi", spec.FileName.c_str()),
+    CheckRc(avformat_alloc_output_context2(&rawOut, nullptr, muxer, spec.FileName.c_str()),
             "Setting up the output file");
     impl->Shared.Out.reset(rawOut);
     AVFormatContext* out = rawOut;
@@ -1201,6 +1331,10 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;
+            if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist);
+            if (v->OutWidth <= 0 || v->OutHeight <= 0)
+                throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
+                                 " is not usable.");
             if (profile && profile->Video.FrameRateNum > 0 && profile->Video.FrameRateDen > 0)
                 v->OutRate = AVRational{profile->Video.FrameRateNum, profile->Video.FrameRateDen};
             if (profile && profile->Video.Width > 0 && profile->Video.Height > 0) {
@@ -1213,6 +1347,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (profile) {
                 encoderName = "wmv2";
                 friendly = "Windows Media Video 8";
+            } else if (web) {
+                encoderName = WebCodecs(spec.Format).Video;
+                friendly = WebCodecs(spec.Format).VideoFriendly;
             } else if (spec.VideoCompressor) {
                 encoderName = spec.VideoCompressor->EncoderName();
                 friendly = spec.VideoCompressor->FriendlyName();
@@ -1223,7 +1360,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             // Uncompressed AVI is RGB555; a lossless compressor gets the format
             // closest to the source's; a lossy one its first, or RGB555.
             AVPixelFormat pix = AV_PIX_FMT_RGB555LE;
-            if (encoderName != "rawvideo") {
+            if (web) {
+                pix = AV_PIX_FMT_YUV420P;
+            } else if (encoderName != "rawvideo") {
                 pix = IsLosslessEncoder(codec) ? ClosestEncoderFormat(codec, static_cast<AVPixelFormat>(ist->codecpar->format),
                                                                       v->OutWidth, v->OutHeight)
                                                : AV_PIX_FMT_NONE;
@@ -1240,7 +1379,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                                  std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
                                  ": choose an even width and height.");
             v->OutFormat = pix;
-            const TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
+            TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
+            if (web) colour = TOutputColour{false, AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709};
             v->OutFullRange = colour.FullRange;
             v->OutMatrix = colour.Matrix;
             enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
@@ -1255,7 +1395,11 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->sample_aspect_ratio = AVRational{1, 1};
             enc->thread_count = 0;
             if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            if (profile) {
+            if (web) {
+                SetUpWebVideoEncoder(enc, spec.Format, spec.Web);
+                // Each packet lasts one frame, also the last one the file's length ends with.
+                v->Out.FrameDuration = 1;
+            } else if (profile) {
                 enc->gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(v->OutRate) * 4)));
                 if (profile->Video.Quality > 0) {
                     enc->flags |= AV_CODEC_FLAG_QSCALE;
@@ -1287,7 +1431,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             // segments of about a second (whole key frame intervals) side by side.
             const unsigned cores = std::thread::hardware_concurrency();
             constexpr int kThreadCaps = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
-            if (!profile && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
+            if (!profile && !web && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
                 enc->extradata_size == 0) {
                 const int64_t period = std::max(1, enc->keyint_min);
                 const int64_t second = std::max<int64_t>({1, std::llround(std::ceil(av_q2d(v->OutRate))), enc->gop_size});
@@ -1341,6 +1485,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 pcm = TPcmFormat{profile->Audio.SampleRate, static_cast<int16_t>(profile->Audio.Bits),
                                  static_cast<int16_t>(profile->Audio.Channels)};
                 bitRate = profile->Audio.BitRate;
+            } else if (web) {
+                encoderName = WebCodecs(spec.Format).Audio;
+                friendly = WebCodecs(spec.Format).AudioFriendly;
             } else if (spec.AudioCompressor) {
                 encoderName = spec.AudioCompressor->EncoderName();
                 friendly = spec.AudioCompressor->FriendlyName();
@@ -1353,6 +1500,11 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->sample_rate = ClosestSampleRate(codec, pcm.SampleRate);
             av_channel_layout_default(&enc->ch_layout, pcm.Channels);
             enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            if (web) {
+                SetUpWebAudioEncoder(enc, spec.Format, spec.Web, a->HasSource ? a->In.Format->streams[a->StreamIndex]->codecpar : nullptr);
+                a->Priming = spec.Format == TOutputFormat::Mp4 ? TAudioPath::TPriming::EditList
+                                                               : TAudioPath::TPriming::CodecDelay;
+            }
             enc->time_base = AVRational{1, enc->sample_rate};
             if (bitRate > 0) enc->bit_rate = bitRate;
             if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -1379,12 +1531,19 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
     }
 
+    AVDictionary* options = nullptr;
+    struct TOptionsFree {
+        AVDictionary*& D;
+        ~TOptionsFree() { av_dict_free(&D); }
+    } optionsFree{options};
+    // MP4: the index goes before the data once the file is finished, so that it plays while it downloads.
+    if (spec.Format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
     // Everything is accepted: only now create the file.
     impl->Shared.Created.BeforeOpen(spec.FileName);
     int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) throw MediaError("The file " + Quoted(spec.FileName) + " can not be created: " + AvErrorText(rc) + ".");
     impl->Shared.Created.AfterOpen();
-    rc = avformat_write_header(out, nullptr);
+    rc = avformat_write_header(out, &options);
     if (rc >= 0 && out->pb->error < 0) rc = out->pb->error;
     if (rc < 0) {
         avio_closep(&out->pb);

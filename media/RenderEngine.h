@@ -61,6 +61,11 @@ struct TWebOptions {
     int AudioKbps = 0;     // 0: the codec's default (AAC 128, Opus 96)
 };
 
+// Throws MediaError with a sentence for the user when the MP4 (x264 CRF 0..51,
+// preset by name, AAC 16..512 kb/s) or WebM (VP9 CRF 0..63, cpu-used "0".."8",
+// Opus 6..510 kb/s) encoders would not take these choices.
+void CheckWebOptions(TOutputFormat format, const TWebOptions& options);
+
 // What file to write. The video group's size is the output's frame size;
 // 0 x 0 asks for the source's picture as it is shown (rotated, at its display
 // aspect ratio), rounded to what the encoder takes.

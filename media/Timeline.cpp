@@ -55,7 +55,8 @@ bool TTimeline::CheckMediaType(const TGroupMediaType& type, std::string* why) {
         return false;
     };
     if (type.MajorType == TMajorType::Video) {
-        if (type.Width <= 0 || type.Height <= 0)
+        // 0 x 0: the source's picture, as the engine finds it.
+        if ((type.Width != 0 || type.Height != 0) && (type.Width <= 0 || type.Height <= 0))
             return refuse("The frame size " + std::to_string(type.Width) + " x " + std::to_string(type.Height) +
                           " is not valid: width and height must be at least 1 pixel.");
         if (type.Width > 8192 || type.Height > 8192)

@@ -28,6 +28,7 @@ TPcmFormat PcmFormatByIndex(int index);
 
 // The media type a group produces.
 //  - video: RGB555 (16 bits per pixel) at Width x Height; SampleSize = w*h*2.
+//    0 x 0 stands for the source's picture size (SampleSize 0 until rendered).
 //  - audio with a format: PCM in Pcm; SampleSize = average bytes per second.
 //  - audio without a format (HasFormat false): the major type only, for a
 //    group whose stream goes to an audio compressor that picks its own format.

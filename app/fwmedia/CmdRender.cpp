@@ -6,6 +6,7 @@
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
 #include "media/MediaDetector.h"
+#include "media/RenderEngine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -85,8 +86,17 @@ void PrintCompressorChoices(media::TCompressorCategory category, const char* kin
 int RenderUsage() {
     std::fprintf(stderr,
                  "usage: fwmedia render SOURCE OUTPUT START END [--profile GUID] [--width W --height H]\n"
-                 "         [--audio-format N] [--no-audio] [--avi [--video-compressor NAME] [--audio-compressor NAME]]\n");
+                 "         [--audio-format N] [--no-audio] [--avi [--video-compressor NAME] [--audio-compressor NAME]]\n"
+                 "       fwmedia render SOURCE OUTPUT START END --mp4|--webm [--crf N] [--preset P]\n"
+                 "         [--audio-bitrate KBPS] [--no-audio] [--width W --height H]\n"
+                 "         (MP4: H.264 CRF 0..51, preset ultrafast..placebo, AAC; WebM: VP9 CRF 0..63, preset = cpu-used\n"
+                 "         0..8, Opus; the frame size is the source's unless --width and --height are given)\n");
     return 2;
+}
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return RenderUsage();
 }
 
 }  // namespace
@@ -105,8 +115,11 @@ int CmdRender(const TArgs& args) {
         return 2;
     }
     TConsoleHost host;
-    bool avi = false;
+    bool avi = false, mp4 = false, webm = false, widthGiven = false, heightGiven = false;
     std::string videoName, audioName;
+    // MP4 and WebM choices, as text until the kind is known.
+    std::string crfText, presetText, kbpsText;
+    bool crfGiven = false, presetGiven = false, kbpsGiven = false;
     for (size_t i = 4; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto next = [&](std::string& out) {
@@ -116,17 +129,58 @@ int CmdRender(const TArgs& args) {
         };
         std::string value;
         if (a == "--profile" && next(value)) host.Settings.WMVSelected = QString::fromStdString(value);
-        else if (a == "--width" && next(value) && ParseInt(value, width)) {}
-        else if (a == "--height" && next(value) && ParseInt(value, height)) {}
+        else if (a == "--width" && next(value) && ParseInt(value, width)) widthGiven = true;
+        else if (a == "--height" && next(value) && ParseInt(value, height)) heightGiven = true;
         else if (a == "--audio-format" && next(value) && ParseInt(value, audioFormat)) {}
         else if (a == "--no-audio") host.Settings.WithAudio = false;
         else if (a == "--avi") avi = true;
+        else if (a == "--mp4") mp4 = true;
+        else if (a == "--webm") webm = true;
+        else if (a == "--crf" && next(crfText)) crfGiven = true;
+        else if (a == "--preset" && next(presetText)) presetGiven = true;
+        else if (a == "--audio-bitrate" && next(kbpsText)) kbpsGiven = true;
         else if (a == "--video-compressor" && next(value)) videoName = value;
         else if (a == "--audio-compressor" && next(value)) audioName = value;
         else return RenderUsage();
     }
     if (width < 0 || width > 65535 || height < 0 || height > 65535 || audioFormat < 0 || audioFormat > 65535)
         return RenderUsage();
+    if (int(avi) + int(mp4) + int(webm) > 1) return UsageError("Choose one of --avi, --mp4 and --webm.");
+    const bool web = mp4 || webm;
+    if (!web && (crfGiven || presetGiven || kbpsGiven))
+        return UsageError("--crf, --preset and --audio-bitrate go with --mp4 or --webm.");
+    if (web) {
+        TWebSettings& w = mp4 ? host.Settings.Mp4 : host.Settings.WebM;
+        media::TWebOptions options;
+        long number = 0;
+        if (crfGiven) {
+            if (!ParseInt(crfText, number) || number < 0 || number > 1000)
+                return UsageError("--crf takes a whole number, not \"" + crfText + "\".");
+            options.Crf = static_cast<int>(number);
+        }
+        if (kbpsGiven) {
+            if (!ParseInt(kbpsText, number) || number <= 0 || number > 100000)
+                return UsageError("--audio-bitrate takes kilobits per second as a whole number, not \"" + kbpsText + "\".");
+            options.AudioKbps = static_cast<int>(number);
+        }
+        if (presetGiven) {
+            if (presetText.empty()) return UsageError("--preset takes a name (MP4) or a digit (WebM).");
+            options.Preset = presetText;
+        }
+        try {
+            media::CheckWebOptions(mp4 ? media::TOutputFormat::Mp4 : media::TOutputFormat::WebM, options);
+        } catch (const std::exception& e) {
+            return UsageError(e.what());
+        }
+        if (crfGiven) w.Crf = options.Crf;
+        if (kbpsGiven) w.AudioKbps = options.AudioKbps;
+        if (presetGiven) w.Preset = QString::fromStdString(options.Preset);
+        if (!host.Settings.WithAudio) w.WithAudio = false;
+        // The source's size unless both are given.
+        if (widthGiven != heightGiven || (width == 0) != (height == 0))
+            return UsageError("Give both --width and --height (or neither, for the source's size).");
+        if (!widthGiven) width = height = 0;
+    }
     if (avi) {
         if (!videoName.empty()) {
             host.Settings.VideoCompressor =
@@ -171,7 +225,8 @@ int CmdRender(const TArgs& args) {
     std::signal(SIGXFSZ, SIG_IGN);
     const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
                                static_cast<uint16_t>(width), static_cast<uint16_t>(height),
-                               static_cast<uint16_t>(audioFormat), frameRate, start, end, !avi);
+                               static_cast<uint16_t>(audioFormat), frameRate, start, end,
+                               mp4 ? TClipFormat::Mp4 : webm ? TClipFormat::WebM : avi ? TClipFormat::Avi : TClipFormat::Wmv);
     std::signal(SIGINT, SIG_DFL);
     if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
     return ok ? 0 : 1;

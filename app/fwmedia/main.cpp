@@ -15,7 +15,9 @@ const TCommand kCommands[] = {
     {"grab", CmdGrab, "grab FILE POSITION [WIDTH HEIGHT] OUT.bmp"},
     {"render", CmdRender,
      "render SOURCE OUTPUT START END [--profile GUID] [--width W --height H] [--audio-format N] [--no-audio]\n"
-     "         [--avi [--video-compressor NAME] [--audio-compressor NAME]]"},
+     "         [--avi [--video-compressor NAME] [--audio-compressor NAME]]\n"
+     "  fwmedia render SOURCE OUTPUT START END --mp4|--webm [--crf N] [--preset P] [--audio-bitrate KBPS]\n"
+     "         [--no-audio] [--width W --height H]"},
     {"compressors", CmdCompressors, "compressors"},
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},

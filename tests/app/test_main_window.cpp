@@ -162,12 +162,14 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.lbTimeLeft->text(), QStringLiteral("Time left "));
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Format:"));
     EXPECT_TRUE(f.cbMode->isVisible());
-    ASSERT_EQ(f.cbMode->count(), 4);
+    ASSERT_EQ(f.cbMode->count(), 6);
     EXPECT_EQ(f.cbMode->currentIndex(), 0);
     EXPECT_EQ(f.cbMode->itemText(0), QStringLiteral("Default WMV 320x240"));
     EXPECT_EQ(f.cbMode->itemText(1), QStringLiteral("WMV video clip"));
     EXPECT_EQ(f.cbMode->itemText(2), QStringLiteral("AVI video clip"));
     EXPECT_EQ(f.cbMode->itemText(3), QStringLiteral("Image captures"));
+    EXPECT_EQ(f.cbMode->itemText(4), QStringLiteral("MP4 video clip"));
+    EXPECT_EQ(f.cbMode->itemText(5), QStringLiteral("WebM video clip"));
     EXPECT_EQ(f.IAnim->size(), QSize(16, 16));
     EXPECT_EQ(f.ImAnimate.size(), 8u);
     for (const QPixmap& pm : f.ImAnimate)
@@ -580,6 +582,10 @@ TEST_F(MainWindowTest, FirstStartStoresEveryValueWithItsExactName) {
                            "Use timecode", "Show Preview", "Show Result"};
     QStringList last{"AVI video encoder", "AVI audio encoder", "Video format index", "Video width",
                      "Video Height", "PCM Mode", "With audio"};
+    for (const QString& prefix : {QStringLiteral("MP4 "), QStringLiteral("WebM ")})
+        for (const char* name : {"frame size index", "width", "height", "quality", "preset", "with audio",
+                                 "audio bit rate"})
+            last << prefix + QString::fromLatin1(name);
     preference.sort(Qt::CaseSensitive);
     last.sort(Qt::CaseSensitive);
     EXPECT_EQ(names(QStringLiteral("Preference")), preference);
@@ -601,6 +607,16 @@ TEST_F(MainWindowTest, FirstStartStoresEveryValueWithItsExactName) {
         {"Last settings", "Video Height", QStringLiteral("240")},
         {"Last settings", "PCM Mode", QStringLiteral("0")},
         {"Last settings", "With audio", QStringLiteral("1")},
+        {"Last settings", "MP4 frame size index", QStringLiteral("0")},
+        {"Last settings", "MP4 width", QStringLiteral("0")},
+        {"Last settings", "MP4 height", QStringLiteral("0")},
+        {"Last settings", "MP4 quality", QStringLiteral("23")},
+        {"Last settings", "MP4 preset", QStringLiteral("veryfast")},
+        {"Last settings", "MP4 with audio", QStringLiteral("1")},
+        {"Last settings", "MP4 audio bit rate", QStringLiteral("128")},
+        {"Last settings", "WebM quality", QStringLiteral("33")},
+        {"Last settings", "WebM preset", QStringLiteral("4")},
+        {"Last settings", "WebM audio bit rate", QStringLiteral("96")},
     };
     for (const auto& v : values)
         EXPECT_EQ(Stored(QString::fromLatin1(v.Section), QString::fromLatin1(v.Name)).value_or(QStringLiteral("<missing>")),
@@ -657,6 +673,86 @@ TEST_F(MainWindowTest, PreferencesRoundTripAndLoadRules) {
     EXPECT_EQ(g.VideoFolder, video);
     g.SavePreferences();
     EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("VideoFolder")), video);
+}
+
+TEST_F(MainWindowTest, WebClipChoicesSurviveARestartEachUnderItsOwnNames) {
+    const TWebSettings mp4{6, 426, 240, 18, QStringLiteral("slow"), false, 192};
+    const TWebSettings webm{2, 640, 480, 40, QStringLiteral("8"), true, 64};
+    {
+        TMainForm& f = MakeForm();
+        f.OutputSettings.Mp4 = mp4;
+        f.OutputSettings.WebM = webm;
+    }
+    Form.reset();  // destruction saves
+    EXPECT_EQ(Stored(QStringLiteral("Last settings"), QStringLiteral("MP4 width")), QStringLiteral("426"));
+    EXPECT_EQ(Stored(QStringLiteral("Last settings"), QStringLiteral("MP4 preset")), QStringLiteral("slow"));
+    EXPECT_EQ(Stored(QStringLiteral("Last settings"), QStringLiteral("WebM frame size index")), QStringLiteral("2"));
+    EXPECT_EQ(Stored(QStringLiteral("Last settings"), QStringLiteral("WebM audio bit rate")), QStringLiteral("64"));
+
+    TMainForm& g = MakeForm();
+    const struct {
+        const char* Kind;
+        const TWebSettings& Got;
+        const TWebSettings& Want;
+    } cases[] = {{"MP4", g.OutputSettings.Mp4, mp4}, {"WebM", g.OutputSettings.WebM, webm}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Kind);
+        EXPECT_EQ(c.Got.FrameSizeIndex, c.Want.FrameSizeIndex);
+        EXPECT_EQ(c.Got.Width, c.Want.Width);
+        EXPECT_EQ(c.Got.Height, c.Want.Height);
+        EXPECT_EQ(c.Got.Crf, c.Want.Crf);
+        EXPECT_EQ(c.Got.Preset, c.Want.Preset);
+        EXPECT_EQ(c.Got.WithAudio, c.Want.WithAudio);
+        EXPECT_EQ(c.Got.AudioKbps, c.Want.AudioKbps);
+    }
+    // The AVI page's values are apart from them.
+    EXPECT_EQ(g.OutputSettings.FrameSizeIndex, 3);
+    EXPECT_EQ(g.OutputSettings.OutputWidth, 320);
+    EXPECT_TRUE(g.OutputSettings.WithAudio);
+}
+
+TEST_F(MainWindowTest, BrokenStoredWebClipValuesFallBackToTheDefaults) {
+    const QString last = QStringLiteral("Last settings");
+    const auto text = [&](const char* name, const char* value) {
+        ASSERT_TRUE(THive::UserHive()->WriteText(kRoot + last, QString::fromLatin1(name), QString::fromLatin1(value)));
+    };
+    // MP4: every value broken in its own way.
+    text("MP4 frame size index", "6");
+    text("MP4 width", "321");  // odd custom width
+    text("MP4 height", "240");
+    text("MP4 quality", "-5");
+    text("MP4 preset", "ludicrous");
+    text("MP4 with audio", "0");  // a good value among broken ones stays
+    text("MP4 audio bit rate", "99999999999");
+    // WebM: numbers that are no numbers, out of range, and a value of another type.
+    text("WebM frame size index", "42");
+    text("WebM width", "abc");
+    text("WebM quality", "64");
+    text("WebM preset", "veryfast");
+    ASSERT_TRUE(THive::UserHive()->WriteValue(kRoot + last, QStringLiteral("WebM audio bit rate"),
+                                             THiveValueType::Binary, QByteArray("\x01\x02", 2)));
+
+    TMainForm& f = MakeForm();
+    const TWebSettings mp4 = DefaultMp4Settings();
+    EXPECT_EQ(f.OutputSettings.Mp4.FrameSizeIndex, mp4.FrameSizeIndex);
+    EXPECT_EQ(f.OutputSettings.Mp4.Width, 0);
+    EXPECT_EQ(f.OutputSettings.Mp4.Height, 0);
+    EXPECT_EQ(f.OutputSettings.Mp4.Crf, mp4.Crf);
+    EXPECT_EQ(f.OutputSettings.Mp4.Preset, mp4.Preset);
+    EXPECT_FALSE(f.OutputSettings.Mp4.WithAudio);
+    EXPECT_EQ(f.OutputSettings.Mp4.AudioKbps, mp4.AudioKbps);
+    const TWebSettings webm = DefaultWebMSettings();
+    EXPECT_EQ(f.OutputSettings.WebM.FrameSizeIndex, webm.FrameSizeIndex);
+    EXPECT_EQ(f.OutputSettings.WebM.Width, 0);
+    EXPECT_EQ(f.OutputSettings.WebM.Crf, webm.Crf);
+    EXPECT_EQ(f.OutputSettings.WebM.Preset, webm.Preset);
+    EXPECT_EQ(f.OutputSettings.WebM.AudioKbps, webm.AudioKbps);
+
+    // The next save writes the good values over the broken ones.
+    f.SavePreferences();
+    EXPECT_EQ(Stored(last, QStringLiteral("MP4 preset")), QStringLiteral("veryfast"));
+    EXPECT_EQ(Stored(last, QStringLiteral("MP4 width")), QStringLiteral("0"));
+    EXPECT_EQ(Stored(last, QStringLiteral("WebM audio bit rate")), QStringLiteral("96"));
 }
 
 TEST_F(MainWindowTest, SelectingTheVideoFolderSavesItAndCancelKeepsIt) {

@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QCursor>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -49,6 +50,61 @@ std::vector<int> Range(int from, int to) {  // from .. to - 1
 void Pick(QComboBox* box, int index) {
     box->setCurrentIndex(index);
     emit box->activated(index);
+}
+
+void PickData(QComboBox* box, const QString& data) {
+    const int index = box->findData(data);
+    ASSERT_GE(index, 0) << data.toStdString();
+    Pick(box, index);
+}
+
+// The types of an MP4 file's top-level boxes, in file order.
+QStringList TopLevelBoxes(const QString& file) {
+    QFile f(file);
+    QStringList boxes;
+    if (!f.open(QIODevice::ReadOnly))
+        return boxes;
+    qint64 at = 0;
+    const qint64 end = f.size();
+    while (at + 8 <= end) {
+        f.seek(at);
+        const QByteArray head = f.read(16);
+        if (head.size() < 8)
+            break;
+        const auto byte = [&](int i) { return static_cast<quint64>(static_cast<uint8_t>(head[i])); };
+        quint64 size = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+        boxes << QString::fromLatin1(head.mid(4, 4));
+        if (size == 1 && head.size() == 16) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = (size << 8) | byte(i);
+        } else if (size == 0) {
+            break;  // to the end of the file
+        }
+        if (size < 8)
+            break;
+        at += static_cast<qint64>(size);
+    }
+    return boxes;
+}
+
+// What the web page shows, as one line for failure messages.
+std::string Describe(const TWebSettings& s) {
+    return QStringLiteral("{%1, %2x%3, crf %4, '%5', audio %6 @%7}")
+        .arg(s.FrameSizeIndex)
+        .arg(s.Width)
+        .arg(s.Height)
+        .arg(s.Crf)
+        .arg(s.Preset)
+        .arg(s.WithAudio)
+        .arg(s.AudioKbps)
+        .toStdString();
+}
+
+// Closes the dialog with its OK button; Ok when it closed accepted.
+TModalResult PressOk(TVideoSetDlg& dlg) {
+    dlg.BitBtn2->click();
+    return dlg.result() == QDialog::Accepted && !dlg.isVisible() ? TModalResult::Ok : TModalResult::Cancel;
 }
 
 class TJobTest : public testing::Test {
@@ -513,4 +569,242 @@ TEST_F(TJobTest, ImageCapturesModeGoesToTheCaptureBatchWithTheRange) {
     EXPECT_EQ(asked, "Image capture settings");
     EXPECT_TRUE(prompts->RecordsOf(TPromptKind::FileDialog).empty());
     ExpectIdle();
+}
+
+// ---------------------------------------------------------------- MP4 and WebM clips
+
+TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothing) {
+    const struct {
+        int Mode;
+        const char* Prefix;
+        TWebCodec Codec;
+        QString Filter, Ext, FirstName;
+    } cases[] = {
+        {4, "MP4 ", TWebCodec::Mp4, "MP4 video|*.mp4", "mp4", "New video"},
+        {5, "WebM ", TWebCodec::WebM, "WebM video|*.webm", "webm", "New video"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Prefix);
+        const auto key = [&](const char* name) { return QString::fromLatin1(c.Prefix) + QString::fromLatin1(name); };
+        // Stored choices that are not the defaults.
+        SettingsStore->WriteInteger(kLastSettings, key("frame size index"), 6);
+        SettingsStore->WriteInteger(kLastSettings, key("width"), 200);
+        SettingsStore->WriteInteger(kLastSettings, key("height"), 150);
+        SettingsStore->WriteInteger(kLastSettings, key("quality"), 30);
+        SettingsStore->WriteString(kLastSettings, key("preset"), c.Codec == TWebCodec::Mp4 ? "medium" : "2");
+        SettingsStore->WriteBool(kLastSettings, key("with audio"), false);
+        SettingsStore->WriteInteger(kLastSettings, key("audio bit rate"), 160);
+        Form->SaveDialog1.FileName.clear();
+        QFile old(Dir + "/typed.avi");
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.close();
+
+        for (int round = 0; round < 2; ++round) {
+            prompts->Records.clear();
+            // The second round has the first one's name: its extension goes.
+            prompts->FileAnswers.push_back(Dir + "/typed.avi");
+            prompts->ModalHandlers.push_back([&](QDialog& d) {
+                auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+                EXPECT_EQ(dlg.nbFormats->currentIndex(), kWebPage);
+                EXPECT_EQ(dlg.WebCodec(), c.Codec);
+                const TWebSettings shown = dlg.WebSettings();
+                EXPECT_EQ(shown.FrameSizeIndex, 6) << Describe(shown);
+                EXPECT_EQ(shown.Width, 200);
+                EXPECT_EQ(shown.Height, 150);
+                EXPECT_EQ(shown.Crf, 30);
+                EXPECT_FALSE(shown.WithAudio);
+                EXPECT_EQ(shown.AudioKbps, 160);
+                // Everything changed, then Cancel.
+                Pick(dlg.cbWebSize, 1);
+                dlg.seWebCrf->setValue(10);
+                Pick(dlg.cbWebPreset, 0);
+                dlg.cbWebAudio->setChecked(true);
+                Pick(dlg.cbWebAudioRate, 0);
+                dlg.BitBtn1->click();
+                return TModalResult::Cancel;
+            });
+
+            Start(c.Mode);
+
+            const auto files = prompts->RecordsOf(TPromptKind::FileDialog);
+            ASSERT_EQ(files.size(), 1u);
+            EXPECT_TRUE(files[0].FileRequest.Save);
+            EXPECT_TRUE(files[0].FileRequest.OverwritePrompt);
+            EXPECT_EQ(files[0].FileRequest.Filter, c.Filter);
+            EXPECT_EQ(files[0].FileRequest.FilterIndex, 1);
+            EXPECT_EQ(files[0].FileRequest.DefaultExt, c.Ext);
+            EXPECT_EQ(files[0].FileRequest.FileName, round == 0 ? c.FirstName : Dir + "/typed");
+            EXPECT_EQ(files[0].FileRequest.InitialDir, round == 0 ? Dir + "/" : QString());
+            EXPECT_EQ(prompts->RecordsOf(TPromptKind::Modal).size(), 1u);
+            EXPECT_TRUE(prompts->Texts().isEmpty());  // no render, no "Play the result?"
+            EXPECT_EQ(Form->SaveDialog1.FileName, Dir + "/typed." + c.Ext);
+            EXPECT_FALSE(QFileInfo::exists(Dir + "/typed.avi"));  // the chosen name's old file went
+            EXPECT_FALSE(QFileInfo::exists(Dir + "/typed." + c.Ext));
+            ExpectIdle();
+
+            const TWebSettings& kept = c.Codec == TWebCodec::Mp4 ? Form->OutputSettings.Mp4 : Form->OutputSettings.WebM;
+            EXPECT_EQ(kept.FrameSizeIndex, 6);
+            EXPECT_EQ(kept.Crf, 30);
+            EXPECT_FALSE(kept.WithAudio);
+            EXPECT_EQ(Stored(kLastSettings, key("frame size index")), "6");
+            EXPECT_EQ(Stored(kLastSettings, key("width")), "200");
+            EXPECT_EQ(Stored(kLastSettings, key("quality")), "30");
+            EXPECT_EQ(Stored(kLastSettings, key("preset")), c.Codec == TWebCodec::Mp4 ? "medium" : "2");
+            EXPECT_EQ(Stored(kLastSettings, key("with audio")), "0");
+            EXPECT_EQ(Stored(kLastSettings, key("audio bit rate")), "160");
+        }
+    }
+    // The classic modes keep their filter.
+    prompts->Records.clear();
+    prompts->FileAnswers.push_back("");
+    Start(2);
+    const auto files = prompts->RecordsOf(TPromptKind::FileDialog);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].FileRequest.Filter, "AVI file|*.avi|Windows Media Format (WMV)|*.wmv");
+    EXPECT_EQ(files[0].FileRequest.FilterIndex, 1);
+    EXPECT_EQ(files[0].FileRequest.DefaultExt, "avi");
+}
+
+TEST_F(TJobTest, Mp4ClipWritesTheRangeAsH264AndAacAtTheSourceSizeWithTheIndexFirst) {
+    QFile old(Dir + "/clip.avi");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    prompts->FileAnswers.push_back(Dir + "/clip.avi");
+    prompts->Answers.push_back(TModalResult::Yes);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_EQ(dlg.nbFormats->currentIndex(), kWebPage);
+        EXPECT_EQ(dlg.WebCodec(), TWebCodec::Mp4);
+        // First start: the defaults.
+        EXPECT_EQ(dlg.cbWebSize->currentText(), "Same as source");
+        EXPECT_EQ(dlg.seWebCrf->value(), 23);
+        EXPECT_EQ(dlg.cbWebPreset->currentData().toString(), "veryfast");
+        EXPECT_TRUE(dlg.cbWebAudio->isChecked());
+        EXPECT_EQ(dlg.cbWebAudioRate->currentData().toInt(), 128);
+        return PressOk(dlg);
+    });
+
+    Start(4);
+
+    const QString output = Dir + "/clip.mp4";
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
+    ASSERT_EQ(Opener->Requests.size(), 1u);
+    EXPECT_EQ(Opener->Requests[0].Action, TDesktopAction::Play);
+    EXPECT_EQ(Opener->Requests[0].Target, output);
+    EXPECT_FALSE(QFileInfo::exists(Dir + "/clip.avi"));
+    EXPECT_EQ(Stored(kLastSettings, "MP4 quality"), "23");
+    EXPECT_EQ(Stored(kLastSettings, "MP4 preset"), "veryfast");
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "h264");
+    EXPECT_EQ(video->Width, 160);  // "Same as source"
+    EXPECT_EQ(video->Height, 120);
+    EXPECT_EQ(audio->CodecName, "aac");
+    EXPECT_EQ(FrameNumbers(output, 160, 120), Range(10, 30));
+    // The index (moov) before the pictures (mdat), for playing while loading.
+    const QStringList boxes = TopLevelBoxes(output);
+    ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat")) << boxes.join(' ').toStdString();
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+}
+
+TEST_F(TJobTest, WebMClipTakesTheSizeQualityPresetAndAudioChosenOnThePage) {
+    SettingsStore->WriteInteger(kLastSettings, "WebM quality", 40);
+    SettingsStore->WriteString(kLastSettings, "WebM preset", "6");
+    SettingsStore->WriteInteger(kLastSettings, "WebM audio bit rate", 64);
+    prompts->FileAnswers.push_back(Dir + "/web.wmv");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_EQ(dlg.WebCodec(), TWebCodec::WebM);
+        EXPECT_EQ(dlg.seWebCrf->value(), 40);
+        EXPECT_EQ(dlg.cbWebPreset->currentText(), "6");
+        EXPECT_EQ(dlg.cbWebAudioRate->currentData().toInt(), 64);
+        Pick(dlg.cbWebSize, 3);  // medium 320 x 240
+        dlg.seWebCrf->setValue(45);
+        PickData(dlg.cbWebPreset, "8");
+        PickData(dlg.cbWebAudioRate, "160");
+        return PressOk(dlg);
+    });
+
+    Start(5);
+
+    const QString output = Dir + "/web.webm";
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
+    EXPECT_TRUE(Opener->Requests.empty());  // answered No
+    // What the render was given, and what stays for the next time.
+    const TWebSettings& used = Form->OutputSettings.WebM;
+    EXPECT_EQ(used.FrameSizeIndex, 3) << Describe(used);
+    EXPECT_EQ(used.Width, 320);
+    EXPECT_EQ(used.Height, 240);
+    EXPECT_EQ(used.Crf, 45);
+    EXPECT_EQ(used.Preset, "8");
+    EXPECT_TRUE(used.WithAudio);
+    EXPECT_EQ(used.AudioKbps, 160);
+    EXPECT_EQ(Stored(kLastSettings, "WebM frame size index"), "3");
+    EXPECT_EQ(Stored(kLastSettings, "WebM width"), "320");
+    EXPECT_EQ(Stored(kLastSettings, "WebM quality"), "45");
+    EXPECT_EQ(Stored(kLastSettings, "WebM preset"), "8");
+    EXPECT_EQ(Stored(kLastSettings, "WebM audio bit rate"), "160");
+    // The MP4 choices are not touched by a WebM job.
+    EXPECT_EQ(Stored(kLastSettings, "MP4 quality"), "23");
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "vp9");
+    EXPECT_EQ(video->Width, 320);
+    EXPECT_EQ(video->Height, 240);
+    EXPECT_EQ(audio->CodecName, "opus");
+    EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
+}
+
+TEST_F(TJobTest, Mp4OddCustomSizeIsRefusedOnThePageThenTheEvenOneIsWrittenWithoutAudio) {
+    Form->Showresultwhenready1->setChecked(false);
+    Form->SavePreferences();
+    prompts->FileAnswers.push_back(Dir + "/custom.mp4");
+    bool refusedAndOpen = false;
+    prompts->ModalHandlers.push_back([&](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        Pick(dlg.cbWebSize, WebCustomSizeIndex());
+        EXPECT_TRUE(dlg.seWebWidth->isEnabled());
+        dlg.seWebWidth->setValue(161);
+        dlg.seWebHeight->setValue(120);
+        dlg.BitBtn2->click();
+        refusedAndOpen = dlg.isVisible() && prompts->Texts().size() == 1;
+        dlg.seWebWidth->setValue(176);
+        dlg.seWebHeight->setValue(132);
+        dlg.cbWebAudio->setChecked(false);
+        return PressOk(dlg);
+    });
+
+    Start(4);
+
+    const QString output = Dir + "/custom.mp4";
+    EXPECT_TRUE(refusedAndOpen);
+    ASSERT_EQ(prompts->Texts().size(), 1);  // the refusal only: the result question is off
+    EXPECT_TRUE(prompts->Texts()[0].startsWith("The custom frame size 161 x 120 cannot be used."))
+        << prompts->Texts()[0].toStdString();
+    EXPECT_EQ(Stored(kLastSettings, "MP4 frame size index"), QString::number(WebCustomSizeIndex()));
+    EXPECT_EQ(Stored(kLastSettings, "MP4 width"), "176");
+    EXPECT_EQ(Stored(kLastSettings, "MP4 height"), "132");
+    EXPECT_EQ(Stored(kLastSettings, "MP4 with audio"), "0");
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->CodecName, "h264");
+    EXPECT_EQ(video->Width, 176);
+    EXPECT_EQ(video->Height, 132);
+    EXPECT_EQ(FindStream(streams, "audio"), nullptr);
+    EXPECT_EQ(FrameNumbers(output, 176, 132), Range(10, 30));
 }

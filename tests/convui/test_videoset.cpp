@@ -81,9 +81,10 @@ struct TDialogFixture : testing::Test {
 TEST(VideoSetDlg, CaptionPagesAndControlsAsDesigned) {
     TVideoSetDlg dlg(nullptr);
     EXPECT_EQ(dlg.windowTitle(), "Select the output compression");
-    ASSERT_EQ(dlg.nbFormats->count(), 2);
-    EXPECT_EQ(dlg.nbFormats->widget(0)->objectName(), "AVI");
-    EXPECT_EQ(dlg.nbFormats->widget(1)->objectName(), "WMF");
+    ASSERT_EQ(dlg.nbFormats->count(), 3);
+    EXPECT_EQ(dlg.nbFormats->widget(kAviPage)->objectName(), "AVI");
+    EXPECT_EQ(dlg.nbFormats->widget(kWmfPage)->objectName(), "WMF");
+    EXPECT_EQ(dlg.nbFormats->widget(kWebPage)->objectName(), "Web");
     EXPECT_EQ(Items(dlg.cbVideoSize), (QStringList{"  --<Custom>--", "  DV 720 x 576", "  large 640 x 480 ",
                                                    "  medium 320 x 240", "  small 240 x 180", "  tiny  180 x 120", ""}));
     EXPECT_EQ(Items(dlg.cbAudFormat),
@@ -427,4 +428,211 @@ TEST_F(TDialogFixture, QualityBasedProfileShowsTheClipsFrameSize) {
     const QString text = dlg->Memo1->toPlainText();
     EXPECT_TRUE(text.contains("  Width:    176 pixels")) << text.toStdString();
     EXPECT_TRUE(text.contains("  Height:   144 pixels")) << text.toStdString();
+}
+
+// ---------------------------------------------------------------- the web page (MP4, WebM)
+
+namespace {
+
+QStringList Data(const QComboBox* box) {
+    QStringList data;
+    for (int i = 0; i < box->count(); ++i)
+        data << box->itemData(i).toString();
+    return data;
+}
+
+bool SameWebSettings(const TWebSettings& a, const TWebSettings& b) {
+    return a.FrameSizeIndex == b.FrameSizeIndex && a.Width == b.Width && a.Height == b.Height && a.Crf == b.Crf &&
+           a.Preset == b.Preset && a.WithAudio == b.WithAudio && a.AudioKbps == b.AudioKbps;
+}
+
+std::string Describe(const TWebSettings& s) {
+    return QStringLiteral("{%1, %2x%3, crf %4, '%5', audio %6 @%7}")
+        .arg(s.FrameSizeIndex)
+        .arg(s.Width)
+        .arg(s.Height)
+        .arg(s.Crf)
+        .arg(s.Preset)
+        .arg(s.WithAudio)
+        .arg(s.AudioKbps)
+        .toStdString();
+}
+
+}  // namespace
+
+TEST(VideoSetDlgWeb, ListsAndDefaultsPerCodec) {
+    const QStringList sizes{"Same as source", "DV 720 x 576", "large 640 x 480", "medium 320 x 240",
+                            "small 240 x 180", "tiny 180 x 120", "Custom"};
+    const QStringList rates{"64 kb/s", "96 kb/s", "128 kb/s", "160 kb/s", "192 kb/s", "256 kb/s"};
+    const struct {
+        TWebCodec Codec;
+        int MaxCrf, Crf;
+        QStringList Presets;
+        QString Preset, FirstPresetText, LastPresetText;
+        QString Rate;
+    } cases[] = {
+        {TWebCodec::Mp4, 51, 23,
+         {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow", "slower", "veryslow"},
+         "veryfast", "ultrafast (fastest, largest file)", "veryslow (smallest file, slowest)", "128 kb/s"},
+        {TWebCodec::WebM, 63, 33, {"0", "1", "2", "3", "4", "5", "6", "7", "8"}, "4", "0 (best, slowest)",
+         "8 (fastest)", "96 kb/s"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Preset.toStdString());
+        TVideoSetDlg dlg(nullptr);
+        // The other codec first: its lists must not stay behind.
+        dlg.SetWebSettings(c.Codec == TWebCodec::Mp4 ? TWebCodec::WebM : TWebCodec::Mp4, TWebSettings{});
+        dlg.SetWebSettings(c.Codec, DefaultWebSettings(c.Codec));
+        EXPECT_EQ(dlg.WebCodec(), c.Codec);
+        EXPECT_EQ(Items(dlg.cbWebSize), sizes);
+        EXPECT_EQ(dlg.cbWebSize->currentIndex(), 0);
+        EXPECT_FALSE(dlg.seWebWidth->isEnabled());
+        EXPECT_FALSE(dlg.seWebHeight->isEnabled());
+        EXPECT_EQ(dlg.seWebCrf->minimum(), 0);
+        EXPECT_EQ(dlg.seWebCrf->maximum(), c.MaxCrf);
+        EXPECT_EQ(dlg.seWebCrf->value(), c.Crf);
+        EXPECT_TRUE(dlg.lbWebCrf->text().contains("lower is better")) << dlg.lbWebCrf->text().toStdString();
+        EXPECT_EQ(Data(dlg.cbWebPreset), c.Presets);
+        EXPECT_EQ(dlg.cbWebPreset->itemText(0), c.FirstPresetText);
+        EXPECT_EQ(dlg.cbWebPreset->itemText(dlg.cbWebPreset->count() - 1), c.LastPresetText);
+        EXPECT_EQ(dlg.cbWebPreset->currentData().toString(), c.Preset);
+        EXPECT_TRUE(dlg.cbWebAudio->isChecked());
+        EXPECT_TRUE(dlg.cbWebAudioRate->isEnabled());
+        EXPECT_EQ(Items(dlg.cbWebAudioRate), rates);
+        EXPECT_EQ(dlg.cbWebAudioRate->currentText(), c.Rate);
+        const TWebSettings out = dlg.WebSettings();
+        EXPECT_TRUE(SameWebSettings(out, DefaultWebSettings(c.Codec))) << Describe(out);
+    }
+}
+
+TEST(VideoSetDlgWeb, FrameSizeListHoldsEvenPresetsOnlyBetweenSameAsSourceAndCustom) {
+    const auto& sizes = WebFrameSizes();
+    ASSERT_GE(sizes.size(), 3u);
+    EXPECT_EQ(sizes.front().Text, "Same as source");
+    EXPECT_EQ(sizes.front().Width, 0);
+    EXPECT_EQ(sizes.back().Text, "Custom");
+    EXPECT_EQ(WebCustomSizeIndex(), static_cast<int>(sizes.size()) - 1);
+    // Every preset of the AVI list with a size, both sides even, in its order.
+    std::vector<std::pair<int, int>> expected, listed;
+    for (const TFrameSizePreset& preset : FrameSizePresets)
+        if (preset.Width > 0 && preset.Height > 0 && preset.Width % 2 == 0 && preset.Height % 2 == 0 &&
+            QString::fromLatin1(preset.Text).trimmed() != "--<Custom>--")
+            expected.emplace_back(preset.Width, preset.Height);
+    for (size_t i = 1; i + 1 < sizes.size(); ++i) {
+        EXPECT_EQ(sizes[i].Width % 2, 0) << i;
+        EXPECT_EQ(sizes[i].Height % 2, 0) << i;
+        listed.emplace_back(sizes[i].Width, sizes[i].Height);
+    }
+    EXPECT_EQ(listed, expected);
+}
+
+TEST(VideoSetDlgWeb, ValuesGoInAndComeOutAndPresetPicksFillAndLockTheBoxes) {
+    TVideoSetDlg dlg(nullptr);
+    const TWebSettings custom{6, 426, 240, 40, "7", false, 64};
+    dlg.SetWebSettings(TWebCodec::WebM, custom);
+    EXPECT_EQ(dlg.cbWebSize->currentText(), "Custom");
+    EXPECT_EQ(dlg.seWebWidth->value(), 426);
+    EXPECT_EQ(dlg.seWebHeight->value(), 240);
+    EXPECT_TRUE(dlg.seWebWidth->isEnabled());
+    EXPECT_EQ(dlg.seWebCrf->value(), 40);
+    EXPECT_EQ(dlg.cbWebPreset->currentText(), "7");
+    EXPECT_FALSE(dlg.cbWebAudio->isChecked());
+    EXPECT_FALSE(dlg.cbWebAudioRate->isEnabled());  // no audio: no bit rate to choose
+    EXPECT_TRUE(SameWebSettings(dlg.WebSettings(), custom)) << Describe(dlg.WebSettings());
+
+    // A size picked by the user fills the boxes and locks them.
+    Pick(dlg.cbWebSize, 2);
+    EXPECT_EQ(dlg.seWebWidth->value(), 640);
+    EXPECT_EQ(dlg.seWebHeight->value(), 480);
+    EXPECT_FALSE(dlg.seWebWidth->isEnabled());
+    // "Same as source" leaves them and gives 0 x 0.
+    Pick(dlg.cbWebSize, 0);
+    EXPECT_EQ(dlg.seWebWidth->value(), 640);
+    const TWebSettings same = dlg.WebSettings();
+    EXPECT_EQ(same.FrameSizeIndex, 0);
+    EXPECT_EQ(same.Width, 0);
+    EXPECT_EQ(same.Height, 0);
+
+    dlg.cbWebAudio->setChecked(true);
+    EXPECT_TRUE(dlg.cbWebAudioRate->isEnabled());
+}
+
+TEST_F(TDialogFixture, OddZeroOrOversizedCustomSizeIsRefusedAndTheDialogStaysOpen) {
+    const struct {
+        int Width, Height;
+        bool Accepted;
+    } cases[] = {
+        {161, 120, false}, {160, 121, false}, {0, 120, false},  {160, 0, false},
+        {1, 1, false},     {8194, 240, false}, {160, 120, true}, {2, 2, true}, {8192, 4320, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Width << " x " << c.Height);
+        auto dialog = std::make_unique<TVideoSetDlg>(nullptr);
+        dialog->Profile = dlg->Profile;
+        dialog->EnumerateCompressors = dlg->EnumerateCompressors;
+        dialog->SetPage(kWebPage);
+        dialog->SetWebSettings(TWebCodec::Mp4, DefaultMp4Settings());
+        prompts->Records.clear();
+        bool stayedOpen = false;
+        prompts->ModalHandlers.push_back([&](QDialog& d) {
+            auto& v = dynamic_cast<TVideoSetDlg&>(d);
+            Pick(v.cbWebSize, WebCustomSizeIndex());
+            v.seWebWidth->setMaximum(9000);  // room for the oversized case
+            v.seWebWidth->setValue(c.Width);
+            v.seWebHeight->setValue(c.Height);
+            v.BitBtn2->click();
+            stayedOpen = v.isVisible();
+            if (stayedOpen) {  // the user then picks a listed size
+                Pick(v.cbWebSize, 3);
+                v.BitBtn2->click();
+            }
+            return v.result() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
+        });
+        EXPECT_EQ(dialog->Execute(), TModalResult::Ok);
+        EXPECT_EQ(stayedOpen, !c.Accepted);
+        const QStringList texts = prompts->Texts();
+        if (c.Accepted) {
+            EXPECT_TRUE(texts.isEmpty());
+            EXPECT_EQ(dialog->WebSettings().Width, c.Width);
+            EXPECT_EQ(dialog->WebSettings().Height, c.Height);
+        } else {
+            ASSERT_EQ(texts.size(), 1);
+            EXPECT_EQ(texts[0], QStringLiteral("The custom frame size %1 x %2 cannot be used.\n"
+                                               "Width and height must be even numbers from 2 to 8192.")
+                                    .arg(c.Width)
+                                    .arg(c.Height));
+            EXPECT_EQ(dialog->WebSettings().Width, 320);
+        }
+    }
+}
+
+TEST(VideoSetDlgWeb, CheckedSettingsPutBackWhatThePageCannotShow) {
+    const TWebSettings mp4 = DefaultMp4Settings();
+    const struct {
+        const char* What;
+        TWebCodec Codec;
+        TWebSettings In, Out;
+    } cases[] = {
+        {"valid custom kept", TWebCodec::Mp4, {6, 426, 240, 18, "slow", false, 192}, {6, 426, 240, 18, "slow", false, 192}},
+        {"preset takes its size", TWebCodec::Mp4, {3, 1, 1, 23, "veryfast", true, 128}, {3, 320, 240, 23, "veryfast", true, 128}},
+        {"same as source is 0 x 0", TWebCodec::Mp4, {0, 640, 480, 23, "veryfast", true, 128}, mp4},
+        {"odd custom", TWebCodec::Mp4, {6, 425, 240, 18, "slow", true, 128}, {0, 0, 0, 18, "slow", true, 128}},
+        {"zero custom", TWebCodec::Mp4, {6, 0, 0, 23, "veryfast", true, 128}, mp4},
+        {"huge custom", TWebCodec::Mp4, {6, 100000, 240, 23, "veryfast", true, 128}, mp4},
+        {"negative index", TWebCodec::Mp4, {-1, 320, 240, 23, "veryfast", true, 128}, mp4},
+        {"index past the list", TWebCodec::Mp4, {7, 320, 240, 23, "veryfast", true, 128}, mp4},
+        {"negative CRF", TWebCodec::Mp4, {0, 0, 0, -1, "veryfast", true, 128}, mp4},
+        {"CRF above x264's", TWebCodec::Mp4, {0, 0, 0, 52, "veryfast", true, 128}, mp4},
+        {"CRF 63 is VP9's top", TWebCodec::WebM, {0, 0, 0, 63, "4", true, 96}, {0, 0, 0, 63, "4", true, 96}},
+        {"CRF above VP9's", TWebCodec::WebM, {0, 0, 0, 64, "4", true, 96}, DefaultWebMSettings()},
+        {"unknown preset", TWebCodec::Mp4, {0, 0, 0, 23, "warp", true, 128}, mp4},
+        {"x264 name for VP9", TWebCodec::WebM, {0, 0, 0, 33, "veryfast", true, 96}, DefaultWebMSettings()},
+        {"cpu-used 9", TWebCodec::WebM, {0, 0, 0, 33, "9", true, 96}, DefaultWebMSettings()},
+        {"bit rate off the list", TWebCodec::WebM, {0, 0, 0, 33, "4", true, 100}, DefaultWebMSettings()},
+        {"negative bit rate", TWebCodec::Mp4, {0, 0, 0, 23, "veryfast", true, -128}, mp4},
+    };
+    for (const auto& c : cases) {
+        const TWebSettings out = CheckedWebSettings(c.In, c.Codec);
+        EXPECT_TRUE(SameWebSettings(out, c.Out)) << c.What << ": " << Describe(out);
+    }
 }
