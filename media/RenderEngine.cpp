@@ -1149,10 +1149,14 @@ int ClosestSampleRate(const AVCodec* codec, int wanted) {
     return best ? best : wanted;
 }
 
-// The frame size a 0 x 0 video group asks for: the source's picture, rounded
-// down to even sizes (4:2:0 pictures have whole chroma rows and columns).
+// The frame size a 0 x 0 video group asks for: the source's picture as it is
+// shown (turned, at its display aspect ratio), rounded down to even sizes
+// (4:2:0 pictures have whole chroma rows and columns).
 std::pair<int, int> SourcePictureSize(const AVStream* st) {
-    return {st->codecpar->width & ~1, st->codecpar->height & ~1};
+    if (st->codecpar->width <= 0 || st->codecpar->height <= 0) return {0, 0};
+    int w = 0, h = 0;
+    ShownSize(ShapeOfStream(st), st->codecpar->width, st->codecpar->height, &w, &h);
+    return {std::max(2, w & ~1), std::max(2, h & ~1)};
 }
 
 bool IsWebFormat(TOutputFormat f) { return f == TOutputFormat::Mp4 || f == TOutputFormat::WebM; }

@@ -146,30 +146,37 @@ TEST_P(PictureShape, DetectorShowsThePictureUprightAtItsShape) {
     }
 }
 
-// Written at its own shape, and into the default 320 x 240 profile, whose
-// shape differs from every one of these: the picture is fitted inside, bars
-// on the sides it does not fill, and reads upright inside them.
+// Written at its own shape (AVI at that size, MP4 "same as source"), and at
+// 320 x 240 (the default profile, a WebM preset size), a shape that differs
+// from every one of these: the picture is fitted inside, bars on the sides it
+// does not fill, and reads upright inside them.
 TEST_P(PictureShape, OutputsAreUprightAndFittedWithBars) {
     const TShapeMovie& m = GetParam();
     const int w4 = m.ShownW + m.ShownW % 2, h4 = m.ShownH + m.ShownH % 2;
     const struct {
         const char* Name;
-        bool Wmv;
-        int W, H;
-    } outputs[] = {{"own_shape.avi", false, w4, h4}, {"profile.wmv", true, 320, 240}};
+        TClipFormat Format;
+        int W, H;        // asked for; 0 x 0: same as source
+        int WantW, WantH;
+    } outputs[] = {{"own_shape.avi", TClipFormat::Avi, w4, h4, w4, h4},
+                   {"profile.wmv", TClipFormat::Wmv, 320, 240, 320, 240},
+                   {"same_as_source.mp4", TClipFormat::Mp4, 0, 0, m.ShownW & ~1, m.ShownH & ~1},
+                   {"preset_size.webm", TClipFormat::WebM, 320, 240, 320, 240}};
     for (const auto& o : outputs) {
         rendertest::TTestHost host;
-        host.Settings.VideoCompressor = o.Wmv ? nullptr : media::BindCompressorByName(media::TCompressorCategory::Video, "Huffyuv");
-        host.Settings.WithAudio = false;
+        host.Settings.VideoCompressor = o.Format == TClipFormat::Avi
+                                            ? media::BindCompressorByName(media::TCompressorCategory::Video, "Huffyuv")
+                                            : nullptr;
+        host.Settings.WithAudio = host.Settings.Mp4.WithAudio = host.Settings.WebM.WithAudio = false;
         const std::string out = Dir + "/" + o.Name;
         ASSERT_TRUE(RenderClip(host, QString::fromStdString(Path), QString::fromStdString(out), o.W, o.H, 0, 25, 3, 9,
-                               o.Wmv))
+                               o.Format))
             << host.FailureReason.toStdString();
         int w = 0, h = 0;
         const auto frames = testmovie::DecodeAllRgb(out, &w, &h);
         ASSERT_EQ(frames.size(), 6u) << o.Name;
-        ASSERT_EQ(w, o.W);
-        ASSERT_EQ(h, o.H);
+        ASSERT_EQ(w, o.WantW) << o.Name;
+        ASSERT_EQ(h, o.WantH) << o.Name;
         const media::TPlacement place = media::PlaceInside(double(m.ShownW) / m.ShownH, w, h, 1, 1);
         const TBars bars = MeasureBars(frames[0], w, h);
         // Bars within a couple of pixels of the fitted place (lossy coding blurs the edge).
@@ -177,7 +184,7 @@ TEST_P(PictureShape, OutputsAreUprightAndFittedWithBars) {
         EXPECT_NEAR(bars.Bottom, h - place.Y - place.Height, 2) << o.Name;
         EXPECT_NEAR(bars.Left, place.X, 2) << o.Name;
         EXPECT_NEAR(bars.Right, w - place.X - place.Width, 2) << o.Name;
-        if (o.Wmv) EXPECT_GT(bars.Top + bars.Bottom + bars.Left + bars.Right, 20) << "the profile's shape differs";
+        if (o.W == 320) EXPECT_GT(bars.Top + bars.Bottom + bars.Left + bars.Right, 20) << "the profile's shape differs";
         for (size_t i = 0; i < frames.size(); ++i) {
             const auto inner = Cut(frames[i], w, place.X, place.Y, place.Width, place.Height);
             EXPECT_EQ(testmovie::ReadFrameNumber(inner.data(), place.Width, place.Height), int(3 + i)) << o.Name;
