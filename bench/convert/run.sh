@@ -4,7 +4,9 @@
 # Sources (60 s, stereo audio) are generated once into the shared cache.
 # Usage: run.sh BUILD_DIR   (cache: $FW_BENCH_CACHE, default ~/.cache/framewhisk-bench)
 #        FW_BENCH_SECONDS (default 60) shortens every clip;
-#        FW_BENCH_CINEPAK_SECONDS (default 10) the slow Cinepak clip.
+#        FW_BENCH_CINEPAK_SECONDS (default 10) the slow Cinepak clip;
+#        FW_BENCH_ONLY=web runs only the MP4 and WebM rows;
+#        FW_BENCH_ROUNDS (default 3) rounds of the MP4 and WebM rows.
 set -euo pipefail
 build=${1:?build folder}
 fwmedia="$build/app/fwmedia"
@@ -12,6 +14,8 @@ fwmedia="$build/app/fwmedia"
 cache=${FW_BENCH_CACHE:-$HOME/.cache/framewhisk-bench}
 seconds=${FW_BENCH_SECONDS:-60}
 cinepak_seconds=${FW_BENCH_CINEPAK_SECONDS:-10}
+only=${FW_BENCH_ONLY:-}
+rounds=${FW_BENCH_ROUNDS:-3}
 mkdir -p "$cache"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,12 +25,17 @@ make_source() {  # name size output-options...
   [ -s "$out" ] && return 0
   echo "generating $out" >&2
   ffmpeg -v error -y -f lavfi -i "testsrc2=size=${size}:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=44100" \
-    -ac 2 -t 60 "$@" "$out.tmp" && mv "$out.tmp" "$out"
+    -ac 2 -t "${source_seconds:-60}" "$@" "$out.tmp" && mv "$out.tmp" "$out"
 }
-make_source conv_mpeg4_480p_stereo.avi 640x480 -c:v mpeg4 -g 25 -q:v 4 -c:a libmp3lame -b:a 128k -f avi
+if [ "$only" != web ]; then
+  make_source conv_mpeg4_480p_stereo.avi 640x480 -c:v mpeg4 -g 25 -q:v 4 -c:a libmp3lame -b:a 128k -f avi
+  make_source conv_mpeg2_576p_stereo.mpg 720x576 -c:v mpeg2video -g 15 -bf 2 -q:v 4 -c:a mp2 -b:a 192k -f vob
+fi
 make_source conv_h264_720p_stereo.mp4 1280x720 -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p \
   -c:a aac -b:a 128k -f mp4
-make_source conv_mpeg2_576p_stereo.mpg 720x576 -c:v mpeg2video -g 15 -bf 2 -q:v 4 -c:a mp2 -b:a 192k -f vob
+# 4K for the downscaling row: 25 s, made quickly (ultrafast) with a usual key frame interval.
+source_seconds=25 make_source conv_h264_2160p_stereo.mp4 3840x2160 -c:v libx264 -preset ultrafast -g 250 \
+  -pix_fmt yuv420p -c:a aac -b:a 128k -f mp4
 
 # Runs a command, prints "seconds max_rss_kb".
 measure() {
@@ -40,6 +49,62 @@ report() {  # label ours_time ours_rss cli_time floor_time target
   printf '%-34s ours %7.2fs  cli %7.2fs  floor %7.2fs  ours/cli %sx (target %s)  ours/floor %sx  peak %d MB\n' \
     "$1" "$2" "$4" "$5" "$(ratio "$2" "$4")" "$6" "$(ratio "$2" "$5")" "$(( $3 / 1024 ))"
 }
+
+web_rows() {
+  # Runs ours and the command line in turn (the order swapped every round),
+  # $rounds rounds; prints medians, the ratio and both peak memories.
+  # web_row label target src secs ours-options... -- cli-options...
+  local label=$1 target=$2 src=$3 secs=$4; shift 4
+  local ours=() cli=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do ours+=("$1"); shift; done
+  shift
+  cli=("$@")
+  local frames=$(( secs * 25 )) ext=mp4
+  case " ${ours[*]} " in *" --webm "*) ext=webm ;; esac
+  local ot=() om=() ct=() cm=() r t m
+  for (( r = 0; r < rounds; r++ )); do
+    for who in $([ $(( r % 2 )) -eq 0 ] && echo "cli ours" || echo "ours cli"); do
+      if [ "$who" = cli ]; then
+        read -r t m < <(measure ffmpeg -v error -y -t "$secs" -i "$src" "${cli[@]}" "$work/cli.$ext")
+        ct+=("$t"); cm+=("$m")
+      else
+        read -r t m < <(measure "$fwmedia" render "$src" "$work/ours.$ext" 0 "$frames" "${ours[@]}")
+        ot+=("$t"); om+=("$m")
+      fi
+    done
+  done
+  median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+  local omed cmed pairs=()
+  omed=$(median "${ot[@]}"); cmed=$(median "${ct[@]}")
+  # Each round's two runs ran back to back: their ratio shrugs off load that
+  # comes and goes between rounds on a shared machine.
+  for (( r = 0; r < rounds; r++ )); do pairs+=("$(ratio "${ot[r]}" "${ct[r]}")"); done
+  printf '%-44s ours %7.2fs  cli %7.2fs  ours/cli %sx, per round %sx (target <= %s)  peak ours %d MB cli %d MB\n' \
+    "$label (${secs} s, $rounds rounds)" "$omed" "$cmed" "$(ratio "$omed" "$cmed")" "$(median "${pairs[@]}")" "$target" \
+    "$(( $(median "${om[@]}" | cut -d. -f1) / 1024 ))" "$(( $(median "${cm[@]}" | cut -d. -f1) / 1024 ))"
+  printf '    seconds: ours %s | cli %s\n' "${ot[*]}" "${ct[*]}"
+  # The two files hold as many frames.
+  local of cf
+  of=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/ours.$ext")
+  cf=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/cli.$ext")
+  [ "$of" = "$cf" ] || echo "  frames differ: ours $of, cli $cf" >&2
+}
+
+# The command line converts the colours as the engine does: the source's
+# (untagged, BT.601) matrix to BT.709 pixels at video range, tagged BT.709.
+bt709=(-pix_fmt yuv420p -color_primaries bt709 -color_trc bt709 -colorspace bt709 -color_range tv)
+x264=(-c:v libx264 -preset veryfast -crf 23 "${bt709[@]}" -c:a aac -b:a 128k -movflags +faststart)
+echo "MP4 and WebM (machine: $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg))"
+web_rows "MP4 720p same size, x264 veryfast crf 23" 0.9 "$cache/conv_h264_720p_stereo.mp4" "$seconds" --mp4 -- \
+  -vf "scale=out_color_matrix=bt709:out_range=tv" "${x264[@]}"
+secs4k=$(( seconds < 20 ? seconds : 20 ))
+web_rows "MP4 4K to 1280x720, x264 veryfast crf 23" 0.9 "$cache/conv_h264_2160p_stereo.mp4" "$secs4k" \
+  --mp4 --width 1280 --height 720 -- -vf "scale=1280:720:out_color_matrix=bt709:out_range=tv" "${x264[@]}"
+web_rows "WebM 720p to 640x360, VP9 crf 33 cpu-used 4" 1.0 "$cache/conv_h264_720p_stereo.mp4" "$seconds" \
+  --webm --width 640 --height 360 -- -vf "scale=640:360:out_color_matrix=bt709:out_range=tv" \
+  -c:v libvpx-vp9 -crf 33 -b:v 0 -deadline good -cpu-used 4 -row-mt 1 -tile-columns 1 -threads "$(nproc)" \
+  "${bt709[@]}" -c:a libopus -b:a 96k -ar 48000
+[ "$only" = web ] && exit 0
 
 echo "WMV, default profile (320x240 wmv2 q4, wmav2 96k 44.1 kHz stereo), ${seconds} s clips"
 for src in conv_mpeg4_480p_stereo.avi:0.9 conv_h264_720p_stereo.mp4:1.0 conv_mpeg2_576p_stereo.mpg:1.0; do

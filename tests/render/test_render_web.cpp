@@ -348,8 +348,12 @@ TEST_P(WebKinds, StopLeavesPlayableFile) {
     s.Width = 320;
     s.Height = 240;
     const std::string src = Movie("long.avi", s), out = Out("stopped");
-    TTestHost host;
-    host.StopAfterPolls = 2;
+    // Stops once some frames are written, however slow the machine (valgrind).
+    struct TStopOnProgress : TTestHost {
+        bool StopRequested() override {
+            return !BusyCaptions.isEmpty() && BusyCaptions.back() != QStringLiteral("Progress: 0%");
+        }
+    } host;
     ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 25, 10, 400,
                            GetParam()))
         << host.FailureReason.toStdString();
@@ -404,6 +408,26 @@ TEST_P(WebKinds, UnwritablePlaceFailsClearlyAndLeavesNothing) {
     std::string text;
     in >> text;
     EXPECT_EQ(text, "keep");
+}
+
+// Writing fails part-way (the disk fills): a failure with the reason, and the
+// unfinished file is taken away.
+TEST_P(WebKinds, DiskFullPartWayFailsAndRemovesTheFile) {
+    testmovie::TMovieSpec s = AviSpec(200);
+    s.Width = 320;
+    s.Height = 240;
+    s.Colourful = true;
+    const std::string src = Movie("src.avi", s), out = Out("full");
+    TTestHost host;
+    bool ok = true;
+    {
+        rendertest::TFileSizeLimit limit(40000);
+        ok = RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 25, 0, 200, GetParam());
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(host.Failures, 1);
+    EXPECT_NE(host.FailureReason.toStdString().find("failed"), std::string::npos) << host.FailureReason.toStdString();
+    EXPECT_FALSE(fs::exists(out));
 }
 
 // A size the 4:2:0 pictures can not take is refused before a file is made.
