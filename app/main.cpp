@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/Main.h"
 #include "help/HelpViewer.h"
+#include "platform/ProcessHeap.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     // A file size limit (ulimit -f) makes a write fail with a message the
     // window shows, instead of ending the program with the render half done.
     std::signal(SIGXFSZ, SIG_IGN);
+    KeepFreedPicturesInHeap();
 
     QApplication app(argc, argv);  // takes Qt's own options out
     QApplication::setApplicationName(QStringLiteral("Framewhisk"));

@@ -1,6 +1,5 @@
 #include "app/fwmedia/Commands.h"
-
-#include <malloc.h>
+#include "platform/ProcessHeap.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,11 +32,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A render takes and frees several pictures a frame. Freed pictures stay
-    // in the heap for the next ones instead of going back to the system, which
-    // would hand out fresh pages to clear and fault in for every frame.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    KeepFreedPicturesInHeap();
     if (argc < 2) return Usage();
     for (const auto& c : kCommands) {
         if (std::strcmp(argv[1], c.Name) != 0) continue;
