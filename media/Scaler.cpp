@@ -1,6 +1,7 @@
 #include "media/Scaler.h"
 
 extern "C" {
+#include <libavutil/csp.h>
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
@@ -165,6 +166,98 @@ void FillBlack(AVFrame* f, bool fullRange) {
         return;
     // Palette pictures: entry 0 everywhere.
     for (int y = 0; y < f->height; ++y) std::memset(f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], 0, f->width);
+}
+
+// An 8-bit YUV format with one plane each for Y, Cb and Cr.
+bool PlanarYuv8(AVPixelFormat f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+    return d && !IsRgb(f) && (d->flags & AV_PIX_FMT_FLAG_PLANAR) && !(d->flags & AV_PIX_FMT_FLAG_BE) &&
+           d->nb_components == 3 && d->comp[0].depth == 8 && d->comp[0].plane == 0 && d->comp[1].plane == 1 &&
+           d->comp[2].plane == 2;
+}
+
+// The luma weights of a libswscale coefficient table (SwsSpace).
+AVLumaCoefficients LumaWeights(int swsSpace) {
+    AVColorSpace space = AVCOL_SPC_BT470BG;
+    switch (swsSpace) {
+        case SWS_CS_ITU709: space = AVCOL_SPC_BT709; break;
+        case SWS_CS_FCC: space = AVCOL_SPC_FCC; break;
+        case SWS_CS_SMPTE240M: space = AVCOL_SPC_SMPTE240M; break;
+        case SWS_CS_BT2020: space = AVCOL_SPC_BT2020_NCL; break;
+        default: break;
+    }
+    return *av_csp_luma_coeffs_from_avcsp(space);
+}
+
+// RGB to (Y, Pb, Pr) with luma weights kr, kb.
+struct TMatrix3 {
+    double M[3][3];
+};
+TMatrix3 RgbToYpbpr(const AVLumaCoefficients& k) {
+    const double kr = av_q2d(k.cr), kg = av_q2d(k.cg), kb = av_q2d(k.cb);
+    return {{{kr, kg, kb},
+             {-kr / (2 * (1 - kb)), -kg / (2 * (1 - kb)), 0.5},
+             {0.5, -kg / (2 * (1 - kr)), -kb / (2 * (1 - kr))}}};
+}
+TMatrix3 Inverse(const TMatrix3& a) {
+    const auto& m = a.M;
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    TMatrix3 r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            // The cofactor of (j, i), from the cyclic neighbours.
+            const int r1 = (j + 1) % 3, r2 = (j + 2) % 3, c1 = (i + 1) % 3, c2 = (i + 2) % 3;
+            r.M[i][j] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+        }
+    return r;
+}
+TMatrix3 Product(const TMatrix3& a, const TMatrix3& b) {
+    TMatrix3 r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) r.M[i][j] += a.M[i][k] * b.M[k][j];
+    return r;
+}
+
+// Writes `in` (8-bit planar YUV in matrix `from`) into `out` (the same size
+// and format) in matrix `to`, at the same range. (Y, Pb, Pr) of one matrix is
+// a linear function of those of the other, and grey stays grey: the new
+// chroma comes from the old chroma alone, and the new Y from the old Y and
+// the chroma sample that covers its pixel. No trip through 8-bit RGB, so no
+// rounding or clipping on the way.
+void ChangeMatrix(const AVFrame* in, int from, int to, bool fullRange, AVFrame* out) {
+    const TMatrix3 t = Product(RgbToYpbpr(LumaWeights(to)), Inverse(RgbToYpbpr(LumaWeights(from))));
+    // Digital Y steps per Pb/Pr step over digital chroma steps per one.
+    const double lumaPerChroma = fullRange ? 1.0 : 219.0 / 224.0;
+    auto fixed = [](double v) { return static_cast<int>(std::lround(v * 65536)); };
+    const int yb = fixed(t.M[0][1] * lumaPerChroma), yr = fixed(t.M[0][2] * lumaPerChroma);
+    const int bb = fixed(t.M[1][1]), br = fixed(t.M[1][2]), rb = fixed(t.M[2][1]), rr = fixed(t.M[2][2]);
+    auto clip = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(in->format));
+    const int cw = AV_CEIL_RSHIFT(in->width, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(in->height, d->log2_chroma_h);
+    for (int y = 0; y < in->height; ++y) {
+        const uint8_t* yi = in->data[0] + static_cast<std::ptrdiff_t>(y) * in->linesize[0];
+        const uint8_t* cbi = in->data[1] + static_cast<std::ptrdiff_t>(y >> d->log2_chroma_h) * in->linesize[1];
+        const uint8_t* cri = in->data[2] + static_cast<std::ptrdiff_t>(y >> d->log2_chroma_h) * in->linesize[2];
+        uint8_t* yo = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
+        for (int x = 0; x < in->width; ++x) {
+            const int cb = cbi[x >> d->log2_chroma_w] - 128, cr = cri[x >> d->log2_chroma_w] - 128;
+            yo[x] = clip(yi[x] + ((yb * cb + yr * cr + 32768) >> 16));
+        }
+    }
+    for (int y = 0; y < ch; ++y) {
+        const uint8_t* cbi = in->data[1] + static_cast<std::ptrdiff_t>(y) * in->linesize[1];
+        const uint8_t* cri = in->data[2] + static_cast<std::ptrdiff_t>(y) * in->linesize[2];
+        uint8_t* cbo = out->data[1] + static_cast<std::ptrdiff_t>(y) * out->linesize[1];
+        uint8_t* cro = out->data[2] + static_cast<std::ptrdiff_t>(y) * out->linesize[2];
+        for (int x = 0; x < cw; ++x) {
+            const int cb = cbi[x] - 128, cr = cri[x] - 128;
+            cbo[x] = clip(128 + ((bb * cb + br * cr + 32768) >> 16));
+            cro[x] = clip(128 + ((rb * cb + rr * cr + 32768) >> 16));
+        }
+    }
 }
 
 }  // namespace
@@ -345,7 +438,12 @@ AvFramePtr TScaler::ScalePlain(TStages& stages, const AVFrame* src, int width, i
     const TKey direct{src->width, src->height, srcFormat, srcFull, src->colorspace,
                       width,      height,      dstFormat, dstFull, dstRgb ? int(AVCOL_SPC_RGB) : int(dstSpace),
                       repeatChroma && AddsChroma(srcFormat, dstFormat) ? SWS_POINT : FFlags};
-    if (!srcRgb && !dstRgb && !SameMatrix(src->colorspace, dstSpace)) {
+    if (!srcRgb && !dstRgb && !SameMatrix(src->colorspace, dstSpace) && PlanarYuv8(dstFormat)) {
+        // YUV to YUV in another matrix, 8-bit planar: the size and format in
+        // the source's matrix first, then the matrix, sample by sample.
+        AvFramePtr same = ScalePlain(stages, src, width, height, dstFormat, dstFull, src->colorspace);
+        ChangeMatrix(same.get(), SwsSpace(src->colorspace), SwsSpace(dstSpace), dstFull, out.get());
+    } else if (!srcRgb && !dstRgb && !SameMatrix(src->colorspace, dstSpace)) {
         // YUV to YUV in another matrix: through the RGB picture the preview
         // would show (8 bits, as it is shown, so the written picture turns
         // back into it as closely as the quantisation allows).
