@@ -13,6 +13,7 @@ extern "C" {
 #include <cstring>
 #include <new>
 #include <tuple>
+#include <vector>
 
 namespace media {
 
@@ -234,28 +235,33 @@ void ChangeMatrix(const AVFrame* in, int from, int to, bool fullRange, AVFrame* 
     auto fixed = [](double v) { return static_cast<int>(std::lround(v * 65536)); };
     const int yb = fixed(t.M[0][1] * lumaPerChroma), yr = fixed(t.M[0][2] * lumaPerChroma);
     const int bb = fixed(t.M[1][1]), br = fixed(t.M[1][2]), rb = fixed(t.M[2][1]), rr = fixed(t.M[2][2]);
-    auto clip = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(in->format));
     const int cw = AV_CEIL_RSHIFT(in->width, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(in->height, d->log2_chroma_h);
-    for (int y = 0; y < in->height; ++y) {
-        const uint8_t* yi = in->data[0] + static_cast<std::ptrdiff_t>(y) * in->linesize[0];
-        const uint8_t* cbi = in->data[1] + static_cast<std::ptrdiff_t>(y >> d->log2_chroma_h) * in->linesize[1];
-        const uint8_t* cri = in->data[2] + static_cast<std::ptrdiff_t>(y >> d->log2_chroma_h) * in->linesize[2];
-        uint8_t* yo = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
-        for (int x = 0; x < in->width; ++x) {
-            const int cb = cbi[x >> d->log2_chroma_w] - 128, cr = cri[x >> d->log2_chroma_w] - 128;
-            yo[x] = clip(yi[x] + ((yb * cb + yr * cr + 32768) >> 16));
-        }
-    }
-    for (int y = 0; y < ch; ++y) {
-        const uint8_t* cbi = in->data[1] + static_cast<std::ptrdiff_t>(y) * in->linesize[1];
-        const uint8_t* cri = in->data[2] + static_cast<std::ptrdiff_t>(y) * in->linesize[2];
-        uint8_t* cbo = out->data[1] + static_cast<std::ptrdiff_t>(y) * out->linesize[1];
-        uint8_t* cro = out->data[2] + static_cast<std::ptrdiff_t>(y) * out->linesize[2];
+    // Per chroma row: the change of Y under each chroma sample, spread over
+    // the pixels it covers, so that the Y rows are one plain add and clip.
+    std::vector<int16_t> delta(static_cast<std::size_t>(cw) << d->log2_chroma_w);
+    for (int cy = 0; cy < ch; ++cy) {
+        const uint8_t* cbi = in->data[1] + static_cast<std::ptrdiff_t>(cy) * in->linesize[1];
+        const uint8_t* cri = in->data[2] + static_cast<std::ptrdiff_t>(cy) * in->linesize[2];
+        uint8_t* cbo = out->data[1] + static_cast<std::ptrdiff_t>(cy) * out->linesize[1];
+        uint8_t* cro = out->data[2] + static_cast<std::ptrdiff_t>(cy) * out->linesize[2];
         for (int x = 0; x < cw; ++x) {
             const int cb = cbi[x] - 128, cr = cri[x] - 128;
-            cbo[x] = clip(128 + ((bb * cb + br * cr + 32768) >> 16));
-            cro[x] = clip(128 + ((rb * cb + rr * cr + 32768) >> 16));
+            const int nb = 128 + ((bb * cb + br * cr + 32768) >> 16), nr = 128 + ((rb * cb + rr * cr + 32768) >> 16);
+            cbo[x] = static_cast<uint8_t>(nb < 0 ? 0 : nb > 255 ? 255 : nb);
+            cro[x] = static_cast<uint8_t>(nr < 0 ? 0 : nr > 255 ? 255 : nr);
+            const int16_t dy = static_cast<int16_t>((yb * cb + yr * cr + 32768) >> 16);
+            for (int k = 0; k < (1 << d->log2_chroma_w); ++k) delta[(static_cast<std::size_t>(x) << d->log2_chroma_w) + k] = dy;
+        }
+        const int yEnd = std::min(in->height, (cy + 1) << d->log2_chroma_h);
+        for (int y = cy << d->log2_chroma_h; y < yEnd; ++y) {
+            const uint8_t* yi = in->data[0] + static_cast<std::ptrdiff_t>(y) * in->linesize[0];
+            uint8_t* yo = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
+            const int16_t* dl = delta.data();
+            for (int x = 0; x < in->width; ++x) {
+                const int v = yi[x] + dl[x];
+                yo[x] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
         }
     }
 }
