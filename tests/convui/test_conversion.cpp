@@ -2,6 +2,7 @@
 // small frame-numbered movie, the questions it asks through the prompts seam,
 // the file it writes (read back with ffprobe and the ffmpeg command line),
 // the preferences it leaves, Stop with its progress display.
+#include "WebSettingsText.h"
 #include "app/Main.h"
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
@@ -88,18 +89,6 @@ QStringList TopLevelBoxes(const QString& file) {
     return boxes;
 }
 
-// What the web page shows, as one line for failure messages.
-std::string Describe(const TWebSettings& s) {
-    return QStringLiteral("{%1, %2x%3, crf %4, '%5', audio %6 @%7}")
-        .arg(s.FrameSizeIndex)
-        .arg(s.Width)
-        .arg(s.Height)
-        .arg(s.Crf)
-        .arg(s.Preset)
-        .arg(s.WithAudio)
-        .arg(s.AudioKbps)
-        .toStdString();
-}
 
 // Closes the dialog with its OK button; Ok when it closed accepted.
 TModalResult PressOk(TVideoSetDlg& dlg) {

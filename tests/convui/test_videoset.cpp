@@ -1,6 +1,7 @@
 // The output settings dialog and the encoder settings dialog, headless, with
 // scripted prompts and (where the filters are under test) compressor lists of
 // our own.
+#include "WebSettingsText.h"
 #include "convert/EncoderSettingsDlg.h"
 #include "convert/MyWMFBase.h"
 #include "convert/VideoSettings.h"
@@ -446,17 +447,6 @@ bool SameWebSettings(const TWebSettings& a, const TWebSettings& b) {
            a.Preset == b.Preset && a.WithAudio == b.WithAudio && a.AudioKbps == b.AudioKbps;
 }
 
-std::string Describe(const TWebSettings& s) {
-    return QStringLiteral("{%1, %2x%3, crf %4, '%5', audio %6 @%7}")
-        .arg(s.FrameSizeIndex)
-        .arg(s.Width)
-        .arg(s.Height)
-        .arg(s.Crf)
-        .arg(s.Preset)
-        .arg(s.WithAudio)
-        .arg(s.AudioKbps)
-        .toStdString();
-}
 
 }  // namespace
 
