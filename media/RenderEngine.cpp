@@ -1152,10 +1152,10 @@ int ClosestSampleRate(const AVCodec* codec, int wanted) {
 // The frame size a 0 x 0 video group asks for: the source's picture as it is
 // shown (turned, at its display aspect ratio), rounded down to even sizes
 // (4:2:0 pictures have whole chroma rows and columns).
-std::pair<int, int> SourcePictureSize(const AVStream* st) {
+std::pair<int, int> SourcePictureSize(const AVStream* st, const TPictureShape& shape) {
     if (st->codecpar->width <= 0 || st->codecpar->height <= 0) return {0, 0};
     int w = 0, h = 0;
-    ShownSize(ShapeOfStream(st), st->codecpar->width, st->codecpar->height, &w, &h);
+    ShownSize(shape, st->codecpar->width, st->codecpar->height, &w, &h);
     return {std::max(2, w & ~1), std::max(2, h & ~1)};
 }
 
@@ -1335,7 +1335,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;
-            if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist);
+            if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist, v->Shape);
             if (v->OutWidth <= 0 || v->OutHeight <= 0)
                 throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
                                  " is not usable.");

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <cstdio>
 #include <memory>
 #include <csignal>
@@ -23,6 +24,12 @@ extern "C" {
 #include <sys/wait.h>
 
 namespace rendertest {
+
+std::vector<int> Range(int from, int to) {
+    std::vector<int> v(static_cast<size_t>(to - from));
+    std::iota(v.begin(), v.end(), from);
+    return v;
+}
 
 namespace {
 struct FmtCloser { void operator()(AVFormatContext* c) const { avformat_close_input(&c); } };

@@ -23,6 +23,9 @@ struct TDecoded {
     std::string Error;               // "" when the file decoded
 };
 
+// The frame numbers from .. to - 1.
+std::vector<int> Range(int from, int to);
+
 // Decodes the whole file with libavcodec (independent of the engine's writer).
 TDecoded DecodeFile(const std::string& path);
 

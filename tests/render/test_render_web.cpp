@@ -24,11 +24,7 @@ namespace {
 using rendertest::TTestHost;
 namespace fs = std::filesystem;
 
-std::vector<int> Range(int from, int to) {
-    std::vector<int> v(static_cast<size_t>(to - from));
-    std::iota(v.begin(), v.end(), from);
-    return v;
-}
+using rendertest::Range;
 
 double Num(const std::map<std::string, std::string>& m, const char* key) {
     auto it = m.find(key);
