@@ -13,6 +13,10 @@
 
 double TRenderClipHost::Now() { return NowDateTime(); }
 
+QString CopyFallbackNotice(const std::string& why) {
+    return QString::fromStdString(why) + QStringLiteral(" The clip is re-encoded to MP4 instead.");
+}
+
 int64_t ProgressPercent(int64_t position, int64_t total) {
     if (total <= 0) return 0;
     const int64_t scaled = position * 100;
@@ -43,8 +47,6 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
                 TClipFormat format) {
     if (frameRate == 0) return false;
-    const bool wmv = format == TClipFormat::Wmv;
-    const bool web = format == TClipFormat::Mp4 || format == TClipFormat::WebM;
 
     // Frame numbers as 64-bit values: END - START overflows 32 bits for a
     // negative START.
@@ -63,6 +65,16 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                                      std::to_string(rangeEnd) + ") holds no frame.");
         if (!(frameRate > 0) || !std::isfinite(frameRate))
             throw std::runtime_error("The movie's frame rate (" + std::to_string(frameRate) + ") is not usable.");
+        if (format == TClipFormat::Copy) {
+            const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
+            if (!plan.CanCopy) {
+                host.ShowNotice(CopyFallbackNotice(plan.Why));
+                format = TClipFormat::Mp4;
+            }
+        }
+        const bool copy = format == TClipFormat::Copy;
+        const bool wmv = format == TClipFormat::Wmv;
+        const bool web = format == TClipFormat::Mp4 || format == TClipFormat::WebM;
         media::TTimeline timeline;
         media::TTimelineSource source;
         source.TimelineStart = 0;
@@ -74,9 +86,10 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         const int videoGroup = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(width, height));
         timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
         const TWebSettings& webSettings = format == TClipFormat::WebM ? settings.WebM : settings.Mp4;
-        if (web ? webSettings.WithAudio : settings.WithAudio) {
+        // A copy keeps the source's sound as it keeps its pictures.
+        if (copy || (web ? webSettings.WithAudio : settings.WithAudio)) {
             // MP4 and WebM: the engine takes the source's rate and channels as far as the encoder has them.
-            const auto type = web || settings.AudioCompressor
+            const auto type = copy || web || settings.AudioCompressor
                                   ? media::TGroupMediaType::AudioMajorOnly()
                                   : media::TGroupMediaType::AudioPcm(media::PcmFormatByIndex(audioFormatIndex));
             const int audioGroup = timeline.AddGroup(type);
@@ -90,13 +103,14 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
             case TClipFormat::Avi: spec.Format = media::TOutputFormat::Avi; break;
             case TClipFormat::Mp4: spec.Format = media::TOutputFormat::Mp4; break;
             case TClipFormat::WebM: spec.Format = media::TOutputFormat::WebM; break;
+            case TClipFormat::Copy: spec.Format = media::TOutputFormat::Copy; break;
         }
         spec.ProfileGuid = settings.WMVSelected.toStdString();
         if (web) {
             spec.Web.Crf = webSettings.Crf;
             spec.Web.Preset = webSettings.Preset.toStdString();
             spec.Web.AudioKbps = webSettings.AudioKbps;
-        } else if (!wmv) {
+        } else if (!wmv && !copy) {
             spec.VideoCompressor = settings.VideoCompressor;
             spec.AudioCompressor = settings.AudioCompressor;
         }

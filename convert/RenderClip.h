@@ -49,6 +49,10 @@ public:
 
     // The current local time as a date-time value (days); tests may fake it.
     virtual double Now();
+
+    // A one-line notice that does not stop the render (a copy that falls
+    // back to re-encoding says why). Shown without a question.
+    virtual void ShowNotice(const QString& text) { (void)text; }
 };
 
 // The percentage shown after "Progress: " for a position and total (100 ns
@@ -60,7 +64,14 @@ QString ProgressCaption(int64_t position, int64_t total);
 QString PleaseWaitCaption(int pollCounter);
 
 // The kinds of clip file.
-enum class TClipFormat { Wmv, Avi, Mp4, WebM };
+// Copy: the source's own pictures where they can be kept (see
+// media::TOutputFormat::Copy); width and height are the MP4 mode's, used
+// only when the source can not be copied and the clip is re-encoded to MP4
+// instead, after host.ShowNotice(CopyFallbackNotice(why)).
+enum class TClipFormat { Wmv, Avi, Mp4, WebM, Copy };
+
+// The notice of a copy that falls back: why + " The clip is re-encoded to MP4 instead."
+QString CopyFallbackNotice(const std::string& why);
 
 // Renders the clip; see the header comment. Returns true when the file was
 // written to its end or stopped by the user (the partial file stays and is

@@ -371,6 +371,7 @@ struct TRenderGraph::TImpl {
     std::unique_ptr<TVideoPath> Video;
     std::unique_ptr<TAudioPath> Audio;
     std::vector<TOutputStreamInfo> Streams;
+    TCopyPlan Plan;
     double ClipLength = 0;
     std::atomic<int64_t> Duration{0};  // 100 ns units: the clip's, or the movie's rest when that is shorter
     std::string FileName;
@@ -987,6 +988,8 @@ std::string TRenderGraph::ErrorText() const {
 
 const std::vector<TOutputStreamInfo>& TRenderGraph::OutputStreams() const { return Impl->Streams; }
 
+const TCopyPlan& TRenderGraph::CopyPlan() const { return Impl->Plan; }
+
 // ------------------------------------------------------------------ building
 
 namespace {
@@ -1264,6 +1267,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     impl->FileName = spec.FileName;
     if (spec.FileName.empty()) throw MediaError("No output file name was given.");
 
+    if (spec.Format == TOutputFormat::Copy) throw MediaError("Copying is not available yet.");
     const TWmProfileDef* profile = nullptr;
     const bool asf = spec.Format == TOutputFormat::Asf;
     if (asf) {

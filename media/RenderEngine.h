@@ -52,7 +52,34 @@ enum class TOutputFormat {
     Avi,   // by compressors
     Mp4,   // H.264 (libx264) + AAC, yuv420p, BT.709 tags, index before the data
     WebM,  // VP9 (libvpx-vp9, row threading) + Opus
+    // The source's own pictures: H.264 or HEVC from MP4, MOV, Matroska or an
+    // MPEG transport stream, into MP4 (avc3 / hev1 sample entries, parameter
+    // sets in band). Packets between the cut points are copied; the frames
+    // before the first copied key frame and after the last copied one are
+    // re-encoded with the source's codec, profile, size, pixel format and
+    // colour tags. Sound is copied when MP4 takes its codec, else made AAC.
+    // The video group's size is not used. Build refuses a source PlanCopy
+    // cannot copy.
+    Copy,
 };
+
+// What copying a span of a movie does. Times are seconds from the movie's
+// first picture, as in the timeline; the clip is the source frames on screen
+// from mediaStart up to mediaStop.
+struct TCopyPlan {
+    bool CanCopy = false;
+    std::string Why;            // !CanCopy: one sentence for the user, ending with a full stop
+    std::string Codec;          // "h264" or "hevc" ("" when not one of them)
+    int64_t Frames = 0;         // frames of the clip
+    int64_t HeadFrames = 0;     // re-encoded, output frames 0 .. HeadFrames - 1
+    int64_t CopiedFrames = 0;   // copied untouched, the next CopiedFrames output frames
+    int64_t TailFrames = 0;     // re-encoded, the rest
+    bool HasAudio = false;      // the source has sound
+    bool AudioCopied = false;   // its packets are copied (else re-encoded to AAC)
+};
+// Reads the source's packets around the span (no decoding) and plans the cut.
+// Throws MediaError only when the file can not be read at all.
+TCopyPlan PlanCopy(const std::string& sourceFile, double mediaStart, double mediaStop);
 
 // Encoder choices of the MP4 and WebM files.
 struct TWebOptions {
@@ -115,6 +142,8 @@ public:
     std::string ErrorText() const;
 
     const std::vector<TOutputStreamInfo>& OutputStreams() const;
+    // TOutputFormat::Copy: the plan being carried out.
+    const TCopyPlan& CopyPlan() const;
 
     struct TImpl;
 
