@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
@@ -48,6 +49,9 @@ struct SwrContextDeleter {
 struct AvDictionaryDeleter {
     void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
+struct AvBsfDeleter {
+    void operator()(AVBSFContext* c) const { av_bsf_free(&c); }
+};
 struct AvFreeDeleter {
     void operator()(void* p) const { av_free(p); }
 };
@@ -60,6 +64,7 @@ using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 using AvDictionaryPtr = std::unique_ptr<AVDictionary, AvDictionaryDeleter>;
+using AvBsfPtr = std::unique_ptr<AVBSFContext, AvBsfDeleter>;
 
 inline AvFramePtr MakeFrame() {
     AvFramePtr f(av_frame_alloc());

@@ -1,14 +1,601 @@
-#include "media/RenderEngine.h"
+#include "media/CopyCut.h"
+
+#include "media/FrameDecoder.h"
+#include "media/InputFile.h"
+
+extern "C" {
+#include <libavcodec/bsf.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cstring>
 
 namespace media {
 
+namespace {
+
+bool IsHevc(const AVCodecParameters* par) { return par->codec_id == AV_CODEC_ID_HEVC; }
+
+// The length of the size field in front of each NAL unit when the stream
+// stores them that way (avcC / hvcC in MP4, MOV and Matroska); 0 for a byte
+// stream with start codes (MPEG-TS).
+int NalLengthSize(const AVCodecParameters* par) {
+    const uint8_t* x = par->extradata;
+    if (!x || x[0] != 1) return 0;
+    if (IsHevc(par)) return par->extradata_size >= 23 ? (x[21] & 3) + 1 : 0;
+    return par->extradata_size >= 7 ? (x[4] & 3) + 1 : 0;
+}
+
+// Calls fn(first byte of the NAL unit's header) for every NAL unit of a packet.
+template <class F>
+void ForEachNal(const uint8_t* p, size_t n, int lengthSize, F fn) {
+    if (lengthSize > 0) {
+        size_t i = 0;
+        while (i + size_t(lengthSize) <= n) {
+            size_t len = 0;
+            for (int b = 0; b < lengthSize; ++b) len = (len << 8) | p[i + b];
+            i += size_t(lengthSize);
+            if (len == 0 || len > n - i) return;
+            fn(p[i]);
+            i += len;
+        }
+        return;
+    }
+    for (size_t i = 0; i + 3 < n; ++i) {
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+            fn(p[i + 3]);
+            i += 2;
+        }
+    }
+}
+
+int NalType(bool hevc, uint8_t header) { return hevc ? (header >> 1) & 0x3f : header & 0x1f; }
+bool IsIdrNal(bool hevc, int type) { return hevc ? type == 19 || type == 20 : type == 5; }
+bool IsSpsNal(bool hevc, int type) { return hevc ? type == 33 : type == 7; }
+
+bool HasNal(const AVPacket* pkt, bool hevc, int lengthSize, bool (*what)(bool, int)) {
+    bool found = false;
+    ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](uint8_t h) { found = found || what(hevc, NalType(hevc, h)); });
+    return found;
+}
+
+// Puts the demuxer before `ticks` for reading `stream`: on a key frame at or
+// before it when a seek can, else at the start. Returns what to give
+// SeekAgain to land at the same place (AV_NOPTS_VALUE: the start).
+void SeekAgain(TInputFile& in, int stream, int64_t target) {
+    AVFormatContext* fmt = in.Format.get();
+    if (target != AV_NOPTS_VALUE) {
+        int rc = avformat_seek_file(fmt, stream, INT64_MIN, target, target, 0);
+        if (rc < 0) rc = av_seek_frame(fmt, stream, target, AVSEEK_FLAG_BACKWARD);
+        if (rc >= 0) return;
+    }
+    if (!in.SeekToStart(stream)) throw MediaError("Seeking in the movie failed.");
+}
+
+int64_t SeekBefore(TInputFile& in, int stream, int64_t ticks) {
+    AVFormatContext* fmt = in.Format.get();
+    const AVStream* st = fmt->streams[stream];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, st->time_base));
+    AvPacketPtr pkt = MakePacket();
+    for (int k = 0; k < 6; ++k) {
+        const int64_t target = ticks - (k == 0 ? 0 : second << (k - 1));
+        if (target <= start) break;
+        int rc = avformat_seek_file(fmt, stream, INT64_MIN, target, target, 0);
+        if (rc < 0) rc = av_seek_frame(fmt, stream, target, AVSEEK_FLAG_BACKWARD);
+        if (rc < 0) break;
+        // The first packet of the stream from there must be a key frame at or before `ticks`.
+        bool good = false;
+        for (int n = 0; n < 10000; ++n) {
+            if (av_read_frame(fmt, pkt.get()) < 0) break;
+            const bool ours = pkt->stream_index == stream;
+            good = ours && (pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE && pkt->pts <= ticks;
+            av_packet_unref(pkt.get());
+            if (ours) break;
+        }
+        if (good) {
+            SeekAgain(in, stream, target);
+            return target;
+        }
+    }
+    SeekAgain(in, stream, AV_NOPTS_VALUE);
+    return AV_NOPTS_VALUE;
+}
+
+// One packet of the picture stream as the planning read saw it.
+struct TIndexEntry {
+    int64_t Pts = 0;
+    int64_t Duration = 0;
+    bool Key = false;
+    bool Idr = false;
+};
+
+const AVCodec* SameCodecEncoder(const AVCodecParameters* par) {
+    return avcodec_find_encoder_by_name(IsHevc(par) ? "libx265" : "libx264");
+}
+
+bool EncoderTakes(const AVCodec* codec, int format) {
+    if (!codec->pix_fmts) return true;
+    for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == format) return true;
+    return false;
+}
+
+const char* X264Profile(int profile) {
+    switch (profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA)) {
+        case FF_PROFILE_H264_BASELINE: return "baseline";
+        case FF_PROFILE_H264_MAIN: return "main";
+        case FF_PROFILE_H264_HIGH: return "high";
+        case FF_PROFILE_H264_HIGH_10: return "high10";
+        case FF_PROFILE_H264_HIGH_422: return "high422";
+        case FF_PROFILE_H264_HIGH_444_PREDICTIVE: return "high444";
+        default: return nullptr;
+    }
+}
+
+const char* X265Profile(int profile) {
+    switch (profile) {
+        case FF_PROFILE_HEVC_MAIN: return "main";
+        case FF_PROFILE_HEVC_MAIN_10: return "main10";
+        default: return nullptr;  // range extensions: x265 picks by pixel format
+    }
+}
+
+// An encoder for the frames around the cut: the source's codec, profile,
+// level, size, pixel format, colour tags and pixel shape, at a quality well
+// above what the eye tells from the source (x264 CRF 16, x265 CRF 18).
+AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, const TFrameClock& clock) {
+    const AVCodecParameters* par = st->codecpar;
+    const bool hevc = IsHevc(par);
+    const AVCodec* codec = SameCodecEncoder(par);
+    if (!codec) throw MediaError(std::string("The encoder ") + (hevc ? "libx265" : "libx264") + " is not available in this installation.");
+    AvCodecContextPtr enc(avcodec_alloc_context3(codec));
+    if (!enc) throw std::bad_alloc();
+    enc->width = f->width;
+    enc->height = f->height;
+    enc->pix_fmt = static_cast<AVPixelFormat>(f->format);
+    enc->time_base = clock.TimeBase;
+    enc->framerate = clock.Rate;
+    enc->sample_aspect_ratio = f->sample_aspect_ratio.num > 0 ? f->sample_aspect_ratio : par->sample_aspect_ratio;
+    enc->color_range = f->color_range != AVCOL_RANGE_UNSPECIFIED ? f->color_range : par->color_range;
+    enc->color_primaries = f->color_primaries != AVCOL_PRI_UNSPECIFIED ? f->color_primaries : par->color_primaries;
+    enc->color_trc = f->color_trc != AVCOL_TRC_UNSPECIFIED ? f->color_trc : par->color_trc;
+    enc->colorspace = f->colorspace != AVCOL_SPC_UNSPECIFIED ? f->colorspace : par->color_space;
+    enc->chroma_sample_location = par->chroma_location;
+    enc->field_order = AV_FIELD_PROGRESSIVE;
+    if (par->level > 0 && !hevc) enc->level = par->level;
+    std::string params;
+    if (hevc) {
+        if (const char* p = X265Profile(par->profile)) av_opt_set(enc->priv_data, "profile", p, 0);
+        av_opt_set(enc->priv_data, "preset", "faster", 0);
+        av_opt_set(enc->priv_data, "crf", "18", 0);
+        params = "log-level=error:open-gop=0";
+        if (par->level > 0) params += ":level-idc=" + std::to_string(par->level / 30) + "." + std::to_string(par->level % 30 / 3);
+        av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
+    } else {
+        if (const char* p = X264Profile(par->profile)) av_opt_set(enc->priv_data, "profile", p, 0);
+        av_opt_set(enc->priv_data, "preset", "veryfast", 0);
+        av_opt_set(enc->priv_data, "crf", "16", 0);
+    }
+    const int rc = avcodec_open2(enc.get(), codec, nullptr);
+    if (rc < 0)
+        throw MediaError(std::string("The frames around the cut can not be re-encoded with ") + codec->name + " (" +
+                         std::to_string(f->width) + " x " + std::to_string(f->height) + ", " +
+                         (av_get_pix_fmt_name(enc->pix_fmt) ? av_get_pix_fmt_name(enc->pix_fmt) : "?") +
+                         "): " + AvErrorText(rc));
+    return enc;
+}
+
+bool CopiesFrom(const AVInputFormat* f) {
+    const std::string name = f->name;
+    return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos || name == "mpegts";
+}
+
+}  // namespace
+
+TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop) {
+    TCutPoints cut;
+    cut.Path = path;
+    TCopyPlan& plan = cut.Plan;
+    auto refuse = [&](const std::string& why) {
+        plan.CanCopy = false;
+        plan.Why = why;
+        return cut;
+    };
+    TInputFile in = TInputFile::Open(path);
+    AVFormatContext* fmt = in.Format.get();
+    const int vs = in.FirstVideoStream();
+    cut.VideoStream = vs;
+    cut.AudioStream = in.FirstAudioStream();
+    plan.HasAudio = cut.AudioStream >= 0;
+    if (plan.HasAudio) {
+        const AVOutputFormat* mp4 = av_guess_format("mp4", nullptr, nullptr);
+        const AVCodecParameters* apar = fmt->streams[cut.AudioStream]->codecpar;
+        plan.AudioCopied = mp4 && avformat_query_codec(mp4, apar->codec_id, FF_COMPLIANCE_NORMAL) == 1 &&
+                           apar->sample_rate > 0;
+    }
+    if (vs < 0) return refuse("The movie has no pictures to copy.");
+    const AVStream* st = fmt->streams[vs];
+    const AVCodecParameters* par = st->codecpar;
+    const bool hevc = IsHevc(par);
+    if (par->codec_id == AV_CODEC_ID_H264) plan.Codec = "h264";
+    if (hevc) plan.Codec = "hevc";
+    if (plan.Codec.empty()) {
+        const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+        return refuse(std::string("The movie's pictures are ") + (d ? d->long_name : "of an unknown kind") +
+                      "; only H.264 and HEVC pictures are copied.");
+    }
+    if (!CopiesFrom(fmt->iformat))
+        return refuse("Pictures are copied only out of MP4, MOV, Matroska and MPEG transport stream files.");
+    if (par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN)
+        return refuse("The movie is interlaced; its pictures are not copied.");
+    const AVCodec* encoder = SameCodecEncoder(par);
+    if (!encoder)
+        return refuse(std::string("This installation lacks the ") + (hevc ? "libx265" : "libx264") +
+                      " encoder the frames around the cut need.");
+    if (!EncoderTakes(encoder, par->format)) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format));
+        return refuse(std::string("The movie's pixel format ") + (name ? name : "(unknown)") + " can not be re-encoded with " +
+                      encoder->name + ".");
+    }
+
+    cut.Clock = TFrameClock::For(st, FirstFrameTicks(path, vs));
+    const int64_t startTicks = cut.Clock.TicksAt(mediaStart);
+    const int64_t stopTicks = cut.Clock.TicksAt(mediaStop);
+    cut.ReadFromTicks = SeekBefore(in, vs, startTicks);
+
+    // The picture packets from a key frame at or before the start to a little
+    // past the end: enough that no frame of the clip comes later in the file.
+    const int lengthSize = NalLengthSize(par);
+    std::vector<TIndexEntry> index;
+    bool eof = false;
+    int pastEnd = 0;
+    AvPacketPtr pkt = MakePacket();
+    for (;;) {
+        if (av_read_frame(fmt, pkt.get()) < 0) {
+            eof = true;
+            break;
+        }
+        if (pkt->stream_index != vs) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        if (pkt->pts == AV_NOPTS_VALUE) return refuse("The movie's pictures carry no time stamps to cut by.");
+        TIndexEntry e;
+        e.Pts = pkt->pts;
+        e.Duration = pkt->duration > 0 ? pkt->duration : cut.Clock.FrameTicks;
+        e.Key = pkt->flags & AV_PKT_FLAG_KEY;
+        e.Idr = HasNal(pkt.get(), hevc, lengthSize, IsIdrNal);
+        av_packet_unref(pkt.get());
+        index.push_back(e);
+        if (e.Pts > stopTicks && ++pastEnd >= 64) break;
+    }
+    if (index.empty()) return refuse("No picture of the movie lies in the clip's range.");
+    const size_t n = index.size();
+
+    std::vector<int64_t> sorted;
+    sorted.reserve(n);
+    for (const auto& e : index) sorted.push_back(e.Pts);
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return refuse("Two of the movie's pictures carry the same time stamp; the cut can not be trusted.");
+
+    // The clip: the frame on screen at the start up to the one on screen at the end.
+    auto lastAtOrBefore = [&](int64_t t) {
+        auto it = std::upper_bound(sorted.begin(), sorted.end(), t);
+        return it == sorted.begin() ? sorted.front() : *std::prev(it);
+    };
+    cut.StartPts = lastAtOrBefore(startTicks);
+    const int64_t endFrame = lastAtOrBefore(stopTicks);
+    const auto lastEntry = std::max_element(index.begin(), index.end(),
+                                            [](const TIndexEntry& a, const TIndexEntry& b) { return a.Pts < b.Pts; });
+    const bool toTheEnd = eof && endFrame == lastEntry->Pts && stopTicks >= lastEntry->Pts + lastEntry->Duration;
+    cut.EndPts = toTheEnd ? kNoEnd : endFrame;
+    cut.EndSecondsPts = toTheEnd ? lastEntry->Pts + lastEntry->Duration : endFrame;
+    auto inClip = [&](int64_t pts) { return pts >= cut.StartPts && pts < cut.EndPts; };
+    plan.Frames = std::count_if(sorted.begin(), sorted.end(), inClip);
+    if (plan.Frames == 0) return refuse("No picture of the movie lies in the clip's range.");
+
+    // The copy starts on the first IDR picture of the clip that nothing
+    // before it reaches past and no later packet comes before.
+    std::vector<int64_t> suffixMin(n + 1);
+    suffixMin[n] = eof ? kNoEnd : std::numeric_limits<int64_t>::min();
+    for (size_t i = n; i-- > 0;) suffixMin[i] = std::min(suffixMin[i + 1], index[i].Pts);
+    size_t k = n;
+    int64_t prefixMax = std::numeric_limits<int64_t>::min();
+    bool keyInClip = false;
+    for (size_t i = 0; i < n; ++i) {
+        const TIndexEntry& e = index[i];
+        keyInClip = keyInClip || (e.Key && inClip(e.Pts));
+        if (e.Idr && inClip(e.Pts) && prefixMax < e.Pts && suffixMin[i + 1] > e.Pts) {
+            k = i;
+            break;
+        }
+        prefixMax = std::max(prefixMax, e.Pts);
+    }
+    if (k == n) {
+        if (keyInClip)
+            return refuse("The movie's key frames in the clip's range are not IDR pictures (open groups of pictures), so "
+                          "no part of it can be copied on its own.");
+        return refuse("The clip lies inside one group of pictures: it holds no key frame to copy from.");
+    }
+    // The copy ends at the last packet boundary before which every packet is
+    // in the clip and shows earlier than every packet after it.
+    size_t end = k + 1;
+    prefixMax = std::numeric_limits<int64_t>::min();
+    for (size_t i = k + 1; i <= n; ++i) {
+        prefixMax = std::max(prefixMax, index[i - 1].Pts);
+        if (prefixMax >= cut.EndPts) break;
+        if (prefixMax < suffixMin[i]) end = i;
+    }
+    cut.CopyStartPts = index[k].Pts;
+    cut.CopyEndPts = suffixMin[end];
+    for (size_t i = k; i < end; ++i) cut.CopiedPts.push_back(index[i].Pts);
+    plan.CopiedFrames = int64_t(cut.CopiedPts.size());
+    plan.HeadFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p < cut.CopyStartPts; });
+    plan.TailFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p >= cut.CopyEndPts; });
+    if (plan.HeadFrames + plan.CopiedFrames + plan.TailFrames != plan.Frames)
+        return refuse("The movie's time stamps do not follow its pictures; the cut can not be trusted.");
+
+    // Decode stamps for the copied packets: the shown order's stamps, moved
+    // back by the deepest reordering, so that none comes after its own picture.
+    std::vector<int64_t> shown = cut.CopiedPts;
+    std::sort(shown.begin(), shown.end());
+    int64_t delay = 0;
+    for (size_t i = 0; i < shown.size(); ++i) delay = std::max(delay, shown[i] - cut.CopiedPts[i]);
+    for (int64_t s : shown) cut.CopiedDts.push_back(s - delay);
+    plan.CanCopy = true;
+    return cut;
+}
+
 TCopyPlan PlanCopy(const std::string& sourceFile, double mediaStart, double mediaStop) {
-    (void)sourceFile;
-    (void)mediaStart;
-    (void)mediaStop;
-    TCopyPlan plan;
-    plan.Why = "Copying is not available yet.";
-    return plan;
+    return PlanCut(sourceFile, mediaStart, mediaStop).Plan;
+}
+
+
+// ------------------------------------------------------------------ video
+
+std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext* out) {
+    auto job = std::make_unique<TCopyVideo>();
+    job->Cut = cut;
+    job->In = TInputFile::Open(cut.Path);
+    const AVStream* ist = job->In.Format->streams[cut.VideoStream];
+    const AVCodecParameters* par = ist->codecpar;
+    job->SourceTb = ist->time_base;
+
+    AVStream* st = avformat_new_stream(out, nullptr);
+    if (!st) throw std::bad_alloc();
+    CheckRc(avcodec_parameters_copy(st->codecpar, par), "Setting up the output stream");
+    if (NalLengthSize(par) > 0) {
+        const AVBitStreamFilter* filter = av_bsf_get_by_name(IsHevc(par) ? "hevc_mp4toannexb" : "h264_mp4toannexb");
+        if (!filter) throw MediaError("This installation lacks the filter that turns the movie's pictures into a byte stream.");
+        AVBSFContext* raw = nullptr;
+        CheckRc(av_bsf_alloc(filter, &raw), "Setting up the copy");
+        job->ToByteStream.reset(raw);
+        CheckRc(avcodec_parameters_copy(raw->par_in, par), "Setting up the copy");
+        raw->time_base_in = ist->time_base;
+        CheckRc(av_bsf_init(raw), "Setting up the copy");
+        // The sample entry describes the stream by the source's parameter sets, as start codes.
+        CheckRc(avcodec_parameters_copy(st->codecpar, raw->par_out), "Setting up the output stream");
+    }
+    // Parameter sets travel in the stream: every part brings its own.
+    st->codecpar->codec_tag = IsHevc(par) ? MKTAG('h', 'e', 'v', '1') : MKTAG('a', 'v', 'c', '3');
+    st->time_base = ist->time_base;
+    st->avg_frame_rate = cut.Clock.Rate;
+    st->sample_aspect_ratio = ist->sample_aspect_ratio;
+    size_t size = 0;
+    if (const uint8_t* matrix = av_stream_get_side_data(ist, AV_PKT_DATA_DISPLAYMATRIX, &size)) {
+        uint8_t* copy = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, size);
+        if (!copy) throw std::bad_alloc();
+        std::memcpy(copy, matrix, size);
+    }
+    job->Stream = st;
+    return job;
+}
+
+namespace {
+
+class TVideoWriter {
+public:
+    TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared) {}
+
+    // Writes a packet stamped in source ticks; the clip's first frame is 0.
+    void Write(AVPacket* pkt) {
+        pkt->pts -= FJob.Cut.StartPts;
+        pkt->dts = (pkt->dts == AV_NOPTS_VALUE ? pkt->pts : pkt->dts) - FJob.Cut.StartPts;
+        // Where two parts meet, the later one's decode stamps may reach back
+        // into the earlier one's: they are moved up just past it.
+        if (pkt->dts <= FJob.LastDts) pkt->dts = FJob.LastDts + 1;
+        if (pkt->dts > pkt->pts)
+            throw MediaError("The movie's time stamps lie too close together to join the copied and re-encoded parts.");
+        FJob.LastDts = pkt->dts;
+        av_packet_rescale_ts(pkt, FJob.SourceTb, FJob.Stream->time_base);
+        pkt->stream_index = FJob.Stream->index;
+        FShared.Write(pkt);
+    }
+
+    // Decodes the frames stamped from..to-1 and encodes them as a part of
+    // their own; false when stopped part-way (what was encoded is written).
+    bool Reencode(int64_t from, int64_t to, int64_t expected) {
+        const TCutPoints& cut = FJob.Cut;
+        const AVStream* st = FJob.In.Format->streams[cut.VideoStream];
+        TFrameDecoder dec(FJob.In, cut.VideoStream, cut.Clock.FrameTicks, cut.Clock.Origin);
+        const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : cut.Clock.Origin;
+        AvFramePtr f = MakeFrame();
+        bool have = dec.SeekTo(from, startTicks, f.get());
+        if (dec.SeekFailed()) throw MediaError("Seeking in the movie failed.");
+        AvCodecContextPtr enc;
+        AvPacketPtr pkt = MakePacket();
+        auto drain = [&] {
+            for (;;) {
+                const int rc = avcodec_receive_packet(enc.get(), pkt.get());
+                if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+                if (rc < 0) throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
+                if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
+                Write(pkt.get());
+                av_packet_unref(pkt.get());
+            }
+        };
+        int64_t done = 0;
+        bool stopped = false;
+        while (have && f->pts < to) {
+            if (FShared.ShouldEnd()) {
+                stopped = true;
+                break;
+            }
+            if (f->pts >= from) {
+                if (!enc) enc = OpenSameCodecEncoder(st, f.get(), cut.Clock);
+                if (f->width != enc->width || f->height != enc->height || f->format != enc->pix_fmt)
+                    throw MediaError("The movie's picture size or format changes next to the cut; it can not be re-encoded as one part.");
+                f->pict_type = AV_PICTURE_TYPE_NONE;
+                const int rc = avcodec_send_frame(enc.get(), f.get());
+                if (rc < 0) throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
+                drain();
+                ++done;
+                ++FJob.FramesDone;
+            }
+            av_frame_unref(f.get());
+            have = dec.Next(f.get());
+        }
+        if (dec.Cancelled()) stopped = true;
+        if (enc) {
+            const int rc = avcodec_send_frame(enc.get(), nullptr);
+            if (rc < 0 && rc != AVERROR_EOF)
+                throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
+            drain();
+        }
+        if (!stopped && done != expected)
+            throw MediaError("Only " + std::to_string(done) + " of the " + std::to_string(expected) +
+                             " pictures next to the cut could be decoded.");
+        return !stopped;
+    }
+
+    // Copies the planned packets as they are; false when stopped part-way.
+    bool Copy() {
+        const TCutPoints& cut = FJob.Cut;
+        AVFormatContext* fmt = FJob.In.Format.get();
+        const AVStream* st = fmt->streams[cut.VideoStream];
+        const bool hevc = IsHevc(st->codecpar);
+        SeekAgain(FJob.In, cut.VideoStream, cut.ReadFromTicks);
+        AvPacketPtr pkt = MakePacket();
+        AvPacketPtr filtered = MakePacket();
+        AVBSFContext* bsf = FJob.ToByteStream.get();
+        if (bsf) av_bsf_flush(bsf);
+        size_t j = 0;
+        const size_t count = cut.CopiedPts.size();
+        while (j < count) {
+            if (FShared.ShouldEnd()) return false;
+            if (av_read_frame(fmt, pkt.get()) < 0) throw MediaError("The movie ended before its copied part did; was it changed meanwhile?");
+            if (pkt->stream_index != cut.VideoStream || (j == 0 && pkt->pts != cut.CopyStartPts)) {
+                av_packet_unref(pkt.get());
+                continue;
+            }
+            if (pkt->pts != cut.CopiedPts[j]) throw MediaError("The movie's packets differ from what was read before; was it changed meanwhile?");
+            AVPacket* out = pkt.get();
+            if (bsf) {
+                CheckRc(av_bsf_send_packet(bsf, pkt.get()), "Copying the pictures");
+                CheckRc(av_bsf_receive_packet(bsf, filtered.get()), "Copying the pictures");
+                out = filtered.get();
+            } else if (j == 0 && !HasNal(out, hevc, 0, IsSpsNal) && st->codecpar->extradata_size > 0) {
+                // A byte stream whose first copied IDR lacks its parameter sets: put the stream's in front.
+                const int extra = st->codecpar->extradata_size;
+                CheckRc(av_packet_make_writable(out), "Copying the pictures");
+                const int size = out->size;
+                CheckRc(av_grow_packet(out, extra), "Copying the pictures");
+                std::memmove(out->data + extra, out->data, size_t(size));
+                std::memcpy(out->data, st->codecpar->extradata, size_t(extra));
+            }
+            out->pts = cut.CopiedPts[j];
+            out->dts = cut.CopiedDts[j];
+            if (out->duration <= 0) out->duration = cut.Clock.FrameTicks;
+            if (j == 0) out->flags |= AV_PKT_FLAG_KEY;
+            Write(out);
+            av_packet_unref(pkt.get());
+            av_packet_unref(filtered.get());
+            ++j;
+            ++FJob.FramesDone;
+        }
+        return true;
+    }
+
+private:
+    TCopyVideo& FJob;
+    TShared& FShared;
+};
+
+}  // namespace
+
+void RunCopyVideo(TCopyVideo& job, TShared& shared) {
+    const TCutPoints& cut = job.Cut;
+    TVideoWriter writer(job, shared);
+    if (cut.Plan.HeadFrames > 0 && !writer.Reencode(cut.StartPts, cut.CopyStartPts, cut.Plan.HeadFrames)) return;
+    if (!writer.Copy()) return;
+    if (cut.Plan.TailFrames > 0) writer.Reencode(cut.CopyEndPts, cut.EndPts, cut.Plan.TailFrames);
+}
+
+// ------------------------------------------------------------------ audio
+
+std::unique_ptr<TCopyAudio> MakeCopyAudio(const TCutPoints& cut, AVFormatContext* out) {
+    auto job = std::make_unique<TCopyAudio>();
+    job->Cut = cut;
+    job->In = TInputFile::Open(cut.Path);
+    const AVStream* ist = job->In.Format->streams[cut.AudioStream];
+    job->SourceTb = ist->time_base;
+    AVStream* st = avformat_new_stream(out, nullptr);
+    if (!st) throw std::bad_alloc();
+    CheckRc(avcodec_parameters_copy(st->codecpar, ist->codecpar), "Setting up the output stream");
+    st->codecpar->codec_tag = 0;
+    st->time_base = ist->time_base;
+    job->Stream = st;
+    return job;
+}
+
+// The sound's packets that play during the clip, the first one starting at
+// most one packet before the picture (the writer's edit list skips the
+// difference), the last one reaching at most one packet past its end.
+void RunCopyAudio(TCopyAudio& job, TShared& shared) {
+    const TCutPoints& cut = job.Cut;
+    AVFormatContext* fmt = job.In.Format.get();
+    const int as = cut.AudioStream;
+    const AVCodecParameters* par = fmt->streams[as]->codecpar;
+    const double vtb = av_q2d(cut.Clock.TimeBase);
+    const double atb = av_q2d(job.SourceTb);
+    const int64_t from = std::llround(double(cut.StartPts) * vtb / atb);
+    const int64_t to = std::llround(double(cut.EndSecondsPts) * vtb / atb);
+    const int64_t frameTicks = par->frame_size > 0 && par->sample_rate > 0
+                                   ? av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, job.SourceTb)
+                                   : 0;
+    SeekBefore(job.In, as, from);
+    AvPacketPtr pkt = MakePacket();
+    int64_t lastDts = std::numeric_limits<int64_t>::min();
+    while (!shared.ShouldEnd()) {
+        if (av_read_frame(fmt, pkt.get()) < 0) break;
+        if (pkt->stream_index != as || (pkt->pts == AV_NOPTS_VALUE && pkt->dts == AV_NOPTS_VALUE)) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        if (pkt->pts == AV_NOPTS_VALUE) pkt->pts = pkt->dts;
+        if (pkt->duration <= 0) pkt->duration = frameTicks;
+        if (pkt->pts + std::max<int64_t>(pkt->duration, 1) <= from) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        if (pkt->pts >= to) break;
+        pkt->pts -= from;
+        pkt->dts = pkt->pts;
+        if (pkt->dts <= lastDts) {
+            av_packet_unref(pkt.get());  // a repeated or backward stamp: the packet is not played
+            continue;
+        }
+        lastDts = pkt->dts;
+        job.Done = std::llround(double(pkt->pts + pkt->duration) * atb * 1e7);
+        av_packet_rescale_ts(pkt.get(), job.SourceTb, job.Stream->time_base);
+        pkt->stream_index = job.Stream->index;
+        shared.Write(pkt.get());
+        av_packet_unref(pkt.get());
+    }
 }
 
 }  // namespace media

@@ -1,9 +1,11 @@
 #include "media/RenderEngine.h"
 
 #include "media/AvPtr.h"
+#include "media/CopyCut.h"
 #include "media/FrameClock.h"
 #include "media/FrameDecoder.h"
 #include "media/InputFile.h"
+#include "media/RenderShared.h"
 #include "media/Scaler.h"
 #include "media/WmProfiles.h"
 
@@ -64,52 +66,6 @@ struct TAudioInput {
     }
 };
 
-// Raised inside a worker when the graph is being stopped or has failed.
-struct TAborted {};
-
-// A bounded queue of frames between two pipeline threads.
-class TFrameQueue {
-public:
-    explicit TFrameQueue(size_t capacity) : FCapacity(capacity) {}
-
-    // Blocks while full; false when the queue was aborted.
-    bool Push(AvFramePtr frame) {
-        std::unique_lock lock(FMutex);
-        FNotFull.wait(lock, [&] { return FAborted || FItems.size() < FCapacity; });
-        if (FAborted) return false;
-        FItems.push_back(std::move(frame));
-        FNotEmpty.notify_one();
-        return true;
-    }
-    // Blocks until a frame comes; false at the end (closed and empty) or on abort.
-    bool Pop(AvFramePtr& frame) {
-        std::unique_lock lock(FMutex);
-        FNotEmpty.wait(lock, [&] { return FAborted || FClosed || !FItems.empty(); });
-        if (FAborted || FItems.empty()) return false;
-        frame = std::move(FItems.front());
-        FItems.pop_front();
-        FNotFull.notify_one();
-        return true;
-    }
-    void Close() {
-        std::lock_guard lock(FMutex);
-        FClosed = true;
-        FNotEmpty.notify_all();
-    }
-    void Abort() {
-        std::lock_guard lock(FMutex);
-        FAborted = true;
-        FNotEmpty.notify_all();
-        FNotFull.notify_all();
-    }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FNotFull, FNotEmpty;
-    std::deque<AvFramePtr> FItems;
-    size_t FCapacity;
-    bool FClosed = false, FAborted = false;
-};
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
@@ -219,97 +175,6 @@ AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
 
 // ------------------------------------------------------------------ the graph
 
-// The output file, so that a failed render can take away what it wrote. Only
-// a regular file that this render created is ever removed: never a file that
-// was there before, nor a device, nor something that took the name since.
-class TCreatedOutput {
-public:
-    // Call just before the file is opened for writing.
-    void BeforeOpen(const std::string& path) {
-        FPath = path;
-        struct stat st {};
-        FExisted = ::lstat(path.c_str(), &st) == 0;
-    }
-    // Call once it is open.
-    void AfterOpen() {
-        struct stat st {};
-        if (FExisted || ::lstat(FPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-        FOurs = true;
-        FDev = st.st_dev;
-        FIno = st.st_ino;
-    }
-    // Removes the file when it is still the one this render created.
-    void RemoveIfOurs() {
-        if (!FOurs) return;
-        FOurs = false;
-        struct stat st {};
-        if (::lstat(FPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == FDev && st.st_ino == FIno)
-            ::unlink(FPath.c_str());
-    }
-
-private:
-    std::string FPath;
-    bool FExisted = true;
-    bool FOurs = false;
-    dev_t FDev = 0;
-    ino_t FIno = 0;
-};
-
-// What the workers share: the writer, the stop and failure flags.
-struct TShared {
-    AvFormatOutputPtr Out;
-    TCreatedOutput Created;
-    std::mutex MuxMutex;
-    std::atomic<bool> StopFlag{false};
-    std::atomic<bool> Failed{false};
-    std::mutex ErrorMutex;
-    std::string Error;
-    std::vector<TFrameQueue*> Queues;
-
-    void Fail(const std::string& text) {
-        {
-            std::lock_guard lock(ErrorMutex);
-            if (Error.empty()) Error = text;
-        }
-        Failed = true;
-        for (auto* q : Queues) q->Abort();
-    }
-    bool ShouldEnd() const { return StopFlag || Failed; }
-
-    // Writes one packet; the muxer interleaves the streams.
-    void Write(AVPacket* pkt) {
-        std::lock_guard lock(MuxMutex);
-        if (Failed) throw TAborted{};
-        int rc = av_interleaved_write_frame(Out.get(), pkt);
-        if (rc < 0) throw MediaError("Writing the output file failed: " + AvErrorText(rc));
-        if (Out->pb && Out->pb->error < 0)
-            throw MediaError("Writing the output file failed: " + AvErrorText(Out->pb->error));
-    }
-};
-
-// One encoder with its output stream.
-struct TEncoderOut {
-    AvCodecContextPtr Enc;
-    AVStream* Stream = nullptr;
-    // > 0: the length (encoder time base) given to packets that come without one.
-    int64_t FrameDuration = 0;
-
-    // Sends a frame (nullptr flushes) and writes every packet that comes out.
-    void Encode(TShared& shared, AVFrame* frame) {
-        int rc = avcodec_send_frame(Enc.get(), frame);
-        if (rc < 0 && rc != AVERROR_EOF) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
-        AvPacketPtr pkt = MakePacket();
-        for (;;) {
-            rc = avcodec_receive_packet(Enc.get(), pkt.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
-            if (pkt->duration <= 0 && FrameDuration > 0) pkt->duration = FrameDuration;
-            av_packet_rescale_ts(pkt.get(), Enc->time_base, Stream->time_base);
-            pkt->stream_index = Stream->index;
-            shared.Write(pkt.get());
-        }
-    }
-};
 
 struct TVideoPath {
     int Group = -1;
@@ -370,6 +235,9 @@ struct TRenderGraph::TImpl {
     TShared Shared;
     std::unique_ptr<TVideoPath> Video;
     std::unique_ptr<TAudioPath> Audio;
+    // A copy: the picture's parts, and the sound when its packets are copied.
+    std::unique_ptr<TCopyVideo> CopyVideo;
+    std::unique_ptr<TCopyAudio> CopyAudio;
     std::vector<TOutputStreamInfo> Streams;
     TCopyPlan Plan;
     double ClipLength = 0;
@@ -393,6 +261,8 @@ struct TRenderGraph::TImpl {
     void VideoEncode();
     void VideoEncodeSegments();
     void AudioWork();
+    void CopyVideoWork() { RunCopyVideo(*CopyVideo, Shared); }
+    void CopyAudioWork() { RunCopyAudio(*CopyAudio, Shared); }
     void Finish(bool stoppedEarly);
 };
 
@@ -922,9 +792,12 @@ void TRenderGraph::TImpl::RunAll() {
         workers.push_back(guarded(&TImpl::VideoEncode));
     }
     if (Audio) workers.push_back(guarded(&TImpl::AudioWork));
+    if (CopyVideo) workers.push_back(guarded(&TImpl::CopyVideoWork));
+    if (CopyAudio) workers.push_back(guarded(&TImpl::CopyAudioWork));
     for (auto& w : workers) w.join();
 
     bool complete = true;
+    if (CopyVideo && CopyVideo->FramesDone < Plan.Frames) complete = false;
     if (Video && Video->FramesEncoded < Video->Slots) complete = false;
     if (Audio && Audio->SamplesEncoded < Audio->TotalSamples) complete = false;
     if (!complete && !Shared.Failed && Shared.StopFlag) {
@@ -973,7 +846,9 @@ int64_t TRenderGraph::GetDuration() const { return Impl->Duration; }
 
 int64_t TRenderGraph::GetCurrentPosition() const {
     int64_t pos = 0;
-    if (Impl->Video) {
+    if (Impl->CopyVideo) {
+        pos = Impl->Plan.Frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / Impl->Plan.Frames : 0;
+    } else if (Impl->Video) {
         pos = static_cast<int64_t>(std::llround(double(Impl->Video->FramesEncoded) * 1e7 / av_q2d(Impl->Video->OutRate)));
     } else if (Impl->Audio) {
         pos = static_cast<int64_t>(std::llround(double(Impl->Audio->SamplesEncoded) * 1e7 / Impl->Audio->Out.Enc->sample_rate));
@@ -1267,21 +1142,23 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     impl->FileName = spec.FileName;
     if (spec.FileName.empty()) throw MediaError("No output file name was given.");
 
-    if (spec.Format == TOutputFormat::Copy) throw MediaError("Copying is not available yet.");
+    const bool copy = spec.Format == TOutputFormat::Copy;
+    // A copy writes MP4; sound it can not copy is made AAC as in an MP4 clip.
+    const TOutputFormat format = copy ? TOutputFormat::Mp4 : spec.Format;
     const TWmProfileDef* profile = nullptr;
-    const bool asf = spec.Format == TOutputFormat::Asf;
+    const bool asf = format == TOutputFormat::Asf;
     if (asf) {
         if (!WMAvailable())
             throw MediaError("Windows Media output is not available: this installation lacks the wmv2 or wmav2 encoder or the asf writer.");
         profile = FindWmProfile(spec.ProfileGuid);
         if (!profile) throw MediaError("The Windows Media profile " + Quoted(spec.ProfileGuid) + " is not known.");
     }
-    const bool web = IsWebFormat(spec.Format);
-    const char* muxer = asf ? "asf" : web ? WebCodecs(spec.Format).Muxer : "avi";
+    const bool web = IsWebFormat(format);
+    const char* muxer = asf ? "asf" : web ? WebCodecs(format).Muxer : "avi";
     if (web) {
-        CheckWebOptions(spec.Format, spec.Web);
+        CheckWebOptions(format, spec.Web);
         if (!av_guess_format(muxer, nullptr, nullptr))
-            throw MediaError(std::string("This installation can not write ") + (spec.Format == TOutputFormat::Mp4 ? "MP4" : "WebM") +
+            throw MediaError(std::string("This installation can not write ") + (format == TOutputFormat::Mp4 ? "MP4" : "WebM") +
                              " files: it lacks the " + muxer + " writer.");
     }
 
@@ -1317,6 +1194,27 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
+        if (copy && group.MediaType.MajorType == TMajorType::Video) {
+            if (impl->CopyVideo) throw MediaError("Only one video group can be written.");
+            const TCutPoints cut = PlanCut(src->MediaName, src->MediaStart, src->MediaStop);
+            if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
+            impl->Plan = cut.Plan;
+            impl->CopyVideo = MakeCopyVideo(cut, out);
+            const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
+            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0, gi});
+            continue;
+        }
+        if (copy && group.MediaType.MajorType == TMajorType::Audio && impl->CopyVideo &&
+            (impl->Plan.AudioCopied || !impl->Plan.HasAudio)) {
+            // Sound MP4 takes is copied; a movie without sound gets none.
+            if (!impl->Plan.HasAudio) continue;
+            if (impl->CopyAudio) throw MediaError("Only one audio group can be written.");
+            impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
+            const AVCodecParameters* par = impl->CopyAudio->Stream->codecpar;
+            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, "copy", 0, 0, 0, par->sample_rate,
+                                                      par->ch_layout.nb_channels, gi});
+            continue;
+        }
         if (group.MediaType.MajorType == TMajorType::Video) {
             if (impl->Video) throw MediaError("Only one video group can be written.");
             if (profile && !profile->Video.Present) continue;
@@ -1356,8 +1254,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 encoderName = "wmv2";
                 friendly = "Windows Media Video 8";
             } else if (web) {
-                encoderName = WebCodecs(spec.Format).Video;
-                friendly = WebCodecs(spec.Format).VideoFriendly;
+                encoderName = WebCodecs(format).Video;
+                friendly = WebCodecs(format).VideoFriendly;
             } else if (spec.VideoCompressor) {
                 encoderName = spec.VideoCompressor->EncoderName();
                 friendly = spec.VideoCompressor->FriendlyName();
@@ -1404,7 +1302,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->thread_count = 0;
             if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             if (web) {
-                SetUpWebVideoEncoder(enc, spec.Format, spec.Web);
+                SetUpWebVideoEncoder(enc, format, spec.Web);
                 // Each packet lasts one frame, also the last one the file's length ends with.
                 v->Out.FrameDuration = 1;
             } else if (profile) {
@@ -1494,8 +1392,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                                  static_cast<int16_t>(profile->Audio.Channels)};
                 bitRate = profile->Audio.BitRate;
             } else if (web) {
-                encoderName = WebCodecs(spec.Format).Audio;
-                friendly = WebCodecs(spec.Format).AudioFriendly;
+                encoderName = WebCodecs(format).Audio;
+                friendly = WebCodecs(format).AudioFriendly;
             } else if (spec.AudioCompressor) {
                 encoderName = spec.AudioCompressor->EncoderName();
                 friendly = spec.AudioCompressor->FriendlyName();
@@ -1509,8 +1407,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             av_channel_layout_default(&enc->ch_layout, pcm.Channels);
             enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
             if (web) {
-                SetUpWebAudioEncoder(enc, spec.Format, spec.Web, a->HasSource ? a->In.Format->streams[a->StreamIndex]->codecpar : nullptr);
-                a->Priming = spec.Format == TOutputFormat::Mp4 ? TAudioPath::TPriming::EditList
+                SetUpWebAudioEncoder(enc, format, spec.Web, a->HasSource ? a->In.Format->streams[a->StreamIndex]->codecpar : nullptr);
+                a->Priming = format == TOutputFormat::Mp4 ? TAudioPath::TPriming::EditList
                                                                : TAudioPath::TPriming::CodecDelay;
             }
             enc->time_base = AVRational{1, enc->sample_rate};
@@ -1524,7 +1422,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             impl->Audio = std::move(a);
         }
     }
-    if (!impl->Video && !impl->Audio)
+    if (copy && !impl->CopyVideo) throw MediaError("A copy needs the movie's pictures.");
+    if (!impl->Video && !impl->Audio && !impl->CopyVideo)
         throw MediaError("There is nothing to write: the output has no stream for the clip.");
     // Until the sources show where the movie ends, its stated length is the
     // best guess at how much of the clip there is.
@@ -1533,6 +1432,10 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         expected = std::min(expected, std::max(impl->Video->DeclaredEnd - impl->Video->MediaStart, 1.0 / av_q2d(impl->Video->OutRate)));
     else if (!impl->Video && impl->Audio && impl->Audio->DeclaredEnd > 0)
         expected = std::min(expected, std::max(impl->Audio->DeclaredEnd - impl->Audio->MediaStart, 0.1));
+    if (impl->CopyVideo) {
+        const TCutPoints& cut = impl->CopyVideo->Cut;
+        expected = double(cut.EndSecondsPts - cut.StartPts) * cut.Clock.Tick();
+    }
     impl->Duration = std::llround(expected * 1e7);
     if (impl->Video) {
         impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
@@ -1545,7 +1448,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         ~TOptionsFree() { av_dict_free(&D); }
     } optionsFree{options};
     // MP4: the index goes before the data once the file is finished, so that it plays while it downloads.
-    if (spec.Format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
+    if (format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
     // Everything is accepted: only now create the file.
     impl->Shared.Created.BeforeOpen(spec.FileName);
     int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);

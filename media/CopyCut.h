@@ -1,0 +1,81 @@
+// Cutting a clip out of an H.264 or HEVC movie while keeping the source's own
+// pictures: the packets from the first IDR key frame in the clip up to the
+// last point after which no kept frame needs anything are copied; the frames
+// before and after are decoded and re-encoded with the same codec. Private to
+// media/ (FFmpeg types); the render graph runs the workers.
+//
+//   head   frames StartPts .. CopyStartPts - 1     decoded, re-encoded
+//   copy   packets from the IDR stamped CopyStartPts, in file order, for
+//          CopiedPts.size() packets: frames CopyStartPts .. CopyEndPts - 1
+//   tail   frames CopyEndPts .. EndPts - 1         decoded, re-encoded
+//
+// Every part starts with an IDR picture carrying its own parameter sets, so a
+// decoder takes each part as it comes (avc3 / hev1 sample entries in MP4).
+#pragma once
+
+#include "media/AvPtr.h"
+#include "media/FrameClock.h"
+#include "media/InputFile.h"
+#include "media/RenderEngine.h"
+#include "media/RenderShared.h"
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace media {
+
+constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+
+struct TCutPoints {
+    TCopyPlan Plan;
+    std::string Path;
+    int VideoStream = -1;
+    int AudioStream = -1;
+    TFrameClock Clock;
+    // Where reading starts for the copy: the demuxer is put there the same way
+    // the planning read did (AV_NOPTS_VALUE: the start of the file).
+    int64_t ReadFromTicks = AV_NOPTS_VALUE;
+    int64_t StartPts = 0;          // the clip's first frame (video ticks)
+    int64_t EndPts = kNoEnd;       // frames stamped before it are in the clip
+    int64_t EndSecondsPts = 0;     // where the clip's last frame ends (ticks)
+    int64_t CopyStartPts = 0;      // the IDR the copy starts with
+    int64_t CopyEndPts = kNoEnd;   // the first frame after the copied ones
+    std::vector<int64_t> CopiedPts;  // the copied packets' stamps, in file order
+    std::vector<int64_t> CopiedDts;  // decode stamps made for them (ticks, rising)
+};
+
+// Reads the packets around the span and finds the cut points. Throws
+// MediaError when the file can not be read; otherwise Plan.CanCopy tells.
+TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop);
+
+// The video part of a copy: the output stream and what the worker needs.
+struct TCopyVideo {
+    TCutPoints Cut;
+    TInputFile In;
+    AvBsfPtr ToByteStream;         // length-prefixed sources: to start codes, parameter sets before each IDR
+    AVStream* Stream = nullptr;    // the output's video stream
+    AVRational SourceTb{1, 1};
+    std::atomic<int64_t> FramesDone{0};
+    int64_t LastDts = std::numeric_limits<int64_t>::min();  // ticks from StartPts
+};
+// Adds the video stream to `out` (before its header is written).
+std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext* out);
+// Writes head, copy and tail; returns early (the file still playable) on a stop.
+void RunCopyVideo(TCopyVideo& job, TShared& shared);
+
+// The sound of a copy when MP4 takes its codec: packets copied as they are.
+struct TCopyAudio {
+    TCutPoints Cut;
+    TInputFile In;
+    AVStream* Stream = nullptr;
+    AVRational SourceTb{1, 1};
+    std::atomic<int64_t> Done{0};  // 100 ns units written
+};
+std::unique_ptr<TCopyAudio> MakeCopyAudio(const TCutPoints& cut, AVFormatContext* out);
+void RunCopyAudio(TCopyAudio& job, TShared& shared);
+
+}  // namespace media

@@ -1,0 +1,159 @@
+// What the render graph's workers share: the writer with its stop and failure
+// flags, the queues between threads, one encoder with its output stream.
+// Private to media/ (FFmpeg types).
+#pragma once
+
+#include "media/AvPtr.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace media {
+
+// Raised inside a worker when the graph is being stopped or has failed.
+struct TAborted {};
+
+// A bounded queue of frames between two pipeline threads.
+class TFrameQueue {
+public:
+    explicit TFrameQueue(size_t capacity) : FCapacity(capacity) {}
+
+    // Blocks while full; false when the queue was aborted.
+    bool Push(AvFramePtr frame) {
+        std::unique_lock lock(FMutex);
+        FNotFull.wait(lock, [&] { return FAborted || FItems.size() < FCapacity; });
+        if (FAborted) return false;
+        FItems.push_back(std::move(frame));
+        FNotEmpty.notify_one();
+        return true;
+    }
+    // Blocks until a frame comes; false at the end (closed and empty) or on abort.
+    bool Pop(AvFramePtr& frame) {
+        std::unique_lock lock(FMutex);
+        FNotEmpty.wait(lock, [&] { return FAborted || FClosed || !FItems.empty(); });
+        if (FAborted || FItems.empty()) return false;
+        frame = std::move(FItems.front());
+        FItems.pop_front();
+        FNotFull.notify_one();
+        return true;
+    }
+    void Close() {
+        std::lock_guard lock(FMutex);
+        FClosed = true;
+        FNotEmpty.notify_all();
+    }
+    void Abort() {
+        std::lock_guard lock(FMutex);
+        FAborted = true;
+        FNotEmpty.notify_all();
+        FNotFull.notify_all();
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FNotFull, FNotEmpty;
+    std::deque<AvFramePtr> FItems;
+    size_t FCapacity;
+    bool FClosed = false, FAborted = false;
+};
+
+// The output file, so that a failed render can take away what it wrote. Only
+// a regular file that this render created is ever removed: never a file that
+// was there before, nor a device, nor something that took the name since.
+class TCreatedOutput {
+public:
+    // Call just before the file is opened for writing.
+    void BeforeOpen(const std::string& path) {
+        FPath = path;
+        struct stat st {};
+        FExisted = ::lstat(path.c_str(), &st) == 0;
+    }
+    // Call once it is open.
+    void AfterOpen() {
+        struct stat st {};
+        if (FExisted || ::lstat(FPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        FOurs = true;
+        FDev = st.st_dev;
+        FIno = st.st_ino;
+    }
+    // Removes the file when it is still the one this render created.
+    void RemoveIfOurs() {
+        if (!FOurs) return;
+        FOurs = false;
+        struct stat st {};
+        if (::lstat(FPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == FDev && st.st_ino == FIno)
+            ::unlink(FPath.c_str());
+    }
+
+private:
+    std::string FPath;
+    bool FExisted = true;
+    bool FOurs = false;
+    dev_t FDev = 0;
+    ino_t FIno = 0;
+};
+
+// What the workers share: the writer, the stop and failure flags.
+struct TShared {
+    AvFormatOutputPtr Out;
+    TCreatedOutput Created;
+    std::mutex MuxMutex;
+    std::atomic<bool> StopFlag{false};
+    std::atomic<bool> Failed{false};
+    std::mutex ErrorMutex;
+    std::string Error;
+    std::vector<TFrameQueue*> Queues;
+
+    void Fail(const std::string& text) {
+        {
+            std::lock_guard lock(ErrorMutex);
+            if (Error.empty()) Error = text;
+        }
+        Failed = true;
+        for (auto* q : Queues) q->Abort();
+    }
+    bool ShouldEnd() const { return StopFlag || Failed; }
+
+    // Writes one packet; the muxer interleaves the streams.
+    void Write(AVPacket* pkt) {
+        std::lock_guard lock(MuxMutex);
+        if (Failed) throw TAborted{};
+        int rc = av_interleaved_write_frame(Out.get(), pkt);
+        if (rc < 0) throw MediaError("Writing the output file failed: " + AvErrorText(rc));
+        if (Out->pb && Out->pb->error < 0)
+            throw MediaError("Writing the output file failed: " + AvErrorText(Out->pb->error));
+    }
+};
+
+// One encoder with its output stream.
+struct TEncoderOut {
+    AvCodecContextPtr Enc;
+    AVStream* Stream = nullptr;
+    // > 0: the length (encoder time base) given to packets that come without one.
+    int64_t FrameDuration = 0;
+
+    // Sends a frame (nullptr flushes) and writes every packet that comes out.
+    void Encode(TShared& shared, AVFrame* frame) {
+        int rc = avcodec_send_frame(Enc.get(), frame);
+        if (rc < 0 && rc != AVERROR_EOF) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+        AvPacketPtr pkt = MakePacket();
+        for (;;) {
+            rc = avcodec_receive_packet(Enc.get(), pkt.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            if (rc < 0) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+            if (pkt->duration <= 0 && FrameDuration > 0) pkt->duration = FrameDuration;
+            av_packet_rescale_ts(pkt.get(), Enc->time_base, Stream->time_base);
+            pkt->stream_index = Stream->index;
+            shared.Write(pkt.get());
+        }
+    }
+};
+
+}  // namespace media
