@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace media {
 
@@ -213,8 +214,11 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     if (plan.HasAudio) {
         const AVOutputFormat* mp4 = av_guess_format("mp4", nullptr, nullptr);
         const AVCodecParameters* apar = fmt->streams[cut.AudioStream]->codecpar;
-        plan.AudioCopied = mp4 && avformat_query_codec(mp4, apar->codec_id, FF_COMPLIANCE_NORMAL) == 1 &&
-                           apar->sample_rate > 0;
+        // Codecs MP4 players take as they are; MPEG-1 layer 2 would come back as layer 3.
+        static constexpr AVCodecID kCopied[] = {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3,
+                                                AV_CODEC_ID_ALAC, AV_CODEC_ID_OPUS};
+        plan.AudioCopied = mp4 && std::find(std::begin(kCopied), std::end(kCopied), apar->codec_id) != std::end(kCopied) &&
+                           avformat_query_codec(mp4, apar->codec_id, FF_COMPLIANCE_NORMAL) == 1 && apar->sample_rate > 0;
     }
     if (vs < 0) return refuse("The movie has no pictures to copy.");
     const AVStream* st = fmt->streams[vs];
@@ -301,7 +305,9 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     // The copy starts on the first IDR picture of the clip that nothing
     // before it reaches past and no later packet comes before.
     std::vector<int64_t> suffixMin(n + 1);
-    suffixMin[n] = eof ? kNoEnd : std::numeric_limits<int64_t>::min();
+    // Past the read packets everything shows later than the clip (they were
+    // read until well past its end); only the file's end may end the copy there.
+    suffixMin[n] = kNoEnd;
     for (size_t i = n; i-- > 0;) suffixMin[i] = std::min(suffixMin[i + 1], index[i].Pts);
     size_t k = n;
     int64_t prefixMax = std::numeric_limits<int64_t>::min();
@@ -327,7 +333,7 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     prefixMax = std::numeric_limits<int64_t>::min();
     for (size_t i = k + 1; i <= n; ++i) {
         prefixMax = std::max(prefixMax, index[i - 1].Pts);
-        if (prefixMax >= cut.EndPts) break;
+        if (prefixMax >= cut.EndPts || (i == n && !eof)) break;
         if (prefixMax < suffixMin[i]) end = i;
     }
     cut.CopyStartPts = index[k].Pts;
