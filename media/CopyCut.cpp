@@ -256,6 +256,11 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     std::vector<TIndexEntry> index;
     bool eof = false;
     int pastEnd = 0;
+    // Pictures come out of order by well under two seconds; a bigger step
+    // back, or a gap of over a minute, is the clock jumping (recordings
+    // joined end to end, a restarted transport stream).
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, st->time_base));
+    int64_t highest = std::numeric_limits<int64_t>::min();
     AvPacketPtr pkt = MakePacket();
     for (;;) {
         if (av_read_frame(fmt, pkt.get()) < 0) {
@@ -267,6 +272,10 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
             continue;
         }
         if (pkt->pts == AV_NOPTS_VALUE) return refuse("The movie's pictures carry no time stamps to cut by.");
+        if (highest != std::numeric_limits<int64_t>::min() &&
+            (pkt->pts < highest - 2 * second || pkt->pts > highest + 60 * second))
+            return refuse("The movie's clock jumps near the clip; its pictures can not be cut by their time stamps.");
+        highest = std::max(highest, pkt->pts);
         TIndexEntry e;
         e.Pts = pkt->pts;
         e.Duration = pkt->duration > 0 ? pkt->duration : cut.Clock.FrameTicks;
