@@ -14,6 +14,7 @@ PACKAGES=(
   # running, tests and benchmarks
   ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo valgrind binutils
   gstreamer1.0-plugins-base-apps gstreamer1.0-libav gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad  # h264parse / h265parse: GStreamer reads avc3 and hev1 through them
   fonts-dejavu-core python3
   # checks of the installed desktop files, and the .deb's dependencies
   desktop-file-utils appstream dpkg-dev

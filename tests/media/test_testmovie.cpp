@@ -90,7 +90,33 @@ INSTANTIATE_TEST_SUITE_P(
                       TCase{"mpeg_mpeg2_b", "a.mpeg", Spec("vob", "mpeg2video", "mp2", 30000, 1001, 2)},
                       TCase{"asf_wmv2", "a.wmv", Spec("asf", "wmv2", "wmav2")},
                       TCase{"mp4_h264_b", "a.mp4", Spec("mp4", "libx264", "aac", 24000, 1001, 3)},
-                      TCase{"mp4_mpeg4_b", "b.mp4", Spec("mp4", "mpeg4", "", 25, 1, 2)}),
+                      TCase{"mp4_mpeg4_b", "b.mp4", Spec("mp4", "mpeg4", "", 25, 1, 2)},
+                      TCase{"mp4_h264_open_gop", "open.mp4",
+                            [] {
+                                auto s = Spec("mp4", "libx264", "aac", 25, 1, 2);
+                                s.GopSize = 12;
+                                s.OpenGop = true;
+                                return s;
+                            }()},
+                      TCase{"mp4_h264_10bit", "deep.mp4",
+                            [] {
+                                auto s = Spec("mp4", "libx264", "", 25, 1, 2);
+                                s.PixelFormat = "yuv420p10le";
+                                return s;
+                            }()},
+                      TCase{"ts_h264_parameter_set_changes", "changes.ts",
+                            [] {
+                                auto s = Spec("mpegts", "libx264", "aac", 25, 1, 2);
+                                s.ParameterSetChanges = 2;
+                                return s;
+                            }()},
+                      TCase{"mkv_hevc_b", "hevc.mkv", Spec("matroska", "libx265", "", 25, 1, 2)},
+                      TCase{"mp4_hevc_open_gop", "hevc-open.mp4",
+                            [] {
+                                auto s = Spec("mp4", "libx265", "", 25, 1, 2);
+                                s.OpenGop = true;
+                                return s;
+                            }()}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TestMovie, ReadFrameNumberRejectsAPlainPicture) {

@@ -143,6 +143,28 @@ std::vector<std::map<std::string, std::string>> Probe(const std::string& path, b
     return streams;
 }
 
+double Num(const std::map<std::string, std::string>& stream, const char* key) {
+    auto it = stream.find(key);
+    return it == stream.end() || it->second == "N/A" || it->second.empty() ? -1e9 : std::stod(it->second);
+}
+
+std::string Str(const std::map<std::string, std::string>& stream, const char* key) {
+    auto it = stream.find(key);
+    return it == stream.end() ? "" : it->second;
+}
+
+std::string GstPlayProblem(const std::string& path) {
+    if (Run("command -v gst-launch-1.0 >/dev/null") != 0) return "skip";
+    std::string out;
+    const int rc = Run("gst-launch-1.0 playbin uri='file://" + path + "' video-sink=fakesink audio-sink=fakesink 2>&1",
+                       &out);
+    // A stream it has no decoder for is only warned about while the others play on.
+    if (rc != 0 || out.find("ERROR") != std::string::npos || out.find("WARNING") != std::string::npos ||
+        out.find("Missing element") != std::string::npos)
+        return "exit " + std::to_string(rc) + ": " + out;
+    return "";
+}
+
 bool PatchAfterTag(const std::string& path, const char* tag, int nth, int offset, uint32_t value, bool bigEndian) {
     std::string bytes;
     {

@@ -32,8 +32,17 @@ TDecoded DecodeFile(const std::string& path);
 // ffprobe -show_streams as one map per stream (key=value), in stream order.
 std::vector<std::map<std::string, std::string>> Probe(const std::string& path, bool countFrames = true);
 
+// A value of a Probe map: as a number (-1e9 when missing or N/A), as text ("" when missing).
+double Num(const std::map<std::string, std::string>& stream, const char* key);
+std::string Str(const std::map<std::string, std::string>& stream, const char* key);
+
 // Runs a shell command, returns its exit code; output goes to *out when given.
 int Run(const std::string& command, std::string* out = nullptr);
+
+// GStreamer (gst-launch-1.0 playbin) plays every stream of the file to its
+// end without an error or a warning (a stream without a decoder is only warned
+// about): "" when it does, "skip" when GStreamer is not installed, else what it said.
+std::string GstPlayProblem(const std::string& path);
 
 // Overwrites 4 bytes of a file at `offset` bytes after the `nth` (0-based)
 // occurrence of the 4-character tag, little- or big-endian. Returns false when

@@ -26,14 +26,9 @@ namespace fs = std::filesystem;
 
 using rendertest::Range;
 
-double Num(const std::map<std::string, std::string>& m, const char* key) {
-    auto it = m.find(key);
-    return it == m.end() || it->second == "N/A" || it->second.empty() ? -1e9 : std::stod(it->second);
-}
-std::string Str(const std::map<std::string, std::string>& m, const char* key) {
-    auto it = m.find(key);
-    return it == m.end() ? "" : it->second;
-}
+using rendertest::GstPlayProblem;
+using rendertest::Num;
+using rendertest::Str;
 
 // The file's top-level boxes (MP4 atoms) in order.
 std::vector<std::string> TopLevelAtoms(const std::string& path) {
@@ -74,17 +69,6 @@ bool MoovBeforeMdat(const std::string& path) {
     const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
     const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
     return moov != atoms.end() && mdat != atoms.end() && moov < mdat;
-}
-
-// GStreamer plays the file to its end without an error; "" when it does.
-std::string GstPlayProblem(const std::string& path) {
-    if (rendertest::Run("command -v gst-launch-1.0 >/dev/null") != 0) return "skip";
-    std::string out;
-    const int rc = rendertest::Run("gst-launch-1.0 -q playbin uri='file://" + path +
-                                       "' video-sink=fakesink audio-sink=fakesink 2>&1",
-                                   &out);
-    if (rc != 0 || out.find("ERROR") != std::string::npos) return "exit " + std::to_string(rc) + ": " + out;
-    return "";
 }
 
 // Presentation times (seconds) of the file's video frames.

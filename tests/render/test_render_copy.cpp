@@ -1,0 +1,703 @@
+// Same-as-source clips (TClipFormat::Copy / TOutputFormat::Copy) out of H.264
+// and HEVC movies, read back independently of the engine: every frame's drawn
+// number, the copied frames byte for byte against a plain decode of the source,
+// the re-encoded ones by PSNR, the stream's codec, sample entry, profile, pixel
+// format and colour tags against the source's, a clean decode by the ffmpeg
+// command line and GStreamer, the sound's place and length, and the fallback to
+// MP4 with a notice where nothing can be copied.
+#include "RenderTestUtil.h"
+
+#include "convert/RenderClip.h"
+#include "media/MediaTypes.h"
+#include "media/RenderEngine.h"
+#include "media/Timeline.h"
+#include "tests/fixtures/TestMovie.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <thread>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+using rendertest::Num;
+using rendertest::Range;
+using rendertest::Str;
+using rendertest::TTestHost;
+
+constexpr double kRate = 25;
+
+// ------------------------------------------------------------- reading files back
+
+struct FmtCloser { void operator()(AVFormatContext* c) const { avformat_close_input(&c); } };
+struct CtxFree { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
+struct FrameFree { void operator()(AVFrame* f) const { av_frame_free(&f); } };
+struct PacketFree { void operator()(AVPacket* p) const { av_packet_free(&p); } };
+
+// One decoded picture: its planes' visible samples, row after row, copied out
+// of the decoder's own buffers.
+struct TPicture {
+    int Format = -1;
+    int Width = 0, Height = 0;
+    int Depth = 8;
+    std::vector<uint8_t> Bytes;
+};
+
+TPicture CopyOut(const AVFrame* f) {
+    TPicture p;
+    p.Format = f->format;
+    p.Width = f->width;
+    p.Height = f->height;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    p.Depth = d->comp[0].depth;
+    const int bytesPerSample = p.Depth > 8 ? 2 : 1;
+    for (int plane = 0; plane < 3 && f->data[plane]; ++plane) {
+        const int shiftW = plane ? d->log2_chroma_w : 0, shiftH = plane ? d->log2_chroma_h : 0;
+        const int w = AV_CEIL_RSHIFT(f->width, shiftW), h = AV_CEIL_RSHIFT(f->height, shiftH);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = f->data[plane] + static_cast<std::ptrdiff_t>(y) * f->linesize[plane];
+            p.Bytes.insert(p.Bytes.end(), row, row + static_cast<size_t>(w) * bytesPerSample);
+        }
+    }
+    return p;
+}
+
+// Every picture of the file's first video stream, as a plain decode from the
+// start gives them (presentation order).
+std::vector<TPicture> DecodePictures(const std::string& path) {
+    std::vector<TPicture> pictures;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return pictures;
+    std::unique_ptr<AVFormatContext, FmtCloser> fmt(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0) return pictures;
+    const int vs = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vs < 0) return pictures;
+    const AVCodec* codec = avcodec_find_decoder(raw->streams[vs]->codecpar->codec_id);
+    if (!codec) return pictures;
+    std::unique_ptr<AVCodecContext, CtxFree> dec(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(dec.get(), raw->streams[vs]->codecpar);
+    dec->pkt_timebase = raw->streams[vs]->time_base;
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0) return pictures;
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> f(av_frame_alloc());
+    auto drain = [&] {
+        while (avcodec_receive_frame(dec.get(), f.get()) == 0) {
+            pictures.push_back(CopyOut(f.get()));
+            av_frame_unref(f.get());
+        }
+    };
+    while (av_read_frame(raw, pkt.get()) >= 0) {
+        if (pkt->stream_index == vs && avcodec_send_packet(dec.get(), pkt.get()) >= 0) drain();
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return pictures;
+}
+
+// Peak signal to noise ratio of b against a over all planes, in dB (999 when equal).
+double Psnr(const TPicture& a, const TPicture& b) {
+    if (a.Bytes.size() != b.Bytes.size() || a.Depth != b.Depth) return -1;
+    double sum = 0;
+    size_t n = 0;
+    if (a.Depth > 8) {
+        for (size_t i = 0; i + 1 < a.Bytes.size(); i += 2, ++n) {
+            const double d = double(a.Bytes[i] | a.Bytes[i + 1] << 8) - double(b.Bytes[i] | b.Bytes[i + 1] << 8);
+            sum += d * d;
+        }
+    } else {
+        for (; n < a.Bytes.size(); ++n) {
+            const double d = double(a.Bytes[n]) - double(b.Bytes[n]);
+            sum += d * d;
+        }
+    }
+    if (sum == 0) return 999;
+    const double peak = double((1 << a.Depth) - 1);
+    return 10 * std::log10(peak * peak * double(n) / sum);
+}
+
+// What the video stream is made of, from the NAL units of its packets
+// (length-prefixed as in avcC / hvcC, or start codes): presentation-order
+// indexes of its IDR pictures and of its key frames (as the demuxer flags
+// them), and how many different sequence parameter sets it brings.
+struct TStreamShape {
+    std::vector<int> Idr, Key;
+    size_t SequenceParameterSets = 0;
+};
+
+TStreamShape Shape(const std::string& path) {
+    TStreamShape shape;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return shape;
+    std::unique_ptr<AVFormatContext, FmtCloser> fmt(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0) return shape;
+    const int vs = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vs < 0) return shape;
+    const AVCodecParameters* par = raw->streams[vs]->codecpar;
+    const bool hevc = par->codec_id == AV_CODEC_ID_HEVC;
+    int lengthSize = 0;
+    if (par->extradata && par->extradata[0] == 1)
+        lengthSize = hevc ? (par->extradata_size >= 23 ? (par->extradata[21] & 3) + 1 : 0)
+                          : (par->extradata_size >= 7 ? (par->extradata[4] & 3) + 1 : 0);
+    auto type = [&](uint8_t header) { return hevc ? (header >> 1) & 0x3f : header & 0x1f; };
+    std::vector<std::string> sps;
+    struct TPacket {
+        int64_t Pts;
+        bool Idr, Key;
+    };
+    std::vector<TPacket> packets;
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    while (av_read_frame(raw, pkt.get()) >= 0) {
+        if (pkt->stream_index == vs) {
+            bool idr = false;
+            auto nal = [&](const uint8_t* at, size_t size) {
+                if (size == 0) return;
+                const int t = type(at[0]);
+                idr = idr || (hevc ? t == 19 || t == 20 : t == 5);
+                if (t == (hevc ? 33 : 7)) {
+                    std::string bytes(reinterpret_cast<const char*>(at), size);
+                    while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();  // a following start code's zeros
+                    if (std::find(sps.begin(), sps.end(), bytes) == sps.end()) sps.push_back(bytes);
+                }
+            };
+            const uint8_t* p = pkt->data;
+            const size_t n = size_t(pkt->size);
+            if (lengthSize > 0) {
+                for (size_t i = 0; i + size_t(lengthSize) < n;) {
+                    size_t len = 0;
+                    for (int b = 0; b < lengthSize; ++b) len = len << 8 | p[i + b];
+                    i += size_t(lengthSize);
+                    if (len == 0 || len > n - i) break;
+                    nal(p + i, len);
+                    i += len;
+                }
+            } else {
+                size_t begin = 0;
+                bool open = false;
+                for (size_t i = 0; i + 3 <= n; ++i)
+                    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+                        if (open) nal(p + begin, i - begin);
+                        begin = i + 3;
+                        open = true;
+                        i += 2;
+                    }
+                if (open) nal(p + begin, n - begin);
+            }
+            packets.push_back({pkt->pts, idr, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        }
+        av_packet_unref(pkt.get());
+    }
+    std::sort(packets.begin(), packets.end(), [](const TPacket& a, const TPacket& b) { return a.Pts < b.Pts; });
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (packets[i].Idr) shape.Idr.push_back(int(i));
+        if (packets[i].Key) shape.Key.push_back(int(i));
+    }
+    shape.SequenceParameterSets = sps.size() + (par->extradata && lengthSize > 0 ? 1 : 0);
+    return shape;
+}
+
+// The command line's strict decode of the whole file: "" when it exits 0 and
+// says nothing, else what it said.
+std::string StrictDecodeProblem(const std::string& path) {
+    std::string out;
+    const int rc = rendertest::Run("ffmpeg -nostdin -v error -xerror -i '" + path + "' -f null - 2>&1", &out);
+    return rc == 0 && out.empty() ? "" : "exit " + std::to_string(rc) + ": " + out;
+}
+
+// ------------------------------------------------------------- the sources, made once per run
+
+struct TSourceKind {
+    const char* Name;
+    const char* File;
+    testmovie::TMovieSpec Spec;
+};
+
+testmovie::TMovieSpec H264(const char* container, const char* audio) {
+    testmovie::TMovieSpec s;
+    s.Container = container;
+    s.VideoCodec = "libx264";
+    s.AudioCodec = audio;
+    s.Frames = 100;
+    s.GopSize = 25;
+    s.MaxBFrames = 2;
+    s.SampleRate = 48000;
+    s.Colourful = true;
+    s.ColourSpace = "bt709";
+    return s;
+}
+
+const std::vector<TSourceKind>& SourceKinds() {
+    static const std::vector<TSourceKind> kinds = [] {
+        std::vector<TSourceKind> k;
+        k.push_back({"H264Mp4", "h264.mp4", H264("mp4", "aac")});
+        k.push_back({"H264Mkv", "h264.mkv", H264("matroska", "")});
+        k.push_back({"H264TsMp2", "h264.ts", H264("mpegts", "mp2")});
+        k.push_back({"H264MovPcm", "h264.mov", H264("mov", "pcm_s16le")});
+        testmovie::TMovieSpec open = H264("mp4", "aac");
+        open.OpenGop = true;
+        k.push_back({"H264OpenGop", "open.mp4", open});
+        // Three encoders in turn: parts at frames 0, 40 and 80, key frames every 20.
+        testmovie::TMovieSpec changes = H264("mpegts", "aac");
+        changes.Frames = 120;
+        changes.GopSize = 20;
+        changes.ParameterSetChanges = 2;
+        k.push_back({"H264TsParameterSetChanges", "changes.ts", changes});
+        testmovie::TMovieSpec deep = H264("mp4", "aac");
+        deep.PixelFormat = "yuv420p10le";
+        k.push_back({"H264TenBit", "tenbit.mp4", deep});
+        testmovie::TMovieSpec hevc = H264("mp4", "aac");
+        hevc.VideoCodec = "libx265";
+        k.push_back({"HevcMp4", "hevc.mp4", hevc});
+        testmovie::TMovieSpec hevcOpen = hevc;
+        hevcOpen.Container = "matroska";
+        hevcOpen.OpenGop = true;
+        k.push_back({"HevcOpenGopMkv", "hevc-open.mkv", hevcOpen});
+        testmovie::TMovieSpec mpeg4 = H264("avi", "pcm_s16le");
+        mpeg4.VideoCodec = "mpeg4";
+        mpeg4.ColourSpace = "";
+        k.push_back({"Mpeg4Avi", "mpeg4.avi", mpeg4});
+        return k;
+    }();
+    return kinds;
+}
+
+// The folder of the run's sources; removed at the end unless a test failed.
+class TSourceFolder : public ::testing::Environment {
+public:
+    static std::string& Dir() {
+        static std::string dir;
+        return dir;
+    }
+    void TearDown() override {
+        const auto* unit = ::testing::UnitTest::GetInstance();
+        if (!Dir().empty() && !unit->Failed()) fs::remove_all(Dir());
+    }
+};
+const auto* const kSourceFolder = ::testing::AddGlobalTestEnvironment(new TSourceFolder);
+
+// The source of that kind, made on first use.
+const std::string& Source(const std::string& kind) {
+    static std::map<std::string, std::string> made;
+    auto it = made.find(kind);
+    if (it != made.end()) return it->second;
+    if (TSourceFolder::Dir().empty()) TSourceFolder::Dir() = testmovie::MakeTempDir("fw-render-copy-src");
+    for (const auto& k : SourceKinds())
+        if (kind == k.Name) {
+            const std::string path = TSourceFolder::Dir() + "/" + k.File;
+            testmovie::MakeTestMovie(path, k.Spec);
+            return made[kind] = path;
+        }
+    throw std::runtime_error("no source kind " + kind);
+}
+
+int SourceFrames(const std::string& kind) {
+    for (const auto& k : SourceKinds())
+        if (kind == k.Name) return k.Spec.Frames;
+    return 0;
+}
+
+// The decoded pictures of a source, once per run.
+const std::vector<TPicture>& SourcePictures(const std::string& kind) {
+    static std::map<std::string, std::vector<TPicture>> decoded;
+    auto it = decoded.find(kind);
+    if (it == decoded.end()) it = decoded.emplace(kind, DecodePictures(Source(kind))).first;
+    return it->second;
+}
+
+class CopyTest : public ::testing::Test {
+protected:
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw-render-copy"); }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(Dir);
+    }
+    std::string Dir;
+};
+
+// A host that records the notices.
+struct TNoticeHost : TTestHost {
+    QStringList Notices;
+    void ShowNotice(const QString& text) override { Notices << text; }
+};
+
+// ------------------------------------------------------------- the clips
+
+enum class TExpect {
+    Copies,     // CanCopy; head up to the first IDR picture at or after the start, something copied
+    CopiesAll,  // CanCopy; everything copied (the range starts and ends on IDR pictures)
+    FallsBack,  // !CanCopy; RenderClip makes an MP4 after a notice
+    Either,     // either of the above; the file must be right both ways
+};
+
+struct TCopyCase {
+    const char* Name;
+    const char* Kind;
+    int Start, End;
+    TExpect Expect;
+    int AudioCopied;  // 1 copied, 0 re-encoded to AAC, -1 the source has no sound
+};
+void PrintTo(const TCopyCase& c, std::ostream* os) { *os << c.Name; }
+
+class CopyCuts : public CopyTest, public ::testing::WithParamInterface<TCopyCase> {};
+
+TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
+    const TCopyCase& c = GetParam();
+    const std::string& src = Source(c.Kind);
+    ASSERT_GE(SourceFrames(c.Kind), c.End);
+
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
+    SCOPED_TRACE("plan: CanCopy " + std::to_string(plan.CanCopy) + " (" + plan.Why + "), head " +
+                 std::to_string(plan.HeadFrames) + ", copied " + std::to_string(plan.CopiedFrames) + ", tail " +
+                 std::to_string(plan.TailFrames));
+    bool copies = plan.CanCopy;
+    switch (c.Expect) {
+        case TExpect::Copies:
+        case TExpect::CopiesAll: ASSERT_TRUE(plan.CanCopy); break;
+        case TExpect::FallsBack: ASSERT_FALSE(plan.CanCopy); break;
+        case TExpect::Either: break;
+    }
+    if (copies) {
+        EXPECT_EQ(plan.Frames, c.End - c.Start);
+        EXPECT_EQ(plan.HeadFrames + plan.CopiedFrames + plan.TailFrames, plan.Frames);
+        EXPECT_GT(plan.CopiedFrames, 0);
+        // The copy starts on the first IDR picture at or after the start.
+        const auto idr = Shape(src).Idr;
+        const auto first = std::lower_bound(idr.begin(), idr.end(), c.Start);
+        ASSERT_NE(first, idr.end());
+        EXPECT_EQ(plan.HeadFrames, *first - c.Start);
+        if (c.Expect == TExpect::CopiesAll) {
+            EXPECT_EQ(plan.HeadFrames, 0);
+            EXPECT_EQ(plan.TailFrames, 0);
+        }
+        EXPECT_EQ(plan.Codec, std::string(c.Kind).rfind("Hevc", 0) == 0 ? "hevc" : "h264");
+    } else {
+        ASSERT_FALSE(plan.Why.empty());
+        EXPECT_EQ(plan.Why.back(), '.') << plan.Why;
+    }
+    if (c.AudioCopied >= 0) {
+        EXPECT_TRUE(plan.HasAudio);
+        if (copies) {
+            EXPECT_EQ(plan.AudioCopied, c.AudioCopied == 1);
+        }
+    } else {
+        EXPECT_FALSE(plan.HasAudio);
+    }
+
+    const std::string out = Dir + "/clip.mp4";
+    TNoticeHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, kRate, c.Start,
+                           c.End, TClipFormat::Copy))
+        << host.FailureReason.toStdString();
+    EXPECT_EQ(host.Failures, 0);
+    if (copies) {
+        EXPECT_TRUE(host.Notices.isEmpty()) << host.Notices.join('|').toStdString();
+    } else {
+        ASSERT_EQ(host.Notices.size(), 1);
+        EXPECT_EQ(host.Notices[0], CopyFallbackNotice(plan.Why));
+    }
+
+    EXPECT_EQ(StrictDecodeProblem(out), "");
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_EQ(decoded.FrameNumbers, Range(c.Start, c.End));
+
+    const auto srcStreams = rendertest::Probe(src, false);
+    const auto streams = rendertest::Probe(out);
+    ASSERT_FALSE(srcStreams.empty());
+    ASSERT_EQ(streams.size(), c.AudioCopied >= 0 ? 2u : 1u);
+    const auto& v = streams[0];
+    EXPECT_EQ(Str(v, "codec_type"), "video");
+    EXPECT_EQ(Num(v, "nb_read_frames"), c.End - c.Start);
+    if (copies) {
+        const auto& sv = *std::find_if(srcStreams.begin(), srcStreams.end(),
+                                       [](const auto& s) { return Str(s, "codec_type") == "video"; });
+        EXPECT_EQ(Str(v, "codec_name"), Str(sv, "codec_name"));
+        EXPECT_EQ(Str(v, "codec_tag_string"), Str(sv, "codec_name") == "hevc" ? "hev1" : "avc3");
+        for (const char* key : {"profile", "pix_fmt", "width", "height", "color_range", "color_space",
+                                "color_primaries", "color_transfer"})
+            EXPECT_EQ(Str(v, key), Str(sv, key)) << key;
+
+        // Copied frames decode as in the source, byte for byte; the re-encoded
+        // ones come close.
+        const auto& srcPictures = SourcePictures(c.Kind);
+        const auto outPictures = DecodePictures(out);
+        ASSERT_GE(srcPictures.size(), size_t(c.End));
+        ASSERT_EQ(outPictures.size(), size_t(c.End - c.Start));
+        for (int i = 0; i < c.End - c.Start; ++i) {
+            const TPicture& o = outPictures[size_t(i)];
+            const TPicture& s = srcPictures[size_t(c.Start + i)];
+            ASSERT_EQ(o.Format, s.Format) << "frame " << i;
+            ASSERT_EQ(o.Bytes.size(), s.Bytes.size()) << "frame " << i;
+            if (i >= plan.HeadFrames && i < plan.HeadFrames + plan.CopiedFrames)
+                EXPECT_TRUE(o.Bytes == s.Bytes) << "copied frame " << i << " differs (PSNR " << Psnr(s, o) << " dB)";
+            else
+                EXPECT_GE(Psnr(s, o), 40.0) << "re-encoded frame " << i;
+        }
+    } else {
+        // The MP4 mode's file.
+        EXPECT_EQ(Str(v, "codec_name"), "h264");
+    }
+
+    if (c.AudioCopied >= 0) {
+        const auto& a = streams[1];
+        EXPECT_EQ(Str(a, "codec_name"), "aac");
+        const double rate = Num(a, "sample_rate"), aacFrame = 1024 / rate;
+        // The sound starts with the picture and lasts as long, within one AAC frame.
+        EXPECT_NEAR(Num(a, "start_time"), Num(v, "start_time"), aacFrame + 1e-3);
+        ASSERT_GT(decoded.AudioRate, 0);
+        const double clip = (c.End - c.Start) / kRate;
+        EXPECT_NEAR(double(decoded.AudioSamples) / decoded.AudioRate, clip, aacFrame + 1e-3);
+        for (size_t i = 0; i + 1 < decoded.AudioTenthPeaks.size(); ++i)
+            EXPECT_GT(decoded.AudioTenthPeaks[i], 0.05) << "silent tenth " << i;
+    }
+
+    const std::string gst = rendertest::GstPlayProblem(out);
+    if (gst == "skip") GTEST_SKIP() << "gst-launch-1.0 is not installed; GStreamer playback not checked";
+    EXPECT_EQ(gst, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyCuts,
+    ::testing::Values(
+        // name, source, range, what happens, sound
+        // Key frames every 25 frames (IDR pictures at 0, 25, 50, 75), B-frames.
+        TCopyCase{"H264Mp4AcrossTwoKeyFrames", "H264Mp4", 13, 88, TExpect::Copies, 1},
+        TCopyCase{"H264Mp4FromKeyFrameToKeyFrame", "H264Mp4", 25, 75, TExpect::CopiesAll, 1},
+        TCopyCase{"H264Mp4InsideOneGroup", "H264Mp4", 30, 45, TExpect::FallsBack, 1},
+        TCopyCase{"H264Mp4OneKeyFrame", "H264Mp4", 50, 51, TExpect::CopiesAll, 1},
+        TCopyCase{"H264Mp4OneFrameAfterAKeyFrame", "H264Mp4", 51, 52, TExpect::FallsBack, 1},
+        TCopyCase{"H264Mp4ToTheMoviesEnd", "H264Mp4", 40, 100, TExpect::Copies, 1},
+        TCopyCase{"H264MkvNoSound", "H264Mkv", 7, 61, TExpect::Copies, -1},
+        TCopyCase{"H264TsMp2SoundMadeAac", "H264TsMp2", 13, 88, TExpect::Copies, 0},
+        TCopyCase{"H264MovPcmSoundMadeAac", "H264MovPcm", 24, 77, TExpect::Copies, 0},
+        TCopyCase{"H264OpenGop", "H264OpenGop", 13, 88, TExpect::Either, 1},
+        TCopyCase{"H264OpenGopFromTheStart", "H264OpenGop", 0, 60, TExpect::Either, 1},
+        // Parts made by fresh encoders start at frames 40 and 80.
+        TCopyCase{"H264TsAcrossParameterSetChanges", "H264TsParameterSetChanges", 30, 95, TExpect::Copies, 1},
+        TCopyCase{"H264TsEndingInANewPart", "H264TsParameterSetChanges", 50, 86, TExpect::Copies, 1},
+        TCopyCase{"H264TenBit", "H264TenBit", 13, 88, TExpect::Copies, 1},
+        TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1},
+        TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1},
+        TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1},
+        TCopyCase{"Mpeg4AviFallsBack", "Mpeg4Avi", 13, 88, TExpect::FallsBack, 0}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The sources are what the cases take them for: key frames where asked, open
+// groups of pictures with key frames that are not IDR pictures, and a stream
+// whose parameter sets change.
+TEST(CopySources, HaveTheShapeTheCasesRestOn) {
+    const std::vector<int> everyQuarter{0, 25, 50, 75};
+    for (const char* kind : {"H264Mp4", "H264Mkv", "H264TsMp2", "H264MovPcm", "H264TenBit", "HevcMp4"}) {
+        SCOPED_TRACE(kind);
+        const TStreamShape shape = Shape(Source(kind));
+        EXPECT_EQ(shape.Idr, everyQuarter);
+        EXPECT_EQ(shape.Key, everyQuarter);
+    }
+    for (const char* kind : {"H264OpenGop", "HevcOpenGopMkv"}) {
+        SCOPED_TRACE(kind);
+        const TStreamShape shape = Shape(Source(kind));
+        EXPECT_EQ(shape.Idr, std::vector<int>{0});
+        EXPECT_GT(shape.Key.size(), 1u) << "no key frame after the first";
+    }
+    const TStreamShape changes = Shape(Source("H264TsParameterSetChanges"));
+    EXPECT_EQ(changes.Idr, (std::vector<int>{0, 20, 40, 60, 80, 100}));
+    EXPECT_EQ(changes.SequenceParameterSets, 3u);
+}
+
+// ------------------------------------------------------------- sound in step
+
+struct TToneSource {
+    const char* Name;
+    const char* File;
+    const char* Audio;  // ffmpeg encoder
+    bool Copied;
+};
+void PrintTo(const TToneSource& c, std::ostream* os) { *os << c.Name; }
+
+class CopyTone : public CopyTest, public ::testing::WithParamInterface<TToneSource> {};
+
+// A tone that starts at exactly 1 s of the source starts 0.2 s into a clip
+// from 0.8 s, whether its packets are copied or re-encoded: the copied
+// packets' head start and the encoder's priming are skipped, not played.
+TEST_P(CopyTone, StartsWhereTheSourcesDoes) {
+    const TToneSource& c = GetParam();
+    const std::string src = Dir + "/" + c.File;
+    ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=3 -f lavfi -i "
+                              "\"aevalsrc='if(gte(t,1),0.5*sin(2*PI*1000*t),0)':s=48000:c=stereo:d=3\" "
+                              "-c:v libx264 -preset veryfast -g 25 -keyint_min 25 -sc_threshold 0 -bf 2 -pix_fmt yuv420p "
+                              "-c:a " + std::string(c.Audio) + " '" + src + "'"),
+              0);
+    const media::TCopyPlan plan = media::PlanCopy(src, 20 / kRate, 60 / kRate);
+    ASSERT_TRUE(plan.CanCopy) << plan.Why;
+    EXPECT_EQ(plan.AudioCopied, c.Copied);
+    const std::string out = Dir + "/onset.mp4";
+    TNoticeHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, kRate, 20, 60,
+                           TClipFormat::Copy))
+        << host.FailureReason.toStdString();
+    EXPECT_TRUE(host.Notices.isEmpty());
+    const auto streams = rendertest::Probe(out, false);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(Str(streams[1], "codec_name"), "aac");
+    // The decoded sound as the command line gives it (edit list and codec delay applied).
+    std::string pcm;
+    ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -i '" + out + "' -map 0:a -ac 1 -ar 48000 -f s16le -", &pcm), 0);
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    const size_t count = pcm.size() / 2;
+    size_t onset = 0;
+    while (onset < count && std::abs(int(samples[onset])) < 0.25 * 0.5 * 32768) ++onset;
+    ASSERT_LT(onset, count) << "no tone in the clip";
+    std::string first;
+    ASSERT_EQ(rendertest::Run("ffprobe -v error -select_streams a:0 -show_entries frame=pts_time -read_intervals "
+                              "%+#8 -of csv=p=0 '" + out + "' | head -n1", &first),
+              0);
+    const double onsetTime = std::stod(first) + double(onset) / 48000;
+    EXPECT_NEAR(onsetTime - Num(streams[0], "start_time"), 0.2, 0.025);
+    EXPECT_EQ(StrictDecodeProblem(out), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, CopyTone,
+                         ::testing::Values(TToneSource{"AacInMp4", "tone.mp4", "aac", true},
+                                           TToneSource{"Mp2InTs", "tone.ts", "mp2", false},
+                                           TToneSource{"PcmInMov", "tone.mov", "pcm_s16le", false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------------------------------- the graph
+
+// The timeline RenderClip builds for a copy of frames start .. end - 1.
+media::TTimeline CopyTimeline(const std::string& src, int start, int end) {
+    media::TTimeline timeline;
+    media::TTimelineSource source;
+    source.TimelineStart = 0;
+    source.TimelineStop = (end - start) / kRate;
+    source.MediaStart = start / kRate;
+    source.MediaStop = end / kRate;
+    source.MediaName = src;
+    const int video = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(0, 0));
+    timeline.AddSource(video, timeline.InsertTrack(video, 0), source);
+    const int audio = timeline.AddGroup(media::TGroupMediaType::AudioMajorOnly());
+    timeline.AddSource(audio, timeline.InsertTrack(audio, -1), source);
+    return timeline;
+}
+
+media::TOutputSpec CopySpec(const std::string& out) {
+    media::TOutputSpec spec;
+    spec.FileName = out;
+    spec.Format = media::TOutputFormat::Copy;
+    return spec;
+}
+
+long WaitForEnd(media::TRenderGraph& graph) {
+    long event = media::kEcRunning;
+    for (int i = 0; i < 6000 && event == media::kEcRunning; ++i) event = graph.WaitForCompletion(100);
+    return event;
+}
+
+// The graph carries out the plan PlanCopy gives, and its position reaches the
+// clip's length when it is done.
+TEST_F(CopyTest, GraphFollowsThePlanAndItsPositionReachesTheClipsLength) {
+    const std::string src = Source("H264Mp4"), out = Dir + "/graph.mp4";
+    const media::TCopyPlan plan = media::PlanCopy(src, 13 / kRate, 88 / kRate);
+    ASSERT_TRUE(plan.CanCopy) << plan.Why;
+    auto graph = media::TRenderEngine::Build(CopyTimeline(src, 13, 88), CopySpec(out));
+    const media::TCopyPlan& running = graph->CopyPlan();
+    EXPECT_TRUE(running.CanCopy);
+    EXPECT_EQ(running.HeadFrames, plan.HeadFrames);
+    EXPECT_EQ(running.CopiedFrames, plan.CopiedFrames);
+    EXPECT_EQ(running.TailFrames, plan.TailFrames);
+    EXPECT_EQ(graph->GetDuration(), std::llround(75 / kRate * 1e7));
+    graph->Run();
+    ASSERT_EQ(WaitForEnd(*graph), media::kEcComplete) << graph->ErrorText();
+    EXPECT_EQ(graph->GetCurrentPosition(), graph->GetDuration());
+    EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, Range(13, 88));
+}
+
+// Build refuses what PlanCopy refuses, with its sentence, and makes no file.
+TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
+    for (const auto& [kind, start, end] : {std::tuple{"H264Mp4", 30, 45}, std::tuple{"Mpeg4Avi", 13, 88}}) {
+        SCOPED_TRACE(kind);
+        const std::string src = Source(kind), out = Dir + "/refused.mp4";
+        const media::TCopyPlan plan = media::PlanCopy(src, start / kRate, end / kRate);
+        ASSERT_FALSE(plan.CanCopy);
+        try {
+            media::TRenderEngine::Build(CopyTimeline(src, start, end), CopySpec(out));
+            ADD_FAILURE() << "Build took a source PlanCopy refuses";
+        } catch (const media::MediaError& e) {
+            EXPECT_EQ(std::string(e.what()), plan.Why);
+        }
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// A stop part-way (here in the re-encoded head) leaves a finished file that
+// decodes without an error and holds the clip's first frames.
+TEST_F(CopyTest, StopPartWayLeavesAPlayableFile) {
+    testmovie::TMovieSpec s = H264("mp4", "aac");
+    s.Width = 320;
+    s.Height = 240;
+    s.Frames = 450;
+    s.GopSize = 300;
+    const std::string src = Dir + "/long.mp4", out = Dir + "/stopped.mp4";
+    testmovie::MakeTestMovie(src, s);
+    auto graph = media::TRenderEngine::Build(CopyTimeline(src, 1, 450), CopySpec(out));
+    ASSERT_TRUE(graph->CopyPlan().CanCopy) << graph->CopyPlan().Why;
+    ASSERT_EQ(graph->CopyPlan().HeadFrames, 299);
+    graph->Run();
+    long event = media::kEcRunning;
+    while (event == media::kEcRunning && graph->GetCurrentPosition() == 0) event = graph->WaitForCompletion(5);
+    graph->Stop();
+    if (event == media::kEcRunning) event = WaitForEnd(*graph);
+    ASSERT_NE(event, media::kEcErrorAbort) << graph->ErrorText();
+    EXPECT_EQ(event, media::kEcUserAbort) << "the stop came after the end; nothing stopped";
+    EXPECT_EQ(StrictDecodeProblem(out), "");
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    ASSERT_FALSE(decoded.FrameNumbers.empty());
+    EXPECT_LT(decoded.FrameNumbers.size(), 449u);
+    EXPECT_EQ(decoded.FrameNumbers, Range(1, 1 + int(decoded.FrameNumbers.size())));
+    const std::string gst = rendertest::GstPlayProblem(out);
+    if (gst != "skip") {
+        EXPECT_EQ(gst, "");
+    }
+}
+
+// A file below a regular file can not be made: a clear failure, no file, and
+// the regular file unchanged.
+TEST_F(CopyTest, UnwritablePlaceFailsClearlyAndLeavesNothing) {
+    const std::string src = Source("H264Mp4");
+    const std::string blocker = Dir + "/plain";
+    std::ofstream(blocker) << "keep";
+    const std::string out = blocker + "/out.mp4";
+    TNoticeHost host;
+    EXPECT_FALSE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, kRate, 13, 88,
+                            TClipFormat::Copy));
+    EXPECT_EQ(host.Failures, 1);
+    EXPECT_EQ(host.FailureMessage.toStdString(), "Fail to make clip " + out);
+    EXPECT_NE(host.FailureReason.toStdString().find("can not be created"), std::string::npos)
+        << host.FailureReason.toStdString();
+    EXPECT_TRUE(host.Notices.isEmpty());
+    EXPECT_FALSE(fs::exists(out));
+    std::ifstream in(blocker);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "keep");
+}
+
+}  // namespace
