@@ -53,7 +53,12 @@ void ForEachNal(const uint8_t* p, size_t n, int lengthSize, F fn) {
 }
 
 int NalType(bool hevc, uint8_t header) { return hevc ? (header >> 1) & 0x3f : header & 0x1f; }
-bool IsIdrNal(bool hevc, int type) { return hevc ? type == 19 || type == 20 : type == 5; }
+// Where a copy may start: an H.264 IDR picture, or an HEVC random access
+// point (IDR, CRA, BLA). A CRA is written as a BLA (the same slice syntax) so
+// that a decoder starts afresh there, as after a splice.
+bool IsCopyStartNal(bool hevc, int type) { return hevc ? type >= 16 && type <= 21 : type == 5; }
+constexpr int kHevcCra = 21;
+constexpr int kHevcBlaWithLeading = 16;
 bool IsSpsNal(bool hevc, int type) { return hevc ? type == 33 : type == 7; }
 
 bool HasNal(const AVPacket* pkt, bool hevc, int lengthSize, bool (*what)(bool, int)) {
@@ -110,7 +115,7 @@ struct TIndexEntry {
     int64_t Pts = 0;
     int64_t Duration = 0;
     bool Key = false;
-    bool Idr = false;
+    bool CopyStart = false;  // an IDR picture (HEVC: a random access point)
 };
 
 const AVCodec* SameCodecEncoder(const AVCodecParameters* par) {
@@ -280,7 +285,7 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
         e.Pts = pkt->pts;
         e.Duration = pkt->duration > 0 ? pkt->duration : cut.Clock.FrameTicks;
         e.Key = pkt->flags & AV_PKT_FLAG_KEY;
-        e.Idr = HasNal(pkt.get(), hevc, lengthSize, IsIdrNal);
+        e.CopyStart = HasNal(pkt.get(), hevc, lengthSize, IsCopyStartNal);
         av_packet_unref(pkt.get());
         index.push_back(e);
         if (e.Pts > stopTicks && ++pastEnd >= 64) break;
@@ -311,22 +316,31 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     plan.Frames = std::count_if(sorted.begin(), sorted.end(), inClip);
     if (plan.Frames == 0) return refuse("No picture of the movie lies in the clip's range.");
 
-    // The copy starts on the first IDR picture of the clip that nothing
-    // before it reaches past and no later packet comes before.
+    // The copy starts on the first IDR picture of the clip (HEVC: random
+    // access point) that nothing before it shows later than, and that no
+    // later packet shows earlier than, but for its own leading pictures
+    // (HEVC: RASL and RADL pictures come right after it). Those are left out
+    // of the copy; the head re-encodes them.
     std::vector<int64_t> suffixMin(n + 1);
     // Past the read packets everything shows later than the clip (they were
     // read until well past its end); only the file's end may end the copy there.
     suffixMin[n] = kNoEnd;
     for (size_t i = n; i-- > 0;) suffixMin[i] = std::min(suffixMin[i + 1], index[i].Pts);
-    size_t k = n;
+    size_t k = n, leadingEnd = n;
     int64_t prefixMax = std::numeric_limits<int64_t>::min();
     bool keyInClip = false;
     for (size_t i = 0; i < n; ++i) {
         const TIndexEntry& e = index[i];
         keyInClip = keyInClip || (e.Key && inClip(e.Pts));
-        if (e.Idr && inClip(e.Pts) && prefixMax < e.Pts && suffixMin[i + 1] > e.Pts) {
-            k = i;
-            break;
+        if (e.CopyStart && inClip(e.Pts) && prefixMax < e.Pts) {
+            size_t j = i + 1;
+            if (hevc)
+                while (j < n && index[j].Pts < e.Pts) ++j;
+            if (suffixMin[j] > e.Pts) {
+                k = i;
+                leadingEnd = j;
+                break;
+            }
         }
         prefixMax = std::max(prefixMax, e.Pts);
     }
@@ -338,16 +352,17 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     }
     // The copy ends at the last packet boundary before which every packet is
     // in the clip and shows earlier than every packet after it.
-    size_t end = k + 1;
-    prefixMax = std::numeric_limits<int64_t>::min();
-    for (size_t i = k + 1; i <= n; ++i) {
-        prefixMax = std::max(prefixMax, index[i - 1].Pts);
+    size_t end = leadingEnd;
+    prefixMax = index[k].Pts;
+    for (size_t i = leadingEnd; i <= n; ++i) {
+        if (i > leadingEnd) prefixMax = std::max(prefixMax, index[i - 1].Pts);
         if (prefixMax >= cut.EndPts || (i == n && !eof)) break;
         if (prefixMax < suffixMin[i]) end = i;
     }
     cut.CopyStartPts = index[k].Pts;
     cut.CopyEndPts = suffixMin[end];
-    for (size_t i = k; i < end; ++i) cut.CopiedPts.push_back(index[i].Pts);
+    cut.CopiedPts.push_back(index[k].Pts);
+    for (size_t i = leadingEnd; i < end; ++i) cut.CopiedPts.push_back(index[i].Pts);
     plan.CopiedFrames = int64_t(cut.CopiedPts.size());
     plan.HeadFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p < cut.CopyStartPts; });
     plan.TailFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p >= cut.CopyEndPts; });
@@ -411,6 +426,23 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
 }
 
 namespace {
+
+// The copy's first picture in HEVC, a CRA, becomes a BLA: a decoder then
+// drops what it holds for references (the re-encoded head's) and starts the
+// source's pictures afresh, as the standard has spliced streams do. The
+// packet is a byte stream (start codes) by now.
+void MarkCraAsBla(AVPacket* pkt) {
+    CheckRc(av_packet_make_writable(pkt), "Copying the pictures");
+    uint8_t* p = pkt->data;
+    const size_t n = size_t(pkt->size);
+    for (size_t i = 0; i + 3 < n; ++i) {
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+            uint8_t& header = p[i + 3];
+            if (NalType(true, header) == kHevcCra) header = uint8_t((header & 0x81) | (kHevcBlaWithLeading << 1));
+            i += 2;
+        }
+    }
+}
 
 class TVideoWriter {
 public:
@@ -503,7 +535,9 @@ public:
         while (j < count) {
             if (FShared.ShouldEnd()) return false;
             if (av_read_frame(fmt, pkt.get()) < 0) throw MediaError("The movie ended before its copied part did; was it changed meanwhile?");
-            if (pkt->stream_index != cut.VideoStream || (j == 0 && pkt->pts != cut.CopyStartPts)) {
+            // Before the copy's first picture, and its leading pictures after it: not copied.
+            if (pkt->stream_index != cut.VideoStream || (j == 0 && pkt->pts != cut.CopyStartPts) ||
+                (j > 0 && pkt->pts < cut.CopyStartPts)) {
                 av_packet_unref(pkt.get());
                 continue;
             }
@@ -522,6 +556,7 @@ public:
                 std::memmove(out->data + extra, out->data, size_t(size));
                 std::memcpy(out->data, st->codecpar->extradata, size_t(extra));
             }
+            if (j == 0 && hevc) MarkCraAsBla(out);
             out->pts = cut.CopiedPts[j];
             out->dts = cut.CopiedDts[j];
             if (out->duration <= 0) out->duration = cut.Clock.FrameTicks;
