@@ -473,6 +473,8 @@ public:
         AvFramePtr f = MakeFrame();
         bool have = dec.SeekTo(from, startTicks, f.get());
         if (dec.SeekFailed()) throw MediaError("Seeking in the movie failed.");
+        // Pictures nothing refers to are not decoded on the way to the part.
+        dec.SkipBefore(from);
         AvCodecContextPtr enc;
         AvPacketPtr pkt = MakePacket();
         auto drain = [&] {
