@@ -847,7 +847,6 @@ void RunCopyAudio(TCopyAudio& job, TShared& shared) {
             continue;
         }
         lastDts = pkt->dts;
-        job.Done = std::llround(double(pkt->pts + pkt->duration) * atb * 1e7);
         av_packet_rescale_ts(pkt.get(), job.SourceTb, job.Stream->time_base);
         pkt->stream_index = job.Stream->index;
         shared.Write(pkt.get());

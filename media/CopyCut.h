@@ -84,7 +84,6 @@ struct TCopyAudio {
     TInputFile In;
     AVStream* Stream = nullptr;
     AVRational SourceTb{1, 1};
-    std::atomic<int64_t> Done{0};  // 100 ns units written
 };
 std::unique_ptr<TCopyAudio> MakeCopyAudio(const TCutPoints& cut, AVFormatContext* out);
 void RunCopyAudio(TCopyAudio& job, TShared& shared);
