@@ -868,6 +868,9 @@ TEST_F(TJobTest, CopyOfAMovieThatCanNotBeCopiedSaysWhyAndWritesTheMp4PagesClip) 
     EXPECT_TRUE(Form->lbNotice->isVisible());
     EXPECT_EQ(Stored(kLastSettings, "MP4 width"), "320");
     ExpectIdle();
+    // FW_CONVUI_COPY_SCREENSHOT=file.png keeps a picture of the window with the mode and its notice.
+    if (qEnvironmentVariableIsSet("FW_CONVUI_COPY_SCREENSHOT"))
+        Form->grab().save(qEnvironmentVariable("FW_CONVUI_COPY_SCREENSHOT"));
 
     const auto streams = ProbeStreams(output);
     const TProbedStream* video = FindStream(streams, "video");
