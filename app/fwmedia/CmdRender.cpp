@@ -246,18 +246,18 @@ int CmdRender(const TArgs& args) {
         }
     }
 
+    const TClipFormat format = copy ? TClipFormat::Copy
+                               : mp4 ? TClipFormat::Mp4
+                               : webm ? TClipFormat::WebM
+                               : avi ? TClipFormat::Avi
+                                     : TClipFormat::Wmv;
     std::signal(SIGINT, OnInterrupt);
     // A file size limit (ulimit -f) makes writing fail with a message instead
     // of ending the process, so the unfinished file is cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
     const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
                                static_cast<uint16_t>(width), static_cast<uint16_t>(height),
-                               static_cast<uint16_t>(audioFormat), frameRate, start, end,
-                               copy  ? TClipFormat::Copy
-                               : mp4 ? TClipFormat::Mp4
-                               : webm ? TClipFormat::WebM
-                               : avi  ? TClipFormat::Avi
-                                      : TClipFormat::Wmv);
+                               static_cast<uint16_t>(audioFormat), frameRate, start, end, format);
     std::signal(SIGINT, SIG_DFL);
     if (ok && plan.CanCopy)
         std::printf("copy: head %lld, copied %lld, tail %lld frames; audio %s\n",
