@@ -40,9 +40,11 @@ private:
 
 const QString SaveFilter = QStringLiteral("AVI file|*.avi|Windows Media Format (WMV)|*.wmv");
 
-// The modes that write a clip for the web (MP4, WebM).
+// The modes that write a clip for the web (MP4, WebM), and the copy of the
+// source's own pictures into MP4.
 constexpr int kMp4Mode = 4;
 constexpr int kWebMMode = 5;
+constexpr int kCopyMode = 6;
 
 // The save dialog and the file of one conversion mode.
 struct TClipFile {
@@ -61,6 +63,9 @@ TClipFile ClipFileOfMode(int mode) {
     case kWebMMode:
         return {TClipFormat::WebM, QStringLiteral("WebM video|*.webm"), 1, QStringLiteral("webm"),
                 QStringLiteral("New video.WEBM")};
+    case kCopyMode:
+        return {TClipFormat::Copy, QStringLiteral("MP4 video|*.mp4"), 1, QStringLiteral("mp4"),
+                QStringLiteral("New video.MP4")};
     case 2:
         return {TClipFormat::Avi, SaveFilter, 1, QStringLiteral("avi"), QStringLiteral("New video.WMV")};
     default:
@@ -148,6 +153,7 @@ void TMainForm::sbExecuteClick() {
     case 2:
     case kMp4Mode:
     case kWebMMode:
+    case kCopyMode:
         RunConversion(mode);
         break;
     case 3: {
@@ -173,7 +179,13 @@ bool TMainForm::RunConversion(int mode) {
     if (MovieInfo.FrameRate == 0)
         return false;
     const TClipFile clip = ClipFileOfMode(mode);
-    const bool web = clip.Format == TClipFormat::Mp4 || clip.Format == TClipFormat::WebM;
+    // The web clips have a page of their own. A copy shows the MP4 page: its
+    // choices apply when the source can not be copied and is re-encoded to
+    // MP4 instead.
+    const bool web =
+        clip.Format == TClipFormat::Mp4 || clip.Format == TClipFormat::WebM || clip.Format == TClipFormat::Copy;
+    const TWebCodec webCodec = clip.Format == TClipFormat::WebM ? TWebCodec::WebM : TWebCodec::Mp4;
+    TWebSettings& webSettings = webCodec == TWebCodec::Mp4 ? OutputSettings.Mp4 : OutputSettings.WebM;
 
     OutputSettings.VideoCompressor.reset();
     OutputSettings.AudioCompressor.reset();
@@ -238,15 +250,13 @@ bool TMainForm::RunConversion(int mode) {
             OutputSettings.AudioCompressor.reset();
             OutputSettings.WMVSelected = GuidText(dialog.Profile);
         } else if (web) {
-            const TWebCodec codec = clip.Format == TClipFormat::Mp4 ? TWebCodec::Mp4 : TWebCodec::WebM;
-            TWebSettings& settings = codec == TWebCodec::Mp4 ? OutputSettings.Mp4 : OutputSettings.WebM;
             dialog.SetPage(kWebPage);
-            dialog.SetWebSettings(codec, settings);
+            dialog.SetWebSettings(webCodec, webSettings);
             if (dialog.Execute() != TModalResult::Ok)
                 return false;
             // The page refuses sizes the encoders cannot take; a run that
             // ended without its OK button is checked here as well.
-            settings = CheckedWebSettings(dialog.WebSettings(), codec);
+            webSettings = CheckedWebSettings(dialog.WebSettings(), webCodec);
         } else {
             dialog.SetPage(kAviPage);
             dialog.VideoName = OutputSettings.VideoCompressorName;
@@ -282,12 +292,15 @@ bool TMainForm::RunConversion(int mode) {
         TB1->setEnabled(true);
     });
 
+    // The notice of an earlier conversion goes when this one starts.
+    lbNotice->clear();
+    lbNotice->setVisible(false);
+
     // The web clips take their size from their own settings (0 x 0: the
-    // source's picture as shown).
-    const TWebSettings* webSettings =
-        clip.Format == TClipFormat::Mp4 ? &OutputSettings.Mp4 : clip.Format == TClipFormat::WebM ? &OutputSettings.WebM : nullptr;
-    const int32_t width = webSettings ? webSettings->Width : OutputSettings.OutputWidth;
-    const int32_t height = webSettings ? webSettings->Height : OutputSettings.OutputHeight;
+    // source's picture as shown); a copy uses the MP4 size only when it
+    // re-encodes.
+    const int32_t width = web ? webSettings.Width : OutputSettings.OutputWidth;
+    const int32_t height = web ? webSettings.Height : OutputSettings.OutputHeight;
     const bool rendered = RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
                                            Narrow16(OutputSettings.AudioFormatIndex), MovieInfo.FrameRate,
                                            TB1->SelStart(), TB1->SelEnd(), clip.Format);

@@ -208,7 +208,8 @@ void TMainForm::CreateControls() {
     cbMode->setObjectName(QStringLiteral("cbMode"));
     cbMode->addItems({QStringLiteral("Default WMV 320x240"), QStringLiteral("WMV video clip"),
                       QStringLiteral("AVI video clip"), QStringLiteral("Image captures"),
-                      QStringLiteral("MP4 video clip"), QStringLiteral("WebM video clip")});
+                      QStringLiteral("MP4 video clip"), QStringLiteral("WebM video clip"),
+                      QStringLiteral("Same as source (no re-encoding)")});
     Label3->setBuddy(cbMode);
 
     sbExecute = new QToolButton(BottomPanel);
@@ -230,6 +231,15 @@ void TMainForm::CreateControls() {
     bottom->addWidget(cbMode);
     bottom->addWidget(sbExecute);
     column->addWidget(BottomPanel);
+
+    // A notice about the last conversion (a copy that had to re-encode says
+    // why); hidden while there is none. It wraps rather than widen the window.
+    lbNotice = new QLabel(central);
+    lbNotice->setObjectName(QStringLiteral("lbNotice"));
+    lbNotice->setWordWrap(true);
+    lbNotice->setContentsMargins(6, 0, 6, 2);
+    lbNotice->setVisible(false);
+    column->addWidget(lbNotice);
     setCentralWidget(central);
 
     SB1 = statusBar();

@@ -99,8 +99,9 @@ public:
     QLabel* IAnim = nullptr;           // busy animation frame, 16 x 16
     QLabel* lbBusy = nullptr;          // the render's progress; shown by the renderer (display only)
     QLabel* lbTimeLeft = nullptr;
+    QLabel* lbNotice = nullptr;        // the last conversion's notice, under the bottom panel; hidden when none
     QLabel* Label3 = nullptr;          // "Format:"
-    QComboBox* cbMode = nullptr;       // job mode (0..5)
+    QComboBox* cbMode = nullptr;       // job mode (0..6)
     QToolButton* sbExecute = nullptr;  // Start / Stop, as JobState() says
     QStatusBar* SB1 = nullptr;
     QLabel* SB1Panels[3] = {};         // position, duration, file name
@@ -212,7 +213,7 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
-    // One conversion in mode 0, 1, 2, 4 or 5 (app/ConversionJob.cpp); true when a file was rendered.
+    // One conversion in mode 0, 1, 2, 4, 5 or 6 (app/ConversionJob.cpp); true when a file was rendered.
     bool RunConversion(int mode);
     void actSelStartExecute();
     void actSelEndExecute();

@@ -50,6 +50,11 @@ void TMainFormRenderHost::ShowFailure(const QString& message, const QString& rea
     ShowMessage(reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason);
 }
 
+void TMainFormRenderHost::ShowNotice(const QString& text) {
+    FForm.lbNotice->setText(text);
+    FForm.lbNotice->setVisible(!text.isEmpty());
+}
+
 void TMainFormRenderHost::Pause(int milliseconds) {
     QElapsedTimer clock;
     clock.start();

@@ -1,5 +1,5 @@
 // The main window as the clip renderer's host: the renderer's captions go to
-// lbBusy and lbTimeLeft, its preview position to TB1, its Stop question to
+// lbBusy and lbTimeLeft, its notices to lbNotice, its preview position to TB1, its Stop question to
 // the window's job state (Stopping or StoppingToClose); the window's events
 // run between the renderer's polls.
 // GUI thread only.
@@ -30,6 +30,9 @@ public:
     void SetHourglass(bool on) override;
     // Shows "Fail to make clip " + name, with the reason on a line of its own.
     void ShowFailure(const QString& message, const QString& reason) override;
+    // Shows the line in lbNotice, without a question; it stays until the
+    // next conversion starts.
+    void ShowNotice(const QString& text) override;
     // Waits while the window keeps painting and its timers run; user input
     // waits until the pause is over.
     void Pause(int milliseconds) override;

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 
 namespace media {
 
@@ -29,7 +30,7 @@ int NalLengthSize(const AVCodecParameters* par) {
     return par->extradata_size >= 7 ? (x[4] & 3) + 1 : 0;
 }
 
-// Calls fn(first byte of the NAL unit's header) for every NAL unit of a packet.
+// Calls fn(data, size) for every NAL unit of a packet (header byte first).
 template <class F>
 void ForEachNal(const uint8_t* p, size_t n, int lengthSize, F fn) {
     if (lengthSize > 0) {
@@ -39,27 +40,153 @@ void ForEachNal(const uint8_t* p, size_t n, int lengthSize, F fn) {
             for (int b = 0; b < lengthSize; ++b) len = (len << 8) | p[i + b];
             i += size_t(lengthSize);
             if (len == 0 || len > n - i) return;
-            fn(p[i]);
+            fn(p + i, len);
             i += len;
         }
         return;
     }
-    for (size_t i = 0; i + 3 < n; ++i) {
+    // Start codes: 00 00 01 (a zero before it belongs to the next one).
+    size_t start = std::string::npos;
+    auto emit = [&](size_t end) {
+        while (end > start && p[end - 1] == 0) --end;
+        if (end > start) fn(p + start, end - start);
+    };
+    for (size_t i = 0; i + 2 < n; ++i) {
         if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
-            fn(p[i + 3]);
+            if (start != std::string::npos) emit(i);
+            start = i + 3;
             i += 2;
         }
     }
+    if (start != std::string::npos && start < n) emit(n);
 }
 
 int NalType(bool hevc, uint8_t header) { return hevc ? (header >> 1) & 0x3f : header & 0x1f; }
-bool IsIdrNal(bool hevc, int type) { return hevc ? type == 19 || type == 20 : type == 5; }
+// Where a copy may start: an H.264 IDR picture, or an HEVC random access
+// point (IDR, CRA, BLA). A CRA is written as a BLA (the same slice syntax) so
+// that a decoder starts afresh there, as after a splice.
+bool IsCopyStartNal(bool hevc, int type) { return hevc ? type >= 16 && type <= 21 : type == 5; }
+constexpr int kHevcCra = 21;
+// How far libx264 (veryfast) and libx265 (faster) move a picture in decode
+// order: their B-frame pyramid's two places.
+constexpr int kEncoderReorderDepth = 2;
+constexpr int kHevcBlaWithLeading = 16;
 bool IsSpsNal(bool hevc, int type) { return hevc ? type == 33 : type == 7; }
 
 bool HasNal(const AVPacket* pkt, bool hevc, int lengthSize, bool (*what)(bool, int)) {
     bool found = false;
-    ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](uint8_t h) { found = found || what(hevc, NalType(hevc, h)); });
+    ForEachNal(pkt->data, size_t(pkt->size), lengthSize,
+               [&](const uint8_t* nal, size_t) { found = found || what(hevc, NalType(hevc, nal[0])); });
     return found;
+}
+
+// The number of an H.264 SPS or PPS: the first exp-Golomb value after the
+// fixed bytes (SPS: profile, constraints, level). -1 when unreadable.
+int ParameterSetId(const uint8_t* nal, size_t n) {
+    std::vector<uint8_t> rbsp;
+    for (size_t i = 1; i < n && rbsp.size() < 16; ++i) {
+        if (i >= 3 && nal[i] == 3 && nal[i - 1] == 0 && nal[i - 2] == 0) continue;
+        rbsp.push_back(nal[i]);
+    }
+    size_t bit = (nal[0] & 0x1f) == 7 ? 24 : 0;
+    auto next = [&]() -> int {
+        if (bit / 8 >= rbsp.size()) return -1;
+        return (rbsp[bit / 8] >> (7 - bit % 8)) & 1;
+    };
+    int zeros = 0;
+    for (;;) {
+        const int b = next();
+        ++bit;
+        if (b < 0 || zeros > 8) return -1;
+        if (b == 1) break;
+        ++zeros;
+    }
+    int value = 0;
+    for (int i = 0; i < zeros; ++i) {
+        const int b = next();
+        ++bit;
+        if (b < 0) return -1;
+        value = (value << 1) | b;
+    }
+    return (1 << zeros) - 1 + value;
+}
+
+bool IsH264ParameterSet(int type) { return type == 7 || type == 8; }
+
+// The parameter sets an H.264 stream's extradata holds (avcC or start codes).
+std::vector<std::string> ExtradataParameterSets(const AVCodecParameters* par) {
+    std::vector<std::string> sets;
+    const uint8_t* x = par->extradata;
+    const size_t n = size_t(std::max(0, par->extradata_size));
+    if (n == 0) return sets;
+    if (x[0] != 1) {
+        ForEachNal(x, n, 0, [&](const uint8_t* nal, size_t len) {
+            if (IsH264ParameterSet(nal[0] & 0x1f)) sets.emplace_back(reinterpret_cast<const char*>(nal), len);
+        });
+        return sets;
+    }
+    size_t i = 5;
+    for (int array = 0; array < 2 && i < n; ++array) {
+        const int count = array == 0 ? x[i] & 0x1f : x[i];
+        ++i;
+        for (int c = 0; c < count && i + 2 <= n; ++c) {
+            const size_t len = size_t(x[i] << 8 | x[i + 1]);
+            i += 2;
+            if (len == 0 || len > n - i) return sets;
+            sets.emplace_back(reinterpret_cast<const char*>(x + i), len);
+            i += len;
+        }
+    }
+    return sets;
+}
+
+// An avc1 sample entry's record: every SPS, then every PPS, 4-byte lengths.
+std::string AvcConfigRecord(const std::vector<std::string>& sps, const std::vector<std::string>& pps,
+                            const AVCodecParameters* par) {
+    std::string c;
+    const std::string& first = sps.front();
+    c += char(1);
+    c += first.size() > 3 ? first.substr(1, 3) : std::string(3, '\0');
+    c += char(0xff);  // 4-byte lengths
+    c += char(0xe0 | sps.size());
+    auto put = [&](const std::string& nal) {
+        c += char(nal.size() >> 8);
+        c += char(nal.size() & 0xff);
+        c += nal;
+    };
+    for (const auto& n : sps) put(n);
+    c += char(pps.size());
+    for (const auto& n : pps) put(n);
+    const int profile = first.size() > 1 ? uint8_t(first[1]) : 0;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format));
+    if (d && (profile == 100 || profile == 110 || profile == 122 || profile == 244)) {
+        const int chroma = d->nb_components < 3 ? 0 : d->log2_chroma_w == 0 ? 3 : d->log2_chroma_h == 0 ? 2 : 1;
+        const int depth = std::max(8, d->comp[0].depth);
+        c += char(0xfc | chroma);
+        c += char(0xf8 | (depth - 8));
+        c += char(0xf8 | (depth - 8));
+        c += char(0);
+    }
+    return c;
+}
+
+// The packet's NAL units with 4-byte lengths, without parameter sets and
+// access unit delimiters (the avc1 sample entry holds the sets).
+void ToLengthPrefixed(AVPacket* pkt, int lengthSize) {
+    std::string data;
+    data.reserve(size_t(pkt->size) + 64);
+    ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](const uint8_t* nal, size_t len) {
+        const int type = nal[0] & 0x1f;
+        if (IsH264ParameterSet(type) || type == 9) return;
+        for (int b = 3; b >= 0; --b) data += char((len >> (8 * b)) & 0xff);
+        data.append(reinterpret_cast<const char*>(nal), len);
+    });
+    AvPacketPtr out = MakePacket();
+    CheckRc(av_new_packet(out.get(), int(data.size())), "Copying the pictures");
+    std::memcpy(out->data, data.data(), data.size());
+    CheckRc(av_packet_copy_props(out.get(), pkt), "Copying the pictures");
+    av_packet_unref(pkt);
+    av_packet_move_ref(pkt, out.get());
 }
 
 // Puts the demuxer before `ticks` for reading `stream`: on a key frame at or
@@ -110,7 +237,8 @@ struct TIndexEntry {
     int64_t Pts = 0;
     int64_t Duration = 0;
     bool Key = false;
-    bool Idr = false;
+    bool CopyStart = false;  // an IDR picture (HEVC: a random access point)
+    std::vector<std::string> ParameterSets;  // H.264 SPS and PPS in the packet
 };
 
 const AVCodec* SameCodecEncoder(const AVCodecParameters* par) {
@@ -147,7 +275,8 @@ const char* X265Profile(int profile) {
 // An encoder for the frames around the cut: the source's codec, profile,
 // level, size, pixel format, colour tags and pixel shape, at a quality well
 // above what the eye tells from the source (x264 CRF 16, x265 CRF 18).
-AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, const TFrameClock& clock) {
+// ownId >= 0 (H.264): the parameter sets go to the extradata only, under that number.
+AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, const TFrameClock& clock, int ownId) {
     const AVCodecParameters* par = st->codecpar;
     const bool hevc = IsHevc(par);
     const AVCodec* codec = SameCodecEncoder(par);
@@ -179,6 +308,10 @@ AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, con
         if (const char* p = X264Profile(par->profile)) av_opt_set(enc->priv_data, "profile", p, 0);
         av_opt_set(enc->priv_data, "preset", "veryfast", 0);
         av_opt_set(enc->priv_data, "crf", "16", 0);
+        if (ownId >= 0) {
+            enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            av_opt_set(enc->priv_data, "x264-params", ("sps-id=" + std::to_string(ownId)).c_str(), 0);
+        }
     }
     const int rc = avcodec_open2(enc.get(), codec, nullptr);
     if (rc < 0)
@@ -280,7 +413,11 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
         e.Pts = pkt->pts;
         e.Duration = pkt->duration > 0 ? pkt->duration : cut.Clock.FrameTicks;
         e.Key = pkt->flags & AV_PKT_FLAG_KEY;
-        e.Idr = HasNal(pkt.get(), hevc, lengthSize, IsIdrNal);
+        e.CopyStart = HasNal(pkt.get(), hevc, lengthSize, IsCopyStartNal);
+        if (!hevc)
+            ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](const uint8_t* nal, size_t len) {
+                if (IsH264ParameterSet(nal[0] & 0x1f)) e.ParameterSets.emplace_back(reinterpret_cast<const char*>(nal), len);
+            });
         av_packet_unref(pkt.get());
         index.push_back(e);
         if (e.Pts > stopTicks && ++pastEnd >= 64) break;
@@ -311,22 +448,31 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     plan.Frames = std::count_if(sorted.begin(), sorted.end(), inClip);
     if (plan.Frames == 0) return refuse("No picture of the movie lies in the clip's range.");
 
-    // The copy starts on the first IDR picture of the clip that nothing
-    // before it reaches past and no later packet comes before.
+    // The copy starts on the first IDR picture of the clip (HEVC: random
+    // access point) that nothing before it shows later than, and that no
+    // later packet shows earlier than, but for its own leading pictures
+    // (HEVC: RASL and RADL pictures come right after it). Those are left out
+    // of the copy; the head re-encodes them.
     std::vector<int64_t> suffixMin(n + 1);
     // Past the read packets everything shows later than the clip (they were
     // read until well past its end); only the file's end may end the copy there.
     suffixMin[n] = kNoEnd;
     for (size_t i = n; i-- > 0;) suffixMin[i] = std::min(suffixMin[i + 1], index[i].Pts);
-    size_t k = n;
+    size_t k = n, leadingEnd = n;
     int64_t prefixMax = std::numeric_limits<int64_t>::min();
     bool keyInClip = false;
     for (size_t i = 0; i < n; ++i) {
         const TIndexEntry& e = index[i];
         keyInClip = keyInClip || (e.Key && inClip(e.Pts));
-        if (e.Idr && inClip(e.Pts) && prefixMax < e.Pts && suffixMin[i + 1] > e.Pts) {
-            k = i;
-            break;
+        if (e.CopyStart && inClip(e.Pts) && prefixMax < e.Pts) {
+            size_t j = i + 1;
+            if (hevc)
+                while (j < n && index[j].Pts < e.Pts) ++j;
+            if (suffixMin[j] > e.Pts) {
+                k = i;
+                leadingEnd = j;
+                break;
+            }
         }
         prefixMax = std::max(prefixMax, e.Pts);
     }
@@ -338,29 +484,61 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     }
     // The copy ends at the last packet boundary before which every packet is
     // in the clip and shows earlier than every packet after it.
-    size_t end = k + 1;
-    prefixMax = std::numeric_limits<int64_t>::min();
-    for (size_t i = k + 1; i <= n; ++i) {
-        prefixMax = std::max(prefixMax, index[i - 1].Pts);
+    size_t end = leadingEnd;
+    prefixMax = index[k].Pts;
+    for (size_t i = leadingEnd; i <= n; ++i) {
+        if (i > leadingEnd) prefixMax = std::max(prefixMax, index[i - 1].Pts);
         if (prefixMax >= cut.EndPts || (i == n && !eof)) break;
         if (prefixMax < suffixMin[i]) end = i;
     }
     cut.CopyStartPts = index[k].Pts;
     cut.CopyEndPts = suffixMin[end];
-    for (size_t i = k; i < end; ++i) cut.CopiedPts.push_back(index[i].Pts);
+    cut.CopiedPts.push_back(index[k].Pts);
+    for (size_t i = leadingEnd; i < end; ++i) cut.CopiedPts.push_back(index[i].Pts);
     plan.CopiedFrames = int64_t(cut.CopiedPts.size());
     plan.HeadFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p < cut.CopyStartPts; });
     plan.TailFrames = std::count_if(sorted.begin(), sorted.end(), [&](int64_t p) { return inClip(p) && p >= cut.CopyEndPts; });
     if (plan.HeadFrames + plan.CopiedFrames + plan.TailFrames != plan.Frames)
         return refuse("The movie's time stamps do not follow its pictures; the cut can not be trusted.");
 
-    // Decode stamps for the copied packets: the shown order's stamps, moved
-    // back by the deepest reordering, so that none comes after its own picture.
+    // Decode stamps for the whole clip come from one rule (see TCutPoints):
+    // the copied packets' own reordering, and the re-encoder's (at most two
+    // places with the B-frame pyramid of its presets).
+    for (int64_t p : sorted)
+        if (inClip(p)) cut.ClipPts.push_back(p);
     std::vector<int64_t> shown = cut.CopiedPts;
     std::sort(shown.begin(), shown.end());
-    int64_t delay = 0;
-    for (size_t i = 0; i < shown.size(); ++i) delay = std::max(delay, shown[i] - cut.CopiedPts[i]);
-    for (int64_t s : shown) cut.CopiedDts.push_back(s - delay);
+    cut.ReorderDepth = kEncoderReorderDepth;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const auto rank = std::lower_bound(shown.begin(), shown.end(), cut.CopiedPts[i]) - shown.begin();
+        cut.ReorderDepth = std::max<int64_t>(cut.ReorderDepth, int64_t(i) - rank);
+    }
+
+    // H.264: one set of parameter sets through the copy (the extradata's and
+    // any in the copied packets agree) goes into an avc1 sample entry.
+    if (!hevc) {
+        std::map<std::pair<int, int>, std::string> sets;
+        bool clash = false;
+        auto add = [&](const std::string& nal) {
+            const int id = ParameterSetId(reinterpret_cast<const uint8_t*>(nal.data()), nal.size());
+            if (id < 0) {
+                clash = true;
+                return;
+            }
+            auto [it, added] = sets.emplace(std::make_pair(nal[0] & 0x1f, id), nal);
+            clash = clash || (!added && it->second != nal);
+        };
+        for (const auto& nal : ExtradataParameterSets(par)) add(nal);
+        for (size_t i = k; i < end; ++i)
+            for (const auto& nal : index[i].ParameterSets) add(nal);
+        int own = -1;
+        for (int id = 1; id < 32 && own < 0; ++id)
+            if (!sets.count({7, id}) && !sets.count({8, id})) own = id;
+        if (!clash && own > 0 && sets.size() < 31) {
+            for (const auto& [key, nal] : sets) (key.first == 7 ? cut.SourceSps : cut.SourcePps).push_back(nal);
+            if (!cut.SourceSps.empty() && !cut.SourcePps.empty()) cut.OwnParameterSetId = own;
+        }
+    }
     plan.CanCopy = true;
     return cut;
 }
@@ -383,7 +561,30 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
     AVStream* st = avformat_new_stream(out, nullptr);
     if (!st) throw std::bad_alloc();
     CheckRc(avcodec_parameters_copy(st->codecpar, par), "Setting up the output stream");
-    if (NalLengthSize(par) > 0) {
+    if (cut.OwnParameterSetId > 0) {
+        // The re-encoder's parameter sets, from an encoder set up as the real ones will be.
+        AvFramePtr shape = MakeFrame();
+        shape->width = par->width;
+        shape->height = par->height;
+        shape->format = par->format;
+        shape->sample_aspect_ratio = par->sample_aspect_ratio;
+        AvCodecContextPtr probe = OpenSameCodecEncoder(ist, shape.get(), cut.Clock, cut.OwnParameterSetId);
+        job->OwnParameterSets.assign(reinterpret_cast<const char*>(probe->extradata), size_t(probe->extradata_size));
+        std::vector<std::string> sps = cut.SourceSps, pps = cut.SourcePps;
+        ForEachNal(probe->extradata, size_t(probe->extradata_size), 0, [&](const uint8_t* nal, size_t len) {
+            const int type = nal[0] & 0x1f;
+            if (type == 7) sps.emplace_back(reinterpret_cast<const char*>(nal), len);
+            if (type == 8) pps.emplace_back(reinterpret_cast<const char*>(nal), len);
+        });
+        if (sps.size() != cut.SourceSps.size() + 1 || pps.size() != cut.SourcePps.size() + 1)
+            throw MediaError("The H.264 encoder gave no parameter sets for the frames around the cut.");
+        const std::string record = AvcConfigRecord(sps, pps, par);
+        av_freep(&st->codecpar->extradata);
+        st->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!st->codecpar->extradata) throw std::bad_alloc();
+        std::memcpy(st->codecpar->extradata, record.data(), record.size());
+        st->codecpar->extradata_size = int(record.size());
+    } else if (NalLengthSize(par) > 0) {
         const AVBitStreamFilter* filter = av_bsf_get_by_name(IsHevc(par) ? "hevc_mp4toannexb" : "h264_mp4toannexb");
         if (!filter) throw MediaError("This installation lacks the filter that turns the movie's pictures into a byte stream.");
         AVBSFContext* raw = nullptr;
@@ -395,8 +596,10 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
         // The sample entry describes the stream by the source's parameter sets, as start codes.
         CheckRc(avcodec_parameters_copy(st->codecpar, raw->par_out), "Setting up the output stream");
     }
-    // Parameter sets travel in the stream: every part brings its own.
-    st->codecpar->codec_tag = IsHevc(par) ? MKTAG('h', 'e', 'v', '1') : MKTAG('a', 'v', 'c', '3');
+    // Parameter sets in the sample entry (avc1), or in the stream, every part bringing its own.
+    st->codecpar->codec_tag = IsHevc(par)                  ? MKTAG('h', 'e', 'v', '1')
+                              : cut.OwnParameterSetId > 0 ? MKTAG('a', 'v', 'c', '1')
+                                                          : MKTAG('a', 'v', 'c', '3');
     st->time_base = ist->time_base;
     st->avg_frame_rate = cut.Clock.Rate;
     st->sample_aspect_ratio = ist->sample_aspect_ratio;
@@ -412,20 +615,43 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
 
 namespace {
 
+// The copy's first picture in HEVC, a CRA, becomes a BLA: a decoder then
+// drops what it holds for references (the re-encoded head's) and starts the
+// source's pictures afresh, as the standard has spliced streams do. The
+// packet is a byte stream (start codes) by now.
+void MarkCraAsBla(AVPacket* pkt) {
+    CheckRc(av_packet_make_writable(pkt), "Copying the pictures");
+    uint8_t* p = pkt->data;
+    const size_t n = size_t(pkt->size);
+    for (size_t i = 0; i + 3 < n; ++i) {
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+            uint8_t& header = p[i + 3];
+            if (NalType(true, header) == kHevcCra) header = uint8_t((header & 0x81) | (kHevcBlaWithLeading << 1));
+            i += 2;
+        }
+    }
+}
+
 class TVideoWriter {
 public:
     TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared) {}
 
     // Writes a packet stamped in source ticks; the clip's first frame is 0.
-    void Write(AVPacket* pkt) {
-        pkt->pts -= FJob.Cut.StartPts;
-        pkt->dts = (pkt->dts == AV_NOPTS_VALUE ? pkt->pts : pkt->dts) - FJob.Cut.StartPts;
-        // Where two parts meet, the later one's decode stamps may reach back
-        // into the earlier one's: they are moved up just past it.
-        if (pkt->dts <= FJob.LastDts) pkt->dts = FJob.LastDts + 1;
-        if (pkt->dts > pkt->pts)
-            throw MediaError("The movie's time stamps lie too close together to join the copied and re-encoded parts.");
-        FJob.LastDts = pkt->dts;
+    // lengthSize: how its NAL units are framed (0: start codes).
+    void Write(AVPacket* pkt, int lengthSize) {
+        if (FJob.Cut.OwnParameterSetId > 0) ToLengthPrefixed(pkt, lengthSize);
+        // The n-th packet decodes at the time the clip's picture ReorderDepth
+        // places before the n-th is shown: rising, never after its own
+        // picture, and the decode times span exactly the clip's length.
+        const TCutPoints& cut = FJob.Cut;
+        const int64_t n = FWritten - cut.ReorderDepth;
+        if (FWritten >= int64_t(cut.ClipPts.size())) throw MediaError("More pictures came out than the clip holds.");
+        pkt->dts = n >= 0 ? cut.ClipPts[size_t(n)] : cut.ClipPts.front() + n * cut.Clock.FrameTicks;
+        if (pkt->pts == AV_NOPTS_VALUE || pkt->dts > pkt->pts)
+            throw MediaError("The pictures around the cut come in an order that can not be written.");
+        ++FWritten;
+        pkt->pts -= cut.StartPts;
+        pkt->dts -= cut.StartPts;
         av_packet_rescale_ts(pkt, FJob.SourceTb, FJob.Stream->time_base);
         pkt->stream_index = FJob.Stream->index;
         FShared.Write(pkt);
@@ -441,6 +667,8 @@ public:
         AvFramePtr f = MakeFrame();
         bool have = dec.SeekTo(from, startTicks, f.get());
         if (dec.SeekFailed()) throw MediaError("Seeking in the movie failed.");
+        // Pictures nothing refers to are not decoded on the way to the part.
+        dec.SkipBefore(from);
         AvCodecContextPtr enc;
         AvPacketPtr pkt = MakePacket();
         auto drain = [&] {
@@ -449,7 +677,7 @@ public:
                 if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
                 if (rc < 0) throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
                 if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
-                Write(pkt.get());
+                Write(pkt.get(), 0);
                 av_packet_unref(pkt.get());
             }
         };
@@ -461,7 +689,15 @@ public:
                 break;
             }
             if (f->pts >= from) {
-                if (!enc) enc = OpenSameCodecEncoder(st, f.get(), cut.Clock);
+                if (!enc) {
+                    enc = OpenSameCodecEncoder(st, f.get(), cut.Clock, cut.OwnParameterSetId);
+                    if (enc->has_b_frames > kEncoderReorderDepth)
+                        throw MediaError("The encoder for the frames around the cut reorders them more than expected.");
+                    if (cut.OwnParameterSetId > 0 &&
+                        std::string(reinterpret_cast<const char*>(enc->extradata), size_t(std::max(0, enc->extradata_size))) !=
+                            FJob.OwnParameterSets)
+                        throw MediaError("The H.264 encoder's parameter sets differ from the ones written for it.");
+                }
                 if (f->width != enc->width || f->height != enc->height || f->format != enc->pix_fmt)
                     throw MediaError("The movie's picture size or format changes next to the cut; it can not be re-encoded as one part.");
                 f->pict_type = AV_PICTURE_TYPE_NONE;
@@ -503,13 +739,18 @@ public:
         while (j < count) {
             if (FShared.ShouldEnd()) return false;
             if (av_read_frame(fmt, pkt.get()) < 0) throw MediaError("The movie ended before its copied part did; was it changed meanwhile?");
-            if (pkt->stream_index != cut.VideoStream || (j == 0 && pkt->pts != cut.CopyStartPts)) {
+            // Before the copy's first picture, and its leading pictures after it: not copied.
+            if (pkt->stream_index != cut.VideoStream || (j == 0 && pkt->pts != cut.CopyStartPts) ||
+                (j > 0 && pkt->pts < cut.CopyStartPts)) {
                 av_packet_unref(pkt.get());
                 continue;
             }
             if (pkt->pts != cut.CopiedPts[j]) throw MediaError("The movie's packets differ from what was read before; was it changed meanwhile?");
             AVPacket* out = pkt.get();
-            if (bsf) {
+            int lengthSize = 0;
+            if (cut.OwnParameterSetId > 0) {
+                lengthSize = NalLengthSize(st->codecpar);
+            } else if (bsf) {
                 CheckRc(av_bsf_send_packet(bsf, pkt.get()), "Copying the pictures");
                 CheckRc(av_bsf_receive_packet(bsf, filtered.get()), "Copying the pictures");
                 out = filtered.get();
@@ -522,11 +763,11 @@ public:
                 std::memmove(out->data + extra, out->data, size_t(size));
                 std::memcpy(out->data, st->codecpar->extradata, size_t(extra));
             }
+            if (j == 0 && hevc) MarkCraAsBla(out);
             out->pts = cut.CopiedPts[j];
-            out->dts = cut.CopiedDts[j];
             if (out->duration <= 0) out->duration = cut.Clock.FrameTicks;
             if (j == 0) out->flags |= AV_PKT_FLAG_KEY;
-            Write(out);
+            Write(out, lengthSize);
             av_packet_unref(pkt.get());
             av_packet_unref(filtered.get());
             ++j;
@@ -538,6 +779,7 @@ public:
 private:
     TCopyVideo& FJob;
     TShared& FShared;
+    int64_t FWritten = 0;  // packets written
 };
 
 }  // namespace
@@ -605,7 +847,6 @@ void RunCopyAudio(TCopyAudio& job, TShared& shared) {
             continue;
         }
         lastDts = pkt->dts;
-        job.Done = std::llround(double(pkt->pts + pkt->duration) * atb * 1e7);
         av_packet_rescale_ts(pkt.get(), job.SourceTb, job.Stream->time_base);
         pkt->stream_index = job.Stream->index;
         shared.Write(pkt.get());

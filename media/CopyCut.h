@@ -45,7 +45,18 @@ struct TCutPoints {
     int64_t CopyStartPts = 0;      // the IDR the copy starts with
     int64_t CopyEndPts = kNoEnd;   // the first frame after the copied ones
     std::vector<int64_t> CopiedPts;  // the copied packets' stamps, in file order
-    std::vector<int64_t> CopiedDts;  // decode stamps made for them (ticks, rising)
+    // The clip's pictures' stamps, in order. Packet n of the written picture
+    // stream decodes at ClipPts[n - ReorderDepth] (before the first picture
+    // by whole frames for n < ReorderDepth): ReorderDepth is the most places
+    // any packet comes after pictures shown later than it.
+    std::vector<int64_t> ClipPts;
+    int64_t ReorderDepth = 0;
+    // H.264 whose parameter sets stay the same through the copy: an avc1
+    // sample entry holds the source's sets and the re-encoder's, which get a
+    // number the source does not use. -1: every part brings its own sets in
+    // the stream instead (avc3; HEVC always, as hev1).
+    int OwnParameterSetId = -1;
+    std::vector<std::string> SourceSps, SourcePps;  // NAL units, by number
 };
 
 // Reads the packets around the span and finds the cut points. Throws
@@ -56,11 +67,11 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
 struct TCopyVideo {
     TCutPoints Cut;
     TInputFile In;
-    AvBsfPtr ToByteStream;         // length-prefixed sources: to start codes, parameter sets before each IDR
+    AvBsfPtr ToByteStream;         // in band, length-prefixed sources: to start codes, parameter sets before each IDR
+    std::string OwnParameterSets;  // avc1: the re-encoder's SPS and PPS as it gives them (start codes)
     AVStream* Stream = nullptr;    // the output's video stream
     AVRational SourceTb{1, 1};
     std::atomic<int64_t> FramesDone{0};
-    int64_t LastDts = std::numeric_limits<int64_t>::min();  // ticks from StartPts
 };
 // Adds the video stream to `out` (before its header is written).
 std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext* out);
@@ -73,7 +84,6 @@ struct TCopyAudio {
     TInputFile In;
     AVStream* Stream = nullptr;
     AVRational SourceTb{1, 1};
-    std::atomic<int64_t> Done{0};  // 100 ns units written
 };
 std::unique_ptr<TCopyAudio> MakeCopyAudio(const TCutPoints& cut, AVFormatContext* out);
 void RunCopyAudio(TCopyAudio& job, TShared& shared);

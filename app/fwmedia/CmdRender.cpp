@@ -40,6 +40,10 @@ public:
         std::fprintf(stderr, "%s\n", message.toUtf8().constData());
         if (!reason.isEmpty()) std::fprintf(stderr, "%s\n", reason.toUtf8().constData());
     }
+    void ShowNotice(const QString& text) override {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        std::fflush(stderr);
+    }
     void Pause(int) override {}  // nothing on screen to settle
 
 private:
@@ -90,7 +94,10 @@ int RenderUsage() {
                  "       fwmedia render SOURCE OUTPUT START END --mp4|--webm [--crf N] [--preset P]\n"
                  "         [--audio-bitrate KBPS] [--no-audio] [--width W --height H]\n"
                  "         (MP4: H.264 CRF 0..51, preset ultrafast..placebo, AAC; WebM: VP9 CRF 0..63, preset = cpu-used\n"
-                 "         0..8, Opus; the frame size is the source's unless --width and --height are given)\n");
+                 "         0..8, Opus; the frame size is the source's unless --width and --height are given)\n"
+                 "       fwmedia render SOURCE OUTPUT START END --copy\n"
+                 "         (MP4 with the source's own H.264 or HEVC pictures and its sound, re-encoded only around\n"
+                 "         the cut; other sources are re-encoded as --mp4 does, with a notice saying why)\n");
     return 2;
 }
 
@@ -115,7 +122,8 @@ int CmdRender(const TArgs& args) {
         return 2;
     }
     TConsoleHost host;
-    bool avi = false, mp4 = false, webm = false, widthGiven = false, heightGiven = false;
+    bool avi = false, mp4 = false, webm = false, copy = false, widthGiven = false, heightGiven = false;
+    std::string firstChoice;  // the first option besides --copy, which takes none
     std::string videoName, audioName;
     // MP4 and WebM choices, as text until the kind is known.
     std::string crfText, presetText, kbpsText;
@@ -128,6 +136,11 @@ int CmdRender(const TArgs& args) {
             return true;
         };
         std::string value;
+        if (a == "--copy") {
+            copy = true;
+            continue;
+        }
+        if (firstChoice.empty()) firstChoice = a;
         if (a == "--profile" && next(value)) host.Settings.WMVSelected = QString::fromStdString(value);
         else if (a == "--width" && next(value) && ParseInt(value, width)) widthGiven = true;
         else if (a == "--height" && next(value) && ParseInt(value, height)) heightGiven = true;
@@ -143,9 +156,13 @@ int CmdRender(const TArgs& args) {
         else if (a == "--audio-compressor" && next(value)) audioName = value;
         else return RenderUsage();
     }
+    if (copy && !firstChoice.empty())
+        return UsageError("--copy takes no other option (" + firstChoice +
+                          "): the clip keeps the source's pictures, size and sound.");
     if (width < 0 || width > 65535 || height < 0 || height > 65535 || audioFormat < 0 || audioFormat > 65535)
         return RenderUsage();
     if (int(avi) + int(mp4) + int(webm) > 1) return UsageError("Choose one of --avi, --mp4 and --webm.");
+    if (copy) width = height = 0;  // re-encoding when it can not copy: the source's size, as --mp4 gives it
     const bool web = mp4 || webm;
     if (!web && (crfGiven || presetGiven || kbpsGiven))
         return UsageError("--crf, --preset and --audio-bitrate go with --mp4 or --webm.");
@@ -219,15 +236,34 @@ int CmdRender(const TArgs& args) {
         return 1;
     }
 
+    // What a copy does, planned with the times RenderClip takes; a source it
+    // can not read is left for the render to report.
+    media::TCopyPlan plan;
+    if (copy) {
+        try {
+            plan = media::PlanCopy(args[0], double(start) / frameRate, double(end) / frameRate);
+        } catch (const std::exception&) {
+        }
+    }
+
+    const TClipFormat format = copy ? TClipFormat::Copy
+                               : mp4 ? TClipFormat::Mp4
+                               : webm ? TClipFormat::WebM
+                               : avi ? TClipFormat::Avi
+                                     : TClipFormat::Wmv;
     std::signal(SIGINT, OnInterrupt);
     // A file size limit (ulimit -f) makes writing fail with a message instead
     // of ending the process, so the unfinished file is cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
     const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
                                static_cast<uint16_t>(width), static_cast<uint16_t>(height),
-                               static_cast<uint16_t>(audioFormat), frameRate, start, end,
-                               mp4 ? TClipFormat::Mp4 : webm ? TClipFormat::WebM : avi ? TClipFormat::Avi : TClipFormat::Wmv);
+                               static_cast<uint16_t>(audioFormat), frameRate, start, end, format);
     std::signal(SIGINT, SIG_DFL);
+    if (ok && plan.CanCopy)
+        std::printf("copy: head %lld, copied %lld, tail %lld frames; audio %s\n",
+                    static_cast<long long>(plan.HeadFrames), static_cast<long long>(plan.CopiedFrames),
+                    static_cast<long long>(plan.TailFrames),
+                    !plan.HasAudio ? "none" : plan.AudioCopied ? "copied" : "re-encoded");
     if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
     return ok ? 0 : 1;
 }

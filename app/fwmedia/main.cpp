@@ -18,7 +18,8 @@ const TCommand kCommands[] = {
      "render SOURCE OUTPUT START END [--profile GUID] [--width W --height H] [--audio-format N] [--no-audio]\n"
      "         [--avi [--video-compressor NAME] [--audio-compressor NAME]]\n"
      "  fwmedia render SOURCE OUTPUT START END --mp4|--webm [--crf N] [--preset P] [--audio-bitrate KBPS]\n"
-     "         [--no-audio] [--width W --height H]"},
+     "         [--no-audio] [--width W --height H]\n"
+     "  fwmedia render SOURCE OUTPUT START END --copy"},
     {"compressors", CmdCompressors, "compressors"},
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},

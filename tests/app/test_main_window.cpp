@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.lbTimeLeft->text(), QStringLiteral("Time left "));
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Format:"));
     EXPECT_TRUE(f.cbMode->isVisible());
-    ASSERT_EQ(f.cbMode->count(), 6);
+    ASSERT_EQ(f.cbMode->count(), 7);
     EXPECT_EQ(f.cbMode->currentIndex(), 0);
     EXPECT_EQ(f.cbMode->itemText(0), QStringLiteral("Default WMV 320x240"));
     EXPECT_EQ(f.cbMode->itemText(1), QStringLiteral("WMV video clip"));
@@ -170,6 +170,9 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.cbMode->itemText(3), QStringLiteral("Image captures"));
     EXPECT_EQ(f.cbMode->itemText(4), QStringLiteral("MP4 video clip"));
     EXPECT_EQ(f.cbMode->itemText(5), QStringLiteral("WebM video clip"));
+    EXPECT_EQ(f.cbMode->itemText(6), QStringLiteral("Same as source (no re-encoding)"));
+    EXPECT_FALSE(f.lbNotice->isVisible());
+    EXPECT_TRUE(f.lbNotice->text().isEmpty());
     EXPECT_EQ(f.IAnim->size(), QSize(16, 16));
     EXPECT_EQ(f.ImAnimate.size(), 8u);
     for (const QPixmap& pm : f.ImAnimate)

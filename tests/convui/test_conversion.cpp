@@ -7,7 +7,9 @@
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "convert/MyWMFBase.h"
+#include "convert/RenderClip.h"
 #include "convert/VideoSettings.h"
+#include "media/RenderEngine.h"
 #include "media/WmProfiles.h"
 #include "platform/DesktopOpener.h"
 #include "ConvUiTestUtil.h"
@@ -563,6 +565,8 @@ TEST_F(TJobTest, ImageCapturesModeGoesToTheCaptureBatchWithTheRange) {
 // ---------------------------------------------------------------- MP4 and WebM clips
 
 TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothing) {
+    // The copy mode writes MP4 and shows the MP4 page: its choices serve when
+    // the source has to be re-encoded.
     const struct {
         int Mode;
         const char* Prefix;
@@ -571,9 +575,10 @@ TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothin
     } cases[] = {
         {4, "MP4 ", TWebCodec::Mp4, "MP4 video|*.mp4", "mp4", "New video"},
         {5, "WebM ", TWebCodec::WebM, "WebM video|*.webm", "webm", "New video"},
+        {6, "MP4 ", TWebCodec::Mp4, "MP4 video|*.mp4", "mp4", "New video"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Prefix);
+        SCOPED_TRACE(Form->cbMode->itemText(c.Mode).toStdString());
         const auto key = [&](const char* name) { return QString::fromLatin1(c.Prefix) + QString::fromLatin1(name); };
         // Stored choices that are not the defaults.
         SettingsStore->WriteInteger(kLastSettings, key("frame size index"), 6);
@@ -796,4 +801,199 @@ TEST_F(TJobTest, Mp4OddCustomSizeIsRefusedOnThePageThenTheEvenOneIsWrittenWithou
     EXPECT_EQ(video->Height, 132);
     EXPECT_EQ(FindStream(streams, "audio"), nullptr);
     EXPECT_EQ(FrameNumbers(output, 176, 132), Range(10, 30));
+}
+
+// ---------------------------------------------------------------- same as source (copy)
+
+namespace {
+
+// An H.264 movie with AAC sound in MP4, key frames every `gop` frames: what
+// the copy mode copies.
+QString MakeH264Movie(const QString& folder, int frames, int gop, int width = 160, int height = 120) {
+    testmovie::TMovieSpec spec;
+    spec.Container = "mp4";
+    spec.VideoCodec = "libx264";
+    spec.AudioCodec = "aac";
+    spec.Frames = frames;
+    spec.GopSize = gop;
+    spec.Width = width;
+    spec.Height = height;
+    const QString path = QDir(folder).filePath(QStringLiteral("h264 %1 %2x%3.mp4").arg(frames).arg(width).arg(height));
+    testmovie::MakeTestMovie(QFile::encodeName(path).toStdString(), spec);
+    return path;
+}
+
+// The plan RenderClip makes for frames start .. end - 1 of a 25 fps movie.
+media::TCopyPlan PlanOf(const QString& movie, int start, int end) {
+    return media::PlanCopy(QFile::encodeName(movie).toStdString(), start / 25.0, end / 25.0);
+}
+
+}  // namespace
+
+TEST_F(TJobTest, CopyOfAMovieThatCanNotBeCopiedSaysWhyAndWritesTheMp4PagesClip) {
+    // Motion JPEG in AVI is never copied: the clip is re-encoded with the MP4
+    // page's choices, and the window says why without a question.
+    const media::TCopyPlan plan = PlanOf(Movie50, 10, 30);
+    ASSERT_FALSE(plan.CanCopy);
+    const QString notice = CopyFallbackNotice(plan.Why);
+    prompts->FileAnswers.push_back(Dir + "/copy.avi");
+    prompts->Answers.push_back(TModalResult::Yes);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+        EXPECT_EQ(dlg.nbFormats->currentIndex(), kWebPage);
+        EXPECT_EQ(dlg.WebCodec(), TWebCodec::Mp4);
+        Pick(dlg.cbWebSize, 3);  // medium 320 x 240
+        return PressOk(dlg);
+    });
+    bool noticeDuringRender = false;
+    QTimer sampler;
+    sampler.setInterval(10);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (Form->tmAnimateTag == 1 && Form->lbNotice->isVisible() && Form->lbNotice->text() == notice)
+            noticeDuringRender = true;
+    });
+    sampler.start();
+
+    Start(6);
+    sampler.stop();
+
+    const QString output = Dir + "/copy.mp4";
+    EXPECT_TRUE(noticeDuringRender);
+    // The notice is no question: the one question is the result's.
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
+    ASSERT_EQ(Opener->Requests.size(), 1u);
+    EXPECT_EQ(Opener->Requests[0].Target, output);
+    EXPECT_EQ(Form->lbNotice->text(), notice);
+    EXPECT_TRUE(Form->lbNotice->isVisible());
+    EXPECT_EQ(Stored(kLastSettings, "MP4 width"), "320");
+    ExpectIdle();
+    // FW_CONVUI_COPY_SCREENSHOT=file.png keeps a picture of the window with the mode and its notice.
+    if (qEnvironmentVariableIsSet("FW_CONVUI_COPY_SCREENSHOT"))
+        Form->grab().save(qEnvironmentVariable("FW_CONVUI_COPY_SCREENSHOT"));
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "h264");
+    EXPECT_EQ(video->Width, 320);
+    EXPECT_EQ(video->Height, 240);
+    EXPECT_EQ(audio->CodecName, "aac");
+    EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
+    EXPECT_TRUE(TopLevelBoxes(output).contains("moov"));
+
+    // The notice stays until the next conversion starts; a cancelled one
+    // starts none, one that renders clears it.
+    prompts->Records.clear();
+    prompts->FileAnswers.push_back("");
+    Start(6);
+    EXPECT_EQ(Form->lbNotice->text(), notice);
+    prompts->FileAnswers.push_back(Dir + "/next.mp4");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) { return PressOk(dynamic_cast<TVideoSetDlg&>(d)); });
+    Start(4);
+    EXPECT_TRUE(QFileInfo::exists(Dir + "/next.mp4"));
+    EXPECT_FALSE(Form->lbNotice->isVisible());
+    EXPECT_TRUE(Form->lbNotice->text().isEmpty());
+}
+
+TEST_F(TJobTest, CopyOfAnH264MovieHoldsExactlyTheMarkedFrames) {
+    // Key frames every 10 frames; the range starts and ends between them.
+    const QString movie = MakeH264Movie(MovieDir, 50, 10);
+    ASSERT_TRUE(Form->OpenMovie(movie));
+    ASSERT_EQ(Form->MovieInfo.FrameRate, 25);
+    Form->TB1->SetSelStart(13);
+    Form->TB1->SetSelEnd(37);
+    const media::TCopyPlan plan = PlanOf(movie, 13, 37);
+    prompts->FileAnswers.push_back(Dir + "/cut");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) { return PressOk(dynamic_cast<TVideoSetDlg&>(d)); });
+
+    Start(6);
+
+    const QString output = Dir + "/cut.mp4";
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
+    // Copied, or re-encoded with the reason shown; never both, never silent.
+    if (plan.CanCopy) {
+        EXPECT_FALSE(Form->lbNotice->isVisible()) << Form->lbNotice->text().toStdString();
+        EXPECT_EQ(plan.HeadFrames + plan.CopiedFrames + plan.TailFrames, 24);
+    } else {
+        EXPECT_EQ(Form->lbNotice->text(), CopyFallbackNotice(plan.Why));
+        EXPECT_TRUE(Form->lbNotice->isVisible());
+    }
+    ExpectIdle();
+
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, "h264");
+    EXPECT_EQ(video->Width, 160);
+    EXPECT_EQ(video->Height, 120);
+    EXPECT_EQ(audio->CodecName, "aac");
+    EXPECT_EQ(FrameNumbers(output, 160, 120), Range(13, 37));
+}
+
+TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {
+    // 320 x 240 over 16 s: a source that is re-encoded (Motion JPEG), and one
+    // that is copied once the engine copies (H.264, which may then be written
+    // before the stop comes).
+    testmovie::TMovieSpec mjpeg;
+    mjpeg.Width = 320;
+    mjpeg.Height = 240;
+    mjpeg.Frames = 400;
+    const QString mjpegMovie = Dir + "/long.avi";
+    testmovie::MakeTestMovie(QFile::encodeName(mjpegMovie).toStdString(), mjpeg);
+    const QString h264Movie = MakeH264Movie(Dir, 400, 10, 320, 240);
+
+    for (const QString& movie : {mjpegMovie, h264Movie}) {
+        SCOPED_TRACE(movie.toStdString());
+        ASSERT_TRUE(Form->OpenMovie(movie));
+        Form->TB1->SetSelStart(0);
+        Form->TB1->SetSelEnd(400);
+        const bool copies = PlanOf(movie, 0, 400).CanCopy;
+        const QString output = Dir + "/stopped " + QFileInfo(movie).suffix() + ".mp4";
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(output);
+        prompts->Answers.push_back(TModalResult::No);
+        prompts->ModalHandlers.push_back([](QDialog& d) { return PressOk(dynamic_cast<TVideoSetDlg&>(d)); });
+
+        bool stopped = false;
+        QElapsedTimer clock;
+        QTimer sampler;
+        sampler.setInterval(25);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (Form->tmAnimateTag != 1 || stopped)
+                return;
+            if (!clock.isValid())
+                clock.start();
+            // As soon as some frames are written: the MP4 encoder is quick.
+            const bool progress = QRegularExpression("^Progress: [1-9]\\d*%$").match(Form->lbBusy->text()).hasMatch();
+            if (progress || Form->lbTimeLeft->isVisible() || clock.elapsed() > 30000) {
+                stopped = true;
+                EXPECT_EQ(Form->JobState(), TJobState::Converting);
+                Form->sbExecute->click();  // Stop
+                EXPECT_EQ(Form->JobState(), TJobState::Stopping);
+            }
+        });
+        sampler.start();
+        Start(6);
+        sampler.stop();
+
+        if (!copies)
+            ASSERT_TRUE(stopped);
+        EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+            << prompts->Texts().join(" | ").toStdString();
+        ExpectIdle();
+        int exitCode = -1;
+        RunTool("ffprobe", {"-v", "error", "-show_format", output}, &exitCode);
+        EXPECT_EQ(exitCode, 0);
+        const auto numbers = FrameNumbers(output, 320, 240);
+        ASSERT_FALSE(numbers.empty());
+        if (!copies)
+            EXPECT_LT(numbers.size(), 400u) << "the stop came after the end; nothing stopped";
+        EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
+    }
 }

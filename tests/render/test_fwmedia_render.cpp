@@ -1,13 +1,18 @@
 // fwmedia render and compressors, run as a user would run them: the checks of
-// START, END and the compressor names, and what a failed render leaves behind.
+// START, END and the compressor names, what a failed render leaves behind, and
+// --copy with the options it refuses.
 #include "RenderTestUtil.h"
 
+#include "convert/RenderClip.h"
+#include "media/RenderEngine.h"
 #include "tests/fixtures/TestMovie.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -29,6 +34,30 @@ TRun RunFwMedia(const std::string& args, const std::string& prefix = "") {
 }
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+// Standard output and standard error apart.
+struct TSplitRun {
+    int Exit = -1;
+    std::string Out, Err;
+};
+TSplitRun RunFwMediaSplit(const std::string& args, const std::string& errFile) {
+    TSplitRun r;
+    r.Exit = rendertest::Run("exec " + std::string(FWMEDIA_BIN) + " " + args + " 2>" + Q(errFile), &r.Out);
+    std::ifstream in(errFile);
+    r.Err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return r;
+}
+
+// The lines of standard error that are our own: FFmpeg's log lines ("[libx264
+// @ 0x...] ...") left out.
+std::vector<std::string> OwnLines(const std::string& err) {
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("[", 0) != 0) lines.push_back(line);
+    return lines;
+}
 
 class FwMediaRender : public ::testing::Test {
 protected:
@@ -205,5 +234,110 @@ TEST_F(FwMediaRender, BrokenTimeBaseWritesNothing) {
         EXPECT_FALSE(fs::exists(out)) << r.Out;
     }
 }
+
+// ------------------------------------------------------------- --copy
+
+class FwMediaCopy : public FwMediaRender {
+protected:
+    // H.264 with AAC in MP4, a key frame every 10 frames.
+    std::string H264Source(int frames = 50) {
+        testmovie::TMovieSpec s;
+        s.Container = "mp4";
+        s.VideoCodec = "libx264";
+        s.AudioCodec = "aac";
+        s.Frames = frames;
+        s.GopSize = 10;
+        const std::string path = Dir + "/src.mp4";
+        testmovie::MakeTestMovie(path, s);
+        return path;
+    }
+};
+
+// An H.264 source between its key frames: the exact frames, as H.264 in MP4
+// with the sound; a copy prints its plan, a re-encoded clip says why on one
+// line of standard error instead.
+TEST_F(FwMediaCopy, WritesTheExactFramesAndSaysWhatItDid) {
+    const std::string src = H264Source(), out = Dir + "/cut.mp4";
+    const media::TCopyPlan plan = media::PlanCopy(src, 13 / 25.0, 37 / 25.0);
+    const TSplitRun r = RunFwMediaSplit("render " + Q(src) + " " + Q(out) + " 13 37 --copy", Dir + "/err.txt");
+    ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("Written " + out + "\n"), std::string::npos) << r.Out;
+    if (plan.CanCopy) {
+        // Needs the copying engine.
+        const std::string line = "copy: head " + std::to_string(plan.HeadFrames) + ", copied " +
+                                 std::to_string(plan.CopiedFrames) + ", tail " + std::to_string(plan.TailFrames) +
+                                 " frames; audio " + (plan.AudioCopied ? "copied" : "re-encoded") + "\n";
+        EXPECT_NE(r.Out.find(line), std::string::npos) << r.Out;
+        EXPECT_EQ(plan.HeadFrames + plan.CopiedFrames + plan.TailFrames, 24);
+        EXPECT_EQ(OwnLines(r.Err), std::vector<std::string>{}) << r.Err;
+    } else {
+        EXPECT_EQ(r.Out.find("copy:"), std::string::npos) << r.Out;
+        EXPECT_EQ(OwnLines(r.Err), std::vector<std::string>{CopyFallbackNotice(plan.Why).toStdString()}) << r.Err;
+    }
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), "h264");
+    EXPECT_EQ(streams[0].at("width"), "160");
+    EXPECT_EQ(streams[0].at("nb_read_frames"), "24");
+    EXPECT_EQ(streams[1].at("codec_type"), "audio");
+    EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, rendertest::Range(13, 37));
+}
+
+// Motion JPEG is never copied: re-encoded as --mp4 writes it (the source's
+// size, AAC sound), with the reason as the only line on standard error.
+TEST_F(FwMediaCopy, SourceItCanNotCopyIsReencodedWithOneLineSayingWhy) {
+    const std::string src = Source(10), out = Dir + "/out.mp4";
+    const media::TCopyPlan plan = media::PlanCopy(src, 2 / 25.0, 8 / 25.0);
+    ASSERT_FALSE(plan.CanCopy);
+    ASSERT_FALSE(plan.Why.empty());
+    const TSplitRun r = RunFwMediaSplit("render " + Q(src) + " " + Q(out) + " 2 8 --copy", Dir + "/err.txt");
+    ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+    EXPECT_EQ(OwnLines(r.Err), std::vector<std::string>{CopyFallbackNotice(plan.Why).toStdString()}) << r.Err;
+    EXPECT_EQ(r.Out.find("copy:"), std::string::npos) << r.Out;
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), "h264");
+    EXPECT_EQ(streams[0].at("width"), "160");
+    EXPECT_EQ(streams[0].at("height"), "120");
+    EXPECT_EQ(streams[1].at("codec_name"), "aac");
+    EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, rendertest::Range(2, 8));
+}
+
+struct TCopyWith {
+    const char* Name;
+    const char* Args;  // with --copy
+    const char* Says;
+};
+
+class CopyWithOtherOptions : public FwMediaRender, public ::testing::WithParamInterface<TCopyWith> {};
+
+TEST_P(CopyWithOtherOptions, AreAUsageErrorAndNothingIsWritten) {
+    const TCopyWith& c = GetParam();
+    const std::string src = Source(), out = Dir + "/out.mp4";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 " + c.Args);
+    EXPECT_EQ(r.Exit, 2) << r.Out;
+    EXPECT_NE(r.Out.find(c.Says), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("--copy"), std::string::npos) << "the usage shows --copy: " << r.Out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyWithOtherOptions,
+    ::testing::Values(TCopyWith{"Mp4", "--copy --mp4", "--copy takes no other option (--mp4)"},
+                      TCopyWith{"WebMFirst", "--webm --copy", "--copy takes no other option (--webm)"},
+                      TCopyWith{"Avi", "--copy --avi", "--copy takes no other option (--avi)"},
+                      TCopyWith{"Crf", "--copy --crf 20", "--copy takes no other option (--crf)"},
+                      TCopyWith{"Preset", "--copy --preset fast", "--copy takes no other option (--preset)"},
+                      TCopyWith{"AudioBitRate", "--copy --audio-bitrate 64", "(--audio-bitrate)"},
+                      TCopyWith{"Size", "--copy --width 320 --height 240", "--copy takes no other option (--width)"},
+                      TCopyWith{"HeightOnly", "--copy --height 240", "--copy takes no other option (--height)"},
+                      TCopyWith{"NoAudio", "--copy --no-audio", "--copy takes no other option (--no-audio)"},
+                      TCopyWith{"Profile", "--copy --profile {0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}", "(--profile)"},
+                      TCopyWith{"AudioFormat", "--copy --audio-format 2", "(--audio-format)"},
+                      TCopyWith{"VideoCompressor", "--copy --video-compressor mjpeg", "(--video-compressor)"},
+                      TCopyWith{"AudioCompressor", "--copy --audio-compressor mp2", "(--audio-compressor)"},
+                      // There is no --wmv (WMV is what no kind gives): an unknown option.
+                      TCopyWith{"Wmv", "--copy --wmv", "usage: fwmedia render"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
