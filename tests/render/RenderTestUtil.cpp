@@ -165,6 +165,38 @@ std::string GstPlayProblem(const std::string& path) {
     return "";
 }
 
+std::vector<std::string> TopLevelAtoms(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    const uint64_t size = static_cast<uint64_t>(in.tellg());
+    std::vector<std::string> atoms;
+    uint64_t at = 0;
+    while (at + 8 <= size) {
+        unsigned char h[16] = {};
+        in.seekg(static_cast<std::streamoff>(at));
+        in.read(reinterpret_cast<char*>(h), 8);
+        uint64_t len = (uint64_t(h[0]) << 24) | (uint64_t(h[1]) << 16) | (uint64_t(h[2]) << 8) | h[3];
+        if (len == 1) {
+            in.read(reinterpret_cast<char*>(h + 8), 8);
+            len = 0;
+            for (int i = 8; i < 16; ++i) len = (len << 8) | h[i];
+        } else if (len == 0) {
+            len = size - at;
+        }
+        atoms.emplace_back(reinterpret_cast<char*>(h + 4), 4);
+        if (len < 8) break;
+        at += len;
+    }
+    return atoms;
+}
+
+bool MoovBeforeMdat(const std::string& path) {
+    const auto atoms = TopLevelAtoms(path);
+    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
+    const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
+    return moov != atoms.end() && mdat != atoms.end() && moov < mdat;
+}
+
 bool PatchAfterTag(const std::string& path, const char* tag, int nth, int offset, uint32_t value, bool bigEndian) {
     std::string bytes;
     {

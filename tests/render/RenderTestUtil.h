@@ -36,6 +36,10 @@ std::vector<std::map<std::string, std::string>> Probe(const std::string& path, b
 double Num(const std::map<std::string, std::string>& stream, const char* key);
 std::string Str(const std::map<std::string, std::string>& stream, const char* key);
 
+// The file's top-level boxes (MP4 atoms) in order; whether "moov" (the index) comes before "mdat".
+std::vector<std::string> TopLevelAtoms(const std::string& path);
+bool MoovBeforeMdat(const std::string& path);
+
 // Runs a shell command, returns its exit code; output goes to *out when given.
 int Run(const std::string& command, std::string* out = nullptr);
 

@@ -136,10 +136,11 @@ double Psnr(const TPicture& a, const TPicture& b) {
 
 // What the video stream is made of, from the NAL units of its packets
 // (length-prefixed as in avcC / hvcC, or start codes): presentation-order
-// indexes of its IDR pictures and of its key frames (as the demuxer flags
-// them), and how many different sequence parameter sets it brings.
+// indexes of its IDR pictures, of its HEVC CRA pictures and of its key frames
+// (as the demuxer flags them), and how many different sequence parameter sets
+// it brings.
 struct TStreamShape {
-    std::vector<int> Idr, Key;
+    std::vector<int> Idr, Cra, Key;
     size_t SequenceParameterSets = 0;
 };
 
@@ -161,17 +162,18 @@ TStreamShape Shape(const std::string& path) {
     std::vector<std::string> sps;
     struct TPacket {
         int64_t Pts;
-        bool Idr, Key;
+        bool Idr, Cra, Key;
     };
     std::vector<TPacket> packets;
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
     while (av_read_frame(raw, pkt.get()) >= 0) {
         if (pkt->stream_index == vs) {
-            bool idr = false;
+            bool idr = false, cra = false;
             auto nal = [&](const uint8_t* at, size_t size) {
                 if (size == 0) return;
                 const int t = type(at[0]);
                 idr = idr || (hevc ? t == 19 || t == 20 : t == 5);
+                cra = cra || (hevc && t == 21);
                 if (t == (hevc ? 33 : 7)) {
                     std::string bytes(reinterpret_cast<const char*>(at), size);
                     while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();  // a following start code's zeros
@@ -201,13 +203,14 @@ TStreamShape Shape(const std::string& path) {
                     }
                 if (open) nal(p + begin, n - begin);
             }
-            packets.push_back({pkt->pts, idr, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+            packets.push_back({pkt->pts, idr, cra, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
         }
         av_packet_unref(pkt.get());
     }
     std::sort(packets.begin(), packets.end(), [](const TPacket& a, const TPacket& b) { return a.Pts < b.Pts; });
     for (size_t i = 0; i < packets.size(); ++i) {
         if (packets[i].Idr) shape.Idr.push_back(int(i));
+        if (packets[i].Cra) shape.Cra.push_back(int(i));
         if (packets[i].Key) shape.Key.push_back(int(i));
     }
     shape.SequenceParameterSets = sps.size() + (par->extradata && lengthSize > 0 ? 1 : 0);
@@ -352,6 +355,9 @@ struct TCopyCase {
     int Start, End;
     TExpect Expect;
     int AudioCopied;  // 1 copied, 0 re-encoded to AAC, -1 the source has no sound
+    // A copy's sample entry: avc1 (H.264 whose parameter sets stay the same
+    // through the copied part), avc3 (they change), hev1 (HEVC).
+    const char* Entry;
 };
 void PrintTo(const TCopyCase& c, std::ostream* os) { *os << c.Name; }
 
@@ -377,10 +383,14 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
         EXPECT_EQ(plan.Frames, c.End - c.Start);
         EXPECT_EQ(plan.HeadFrames + plan.CopiedFrames + plan.TailFrames, plan.Frames);
         EXPECT_GT(plan.CopiedFrames, 0);
-        // The copy starts on the first IDR picture at or after the start.
-        const auto idr = Shape(src).Idr;
-        const auto first = std::lower_bound(idr.begin(), idr.end(), c.Start);
-        ASSERT_NE(first, idr.end());
+        // The copy starts on the first IDR picture at or after the start (in
+        // HEVC also a CRA picture, whose leading pictures come from the head).
+        const TStreamShape shape = Shape(src);
+        std::vector<int> starts = shape.Idr;
+        starts.insert(starts.end(), shape.Cra.begin(), shape.Cra.end());
+        std::sort(starts.begin(), starts.end());
+        const auto first = std::lower_bound(starts.begin(), starts.end(), c.Start);
+        ASSERT_NE(first, starts.end());
         EXPECT_EQ(plan.HeadFrames, *first - c.Start);
         if (c.Expect == TExpect::CopiesAll) {
             EXPECT_EQ(plan.HeadFrames, 0);
@@ -414,6 +424,7 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
     }
 
     EXPECT_EQ(StrictDecodeProblem(out), "");
+    EXPECT_TRUE(rendertest::MoovBeforeMdat(out));
     const auto decoded = rendertest::DecodeFile(out);
     ASSERT_EQ(decoded.Error, "");
     EXPECT_EQ(decoded.FrameNumbers, Range(c.Start, c.End));
@@ -429,7 +440,7 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
         const auto& sv = *std::find_if(srcStreams.begin(), srcStreams.end(),
                                        [](const auto& s) { return Str(s, "codec_type") == "video"; });
         EXPECT_EQ(Str(v, "codec_name"), Str(sv, "codec_name"));
-        EXPECT_EQ(Str(v, "codec_tag_string"), Str(sv, "codec_name") == "hevc" ? "hev1" : "avc3");
+        EXPECT_EQ(Str(v, "codec_tag_string"), c.Entry);
         for (const char* key : {"profile", "pix_fmt", "width", "height", "color_range", "color_space",
                                 "color_primaries", "color_transfer"})
             EXPECT_EQ(Str(v, key), Str(sv, key)) << key;
@@ -476,27 +487,28 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CopyCuts,
     ::testing::Values(
-        // name, source, range, what happens, sound
+        // name, source, range, what happens, sound, sample entry of a copy
         // Key frames every 25 frames (IDR pictures at 0, 25, 50, 75), B-frames.
-        TCopyCase{"H264Mp4AcrossTwoKeyFrames", "H264Mp4", 13, 88, TExpect::Copies, 1},
-        TCopyCase{"H264Mp4FromKeyFrameToKeyFrame", "H264Mp4", 25, 75, TExpect::CopiesAll, 1},
-        TCopyCase{"H264Mp4InsideOneGroup", "H264Mp4", 30, 45, TExpect::FallsBack, 1},
-        TCopyCase{"H264Mp4OneKeyFrame", "H264Mp4", 50, 51, TExpect::CopiesAll, 1},
-        TCopyCase{"H264Mp4OneFrameAfterAKeyFrame", "H264Mp4", 51, 52, TExpect::FallsBack, 1},
-        TCopyCase{"H264Mp4ToTheMoviesEnd", "H264Mp4", 40, 100, TExpect::Copies, 1},
-        TCopyCase{"H264MkvNoSound", "H264Mkv", 7, 61, TExpect::Copies, -1},
-        TCopyCase{"H264TsMp2SoundMadeAac", "H264TsMp2", 13, 88, TExpect::Copies, 0},
-        TCopyCase{"H264MovPcmSoundMadeAac", "H264MovPcm", 24, 77, TExpect::Copies, 0},
-        TCopyCase{"H264OpenGop", "H264OpenGop", 13, 88, TExpect::Either, 1},
-        TCopyCase{"H264OpenGopFromTheStart", "H264OpenGop", 0, 60, TExpect::Either, 1},
+        TCopyCase{"H264Mp4AcrossTwoKeyFrames", "H264Mp4", 13, 88, TExpect::Copies, 1, "avc1"},
+        TCopyCase{"H264Mp4FromKeyFrameToKeyFrame", "H264Mp4", 25, 75, TExpect::CopiesAll, 1, "avc1"},
+        TCopyCase{"H264Mp4InsideOneGroup", "H264Mp4", 30, 45, TExpect::FallsBack, 1, ""},
+        TCopyCase{"H264Mp4OneKeyFrame", "H264Mp4", 50, 51, TExpect::CopiesAll, 1, "avc1"},
+        TCopyCase{"H264Mp4OneFrameAfterAKeyFrame", "H264Mp4", 51, 52, TExpect::FallsBack, 1, ""},
+        TCopyCase{"H264Mp4ToTheMoviesEnd", "H264Mp4", 40, 100, TExpect::Copies, 1, "avc1"},
+        TCopyCase{"H264MkvNoSound", "H264Mkv", 7, 61, TExpect::Copies, -1, "avc1"},
+        TCopyCase{"H264TsMp2SoundMadeAac", "H264TsMp2", 13, 88, TExpect::Copies, 0, "avc1"},
+        TCopyCase{"H264MovPcmSoundMadeAac", "H264MovPcm", 24, 77, TExpect::Copies, 0, "avc1"},
+        TCopyCase{"H264OpenGop", "H264OpenGop", 13, 88, TExpect::Either, 1, "avc1"},
+        TCopyCase{"H264OpenGopFromTheStart", "H264OpenGop", 0, 60, TExpect::Either, 1, "avc1"},
         // Parts made by fresh encoders start at frames 40 and 80.
-        TCopyCase{"H264TsAcrossParameterSetChanges", "H264TsParameterSetChanges", 30, 95, TExpect::Copies, 1},
-        TCopyCase{"H264TsEndingInANewPart", "H264TsParameterSetChanges", 50, 86, TExpect::Copies, 1},
-        TCopyCase{"H264TenBit", "H264TenBit", 13, 88, TExpect::Copies, 1},
-        TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1},
-        TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1},
-        TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1},
-        TCopyCase{"Mpeg4AviFallsBack", "Mpeg4Avi", 13, 88, TExpect::FallsBack, 0}),
+        TCopyCase{"H264TsAcrossParameterSetChanges", "H264TsParameterSetChanges", 30, 95, TExpect::Copies, 1, "avc3"},
+        TCopyCase{"H264TsEndingInANewPart", "H264TsParameterSetChanges", 50, 86, TExpect::Copies, 1, "avc3"},
+        TCopyCase{"H264TsCopyWithinOnePart", "H264TsParameterSetChanges", 45, 78, TExpect::Copies, 1, "avc1"},
+        TCopyCase{"H264TenBit", "H264TenBit", 13, 88, TExpect::Copies, 1, "avc1"},
+        TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1, "hev1"},
+        TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1, "hev1"},
+        TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1, "hev1"},
+        TCopyCase{"Mpeg4AviFallsBack", "Mpeg4Avi", 13, 88, TExpect::FallsBack, 0, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // The sources are what the cases take them for: key frames where asked, open

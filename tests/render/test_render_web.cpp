@@ -27,34 +27,9 @@ namespace fs = std::filesystem;
 using rendertest::Range;
 
 using rendertest::GstPlayProblem;
+using rendertest::MoovBeforeMdat;
 using rendertest::Num;
 using rendertest::Str;
-
-// The file's top-level boxes (MP4 atoms) in order.
-std::vector<std::string> TopLevelAtoms(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(0, std::ios::end);
-    const uint64_t size = static_cast<uint64_t>(in.tellg());
-    std::vector<std::string> atoms;
-    uint64_t at = 0;
-    while (at + 8 <= size) {
-        unsigned char h[16] = {};
-        in.seekg(static_cast<std::streamoff>(at));
-        in.read(reinterpret_cast<char*>(h), 8);
-        uint64_t len = (uint64_t(h[0]) << 24) | (uint64_t(h[1]) << 16) | (uint64_t(h[2]) << 8) | h[3];
-        if (len == 1) {
-            in.read(reinterpret_cast<char*>(h + 8), 8);
-            len = 0;
-            for (int i = 8; i < 16; ++i) len = (len << 8) | h[i];
-        } else if (len == 0) {
-            len = size - at;
-        }
-        atoms.emplace_back(reinterpret_cast<char*>(h + 4), 4);
-        if (len < 8) break;
-        at += len;
-    }
-    return atoms;
-}
 
 // "30000/1001" as a number.
 double RateOf(const std::string& text) {
@@ -62,13 +37,6 @@ double RateOf(const std::string& text) {
     if (slash == std::string::npos) return std::stod(text);
     const double den = std::stod(text.substr(slash + 1));
     return den > 0 ? std::stod(text.substr(0, slash)) / den : 0;
-}
-
-bool MoovBeforeMdat(const std::string& path) {
-    const auto atoms = TopLevelAtoms(path);
-    const auto moov = std::find(atoms.begin(), atoms.end(), "moov");
-    const auto mdat = std::find(atoms.begin(), atoms.end(), "mdat");
-    return moov != atoms.end() && mdat != atoms.end() && moov < mdat;
 }
 
 // Presentation times (seconds) of the file's video frames.
