@@ -5,8 +5,9 @@
 # Usage: run.sh BUILD_DIR   (cache: $FW_BENCH_CACHE, default ~/.cache/framewhisk-bench)
 #        FW_BENCH_SECONDS (default 60) shortens every clip;
 #        FW_BENCH_CINEPAK_SECONDS (default 10) the slow Cinepak clip;
-#        FW_BENCH_ONLY=web runs only the MP4 and WebM rows;
-#        FW_BENCH_ROUNDS (default 3) rounds of the MP4 and WebM rows.
+#        FW_BENCH_ONLY=web runs only the MP4 and WebM rows, FW_BENCH_ONLY=copy
+#        only the same-as-source (--copy) rows;
+#        FW_BENCH_ROUNDS (default 3) rounds of the MP4, WebM and copy rows.
 set -euo pipefail
 build=${1:?build folder}
 fwmedia="$build/app/fwmedia"
@@ -24,18 +25,30 @@ make_source() {  # name size output-options...
   local out="$cache/$1" size=$2; shift 2
   [ -s "$out" ] && return 0
   echo "generating $out" >&2
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=${size}:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=44100" \
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=${size}:rate=${source_rate:-25}" \
+    -f lavfi -i "sine=frequency=440:sample_rate=44100" \
     -ac 2 -t "${source_seconds:-60}" "$@" "$out.tmp" && mv "$out.tmp" "$out"
 }
-if [ "$only" != web ]; then
+if [ -z "$only" ]; then
   make_source conv_mpeg4_480p_stereo.avi 640x480 -c:v mpeg4 -g 25 -q:v 4 -c:a libmp3lame -b:a 128k -f avi
   make_source conv_mpeg2_576p_stereo.mpg 720x576 -c:v mpeg2video -g 15 -bf 2 -q:v 4 -c:a mp2 -b:a 192k -f vob
 fi
-make_source conv_h264_720p_stereo.mp4 1280x720 -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p \
-  -c:a aac -b:a 128k -f mp4
-# 4K for the downscaling row: 25 s, made quickly (ultrafast) with a usual key frame interval.
-source_seconds=25 make_source conv_h264_2160p_stereo.mp4 3840x2160 -c:v libx264 -preset ultrafast -g 250 \
-  -pix_fmt yuv420p -c:a aac -b:a 128k -f mp4
+if [ "$only" != copy ]; then
+  make_source conv_h264_720p_stereo.mp4 1280x720 -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p \
+    -c:a aac -b:a 128k -f mp4
+  # 4K for the downscaling row: 25 s, made quickly (ultrafast) with a usual key frame interval.
+  source_seconds=25 make_source conv_h264_2160p_stereo.mp4 3840x2160 -c:v libx264 -preset ultrafast -g 250 \
+    -pix_fmt yuv420p -c:a aac -b:a 128k -f mp4
+fi
+if [ -z "$only" ] || [ "$only" = copy ]; then
+  # 90 s of 720p at 30 fps with AAC sound, closed groups of pictures with
+  # B-frames: a key frame (IDR) every second, and every ten seconds.
+  for key in 1 10; do
+    source_seconds=90 source_rate=30 make_source "copy_h264_720p30_key${key}s.mp4" 1280x720 -c:v libx264 \
+      -preset veryfast -g $(( key * 30 )) -keyint_min $(( key * 30 )) -sc_threshold 0 -bf 3 -pix_fmt yuv420p \
+      -c:a aac -b:a 128k -f mp4
+  done
+fi
 
 # Runs a command, prints "seconds max_rss_kb".
 measure() {
@@ -54,21 +67,27 @@ web_rows() {
   # Runs ours and the command line in turn (the order swapped every round),
   # $rounds rounds; prints medians, the ratio and both peak memories.
   # web_row label target src secs ours-options... -- cli-options...
+  # The clip starts at $row_start seconds (default 0) of a source of
+  # $row_rate frames per second (default 25).
   local label=$1 target=$2 src=$3 secs=$4; shift 4
+  local start=${row_start:-0} rate=${row_rate:-25}
   local ours=() cli=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do ours+=("$1"); shift; done
   shift
   cli=("$@")
-  local frames=$(( secs * 25 )) ext=mp4
+  local first last ext=mp4 seek=()
+  first=$(awk -v s="$start" -v r="$rate" 'BEGIN { printf "%d", s * r + 0.5 }')
+  last=$(( first + secs * rate ))
+  [ "$start" = 0 ] || seek=(-ss "$start")
   case " ${ours[*]} " in *" --webm "*) ext=webm ;; esac
   local ot=() om=() ct=() cm=() r t m
   for (( r = 0; r < rounds; r++ )); do
     for who in $([ $(( r % 2 )) -eq 0 ] && echo "cli ours" || echo "ours cli"); do
       if [ "$who" = cli ]; then
-        read -r t m < <(measure ffmpeg -v error -y -t "$secs" -i "$src" "${cli[@]}" "$work/cli.$ext")
+        read -r t m < <(measure ffmpeg -v error -y "${seek[@]}" -t "$secs" -i "$src" "${cli[@]}" "$work/cli.$ext")
         ct+=("$t"); cm+=("$m")
       else
-        read -r t m < <(measure "$fwmedia" render "$src" "$work/ours.$ext" 0 "$frames" "${ours[@]}")
+        read -r t m < <(measure "$fwmedia" render "$src" "$work/ours.$ext" "$first" "$last" "${ours[@]}")
         ot+=("$t"); om+=("$m")
       fi
     done
@@ -89,6 +108,20 @@ web_rows() {
   cf=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/cli.$ext")
   [ "$of" = "$cf" ] || echo "  frames differ: ours $of, cli $cf" >&2
 }
+
+if [ -z "$only" ] || [ "$only" = copy ]; then
+  # Same as source: a minute out of 90 s, starting between key frames. The
+  # command line re-encodes the whole minute with the encoder and quality the
+  # copy uses for the frames around its cut points (x264 veryfast CRF 16) and
+  # copies the sound.
+  echo "Same as source (--copy), 60 s from 13.4 s of 720p30 H.264 (machine: $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)); peak memory target < 300 MB"
+  copy_cli=(-c:v libx264 -preset veryfast -crf 16 -c:a copy -movflags +faststart)
+  row_start=13.4 row_rate=30 web_rows "Copy 720p30, key frame every 1 s" 0.10 "$cache/copy_h264_720p30_key1s.mp4" \
+    60 --copy -- "${copy_cli[@]}"
+  row_start=13.4 row_rate=30 web_rows "Copy 720p30, key frame every 10 s" 0.40 "$cache/copy_h264_720p30_key10s.mp4" \
+    60 --copy -- "${copy_cli[@]}"
+fi
+[ "$only" = copy ] && exit 0
 
 # The command line converts the colours as the engine does: the source's
 # (untagged, BT.601) matrix to BT.709 pixels at video range, tagged BT.709.
