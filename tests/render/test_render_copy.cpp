@@ -508,6 +508,10 @@ INSTANTIATE_TEST_SUITE_P(
         TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1, "hev1"},
         TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1, "hev1"},
         TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1, "hev1"},
+        // Starting on a CRA picture (its leading pictures lie before the
+        // range), and ending where the next CRA's leading pictures are shown.
+        TCopyCase{"HevcOpenGopMkvFromACra", "HevcOpenGopMkv", 25, 88, TExpect::Either, 1, "hev1"},
+        TCopyCase{"HevcOpenGopMkvUpToACra", "HevcOpenGopMkv", 13, 50, TExpect::Either, 1, "hev1"},
         TCopyCase{"Mpeg4AviFallsBack", "Mpeg4Avi", 13, 88, TExpect::FallsBack, 0, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
