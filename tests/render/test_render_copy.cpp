@@ -436,6 +436,9 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
     const auto& v = streams[0];
     EXPECT_EQ(Str(v, "codec_type"), "video");
     EXPECT_EQ(Num(v, "nb_read_frames"), c.End - c.Start);
+    // The clip's first picture shows at its start, and the last one for a frame's time.
+    EXPECT_NEAR(Num(v, "start_time"), 0, 0.5 / kRate);
+    EXPECT_NEAR(Num(v, "duration"), (c.End - c.Start) / kRate, 0.5 / kRate);
     if (copies) {
         const auto& sv = *std::find_if(srcStreams.begin(), srcStreams.end(),
                                        [](const auto& s) { return Str(s, "codec_type") == "video"; });
@@ -497,6 +500,7 @@ INSTANTIATE_TEST_SUITE_P(
         TCopyCase{"H264Mp4ToTheMoviesEnd", "H264Mp4", 40, 100, TExpect::Copies, 1, "avc1"},
         TCopyCase{"H264MkvNoSound", "H264Mkv", 7, 61, TExpect::Copies, -1, "avc1"},
         TCopyCase{"H264TsMp2SoundMadeAac", "H264TsMp2", 13, 88, TExpect::Copies, 0, "avc1"},
+        TCopyCase{"H264TsToTheMoviesEnd", "H264TsMp2", 60, 100, TExpect::Copies, 0, "avc1"},
         TCopyCase{"H264MovPcmSoundMadeAac", "H264MovPcm", 24, 77, TExpect::Copies, 0, "avc1"},
         TCopyCase{"H264OpenGop", "H264OpenGop", 13, 88, TExpect::Either, 1, "avc1"},
         TCopyCase{"H264OpenGopFromTheStart", "H264OpenGop", 0, 60, TExpect::Either, 1, "avc1"},
