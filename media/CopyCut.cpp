@@ -301,7 +301,10 @@ AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, con
         if (const char* p = X265Profile(par->profile)) av_opt_set(enc->priv_data, "profile", p, 0);
         av_opt_set(enc->priv_data, "preset", "faster", 0);
         av_opt_set(enc->priv_data, "crf", "18", 0);
-        params = "log-level=error:open-gop=0";
+        // No sample adaptive offset: x265 fills part of its statistics from
+        // memory it never set, so the same frames would not always give the
+        // same stream.
+        params = "log-level=error:open-gop=0:sao=0";
         if (par->level > 0) params += ":level-idc=" + std::to_string(par->level / 30) + "." + std::to_string(par->level % 30 / 3);
         av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
     } else {
@@ -528,7 +531,15 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
             auto [it, added] = sets.emplace(std::make_pair(nal[0] & 0x1f, id), nal);
             clash = clash || (!added && it->second != nal);
         };
-        for (const auto& nal : ExtradataParameterSets(par)) add(nal);
+        // The sets the copy starts with: its first picture's own, else the
+        // stream's (a transport stream's are only the first ones in the file).
+        bool ownAtStart = false, spsAtStart = false;
+        for (const auto& nal : index[k].ParameterSets) {
+            spsAtStart = spsAtStart || (nal[0] & 0x1f) == 7;
+            ownAtStart = ownAtStart || (spsAtStart && (nal[0] & 0x1f) == 8);
+        }
+        if (!ownAtStart)
+            for (const auto& nal : ExtradataParameterSets(par)) add(nal);
         for (size_t i = k; i < end; ++i)
             for (const auto& nal : index[i].ParameterSets) add(nal);
         int own = -1;
