@@ -719,3 +719,66 @@ TEST_F(CopyTest, UnwritablePlaceFailsClearlyAndLeavesNothing) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------- real movies
+
+// Every real sample movie, cut from 30 % to 80 % of its length: a copy of the
+// ones that qualify holds the plan's frames, the copied ones byte for byte as
+// a plain decode of the movie shows them, the re-encoded ones close to it, and
+// decodes without an error; the others fall back or fail with a sentence.
+TEST_F(CopyTest, RealSamplesCopyExactlyOrSayWhyNot) {
+    const fs::path dir(FW_MEDIA_SAMPLES);
+    if (!fs::is_directory(dir)) GTEST_SKIP() << "no samples in " << FW_MEDIA_SAMPLES;
+    int copied = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string src = entry.path().string();
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".tsv" || ext == ".txt") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        const auto streams = rendertest::Probe(src, false);
+        double length = 0;
+        for (const auto& s : streams) length = std::max(length, Num(s, "duration"));
+        if (!(length > 0)) length = 4;
+        // Hundredths of a second as "frames" of a 100 fps clock.
+        const int start = int(length * 30), end = int(length * 80);
+        media::TCopyPlan plan;
+        try {
+            plan = media::PlanCopy(src, start / 100.0, end / 100.0);
+        } catch (const media::MediaError& e) {
+            EXPECT_FALSE(std::string(e.what()).empty());
+            continue;
+        }
+        if (!plan.CanCopy) {
+            EXPECT_EQ(plan.Why.back(), '.') << plan.Why;
+            continue;
+        }
+        ++copied;
+        const std::string out = Dir + "/" + entry.path().stem().string() + ".mp4";
+        TNoticeHost host;
+        ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 100, start, end,
+                               TClipFormat::Copy))
+            << host.FailureReason.toStdString();
+        EXPECT_TRUE(host.Notices.isEmpty());
+        EXPECT_EQ(StrictDecodeProblem(out), "");
+        const auto srcPictures = DecodePictures(src);
+        const auto outPictures = DecodePictures(out);
+        ASSERT_EQ(outPictures.size(), size_t(plan.Frames));
+        ASSERT_GT(plan.CopiedFrames, 0);
+        // Where the copied part lies in the movie: its first picture.
+        const size_t firstCopied = size_t(plan.HeadFrames);
+        const auto at = std::find_if(srcPictures.begin(), srcPictures.end(),
+                                     [&](const TPicture& p) { return p.Bytes == outPictures[firstCopied].Bytes; });
+        ASSERT_NE(at, srcPictures.end()) << "the first copied picture is not one of the movie's";
+        const ptrdiff_t offset = (at - srcPictures.begin()) - ptrdiff_t(firstCopied);
+        ASSERT_GE(offset, 0);
+        ASSERT_LE(size_t(offset) + outPictures.size(), srcPictures.size());
+        for (size_t i = 0; i < outPictures.size(); ++i) {
+            const TPicture& s = srcPictures[size_t(offset) + i];
+            if (i >= firstCopied && i < firstCopied + size_t(plan.CopiedFrames))
+                EXPECT_TRUE(outPictures[i].Bytes == s.Bytes) << "copied frame " << i;
+            else
+                EXPECT_GE(Psnr(s, outPictures[i]), 40.0) << "re-encoded frame " << i;
+        }
+    }
+    EXPECT_GE(copied, 1) << "no sample qualified for a copy";
+}
