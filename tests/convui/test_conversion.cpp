@@ -50,6 +50,21 @@ std::vector<int> Range(int from, int to) {  // from .. to - 1
     return v;
 }
 
+// A written clip: its video and audio codecs, its picture size and the frame
+// numbers drawn in its pictures.
+void ExpectClipFile(const QString& output, const QString& videoCodec, const QString& audioCodec, int width,
+                    int height, const std::vector<int>& frames) {
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    const TProbedStream* audio = FindStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->CodecName, videoCodec);
+    EXPECT_EQ(video->Width, width);
+    EXPECT_EQ(video->Height, height);
+    EXPECT_EQ(audio->CodecName, audioCodec);
+    EXPECT_EQ(FrameNumbers(output, width, height), frames);
+}
+
 void Pick(QComboBox* box, int index) {
     box->setCurrentIndex(index);
     emit box->activated(index);
@@ -750,15 +765,7 @@ TEST_F(TJobTest, WebMClipTakesTheSizeQualityPresetAndAudioChosenOnThePage) {
     EXPECT_EQ(Stored(kLastSettings, "MP4 quality"), "23");
     ExpectIdle();
 
-    const auto streams = ProbeStreams(output);
-    const TProbedStream* video = FindStream(streams, "video");
-    const TProbedStream* audio = FindStream(streams, "audio");
-    ASSERT_TRUE(video && audio);
-    EXPECT_EQ(video->CodecName, "vp9");
-    EXPECT_EQ(video->Width, 320);
-    EXPECT_EQ(video->Height, 240);
-    EXPECT_EQ(audio->CodecName, "opus");
-    EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
+    ExpectClipFile(output, "vp9", "opus", 320, 240, Range(10, 30));
 }
 
 TEST_F(TJobTest, Mp4OddCustomSizeIsRefusedOnThePageThenTheEvenOneIsWrittenWithoutAudio) {
@@ -872,15 +879,7 @@ TEST_F(TJobTest, CopyOfAMovieThatCanNotBeCopiedSaysWhyAndWritesTheMp4PagesClip) 
     if (qEnvironmentVariableIsSet("FW_CONVUI_COPY_SCREENSHOT"))
         Form->grab().save(qEnvironmentVariable("FW_CONVUI_COPY_SCREENSHOT"));
 
-    const auto streams = ProbeStreams(output);
-    const TProbedStream* video = FindStream(streams, "video");
-    const TProbedStream* audio = FindStream(streams, "audio");
-    ASSERT_TRUE(video && audio);
-    EXPECT_EQ(video->CodecName, "h264");
-    EXPECT_EQ(video->Width, 320);
-    EXPECT_EQ(video->Height, 240);
-    EXPECT_EQ(audio->CodecName, "aac");
-    EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
+    ExpectClipFile(output, "h264", "aac", 320, 240, Range(10, 30));
     EXPECT_TRUE(TopLevelBoxes(output).contains("moov"));
 
     // The notice stays until the next conversion starts; a cancelled one
@@ -925,15 +924,7 @@ TEST_F(TJobTest, CopyOfAnH264MovieHoldsExactlyTheMarkedFrames) {
     }
     ExpectIdle();
 
-    const auto streams = ProbeStreams(output);
-    const TProbedStream* video = FindStream(streams, "video");
-    const TProbedStream* audio = FindStream(streams, "audio");
-    ASSERT_TRUE(video && audio);
-    EXPECT_EQ(video->CodecName, "h264");
-    EXPECT_EQ(video->Width, 160);
-    EXPECT_EQ(video->Height, 120);
-    EXPECT_EQ(audio->CodecName, "aac");
-    EXPECT_EQ(FrameNumbers(output, 160, 120), Range(13, 37));
+    ExpectClipFile(output, "h264", "aac", 160, 120, Range(13, 37));
 }
 
 TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <numeric>
 #include <cstdio>
 #include <memory>
@@ -238,6 +239,24 @@ TFileSizeLimit::~TFileSizeLimit() {
     r.rlim_cur = FOldSoft;
     setrlimit(RLIMIT_FSIZE, &r);
     std::signal(SIGXFSZ, FOldHandler);
+}
+
+double ToneOnsetSeconds(const std::string& file) {
+    std::string pcm;
+    if (Run("ffmpeg -nostdin -v error -i '" + file + "' -map 0:a -ac 1 -ar 48000 -f s16le -", &pcm) != 0) return -1;
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    const size_t count = pcm.size() / 2;
+    size_t onset = 0;
+    while (onset < count && std::abs(int(samples[onset])) < 0.25 * 0.5 * 32768) ++onset;
+    if (onset == count) return -1;
+    // Counted from the first decoded sound (a stream's start time counts the priming skipped after it).
+    std::string first;
+    if (Run("ffprobe -v error -select_streams a:0 -show_entries frame=pts_time -read_intervals %+#8 -of csv=p=0 '" +
+                file + "' | head -n1",
+            &first) != 0 ||
+        first.empty())
+        return -1;
+    return std::stod(first) + double(onset) / 48000;
 }
 
 }  // namespace rendertest

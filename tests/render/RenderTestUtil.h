@@ -43,6 +43,12 @@ bool MoovBeforeMdat(const std::string& path);
 // Runs a shell command, returns its exit code; output goes to *out when given.
 int Run(const std::string& command, std::string* out = nullptr);
 
+// Where a tone first sounds in a file: seconds from the file's first decoded
+// sound (as the command line gives it: edit list and codec delay applied,
+// mixed to mono at 48 kHz) to the first sample above an eighth of full scale,
+// plus that first sound's own time. -1 when nothing sounds that loud.
+double ToneOnsetSeconds(const std::string& file);
+
 // GStreamer (gst-launch-1.0 playbin) plays every stream of the file to its
 // end without an error or a warning (a stream without a decoder is only warned
 // about): "" when it does, "skip" when GStreamer is not installed, else what it said.
