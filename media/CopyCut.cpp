@@ -681,16 +681,9 @@ public:
         // Pictures nothing refers to are not decoded on the way to the part.
         dec.SkipBefore(from);
         AvCodecContextPtr enc;
-        AvPacketPtr pkt = MakePacket();
-        auto drain = [&] {
-            for (;;) {
-                const int rc = avcodec_receive_packet(enc.get(), pkt.get());
-                if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-                if (rc < 0) throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
-                if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
-                Write(pkt.get(), 0);
-                av_packet_unref(pkt.get());
-            }
+        auto write = [&](AVPacket* pkt) {
+            if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
+            Write(pkt, 0);
         };
         int64_t done = 0;
         bool stopped = false;
@@ -712,9 +705,7 @@ public:
                 if (f->width != enc->width || f->height != enc->height || f->format != enc->pix_fmt)
                     throw MediaError("The movie's picture size or format changes next to the cut; it can not be re-encoded as one part.");
                 f->pict_type = AV_PICTURE_TYPE_NONE;
-                const int rc = avcodec_send_frame(enc.get(), f.get());
-                if (rc < 0) throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
-                drain();
+                EncodeFrame(enc.get(), f.get(), write);
                 ++done;
                 ++FJob.FramesDone;
             }
@@ -722,12 +713,7 @@ public:
             have = dec.Next(f.get());
         }
         if (dec.Cancelled()) stopped = true;
-        if (enc) {
-            const int rc = avcodec_send_frame(enc.get(), nullptr);
-            if (rc < 0 && rc != AVERROR_EOF)
-                throw MediaError(std::string("The ") + enc->codec->name + " encoder failed: " + AvErrorText(rc));
-            drain();
-        }
+        if (enc) EncodeFrame(enc.get(), nullptr, write);
         if (!stopped && done != expected)
             throw MediaError("Only " + std::to_string(done) + " of the " + std::to_string(expected) +
                              " pictures next to the cut could be decoded.");

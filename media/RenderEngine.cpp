@@ -239,7 +239,6 @@ struct TRenderGraph::TImpl {
     std::unique_ptr<TCopyVideo> CopyVideo;
     std::unique_ptr<TCopyAudio> CopyAudio;
     std::vector<TOutputStreamInfo> Streams;
-    TCopyPlan Plan;
     double ClipLength = 0;
     std::atomic<int64_t> Duration{0};  // 100 ns units: the clip's, or the movie's rest when that is shorter
     std::string FileName;
@@ -797,7 +796,7 @@ void TRenderGraph::TImpl::RunAll() {
     for (auto& w : workers) w.join();
 
     bool complete = true;
-    if (CopyVideo && CopyVideo->FramesDone < Plan.Frames) complete = false;
+    if (CopyVideo && CopyVideo->FramesDone < CopyVideo->Cut.Plan.Frames) complete = false;
     if (Video && Video->FramesEncoded < Video->Slots) complete = false;
     if (Audio && Audio->SamplesEncoded < Audio->TotalSamples) complete = false;
     if (!complete && !Shared.Failed && Shared.StopFlag) {
@@ -847,7 +846,8 @@ int64_t TRenderGraph::GetDuration() const { return Impl->Duration; }
 int64_t TRenderGraph::GetCurrentPosition() const {
     int64_t pos = 0;
     if (Impl->CopyVideo) {
-        pos = Impl->Plan.Frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / Impl->Plan.Frames : 0;
+        const int64_t frames = Impl->CopyVideo->Cut.Plan.Frames;
+        pos = frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / frames : 0;
     } else if (Impl->Video) {
         pos = static_cast<int64_t>(std::llround(double(Impl->Video->FramesEncoded) * 1e7 / av_q2d(Impl->Video->OutRate)));
     } else if (Impl->Audio) {
@@ -863,7 +863,10 @@ std::string TRenderGraph::ErrorText() const {
 
 const std::vector<TOutputStreamInfo>& TRenderGraph::OutputStreams() const { return Impl->Streams; }
 
-const TCopyPlan& TRenderGraph::CopyPlan() const { return Impl->Plan; }
+const TCopyPlan& TRenderGraph::CopyPlan() const {
+    static const TCopyPlan none;
+    return Impl->CopyVideo ? Impl->CopyVideo->Cut.Plan : none;
+}
 
 // ------------------------------------------------------------------ building
 
@@ -1198,16 +1201,15 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (impl->CopyVideo) throw MediaError("Only one video group can be written.");
             const TCutPoints cut = PlanCut(src->MediaName, src->MediaStart, src->MediaStop);
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
-            impl->Plan = cut.Plan;
             impl->CopyVideo = MakeCopyVideo(cut, out);
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0, gi});
             continue;
         }
         if (copy && group.MediaType.MajorType == TMajorType::Audio && impl->CopyVideo &&
-            (impl->Plan.AudioCopied || !impl->Plan.HasAudio)) {
+            (impl->CopyVideo->Cut.Plan.AudioCopied || !impl->CopyVideo->Cut.Plan.HasAudio)) {
             // Sound MP4 takes is copied; a movie without sound gets none.
-            if (!impl->Plan.HasAudio) continue;
+            if (!impl->CopyVideo->Cut.Plan.HasAudio) continue;
             if (impl->CopyAudio) throw MediaError("Only one audio group can be written.");
             impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
             const AVCodecParameters* par = impl->CopyAudio->Stream->codecpar;

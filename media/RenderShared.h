@@ -132,6 +132,22 @@ struct TShared {
     }
 };
 
+// Sends a frame to an encoder (nullptr flushes) and hands every packet that
+// comes out to onPacket(AVPacket*), which may keep or unref it.
+template <class F>
+void EncodeFrame(AVCodecContext* enc, const AVFrame* frame, F onPacket) {
+    int rc = avcodec_send_frame(enc, frame);
+    if (rc < 0 && rc != AVERROR_EOF) throw MediaError("The " + std::string(enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+    AvPacketPtr pkt = MakePacket();
+    for (;;) {
+        rc = avcodec_receive_packet(enc, pkt.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+        if (rc < 0) throw MediaError("The " + std::string(enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+        onPacket(pkt.get());
+        av_packet_unref(pkt.get());
+    }
+}
+
 // One encoder with its output stream.
 struct TEncoderOut {
     AvCodecContextPtr Enc;
@@ -141,18 +157,12 @@ struct TEncoderOut {
 
     // Sends a frame (nullptr flushes) and writes every packet that comes out.
     void Encode(TShared& shared, AVFrame* frame) {
-        int rc = avcodec_send_frame(Enc.get(), frame);
-        if (rc < 0 && rc != AVERROR_EOF) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
-        AvPacketPtr pkt = MakePacket();
-        for (;;) {
-            rc = avcodec_receive_packet(Enc.get(), pkt.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) throw MediaError("The " + std::string(Enc->codec->name) + " encoder failed: " + AvErrorText(rc));
+        EncodeFrame(Enc.get(), frame, [&](AVPacket* pkt) {
             if (pkt->duration <= 0 && FrameDuration > 0) pkt->duration = FrameDuration;
-            av_packet_rescale_ts(pkt.get(), Enc->time_base, Stream->time_base);
+            av_packet_rescale_ts(pkt, Enc->time_base, Stream->time_base);
             pkt->stream_index = Stream->index;
-            shared.Write(pkt.get());
-        }
+            shared.Write(pkt);
+        });
     }
 };
 
