@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   # build
-  build-essential cmake ninja-build pkg-config make git
+  build-essential cmake ninja-build pkg-config make git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libsqlite3-dev libjpeg62-turbo-dev libpng-dev libgif-dev libcurl4-openssl-dev
