@@ -9,6 +9,7 @@
 #include "common/Prompts.h"
 #include "convert/MyWMFBase.h"
 #include "convert/VideoSettings.h"
+#include "media/StagedFile.h"
 #include "support/MyExceptDlg.h"
 
 #include <QComboBox>
@@ -89,15 +90,15 @@ QString GuidText(const QUuid& guid) { return guid.toString(QUuid::WithBraces).to
 // instead of rendering a wrapped-around size.
 uint16_t Narrow16(int32_t value) { return value >= 0 && value <= 0xFFFF ? static_cast<uint16_t>(value) : 0; }
 
-// Deletes an old output file (or link) of that name; true when none is left.
-bool DeleteOldOutput(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return true;
-    return QFile::remove(path);
+}  // namespace
+
+bool TMainForm::IsOpenMovie(const QString& path) const {
+    return !MovieInfo.FileName.isEmpty() && media::SameFile(MovieInfo.FileName.toStdString(), path.toStdString());
 }
 
-}  // namespace
+bool TMainForm::OutputReplaceable(const QString& path) {
+    return media::WhyNotReplaceable(path.toStdString()).empty();
+}
 
 void TMainForm::SetJobState(TJobState state) {
     FJobState = state;
@@ -204,12 +205,20 @@ bool TMainForm::RunConversion(int mode) {
     SaveDialog1.FilterIndex = clip.FilterIndex;
     SaveDialog1.DefaultExt = clip.Ext;
     SaveDialog1.FileName = StripExtension(SaveDialog1.FileName);
-    if (!Prompts().ExecuteFileDialog(this, SaveDialog1))
-        return false;
-
-    // The old file goes first, under the very name the dialog gave.
-    const QString chosen = SaveDialog1.FileName;
-    if (!DeleteOldOutput(chosen)) {
+    // An old file of the chosen name is not touched here: the clip is written
+    // under a temporary name and replaces it only once it is finished, so a
+    // cancel or a failure at any later step leaves it as it was.
+    QString chosen;
+    for (;;) {
+        if (!Prompts().ExecuteFileDialog(this, SaveDialog1))
+            return false;
+        chosen = SaveDialog1.FileName;
+        if (!IsOpenMovie(ReplaceExtension(chosen, clip.Ext)) && !IsOpenMovie(chosen))
+            break;
+        ShowMessage(QStringLiteral("The clip can not be saved over the open movie ") + MovieInfo.FileName +
+                    QStringLiteral(". Please choose another name."));
+    }
+    if (!OutputReplaceable(chosen) || !OutputReplaceable(ReplaceExtension(chosen, clip.Ext))) {
         ShowMessage(QStringLiteral("Canceled. File ") + chosen + QStringLiteral(" is in use."));
         return false;
     }

@@ -215,6 +215,10 @@ public:
     void sbExecuteClick();
     // One conversion in mode 0, 1, 2, 4, 5 or 6 (app/ConversionJob.cpp); true when a file was rendered.
     bool RunConversion(int mode);
+    // The output may not be the open movie under any name; an entry that a
+    // new file can not replace (a folder) is "in use".
+    bool IsOpenMovie(const QString& path) const;
+    static bool OutputReplaceable(const QString& path);
     void actSelStartExecute();
     void actSelEndExecute();
     void sbLocStartClick();

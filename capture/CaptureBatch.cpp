@@ -1,5 +1,7 @@
 #include "capture/CaptureBatch.h"
 
+#include "media/StagedFile.h"
+
 #include "source/FrameBitmap.h"
 #include "media/MediaDetector.h"
 
@@ -94,11 +96,12 @@ private:
     std::thread Thread;  // last: starts when everything above exists
 };
 
-// Clears the way for a new file: false when an old entry of that name
-// cannot be deleted.
-bool ClearPath(const QByteArray& file) {
-    struct stat st;
-    return ::lstat(file.constData(), &st) != 0 || ::unlink(file.constData()) == 0;
+// Whether a new image may take this name: an old file of the name is replaced
+// only once the new one is written whole; a folder of that name, or the movie
+// being sampled, never is.
+bool MayReplace(const QByteArray& file, const std::string& movie) {
+    return media::WhyNotReplaceable(file.toStdString()).empty() &&
+           (movie.empty() || !media::SameFile(movie, file.toStdString()));
 }
 
 }  // namespace
@@ -147,7 +150,7 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
             if (events.FileNameChosen) events.FileNameChosen(name);
             const QString path = info.Folder + name;
             const QByteArray file = path.toUtf8();
-            if (ClearPath(file)) {
+            if (MayReplace(file, info.MediaDetector->Filename())) {
                 writer.Post(file.toStdString(), bitmap);
             } else {
                 ++result.NotReplaced;

@@ -1,13 +1,13 @@
 #include "capture/ImageWriters.h"
 
+#include "media/StagedFile.h"
+
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -21,55 +21,31 @@ namespace {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // A new file beside the target, written first and renamed over the target by
-// Commit(). Until then the target is untouched; if Commit() is never reached
-// the temporary file is removed.
+// Commit() (media::TStagedFile). Until then the target is untouched; if
+// Commit() is never reached the temporary file is removed.
 class TTempFile {
 public:
     explicit TTempFile(const std::string& target) : Target(target) {
-        static std::atomic<unsigned> counter{0};
-        const std::string base = FolderOf(target) + "/." + NameOf(target) + ".";
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            Path = base + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                   std::to_string(static_cast<unsigned long>(std::clock()) + attempt) + ".tmp";
-            // 0666 and the user's umask, as for any file the user writes.
-            const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;
-                throw ECaptureError("Can not write file " + Target + ": " + ErrnoText(errno));
-            }
-            File.reset(::fdopen(fd, "wb"));
-            if (!File) {
-                const int err = errno;
-                ::close(fd);
-                ::unlink(Path.c_str());
-                throw ECaptureError("Can not write file " + Target + ": " + ErrnoText(err));
-            }
-            return;
+        try {
+            Staged = media::TStagedFile(target);
+        } catch (const media::TStagedFileError& e) {
+            if (e.Errno) Fail(e.Errno);
+            Fail(e.what());
         }
-        throw ECaptureError("Can not write file " + Target + ": no free temporary name");
-    }
-    ~TTempFile() {
-        if (Committed) return;
-        File.reset();
-        ::unlink(Path.c_str());
+        const int fd = Staged.Direct() ? ::open(target.c_str(), O_WRONLY | O_CLOEXEC) : ::dup(Staged.Fd());
+        if (fd < 0) Fail(errno);
+        File.reset(::fdopen(fd, "wb"));
+        if (!File) {
+            const int err = errno;
+            ::close(fd);
+            Fail(err);
+        }
     }
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
@@ -84,8 +60,12 @@ public:
         const int rc = std::fclose(File.release());
         if (!failed && rc != 0) err = errno;
         if (failed || rc != 0) Fail(err ? err : EIO);
-        if (std::rename(Path.c_str(), Target.c_str()) != 0) Fail(errno);
-        Committed = true;
+        try {
+            Staged.Commit();
+        } catch (const media::TStagedFileError& e) {
+            if (e.Errno) Fail(e.Errno);
+            Fail(e.what());
+        }
     }
 
     [[noreturn]] void Fail(int err) { Fail(ErrnoText(err)); }
@@ -95,9 +75,8 @@ public:
 
 private:
     std::string Target;
-    std::string Path;
+    media::TStagedFile Staged;  // declared before File: the stream closes first
     FilePtr File;
-    bool Committed = false;
 };
 
 void CheckBitmap(const std::string& path, const TFrameBitmap& bitmap) {

@@ -1,4 +1,5 @@
 #include "media/RenderEngine.h"
+#include "media/StagedFile.h"
 
 #include "media/AvPtr.h"
 #include "media/CopyCut.h"
@@ -762,9 +763,16 @@ void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
         // One failure flag: nothing more goes into the file; let go of it and
         // take the unfinished file away (a stop keeps its playable file).
         if (Shared.Out && Shared.Out->pb) avio_closep(&Shared.Out->pb);
-        Shared.Created.RemoveIfOurs();
-    } else if (stoppedEarly) {
-        event = kEcUserAbort;
+        Shared.Output.Discard();
+    } else {
+        // Finished, or stopped with a playable file: it takes its name now.
+        try {
+            Shared.Output.Commit();
+            if (stoppedEarly) event = kEcUserAbort;
+        } catch (const std::exception& e) {
+            Shared.Fail(e.what());
+            event = kEcErrorAbort;
+        }
     }
     std::lock_guard lock(EventMutex);
     Event = event;
@@ -1144,6 +1152,14 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     auto impl = std::make_unique<TRenderGraph::TImpl>();
     impl->FileName = spec.FileName;
     if (spec.FileName.empty()) throw MediaError("No output file name was given.");
+    // Never write over a movie being read, whatever name it is reached by.
+    for (int g = 0; g < timeline.GetGroupCount(); ++g)
+        for (const auto& track : timeline.Group(g).Tracks)
+            for (const auto& source : track.Sources)
+                if (SameFile(source.MediaName, spec.FileName))
+                    throw MediaError("The output file " + Quoted(spec.FileName) +
+                                     " is the movie being cut. Choose another name for the clip.");
+    if (const std::string why = WhyNotReplaceable(spec.FileName); !why.empty()) throw MediaError(why);
 
     const bool copy = spec.Format == TOutputFormat::Copy;
     // A copy writes MP4; sound it can not copy is made AAC as in an MP4 clip.
@@ -1452,15 +1468,26 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     // MP4: the index goes before the data once the file is finished, so that it plays while it downloads.
     if (format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
     // Everything is accepted: only now create the file.
-    impl->Shared.Created.BeforeOpen(spec.FileName);
-    int rc = avio_open(&out->pb, spec.FileName.c_str(), AVIO_FLAG_WRITE);
+    // The clip is written under a temporary name and takes the chosen one
+    // when it is finished (Finish); an old file of that name stays as it is
+    // until then.
+    try {
+        impl->Shared.Output = TStagedFile(spec.FileName);
+    } catch (const std::runtime_error& e) {
+        throw MediaError(e.what());
+    }
+    // The writer opens the file again by this name to move the MP4 index
+    // to the front.
+    av_freep(&out->url);
+    out->url = av_strdup(impl->Shared.Output.WritePath().c_str());
+    if (!out->url) throw MediaError("Out of memory while setting up the output file.");
+    int rc = avio_open(&out->pb, out->url, AVIO_FLAG_WRITE);
     if (rc < 0) throw MediaError("The file " + Quoted(spec.FileName) + " can not be created: " + AvErrorText(rc) + ".");
-    impl->Shared.Created.AfterOpen();
     rc = avformat_write_header(out, &options);
     if (rc >= 0 && out->pb->error < 0) rc = out->pb->error;
     if (rc < 0) {
         avio_closep(&out->pb);
-        impl->Shared.Created.RemoveIfOurs();
+        impl->Shared.Output.Discard();
         throw MediaError("Writing the header of " + Quoted(spec.FileName) + " failed: " + AvErrorText(rc) + ".");
     }
     return std::unique_ptr<TRenderGraph>(new TRenderGraph(std::move(impl)));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/AvPtr.h"
+#include "media/StagedFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,46 +65,10 @@ private:
     bool FClosed = false, FAborted = false;
 };
 
-// The output file, so that a failed render can take away what it wrote. Only
-// a regular file that this render created is ever removed: never a file that
-// was there before, nor a device, nor something that took the name since.
-class TCreatedOutput {
-public:
-    // Call just before the file is opened for writing.
-    void BeforeOpen(const std::string& path) {
-        FPath = path;
-        struct stat st {};
-        FExisted = ::lstat(path.c_str(), &st) == 0;
-    }
-    // Call once it is open.
-    void AfterOpen() {
-        struct stat st {};
-        if (FExisted || ::lstat(FPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-        FOurs = true;
-        FDev = st.st_dev;
-        FIno = st.st_ino;
-    }
-    // Removes the file when it is still the one this render created.
-    void RemoveIfOurs() {
-        if (!FOurs) return;
-        FOurs = false;
-        struct stat st {};
-        if (::lstat(FPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == FDev && st.st_ino == FIno)
-            ::unlink(FPath.c_str());
-    }
-
-private:
-    std::string FPath;
-    bool FExisted = true;
-    bool FOurs = false;
-    dev_t FDev = 0;
-    ino_t FIno = 0;
-};
-
 // What the workers share: the writer, the stop and failure flags.
 struct TShared {
     AvFormatOutputPtr Out;
-    TCreatedOutput Created;
+    TStagedFile Output;  // the file being written, renamed into place at the end
     std::mutex MuxMutex;
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> Failed{false};

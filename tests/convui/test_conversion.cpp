@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QCursor>
+#include <QCryptographicHash>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
@@ -36,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <unistd.h>
 
 using namespace convui;
 
@@ -63,6 +65,21 @@ void ExpectClipFile(const QString& output, const QString& videoCodec, const QStr
     EXPECT_EQ(video->Height, height);
     EXPECT_EQ(audio->CodecName, audioCodec);
     EXPECT_EQ(FrameNumbers(output, width, height), frames);
+}
+
+QByteArray ReadAll(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QByteArray Sha256(const QString& file) {
+    return QCryptographicHash::hash(ReadAll(file), QCryptographicHash::Sha256).toHex();
+}
+
+// Entries of a folder whose names start with a dot: the temporary files of
+// unfinished clips.
+QStringList HiddenEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).filter(QRegularExpression("^\\."));
 }
 
 void Pick(QComboBox* box, int index) {
@@ -206,7 +223,8 @@ TEST_F(TJobTest, NoUsableMovieEndsAtOnceWithoutADialog) {
 TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
     // Another profile stored: mode 0 puts the default back.
     SettingsStore->WriteString(kPreference, "WMVSelected", TWMFBase::ProfileGuidText(5));
-    // Typed with the AVI extension: that very file goes, the WMV is written.
+    // Typed with the AVI extension: the WMV is written beside it, and the AVI
+    // of the typed name, which is not the output, stays as it was.
     QFile old(Dir + "/clip.avi");
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old");
@@ -232,7 +250,7 @@ TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
     EXPECT_EQ(Opener->Requests[0].Action, TDesktopAction::Play);
     EXPECT_EQ(Opener->Requests[0].Target, output);
 
-    EXPECT_FALSE(QFileInfo::exists(Dir + "/clip.avi"));
+    EXPECT_EQ(ReadAll(Dir + "/clip.avi"), QByteArray("old"));
     EXPECT_EQ(Form->SaveDialog1.FileName, output);
     EXPECT_EQ(Stored(kPreference, "WMVSelected"), QString(kDefaultWmvProfile));
     ExpectIdle();
@@ -373,6 +391,105 @@ TEST_F(TJobTest, OldFileThatCannotBeDeletedCancelsTheJob) {
     ExpectIdle();
 }
 
+// Replacing a file: the old file stays exactly as it was until the new clip is
+// whole. A cancel on the settings page, a job that fails (the movie went away
+// after it was opened) and a finished job, in every output mode.
+TEST_F(TJobTest, ReplacedFileStaysUntilTheClipIsWholeInEveryMode) {
+    struct {
+        int Mode;
+        const char* Ext;
+    } modes[] = {{1, "wmv"}, {2, "avi"}, {4, "mp4"}, {5, "webm"}, {6, "mp4"}};
+    const auto pressOk = [](QDialog& d) { return PressOk(dynamic_cast<TVideoSetDlg&>(d)); };
+    for (const auto& m : modes) {
+        SCOPED_TRACE(Form->cbMode->itemText(m.Mode).toStdString());
+        const QString target = Dir + "/old." + m.Ext;
+        const QByteArray oldBytes = "the user's old file";
+        {
+            QFile old(target);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write(oldBytes);
+        }
+
+        // Cancel on the settings page.
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(target);
+        prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Cancel; });
+        Start(m.Mode);
+        EXPECT_EQ(ReadAll(target), oldBytes) << "cancel";
+        ExpectIdle();
+
+        // A job that fails: the movie is gone when the render starts.
+        const QString source = Dir + "/source.avi";
+        ASSERT_TRUE(QFile::copy(Movie50, source));
+        ASSERT_TRUE(Form->OpenMovie(source));
+        Form->TB1->SetSelStart(10);
+        Form->TB1->SetSelEnd(30);
+        ASSERT_TRUE(QFile::rename(source, Dir + "/moved.avi"));
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(target);
+        prompts->ModalHandlers.push_back(pressOk);
+        Start(m.Mode);
+        const QStringList texts = prompts->Texts();
+        ASSERT_EQ(texts.size(), 1);
+        EXPECT_TRUE(texts[0].startsWith("Fail to make clip " + target)) << texts[0].toStdString();
+        EXPECT_EQ(ReadAll(target), oldBytes) << "failed job";
+        EXPECT_EQ(HiddenEntries(Dir), QStringList());
+        ExpectIdle();
+        ASSERT_TRUE(QFile::remove(Dir + "/moved.avi"));
+
+        // A finished job replaces it.
+        ASSERT_TRUE(Form->OpenMovie(Movie50));
+        Form->TB1->SetSelStart(10);
+        Form->TB1->SetSelEnd(30);
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(target);
+        prompts->ModalHandlers.push_back(pressOk);
+        prompts->Answers.push_back(TModalResult::No);
+        Start(m.Mode);
+        EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + target + "\r\nPlay the result?"});
+        EXPECT_NE(ReadAll(target), oldBytes);
+        EXPECT_NE(FindStream(ProbeStreams(target), "video"), nullptr);
+        EXPECT_EQ(HiddenEntries(Dir), QStringList());
+        ExpectIdle();
+    }
+}
+
+// The open movie is never the output, by its own name, through a link or
+// under another name of the same file: the user is told and asked again.
+TEST_F(TJobTest, TheOpenMovieIsNeverWrittenOverWhateverItsName) {
+    const QString movie = Dir + "/movie.avi";
+    ASSERT_TRUE(QFile::copy(Movie50, movie));
+    ASSERT_TRUE(QFile::link(movie, Dir + "/link.avi"));
+    ASSERT_EQ(::link(QFile::encodeName(movie).constData(), QFile::encodeName(Dir + "/hard.avi").constData()), 0);
+    ASSERT_TRUE(Form->OpenMovie(movie));
+    Form->TB1->SetSelStart(10);
+    Form->TB1->SetSelEnd(30);
+    const QByteArray before = Sha256(movie);
+    for (const QString& name : {movie, Dir + "/link.avi", Dir + "/hard.avi", Dir + "/./movie"}) {
+        SCOPED_TRACE(name.toStdString());
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(name);
+        prompts->FileAnswers.push_back("");  // asked again: cancelled
+        Start(2);
+        EXPECT_EQ(prompts->RecordsOf(TPromptKind::FileDialog).size(), 2u);
+        const QStringList texts = prompts->Texts();
+        ASSERT_EQ(texts.size(), 1);
+        EXPECT_TRUE(texts[0].startsWith("The clip can not be saved over the open movie ")) << texts[0].toStdString();
+        EXPECT_TRUE(prompts->RecordsOf(TPromptKind::Modal).empty());
+        EXPECT_EQ(Sha256(movie), before);
+        ExpectIdle();
+    }
+    // Another name is then taken as usual.
+    prompts->Records.clear();
+    prompts->FileAnswers.push_back(movie);
+    prompts->FileAnswers.push_back(Dir + "/clip.avi");
+    prompts->ModalHandlers.push_back([](QDialog& d) { return PressOk(dynamic_cast<TVideoSetDlg&>(d)); });
+    prompts->Answers.push_back(TModalResult::No);
+    Start(2);
+    EXPECT_EQ(Sha256(movie), before);
+    EXPECT_EQ(FrameNumbers(Dir + "/clip.avi", 320, 240), Range(10, 30));
+}
+
 TEST_F(TJobTest, CancelledSaveDialogChangesNothing) {
     prompts->FileAnswers.push_back("");
     Start(0);
@@ -431,6 +548,12 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     Form->TB1->SetSelEnd(250);
     SettingsStore->WriteString(kLastSettings, "AVI video encoder", "Cinepak by Radius");
     SettingsStore->WriteBool(kLastSettings, "With audio", false);
+    // An old file of that name is replaced by the stopped clip's playable part.
+    {
+        QFile old(Dir + "/stopped.avi");
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
     prompts->FileAnswers.push_back(Dir + "/stopped.avi");
     prompts->Answers.push_back(TModalResult::Yes);
     prompts->ModalHandlers.push_back([](QDialog& d) {
@@ -647,7 +770,7 @@ TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothin
             EXPECT_EQ(prompts->RecordsOf(TPromptKind::Modal).size(), 1u);
             EXPECT_TRUE(prompts->Texts().isEmpty());  // no render, no "Play the result?"
             EXPECT_EQ(Form->SaveDialog1.FileName, Dir + "/typed." + c.Ext);
-            EXPECT_FALSE(QFileInfo::exists(Dir + "/typed.avi"));  // the chosen name's old file went
+            EXPECT_TRUE(QFileInfo::exists(Dir + "/typed.avi"));  // a cancel leaves the old file
             EXPECT_FALSE(QFileInfo::exists(Dir + "/typed." + c.Ext));
             ExpectIdle();
 
