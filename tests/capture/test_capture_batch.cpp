@@ -246,6 +246,60 @@ TEST_F(CaptureBatch, DiskFullEndsTheBatchAndKeepsWrittenFiles) {
     EXPECT_EQ(FrameNumberOf(Batch() + "B00000001.bmp"), 0);
 }
 
+// An old image under a sample's name stays exactly as it was unless its new
+// picture is written whole: a write that fails (the disk full from the start)
+// and a stop before its sample leave every old file.
+TEST_F(CaptureBatch, OldImagesStayUntilTheirNewPicturesAreWritten) {
+    fs::create_directories(Batch());
+    for (const char* name : {"B00000001.bmp", "B00000002.bmp", "B00000003.bmp"})
+        std::ofstream(Batch() + name) << "old " << name;
+    const auto oldOf = [](const std::string& name) { return "old " + name; };
+    const auto bytes = [&](const std::string& name) {
+        std::ifstream in(Batch() + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    Info.RangeEnd = 100;
+    Info.SampleCount = 3;
+
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const TCaptureResult failed = CaptureFrames(Info, Events);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(failed.End, TCaptureResult::Failed);
+    for (const char* name : {"B00000001.bmp", "B00000002.bmp", "B00000003.bmp"}) EXPECT_EQ(bytes(name), oldOf(name));
+
+    int calls = 0;
+    Events.PumpAndCheckStop = [&] { return ++calls == 2; };
+    const TCaptureResult stopped = CaptureFrames(Info, Events);
+    EXPECT_EQ(stopped.End, TCaptureResult::Stopped);
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000001.bmp"), 0);
+    EXPECT_EQ(bytes("B00000002.bmp"), oldOf("B00000002.bmp"));
+    EXPECT_EQ(bytes("B00000003.bmp"), oldOf("B00000003.bmp"));
+    EXPECT_EQ(Listing(Batch()).size(), 3u);  // no temporary file left
+}
+
+// The movie being sampled is never written over, whatever name it has in the
+// batch folder: that sample is skipped with its message.
+TEST_F(CaptureBatch, TheMovieItselfIsNeverReplaced) {
+    fs::create_directories(Batch());
+    fs::create_hard_link(Movie, Batch() + "B00000002.bmp");
+    const auto size = fs::file_size(Movie);
+    Info.RangeEnd = 100;
+    Info.SampleCount = 3;
+    const TCaptureResult r = CaptureFrames(Info, Events);
+    EXPECT_EQ(r.FilesWritten, 2u);
+    EXPECT_EQ(r.NotReplaced, 1u);
+    EXPECT_EQ(Messages, QStringList{"Can not delete file " + Info.Folder + "B00000002.bmp"});
+    EXPECT_EQ(fs::file_size(Movie), size);
+    EXPECT_EQ(fs::hard_link_count(Movie), 2u);
+    EXPECT_EQ(FrameNumberOf(Batch() + "B00000003.bmp"), 66);
+}
+
 TEST_F(CaptureBatch, SnapshotAtFullSize) {
     const QString folder = QString::fromStdString(Dir) + "/";
     const TSnapshotResult r = SaveSnapshot(Detector, 160, 120, 12 / Info.FrameRate, folder);

@@ -5,10 +5,12 @@
 
 #include "convert/RenderClip.h"
 #include "media/RenderEngine.h"
+#include "media/StagedFile.h"
 #include "tests/fixtures/TestMovie.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -233,6 +235,109 @@ TEST_F(FwMediaRender, BrokenTimeBaseWritesNothing) {
         EXPECT_EQ(r.Exit, 1) << r.Out;
         EXPECT_FALSE(fs::exists(out)) << r.Out;
     }
+}
+
+// ------------------------------------------------------------- replacing a file
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<missing>");
+}
+
+// Names in a folder that have the shape of an unfinished clip's temporary file.
+std::vector<std::string> Leftovers(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (media::IsLeftoverName(e.path().filename().string())) names.push_back(e.path().filename().string());
+    return names;
+}
+
+// An old file under the output's name is untouched by a refused or failed
+// render (a full disk part-way) in every mode, and replaced by a finished one.
+TEST_F(FwMediaRender, ReplacedFileStaysUntilTheRenderIsWholeInEveryMode) {
+    const std::string src = Source(50, 320, 240);
+    const std::string old = "the user's old clip";
+    for (const std::string mode : {"", " --avi", " --mp4", " --webm", " --copy"}) {
+        SCOPED_TRACE(mode);
+        const std::string out = Dir + "/prev.out";
+        std::ofstream(out, std::ios::binary) << old;
+        struct {
+            const char* Why;
+            std::string Range;
+            std::string Prefix;
+        } failures[] = {{"start past the end", " 5000 5010", ""}, {"disk full part-way", " 0 50", "ulimit -f 24; "}};
+        for (const auto& f : failures) {
+            const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + f.Range + mode, f.Prefix);
+            EXPECT_EQ(r.Exit, 1) << f.Why << "\n" << r.Out;
+            EXPECT_NE(r.Out.find("Fail to make clip " + out), std::string::npos) << r.Out;
+            EXPECT_EQ(Bytes(out), old) << f.Why;
+            EXPECT_TRUE(Leftovers(Dir).empty()) << f.Why;
+        }
+        const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 10 20" + mode);
+        EXPECT_EQ(r.Exit, 0) << r.Out;
+        EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, rendertest::Range(10, 20));
+        EXPECT_TRUE(Leftovers(Dir).empty());
+    }
+}
+
+// The source is never the output: not by its own name, a symbolic link, a
+// hard link or another spelling of its path.
+TEST_F(FwMediaRender, OutputThatIsTheSourceIsRefusedWhateverItsName) {
+    const std::string src = Source();
+    fs::create_symlink(src, Dir + "/link.avi");
+    fs::create_hard_link(src, Dir + "/hard.avi");
+    const std::string before = Bytes(src);
+    for (const std::string out : {src, Dir + "/link.avi", Dir + "/hard.avi", Dir + "/./src.avi"}) {
+        for (const std::string mode : {"", " --mp4", " --copy"}) {
+            const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10" + mode);
+            EXPECT_EQ(r.Exit, 1) << out << mode << "\n" << r.Out;
+            EXPECT_NE(r.Out.find("is the movie being cut"), std::string::npos) << r.Out;
+            EXPECT_EQ(Bytes(src), before) << out << mode;
+        }
+    }
+}
+
+// A render killed outright (SIGKILL, as at a power loss) leaves the old file
+// under the output's name as it was; its temporary file is recognisable and
+// the next render into the folder removes it.
+TEST_F(FwMediaRender, KilledRenderLeavesTheOldFileAndItsLeftoverIsCleanedUp) {
+    const std::string src = Source(250, 320, 240);
+    const std::string out = Dir + "/clip.avi";
+    std::ofstream(out, std::ios::binary) << "old";
+    // Killed once its temporary file has some data in it.
+    const std::string script = std::string(FWMEDIA_BIN) + " render " + Q(src) + " " + Q(out) +
+                               " 0 250 --avi --video-compressor cinepak >/dev/null 2>&1 & pid=$!; for i in $(seq 600); do "
+                               "[ -n \"$(find " + Q(Dir) + " -name '.clip.avi.fwpart-*' -size +8k)\" ] && break; "
+                               "sleep 0.05; done; kill -9 $pid; wait $pid; exit 0";
+    ASSERT_EQ(rendertest::Run(script), 0);
+    EXPECT_EQ(Bytes(out), "old");
+    ASSERT_EQ(Leftovers(Dir).size(), 1u);
+
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(Dir + "/next.mp4") + " 0 5 --mp4");
+    EXPECT_EQ(r.Exit, 0) << r.Out;
+    EXPECT_TRUE(Leftovers(Dir).empty());
+    EXPECT_EQ(Bytes(out), "old");
+}
+
+// Two renders to the same name at once: each writes its own temporary file,
+// both finish whole, and the file is the one that finished last.
+TEST_F(FwMediaRender, TwoRendersToOneNameBothFinishWhole) {
+    const std::string src = Source(100, 320, 240);
+    const std::string out = Dir + "/o.mp4";
+    const std::string one = std::string(FWMEDIA_BIN) + " render " + Q(src) + " " + Q(out);
+    std::string printed;
+    ASSERT_EQ(rendertest::Run("(" + one + " 0 100 --mp4 2>/dev/null & " + one +
+                                  " 20 40 --mp4 2>/dev/null & wait %1 && wait %2)",
+                              &printed),
+              0);
+    size_t written = 0;
+    for (size_t at = printed.find("Written " + out); at != std::string::npos; at = printed.find("Written " + out, at + 1))
+        ++written;
+    EXPECT_EQ(written, 2u) << printed;
+    const auto decoded = rendertest::DecodeFile(out);
+    EXPECT_EQ(decoded.Error, "");
+    EXPECT_TRUE(decoded.FrameNumbers == rendertest::Range(0, 100) || decoded.FrameNumbers == rendertest::Range(20, 40));
+    EXPECT_TRUE(Leftovers(Dir).empty());
 }
 
 // ------------------------------------------------------------- --copy
