@@ -41,9 +41,10 @@ namespace media {
 constexpr long kEcRunning = 0;     // still running (or not started)
 constexpr long kEcComplete = 1;    // every stream written to its end, file closed
 constexpr long kEcUserAbort = 2;   // stopped by Stop(); the file is finished and playable
-// Failed; ErrorText() says why. The unfinished file is removed when this
-// render created it as a regular file (a file or device that was there
-// before is left alone).
+// Failed; ErrorText() says why. The file is written under a temporary name
+// (TStagedFile) and takes the output's name only when it is complete or
+// stopped: after a failure the temporary file is removed and an old file of
+// the output's name is as it was.
 constexpr long kEcErrorAbort = 3;
 
 // The kinds of file the engine writes.
