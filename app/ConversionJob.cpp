@@ -146,7 +146,14 @@ void TMainForm::sbExecuteClick() {
     TFinally controlsBack([this] { SetCommandsEnabled(this, true); });
     sbExecute->setEnabled(true);
     SetJobState(mode == 3 ? TJobState::Capturing : TJobState::Converting);
-    TFinally buttonBack([this] { SetJobState(TJobState::Idle); });
+    TFinally buttonBack([this] {
+        SetJobState(TJobState::Idle);
+        // A close asked for during the job is carried out now that it ended.
+        if (FCloseRequested) {
+            FCloseRequested = false;
+            QTimer::singleShot(0, this, [this] { close(); });
+        }
+    });
 
     switch (mode) {
     case 0:
@@ -258,14 +265,26 @@ bool TMainForm::RunConversion(int mode) {
             OutputSettings.VideoCompressor.reset();
             OutputSettings.AudioCompressor.reset();
             OutputSettings.WMVSelected = GuidText(dialog.Profile);
+        } else if (clip.Format == TClipFormat::Copy) {
+            // A copy keeps the movie's pictures, size and sound: it has no
+            // choices to ask for, and leaves the MP4 page's as they are.
         } else if (web) {
             dialog.SetPage(kWebPage);
             dialog.SetWebSettings(webCodec, webSettings);
+            // A movie without sound can have no sound track: the box is off
+            // and greyed, and the mode's own choice is kept for other movies.
+            const bool withAudio = webSettings.WithAudio;
+            if (!MovieInfo.HasAudio) {
+                dialog.cbWebAudio->setChecked(false);
+                dialog.cbWebAudio->setEnabled(false);
+            }
             if (dialog.Execute() != TModalResult::Ok)
                 return false;
             // The page refuses sizes the encoders cannot take; a run that
             // ended without its OK button is checked here as well.
             webSettings = CheckedWebSettings(dialog.WebSettings(), webCodec);
+            if (!MovieInfo.HasAudio)
+                webSettings.WithAudio = withAudio;
         } else {
             dialog.SetPage(kAviPage);
             dialog.VideoName = OutputSettings.VideoCompressorName;
@@ -276,7 +295,8 @@ bool TMainForm::RunConversion(int mode) {
             dialog.eProjWidth->setText(QString::number(OutputSettings.OutputWidth));
             dialog.eProjHeight->setText(QString::number(OutputSettings.OutputHeight));
             dialog.cbAudFormat->setCurrentIndex(OutputSettings.AudioFormatIndex);
-            dialog.cbWithSound->setChecked(OutputSettings.WithAudio);
+            dialog.cbWithSound->setChecked(OutputSettings.WithAudio && MovieInfo.HasAudio);
+            dialog.cbWithSound->setEnabled(MovieInfo.HasAudio);
             if (dialog.Execute() != TModalResult::Ok)
                 return false;
             OutputSettings.VideoCompressor = dialog.VideoFilter;
@@ -287,7 +307,8 @@ bool TMainForm::RunConversion(int mode) {
             OutputSettings.OutputWidth = DigitsToInt(dialog.eProjWidth->text());
             OutputSettings.OutputHeight = DigitsToInt(dialog.eProjHeight->text());
             OutputSettings.AudioFormatIndex = dialog.AudioFormatIndex();
-            OutputSettings.WithAudio = dialog.cbWithSound->isChecked();
+            if (MovieInfo.HasAudio)
+                OutputSettings.WithAudio = dialog.cbWithSound->isChecked();
         }
         SavePreferences();
     }
@@ -308,8 +329,9 @@ bool TMainForm::RunConversion(int mode) {
     // The web clips take their size from their own settings (0 x 0: the
     // source's picture as shown); a copy uses the MP4 size only when it
     // re-encodes.
-    const int32_t width = web ? webSettings.Width : OutputSettings.OutputWidth;
-    const int32_t height = web ? webSettings.Height : OutputSettings.OutputHeight;
+    const bool copy = clip.Format == TClipFormat::Copy;
+    const int32_t width = copy ? 0 : web ? webSettings.Width : OutputSettings.OutputWidth;
+    const int32_t height = copy ? 0 : web ? webSettings.Height : OutputSettings.OutputHeight;
     const bool rendered = RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
                                            Narrow16(OutputSettings.AudioFormatIndex), MovieInfo.FrameRate,
                                            TB1->SelStart(), TB1->SelEnd(), clip.Format);
@@ -317,7 +339,8 @@ bool TMainForm::RunConversion(int mode) {
         return false;  // the renderer has said "Fail to make clip ..."
 
     tmAnimateTag = 0;
-    if (Showresultwhenready1->isChecked()) {
+    // The window is closing: nothing more is asked.
+    if (Showresultwhenready1->isChecked() && !FCloseRequested) {
         const QString question = QStringLiteral("Done. Output file is ") + output + QStringLiteral("\r\n") +
                                  QStringLiteral("Play the result?");
         if (MessageDlg(question, TMsgDlgType::Information, mbYes | mbNo) == TModalResult::Yes)

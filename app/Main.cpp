@@ -238,6 +238,11 @@ void TMainForm::CreateControls() {
     lbNotice->setObjectName(QStringLiteral("lbNotice"));
     lbNotice->setWordWrap(true);
     lbNotice->setContentsMargins(6, 0, 6, 2);
+    // Its line is kept while hidden, so that the buttons above do not move
+    // when a notice comes or goes.
+    QSizePolicy noticePolicy = lbNotice->sizePolicy();
+    noticePolicy.setRetainSizeWhenHidden(true);
+    lbNotice->setSizePolicy(noticePolicy);
     lbNotice->setVisible(false);
     column->addWidget(lbNotice);
     setCentralWidget(central);
@@ -276,6 +281,12 @@ void TMainForm::CreateControls() {
     connect(sbLocStart, &QToolButton::clicked, this, [this] { sbLocStartClick(); });
     connect(sbLocEnd, &QToolButton::clicked, this, [this] { sbLocEndClick(); });
     connect(TB1, &QSlider::valueChanged, this, [this] { QueuePreviewRefresh(); });
+    // Once a format is chosen the keys belong to the track bar again, so that
+    // Home, End and the arrows move the position, not the format.
+    connect(cbMode, &QComboBox::activated, this, [this] {
+        if (TB1->isEnabled())
+            TB1->setFocus(Qt::OtherFocusReason);
+    });
     connect(TimerUpdate, &QTimer::timeout, this, [this] { RunCommand([this] { TimerUpdateTimer(); }); });
     connect(tmAnimate, &QTimer::timeout, this, [this] { tmAnimateTimer(); });
 }
@@ -553,9 +564,11 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormCloseQuery(bool& canClose) {
     if (ConversionUnderWay()) {
-        // A conversion is under way: ask it to stop; the user closes again later.
+        // A conversion is under way: ask it to stop; the window closes by
+        // itself once the job has ended.
         if (FJobState == TJobState::Converting)
             SetJobState(TJobState::StoppingToClose);
+        FCloseRequested = true;
         canClose = false;
     }
 }

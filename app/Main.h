@@ -250,6 +250,9 @@ private:
 
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
     TJobState FJobState = TJobState::Idle;
+    // A close was asked for while a job ran: the job stops, asks nothing more
+    // and the window closes once it has ended.
+    bool FCloseRequested = false;
     bool FShownOnce = false;  // the first showEvent has run
     bool FRefreshQueued = false;
     int FShownPosition = -1;  // position of the exact frame on show (-1: none)

@@ -62,34 +62,20 @@ bool TMainForm::OpenMovie(const QString& path) {
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return false;
 
-    OpenDialog1.FileName = path;
-    MovieInfo.FileName = path;
-    SourceFolder = QFileInfo(path).absolutePath() + QLatin1Char('/');
-
-    // The commands come on before the probe and stay on if it fails.
-    SetCommandsEnabled(Files1, true);
-    SetCommandsEnabled(Edit1, true);
-    SB1Panels[2]->setText(QStringLiteral("Filename: ") + MovieInfo.FileName);
-
-    if (!MovieInfo.MediaDetector) {
-        try {
-            MovieInfo.MediaDetector = std::make_unique<media::TMediaDetector>();
-        } catch (const std::exception&) {
-            return false;
-        }
+    // The file is probed aside: a file that is no usable movie leaves the
+    // window as it was, with the movie open before (if any) fully usable.
+    TMovieInfo probed;
+    probed.FileName = path;
+    try {
+        probed.MediaDetector = std::make_unique<media::TMediaDetector>();
+    } catch (const std::exception&) {
+        return false;
     }
-
-    MovieInfo.FrameRate = 0;
-    MovieInfo.MediaType = {};
-    MovieInfo.FrameWidth = 0;
-    MovieInfo.FrameHeight = 0;
-    MovieInfo.FrameCount = 0;
-    MovieInfo.StreamLength = 0;
-    FShownPosition = -1;
-
-    media::TMediaDetector& detector = *MovieInfo.MediaDetector;
+    media::TMediaDetector& detector = *probed.MediaDetector;
     detector.put_Filename(QFile::encodeName(path).toStdString());
     const int streams = std::max(0, detector.get_OutputStreams());
+    for (int i = 0; i < streams && !probed.HasAudio; ++i)
+        probed.HasAudio = detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Audio;
     bool found = false;
     for (int i = 0; i < streams; ++i) {
         if (i != detector.get_VideoStream() || !detector.put_CurrentStream(i))
@@ -100,27 +86,42 @@ bool TMainForm::OpenMovie(const QString& path) {
         // length counts as 0.
         if (!(std::isfinite(rate) && rate > 0))
             break;
-        MovieInfo.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
-        MovieInfo.FrameRate = rate;
+        probed.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
+        probed.FrameRate = rate;
         // The track bar holds 32-bit positions.
-        MovieInfo.FrameCount = std::clamp<int64_t>(RoundHalfEven(MovieInfo.StreamLength * MovieInfo.FrameRate), 0,
-                                                   std::numeric_limits<int32_t>::max());
-        MovieInfo.MediaType = detector.get_StreamMediaType();
-        MovieInfo.FrameWidth = MovieInfo.MediaType.Width;
-        MovieInfo.FrameHeight = MovieInfo.MediaType.Height;
+        probed.FrameCount = std::clamp<int64_t>(RoundHalfEven(probed.StreamLength * probed.FrameRate), 0,
+                                                std::numeric_limits<int32_t>::max());
+        probed.MediaType = detector.get_StreamMediaType();
+        probed.FrameWidth = probed.MediaType.Width;
+        probed.FrameHeight = probed.MediaType.Height;
         found = true;
         break;
     }
     if (!found) {
-        PreviewWorker->Cancel();
-        FPreviewPending = false;
-        MovieInfo.FrameRate = 0;
-        MovieInfo.StreamLength = 0;
-        ShowMessage(QStringLiteral("Can not find the video stream in ") + MovieInfo.FileName);
+        ShowMessage(QStringLiteral("Can not find the video stream in ") + path);
+        return false;
+    }
+    // A video track that gives no picture at all (no frames, or none that
+    // decodes) is no movie either; one small picture of the start tells.
+    media::TRgbPicture first;
+    if (!detector.GetPicture(0, 16, 16, first) || first.Empty()) {
+        ShowMessage(QStringLiteral("No picture can be decoded from the video stream in ") + path);
         return false;
     }
 
+    OpenDialog1.FileName = path;
+    MovieInfo = std::move(probed);
+    SourceFolder = QFileInfo(path).absolutePath() + QLatin1Char('/');
+    SetCommandsEnabled(Files1, true);
+    SetCommandsEnabled(Edit1, true);
+    SB1Panels[2]->setText(QStringLiteral("Filename: ") + MovieInfo.FileName);
+    // A notice belongs to the movie it was about.
+    lbNotice->clear();
+    lbNotice->setVisible(false);
+
     // The preview reads the movie with a decoder of its own.
+    PreviewWorker->Cancel();
+    FPreviewPending = false;
     FShownPosition = -1;
     FRequestedPosition = -1;
     PreviewWorker->Open(QFile::encodeName(path).toStdString());

@@ -65,11 +65,16 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                                      std::to_string(rangeEnd) + ") holds no frame.");
         if (!(frameRate > 0) || !std::isfinite(frameRate))
             throw std::runtime_error("The movie's frame rate (" + std::to_string(frameRate) + ") is not usable.");
+        // A copy that can not keep the pictures re-encodes them as an MP4 clip
+        // with the MP4 mode's quality, but still with the movie's size (the
+        // caller passes 0 x 0) and its sound.
+        bool copyFallback = false;
         if (format == TClipFormat::Copy) {
             const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
             if (!plan.CanCopy) {
                 host.ShowNotice(CopyFallbackNotice(plan.Why));
                 format = TClipFormat::Mp4;
+                copyFallback = true;
             }
         }
         const bool copy = format == TClipFormat::Copy;
@@ -87,7 +92,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
         const TWebSettings& webSettings = format == TClipFormat::WebM ? settings.WebM : settings.Mp4;
         // A copy keeps the source's sound as it keeps its pictures.
-        if (copy || (web ? webSettings.WithAudio : settings.WithAudio)) {
+        if (copy || copyFallback || (web ? webSettings.WithAudio : settings.WithAudio)) {
             // MP4 and WebM: the engine takes the source's rate and channels as far as the encoder has them.
             const auto type = copy || web || settings.AudioCompressor
                                   ? media::TGroupMediaType::AudioMajorOnly()

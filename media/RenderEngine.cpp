@@ -1384,6 +1384,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             a->StreamIndex = a->In.FirstAudioStream();
             a->HasSource = a->StreamIndex >= 0;
             const int vs = a->In.FirstVideoStream();
+            // MP4, WebM and Windows Media clips of a movie without sound get
+            // no sound track (rather than a silent one) beside their pictures.
+            if (!a->HasSource && vs >= 0 && (web || asf) && (!profile || profile->Video.Present)) continue;
             if (a->HasSource) {
                 a->Dec = std::make_unique<TFrameDecoder>(a->In, a->StreamIndex, 1, AV_NOPTS_VALUE, 1);
                 // Audio counts from the same zero as the picture, so both start together.

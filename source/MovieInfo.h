@@ -17,4 +17,5 @@ struct TMovieInfo {
     double FrameRate = 0;                              // frames per second; 0: no usable movie
     int32_t FrameWidth = 0;                            // pixels
     int32_t FrameHeight = 0;                           // pixels
+    bool HasAudio = false;                             // the file has a sound stream
 };

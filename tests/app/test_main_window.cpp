@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -400,6 +401,18 @@ TEST_F(MainWindowTest, KeysWithAMovieOpen) {
     EXPECT_EQ(f.TB1->Position(), 21);
     QTest::keyClick(f.TB1, Qt::Key_PageUp);
     EXPECT_EQ(f.TB1->Position(), 23);
+
+    // A format chosen with the mouse gives the keys back to the track bar:
+    // Home and End then move the position, not the format.
+    f.cbMode->setFocus();
+    f.cbMode->setCurrentIndex(4);
+    emit f.cbMode->activated(4);
+    ASSERT_EQ(QApplication::focusWidget(), f.TB1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+    EXPECT_EQ(f.TB1->Position(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    EXPECT_EQ(f.TB1->Position(), 50);
+    EXPECT_EQ(f.cbMode->currentIndex(), 4);
 }
 
 // ---------------------------------------------------------------- window
@@ -1031,52 +1044,83 @@ TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
     EXPECT_EQ(f.Image3->alignment(), Qt::AlignCenter);
 }
 
-TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedWithTheMessage) {
+// A file that is no usable movie leaves the window exactly as it was: empty
+// as at start when nothing was open, and otherwise with the movie open before
+// fully usable (title, status bar, bar, preview, Start).
+TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedAndTheWindowStaysAsItWas) {
+    const QString empty = MovieDir + QStringLiteral("/empty.mp4");
+    QFile(empty).open(QIODevice::WriteOnly);
+    // A video track without a single picture, beside some sound.
+    const QString noPicture = MovieDir + QStringLiteral("/no picture.avi");
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i color=s=64x64 -f lavfi -i sine -frames:v 0 -t 1 "
+                           "-c:v mpeg4 '" + noPicture.toStdString() + "'").c_str()),
+              0);
+    struct {
+        QString Path;
+        QString Message;
+    } bad[] = {
+        {AudioPath, QStringLiteral("Can not find the video stream in ") + AudioPath},
+        {TextPath, QStringLiteral("Can not find the video stream in ") + TextPath},
+        {empty, QStringLiteral("Can not find the video stream in ") + empty},
+        {noPicture, QString()},  // no stream, or a stream without a picture: either message
+    };
+    const auto expectRefused = [&](const auto& b) {
+        const QStringList texts = Prompts->Texts();
+        ASSERT_EQ(texts.size(), 1) << b.Path.toStdString();
+        if (b.Message.isEmpty())
+            EXPECT_TRUE(texts[0] == QStringLiteral("Can not find the video stream in ") + b.Path ||
+                        texts[0] == QStringLiteral("No picture can be decoded from the video stream in ") + b.Path)
+                << texts[0].toStdString();
+        else
+            EXPECT_EQ(texts[0], b.Message);
+    };
+
     TMainForm& f = MakeForm();
     EXPECT_FALSE(f.OpenMovie(MovieDir + QStringLiteral("/missing.avi")));  // silent
     EXPECT_FALSE(f.OpenMovie(MovieDir));                                  // a folder is no file
     EXPECT_TRUE(Prompts->Records.empty());
     EXPECT_FALSE(f.Startclipping1->isEnabled());
 
-    // A file without video as the first file: every Files and Edit item
-    // comes on, the bar and Start stay off, F9 does nothing.
-    EXPECT_FALSE(f.OpenMovie(AudioPath));
-    EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + AudioPath});
-    for (QAction* item : {f.Capturethisframe1, f.Startclipping1, f.Startcapturingframes1, f.SelectImageFolder1,
-                          f.Positionunit1->menuAction(), f.Timecode1, f.ShowPreview1})
-        EXPECT_TRUE(TMainForm::ItemEnabled(item)) << item->text().toStdString();
-    EXPECT_FALSE(f.TB1->isEnabled());
-    EXPECT_FALSE(f.sbExecute->isEnabled());
-    EXPECT_TRUE(Picture().isNull());
-    f.cbMode->setCurrentIndex(1);
-    Key(Qt::Key_F9);
-    Key(Qt::Key_F10);
-    Key(Qt::Key_F8);
-    EXPECT_EQ(f.cbMode->currentIndex(), 1);
-    EXPECT_EQ(Prompts->Texts().size(), 1);
+    // Nothing open: the window stays empty, as at start.
+    const QString titleAtStart = f.windowTitle();
+    for (const auto& b : bad) {
+        Prompts->Records.clear();
+        EXPECT_FALSE(f.OpenMovie(b.Path));
+        expectRefused(b);
+        for (QAction* item : {f.Capturethisframe1, f.Startclipping1, f.Startcapturingframes1})
+            EXPECT_FALSE(TMainForm::ItemEnabled(item)) << item->text().toStdString();
+        EXPECT_FALSE(f.TB1->isEnabled());
+        EXPECT_FALSE(f.sbExecute->isEnabled());
+        EXPECT_TRUE(Picture().isNull());
+        EXPECT_EQ(f.windowTitle(), titleAtStart);
+        EXPECT_TRUE(f.MovieInfo.FileName.isEmpty());
+    }
 
+    // A movie open: it stays open and usable after each refused file.
     ASSERT_TRUE(f.OpenMovie(MoviePath));
     f.TB1->SetPosition(12);
     QApplication::processEvents();
-    for (const QString& bad : {AudioPath, TextPath}) {
+    ASSERT_EQ(ShownFrame(), 12);
+    const QString title = f.windowTitle();
+    for (const auto& b : bad) {
         Prompts->Records.clear();
-        EXPECT_FALSE(f.OpenMovie(bad));
-        EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + bad});
-        EXPECT_EQ(f.MovieInfo.FrameRate, 0);
-        EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + bad);
-        // The commands are on, the bar keeps its state, the preview stays.
+        EXPECT_FALSE(f.OpenMovie(b.Path));
+        expectRefused(b);
+        EXPECT_EQ(f.MovieInfo.FileName, MoviePath);
+        EXPECT_EQ(f.MovieInfo.FrameRate, 25);
+        EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
+        EXPECT_EQ(f.windowTitle(), title);
         EXPECT_TRUE(f.Startclipping1->isEnabled());
         EXPECT_TRUE(f.TB1->isEnabled());
         EXPECT_EQ(f.TB1->maximum(), 50);
-        EXPECT_EQ(ShownFrame(), 12);
     }
-    // Moving the bar no longer changes the preview; F9 does nothing.
+    // The bar still moves the preview, and Home goes to the first frame.
     f.TB1->SetPosition(30);
     QApplication::processEvents();
-    EXPECT_EQ(ShownFrame(), 12);
-    f.cbMode->setCurrentIndex(2);
-    Key(Qt::Key_F9);
-    EXPECT_EQ(f.cbMode->currentIndex(), 2);
+    EXPECT_EQ(ShownFrame(), 30);
+    QTest::keyClick(f.TB1, Qt::Key_Home);
+    QApplication::processEvents();
+    EXPECT_EQ(ShownFrame(), 0);
     EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
 }
 
@@ -1442,9 +1486,13 @@ TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
                 EXPECT_TRUE(PositionText().startsWith(QStringLiteral("Position: "))) << name.toStdString();
             }
         } else {
-            EXPECT_EQ(Prompts->Texts(), QStringList{QStringLiteral("Can not find the video stream in ") + path})
-                << name.toStdString();
-            EXPECT_EQ(f.MovieInfo.FrameRate, 0);
+            // Refused with its message; the movie open before stays open.
+            const QStringList texts = Prompts->Texts();
+            ASSERT_EQ(texts.size(), 1) << name.toStdString();
+            EXPECT_TRUE(texts[0] == QStringLiteral("Can not find the video stream in ") + path ||
+                        texts[0] == QStringLiteral("No picture can be decoded from the video stream in ") + path)
+                << name.toStdString() << ": " << texts[0].toStdString();
+            EXPECT_NE(f.MovieInfo.FileName, path);
         }
     }
     EXPECT_GT(opened, 20);
