@@ -124,6 +124,11 @@ bool UsableFrameRate(AVRational rate) {
     return std::isfinite(v) && v >= kMinFrameRate && v <= kMaxFrameRate;
 }
 
+bool UsablePictureSize(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           int64_t(width) * height <= kMaxPicturePixels;
+}
+
 AVRational StreamFrameRate(const AVStream* stream) {
     if (UsableFrameRate(stream->avg_frame_rate)) return stream->avg_frame_rate;
     if (UsableFrameRate(stream->r_frame_rate)) return stream->r_frame_rate;
@@ -143,7 +148,7 @@ AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {
     ctx->pkt_timebase = stream->time_base;
     // A stream that claims an absurd picture size is refused by the decoder
     // instead of making it allocate gigabytes.
-    ctx->max_pixels = 16384 * 16384 / 4;
+    ctx->max_pixels = kMaxPicturePixels;
     ctx->thread_count = threadCount;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     CheckRc(avcodec_open2(ctx.get(), codec, nullptr), (std::string("Opening the ") + codec->name + " decoder").c_str());

@@ -51,6 +51,14 @@ constexpr double kMinFrameRate = 1.0 / 60;
 constexpr double kMaxFrameRate = 1000;
 bool UsableFrameRate(AVRational rate);
 
+// Picture sizes the program decodes and shows: each side from 1 to
+// kMaxPictureSide pixels and at most kMaxPicturePixels in all (the decoders
+// are opened with that limit). A stream stating another size (0, or a damaged
+// 65535) has no usable video.
+constexpr int kMaxPictureSide = 16384;
+constexpr int64_t kMaxPicturePixels = int64_t(16384) * 16384 / 4;
+bool UsablePictureSize(int width, int height);
+
 // The stream's frame rate: its average rate, else its real base rate, when
 // usable; 0/1 when neither is.
 AVRational StreamFrameRate(const AVStream* stream);
