@@ -1,5 +1,6 @@
 #include "media/InputFile.h"
 
+#include "media/FrameClock.h"
 #include "media/FrameDecoder.h"
 
 #include <cmath>
@@ -17,6 +18,12 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 }  // namespace
 
 TInputFile TInputFile::Open(const std::string& path) {
+    TInputFile file = OpenAsStated(path);
+    SettleFrameRates(file);
+    return file;
+}
+
+TInputFile TInputFile::OpenAsStated(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path p(path);

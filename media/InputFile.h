@@ -12,8 +12,12 @@ struct TInputFile {
     AvFormatInputPtr Format;
 
     // Opens and probes the file (UTF-8 path). Throws MediaError with a
-    // sentence fit for the user when it is not a readable movie.
+    // sentence fit for the user when it is not a readable movie. The video
+    // streams' rates are settled by the frame clock's rule
+    // (SettleFrameRates in media/FrameClock.h) before anyone reads them.
     static TInputFile Open(const std::string& path);
+    // The same with the rates as the file states them.
+    static TInputFile OpenAsStated(const std::string& path);
 
     // The video stream the program shows and writes: the first real video
     // stream (attached cover pictures do not count) that has pictures. Where a
