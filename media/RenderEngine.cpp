@@ -248,6 +248,10 @@ struct TVideoPath {
     TFrameQueue Decoded{4};
     TFrameQueue Scaled{4};
     std::atomic<int64_t> FramesEncoded{0};
+    // Frames handed to an encoder: with segments, ahead of FramesEncoded
+    // (written frames) by the segments encoded side by side; progress and
+    // time left count this work, so they move as the encoders do.
+    std::atomic<int64_t> FramesWorked{0};
     std::atomic<bool> Done{false};
     // Segment encoding (a single-threaded encoder on several cores): one
     // queue per worker, each holding a whole segment and its end mark.
@@ -510,6 +514,7 @@ void TRenderGraph::TImpl::VideoEncodeSegments() {
                 if (rc < 0) throw MediaError("The " + std::string(tmpl->codec->name) + " encoder failed: " + AvErrorText(rc));
                 f.reset();
                 ++frames;
+                ++v.FramesWorked;
                 drain();
             }
             if (frames == 0 && !whole) {
@@ -925,7 +930,8 @@ int64_t TRenderGraph::GetCurrentPosition() const {
         const int64_t frames = Impl->CopyVideo->Cut.Plan.Frames;
         pos = frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / frames : 0;
     } else if (Impl->Video) {
-        pos = static_cast<int64_t>(std::llround(double(Impl->Video->FramesEncoded) * 1e7 / av_q2d(Impl->Video->OutRate)));
+        const int64_t frames = std::max<int64_t>(Impl->Video->FramesEncoded, Impl->Video->FramesWorked);
+        pos = static_cast<int64_t>(std::llround(double(frames) * 1e7 / av_q2d(Impl->Video->OutRate)));
     } else if (Impl->Audio) {
         pos = static_cast<int64_t>(std::llround(double(Impl->Audio->SamplesEncoded) * 1e7 / Impl->Audio->Out.Enc->sample_rate));
     }
