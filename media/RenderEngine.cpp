@@ -345,8 +345,9 @@ void TRenderGraph::TImpl::VideoDecode() {
     double lastTime = -1e300;
     const double framePeriod = 1 / av_q2d(v.SrcRate);
     double lastDuration = framePeriod;  // how long the latest frame stays on screen
-    // The longest step between two pictures so far: a picture stays on screen
-    // no longer than that (or one frame), whatever its packet says, so that a
+    // The longest step between two pictures so far. A picture stays on screen
+    // no longer than that (or one frame), or up to the length the file states
+    // (a still picture lasting to the end), whatever its packet says: a
     // damaged duration can not stretch the last frame over minutes.
     double longestStep = framePeriod;
     bool closedUp = false;  // a jump of the clock was closed up: the stated length is not to be trusted
@@ -381,7 +382,8 @@ void TRenderGraph::TImpl::VideoDecode() {
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
         if (lastTime > -1e299) longestStep = std::max(longestStep, t - lastTime);
         lastTime = t;
-        lastDuration = f->pkt_duration > 0 ? std::min(f->pkt_duration * tb, longestStep) : std::min(lastDuration, longestStep);
+        const double cap = std::min(std::max(longestStep, v.DeclaredEnd - t), 1 / kMinFrameRate);
+        lastDuration = std::min(f->pkt_duration > 0 ? f->pkt_duration * tb : lastDuration, cap);
         while (slot < v.Slots && !v.Clock.OnScreenAt(t, slotTime(slot))) emit(current ? current.get() : f.get());
         current = std::move(f);
     };
@@ -404,11 +406,13 @@ void TRenderGraph::TImpl::VideoDecode() {
         // A source cut short or written over while it was read.
         CheckSourceUnchanged(fmt->url, sourceBefore,
                              FramesText(firstFrame + slot, firstFrame + v.Slots - 1));
-        // Pictures that end well before the length the file states, where the
+        // Pictures that end well before the length the file states (by more
+        // than the slack and than ten steps between its pictures), where the
         // clip wants them, are missing (a damaged or cut-short file): the
         // last picture is not stretched over them. A clock whose jumps were
         // closed up states a length that means nothing.
-        if (current && !closedUp && v.DeclaredEnd > picturesEnd + kStatedEndSlack &&
+        const double missing = v.DeclaredEnd - picturesEnd;
+        if (current && !closedUp && missing > kStatedEndSlack && missing > 10 * longestStep &&
             slotTime(slot) + v.Clock.Tolerance < v.DeclaredEnd) {
             const int64_t firstMissing = std::max<int64_t>(firstFrame + slot, std::llround(picturesEnd * rate));
             const int64_t lastStated = std::min<int64_t>(firstFrame + v.Slots, std::llround(v.DeclaredEnd * rate)) - 1;
