@@ -412,6 +412,9 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
             (pkt->pts < highest - 2 * second || pkt->pts > highest + 60 * second))
             return refuse("The movie's clock jumps near the clip; its pictures can not be cut by their time stamps.");
         highest = std::max(highest, pkt->pts);
+        // No real picture lasts more than a minute; copied, such a duration would stretch the clip by it.
+        if (pkt->duration > 60 * second)
+            return refuse("The movie's pictures state durations of more than a minute; its time stamps are damaged.");
         TIndexEntry e;
         e.Pts = pkt->pts;
         e.Duration = pkt->duration > 0 ? pkt->duration : cut.Clock.FrameTicks;
@@ -445,6 +448,18 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     const auto lastEntry = std::max_element(index.begin(), index.end(),
                                             [](const TIndexEntry& a, const TIndexEntry& b) { return a.Pts < b.Pts; });
     const bool toTheEnd = eof && endFrame == lastEntry->Pts && stopTicks >= lastEntry->Pts + lastEntry->Duration;
+    if (toTheEnd) {
+        // Pictures that end over a second before the length the file states
+        // are missing (a damaged or cut-short file); the re-encoding path names them.
+        const double tb = av_q2d(st->time_base);
+        const double picturesEnd = double(lastEntry->Pts + lastEntry->Duration - cut.Clock.Origin) * tb;
+        double stated = 0;
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) stated = double(st->duration) * tb;
+        else if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0 && fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+            stated = double(fmt->duration) / AV_TIME_BASE;
+        if (stated > picturesEnd + 1.0 && mediaStop > picturesEnd + 1.0)
+            return refuse("The movie's pictures end before the length its file states.");
+    }
     cut.EndPts = toTheEnd ? kNoEnd : endFrame;
     cut.EndSecondsPts = toTheEnd ? lastEntry->Pts + lastEntry->Duration : endFrame;
     auto inClip = [&](int64_t pts) { return pts >= cut.StartPts && pts < cut.EndPts; };

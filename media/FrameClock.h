@@ -15,6 +15,22 @@
 
 namespace media {
 
+struct TInputFile;
+
+// The rate of a video stream is the one it states, unless the pictures' own
+// times disagree with it: a container that states no average rate (ASF,
+// some Matroska files) leaves FFmpeg to guess one from its clock's
+// resolution (1000 fps for millisecond stamps), and writing a clip at that
+// rate repeats each picture dozens of times. For such a stream the stamps of
+// its first pictures (up to kRatePictures) are read from a fresh opening of
+// the file; where the stated rate is more than kRateDisagreement times their
+// mean rate or less than its inverse, their mean rate becomes the stream's
+// average rate (AVStream::avg_frame_rate), which every clock, length and
+// frame count then uses. Called by TInputFile::Open.
+void SettleFrameRates(TInputFile& file);
+constexpr int kRatePictures = 240;
+constexpr double kRateDisagreement = 1.5;
+
 struct TFrameClock {
     AVRational TimeBase{1, 1000};
     AVRational Rate{25, 1};   // frames per second; 25 when the stream states none

@@ -1,5 +1,6 @@
 #include "media/InputFile.h"
 
+#include "media/FrameClock.h"
 #include "media/FrameDecoder.h"
 
 #include <cmath>
@@ -17,6 +18,12 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 }  // namespace
 
 TInputFile TInputFile::Open(const std::string& path) {
+    TInputFile file = OpenAsStated(path);
+    SettleFrameRates(file);
+    return file;
+}
+
+TInputFile TInputFile::OpenAsStated(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path p(path);
@@ -124,6 +131,11 @@ bool UsableFrameRate(AVRational rate) {
     return std::isfinite(v) && v >= kMinFrameRate && v <= kMaxFrameRate;
 }
 
+bool UsablePictureSize(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           int64_t(width) * height <= kMaxPicturePixels;
+}
+
 AVRational StreamFrameRate(const AVStream* stream) {
     if (UsableFrameRate(stream->avg_frame_rate)) return stream->avg_frame_rate;
     if (UsableFrameRate(stream->r_frame_rate)) return stream->r_frame_rate;
@@ -143,7 +155,7 @@ AvCodecContextPtr OpenDecoder(const AVStream* stream, int threadCount) {
     ctx->pkt_timebase = stream->time_base;
     // A stream that claims an absurd picture size is refused by the decoder
     // instead of making it allocate gigabytes.
-    ctx->max_pixels = 16384 * 16384 / 4;
+    ctx->max_pixels = kMaxPicturePixels;
     ctx->thread_count = threadCount;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     CheckRc(avcodec_open2(ctx.get(), codec, nullptr), (std::string("Opening the ") + codec->name + " decoder").c_str());

@@ -12,8 +12,12 @@ struct TInputFile {
     AvFormatInputPtr Format;
 
     // Opens and probes the file (UTF-8 path). Throws MediaError with a
-    // sentence fit for the user when it is not a readable movie.
+    // sentence fit for the user when it is not a readable movie. The video
+    // streams' rates are settled by the frame clock's rule
+    // (SettleFrameRates in media/FrameClock.h) before anyone reads them.
     static TInputFile Open(const std::string& path);
+    // The same with the rates as the file states them.
+    static TInputFile OpenAsStated(const std::string& path);
 
     // The video stream the program shows and writes: the first real video
     // stream (attached cover pictures do not count) that has pictures. Where a
@@ -50,6 +54,14 @@ int64_t FirstFrameTicks(const std::string& path, int stream);
 constexpr double kMinFrameRate = 1.0 / 60;
 constexpr double kMaxFrameRate = 1000;
 bool UsableFrameRate(AVRational rate);
+
+// Picture sizes the program decodes and shows: each side from 1 to
+// kMaxPictureSide pixels and at most kMaxPicturePixels in all (the decoders
+// are opened with that limit). A stream stating another size (0, or a damaged
+// 65535) has no usable video.
+constexpr int kMaxPictureSide = 16384;
+constexpr int64_t kMaxPicturePixels = int64_t(16384) * 16384 / 4;
+bool UsablePictureSize(int width, int height);
 
 // The stream's frame rate: its average rate, else its real base rate, when
 // usable; 0/1 when neither is.

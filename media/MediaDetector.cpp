@@ -69,6 +69,8 @@ double TMediaDetector::get_FrameRate() const { return Impl->Reader.StreamFrameRa
 
 TMediaTypeInfo TMediaDetector::get_StreamMediaType() const { return Impl->Reader.StreamMediaType(Impl->Current); }
 
+std::string TMediaDetector::PictureSizeProblem() const { return Impl->Reader.PictureSizeProblem(Impl->Current); }
+
 bool TMediaDetector::GetBitmapBits(double streamTime, std::size_t* bufferSize, uint8_t* buffer, int width,
                                    int height) {
     TImpl& d = *Impl;

@@ -45,6 +45,10 @@ public:
     double get_StreamLength() const;   // seconds; 0 when unknown
     double get_FrameRate() const;      // frames per second; 0 when unusable
     TMediaTypeInfo get_StreamMediaType() const;
+    // Why the current stream's stated picture size can not be shown (a
+    // sentence), or "" when it can: a size of 0 or beyond what the decoder
+    // takes leaves the movie without usable video.
+    std::string PictureSizeProblem() const;
 
     // The frame on screen at streamTime seconds (counted from the movie's first
     // frame), scaled to width x height, as a packed bitmap: a 40-byte

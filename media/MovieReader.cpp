@@ -458,6 +458,14 @@ TMediaTypeInfo TMovieReader::StreamMediaType(int stream) const {
     return info;
 }
 
+std::string TMovieReader::PictureSizeProblem(int stream) const {
+    const AVStream* st = Impl->Stream(stream);
+    if (!st) return "No movie is open.";
+    const int vw = st->codecpar->width, vh = st->codecpar->height;
+    if (UsablePictureSize(vw, vh) && PictureBytes(vw, vh) <= kMaxPictureBytes) return {};
+    return "The movie's frame size " + std::to_string(vw) + " x " + std::to_string(vh) + " is not usable.";
+}
+
 bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
     TImpl& d = *Impl;
     d.Error.clear();
@@ -472,11 +480,8 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.Error = "The current stream is not a video stream.";
         return false;
     }
-    const int vw = st->codecpar->width, vh = st->codecpar->height;
-    if (vw <= 0 || vh <= 0 || PictureBytes(vw, vh) > kMaxPictureBytes) {
-        d.Error = "The movie's frame size " + std::to_string(vw) + " x " + std::to_string(vh) + " is not usable.";
-        return false;
-    }
+    d.Error = PictureSizeProblem(stream);
+    if (!d.Error.empty()) return false;
     const int width = request.Width, height = request.Height;
     if (width <= 0 || height <= 0 || PictureBytes(width, height) > kMaxPictureBytes) {
         d.Error = "A picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels is not possible.";

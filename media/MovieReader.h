@@ -65,6 +65,9 @@ public:
     double StreamLength(int stream) const;          // seconds; 0 when unknown
     double StreamFrameRate(int stream) const;       // frames per second; 0 when unusable or not video
     TMediaTypeInfo StreamMediaType(int stream) const;
+    // Why the video stream's stated picture size can not be decoded and shown
+    // (a sentence), or "" when it can.
+    std::string PictureSizeProblem(int stream) const;
 
     struct TPictureRequest {
         int Stream = -1;        // a video stream; -1: the movie's video stream

@@ -123,6 +123,53 @@ int64_t Saturated(double v) {
 // Seconds to stream ticks (rounded down).
 int64_t SecondsToTicks(double seconds, double tb) { return Saturated(std::floor(seconds / tb)); }
 
+// How far the stated length of a movie may reach past the end of its last
+// picture before the difference counts as pictures missing: containers round
+// their lengths, and the sound may run on a little after the picture.
+constexpr double kStatedEndSlack = 1.0;  // seconds
+
+// The size and change time of a source file, to tell whether it changed while
+// a job read it (cut short, or written over).
+struct TSourceState {
+    bool Known = false;
+    off_t Size = 0;
+    struct timespec Changed {};
+
+    static TSourceState Of(const char* path) {
+        TSourceState s;
+        struct stat st {};
+        if (!path || ::stat(path, &st) != 0) return s;
+        s.Known = true;
+        s.Size = st.st_size;
+        s.Changed = st.st_mtim;
+        return s;
+    }
+    bool SameAs(const TSourceState& o) const {
+        return Known == o.Known && Size == o.Size && Changed.tv_sec == o.Changed.tv_sec &&
+               Changed.tv_nsec == o.Changed.tv_nsec;
+    }
+};
+
+// Refuses a job whose source changed since `before` was taken: what was read
+// no longer belongs to one movie. `unread` names the frames that could not be
+// read ("" when all were).
+void CheckSourceUnchanged(const char* path, const TSourceState& before, const std::string& unread) {
+    const TSourceState now = TSourceState::Of(path);
+    if (now.SameAs(before)) return;
+    std::string text = "The movie " + Quoted(path ? path : "") + " changed while the clip was being made";
+    if (now.Known && before.Known && now.Size != before.Size)
+        text += " (it has " + std::to_string(now.Size) + " bytes now, " + std::to_string(before.Size) + " before)";
+    text += "; the clip would not show it as it was";
+    text += unread.empty() ? "." : ": " + unread + " could not be read.";
+    throw MediaError(text);
+}
+
+// "frames 12 to 40" of a clip, by the source's frame numbers.
+std::string FramesText(int64_t first, int64_t last) {
+    return first == last ? "frame " + std::to_string(first)
+                         : "frames " + std::to_string(first) + " to " + std::to_string(last);
+}
+
 // How long the file says its movie is, in seconds from its first frame: the
 // video stream's length, else the container's (unless that is only a guess
 // from the bit rate); 0 when it says nothing or has no video.
@@ -202,6 +249,10 @@ struct TVideoPath {
     TFrameQueue Decoded{4};
     TFrameQueue Scaled{4};
     std::atomic<int64_t> FramesEncoded{0};
+    // Frames handed to an encoder: with segments, ahead of FramesEncoded
+    // (written frames) by the segments encoded side by side; progress and
+    // time left count this work, so they move as the encoders do.
+    std::atomic<int64_t> FramesWorked{0};
     std::atomic<bool> Done{false};
     // Segment encoding (a single-threaded encoder on several cores): one
     // queue per worker, each holding a whole segment and its end mark.
@@ -289,10 +340,18 @@ void TRenderGraph::TImpl::VideoDecode() {
         }
     }
 
+    const TSourceState sourceBefore = TSourceState::Of(fmt->url);
     int64_t slot = 0;
     AvFramePtr current;  // the latest frame that is on screen at the next slot's time
     double lastTime = -1e300;
-    double lastDuration = 1 / av_q2d(v.SrcRate);  // how long the latest frame stays on screen
+    const double framePeriod = 1 / av_q2d(v.SrcRate);
+    double lastDuration = framePeriod;  // how long the latest frame stays on screen
+    // The longest step between two pictures so far. A picture stays on screen
+    // no longer than that (or one frame), or up to the length the file states
+    // (a still picture lasting to the end), whatever its packet says: a
+    // damaged duration can not stretch the last frame over minutes.
+    double longestStep = framePeriod;
+    bool closedUp = false;  // a jump of the clock was closed up: the stated length is not to be trusted
     // Formats whose clock may jump (MPEG transport and program streams, also
     // recordings joined end to end) continue after a jump back where the last
     // frame ended; so does any file after a jump forward by more than a frame
@@ -319,10 +378,13 @@ void TRenderGraph::TImpl::VideoDecode() {
             ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
             shift += lastTime + lastDuration - t;
             t = lastTime + lastDuration;
+            closedUp = true;
         }
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
+        if (lastTime > -1e299) longestStep = std::max(longestStep, t - lastTime);
         lastTime = t;
-        if (f->pkt_duration > 0) lastDuration = std::min(f->pkt_duration * tb, 1 / kMinFrameRate);
+        const double cap = std::min(std::max(longestStep, v.DeclaredEnd - t), 1 / kMinFrameRate);
+        lastDuration = std::min(f->pkt_duration > 0 ? f->pkt_duration * tb : lastDuration, cap);
         while (slot < v.Slots && !v.Clock.OnScreenAt(t, slotTime(slot))) emit(current ? current.get() : f.get());
         current = std::move(f);
     };
@@ -340,7 +402,27 @@ void TRenderGraph::TImpl::VideoDecode() {
         // end, but not past the movie's end: where that frame ends, or the
         // length the file states when that is longer. A clip that reaches
         // beyond the movie is cut there.
-        const double movieEnd = std::max(current ? lastTime + lastDuration : 0.0, v.DeclaredEnd);
+        const double picturesEnd = current ? lastTime + lastDuration : 0.0;
+        const int64_t firstFrame = std::llround(v.MediaStart * rate);
+        // A source cut short or written over while it was read.
+        CheckSourceUnchanged(fmt->url, sourceBefore,
+                             FramesText(firstFrame + slot, firstFrame + v.Slots - 1));
+        // Pictures that end well before the length the file states (by more
+        // than the slack and than ten steps between its pictures), where the
+        // clip wants them, are missing (a damaged or cut-short file): the
+        // last picture is not stretched over them. A clock whose jumps were
+        // closed up states a length that means nothing.
+        const double missing = v.DeclaredEnd - picturesEnd;
+        if (current && !closedUp && missing > kStatedEndSlack && missing > 10 * longestStep &&
+            slotTime(slot) + v.Clock.Tolerance < v.DeclaredEnd) {
+            const int64_t firstMissing = std::max<int64_t>(firstFrame + slot, std::llround(picturesEnd * rate));
+            const int64_t lastStated = std::min<int64_t>(firstFrame + v.Slots, std::llround(v.DeclaredEnd * rate)) - 1;
+            throw MediaError("The movie's pictures end at " + ShortNumber(picturesEnd) + " seconds, but the file says it lasts " +
+                             ShortNumber(v.DeclaredEnd) + " seconds: " + FramesText(firstMissing, std::max(firstMissing, lastStated)) +
+                             " could not be read. The file is damaged or cut short; choose a range that ends by frame " +
+                             std::to_string(firstMissing) + ".");
+        }
+        const double movieEnd = closedUp ? picturesEnd : std::max(picturesEnd, v.DeclaredEnd);
         while (slot < v.Slots && current && slotTime(slot) + v.Clock.Tolerance < movieEnd) emit(current.get());
         if (slot == 0) {
             if (!current) throw MediaError("No picture of the movie could be decoded.");
@@ -351,6 +433,8 @@ void TRenderGraph::TImpl::VideoDecode() {
             v.Slots = slot;
             Duration = std::min<int64_t>(Duration, std::llround(double(slot) / rate * 1e7));
         }
+    } else {
+        CheckSourceUnchanged(fmt->url, sourceBefore, "");
     }
     v.DecodeDone = true;
     v.Decoded.Close();
@@ -435,6 +519,7 @@ void TRenderGraph::TImpl::VideoEncodeSegments() {
                 if (rc < 0) throw MediaError("The " + std::string(tmpl->codec->name) + " encoder failed: " + AvErrorText(rc));
                 f.reset();
                 ++frames;
+                ++v.FramesWorked;
                 drain();
             }
             if (frames == 0 && !whole) {
@@ -857,7 +942,8 @@ int64_t TRenderGraph::GetCurrentPosition() const {
         const int64_t frames = Impl->CopyVideo->Cut.Plan.Frames;
         pos = frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / frames : 0;
     } else if (Impl->Video) {
-        pos = static_cast<int64_t>(std::llround(double(Impl->Video->FramesEncoded) * 1e7 / av_q2d(Impl->Video->OutRate)));
+        const int64_t frames = std::max<int64_t>(Impl->Video->FramesEncoded, Impl->Video->FramesWorked);
+        pos = static_cast<int64_t>(std::llround(double(frames) * 1e7 / av_q2d(Impl->Video->OutRate)));
     } else if (Impl->Audio) {
         pos = static_cast<int64_t>(std::llround(double(Impl->Audio->SamplesEncoded) * 1e7 / Impl->Audio->Out.Enc->sample_rate));
     }
@@ -1383,6 +1469,11 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             a->In = TInputFile::Open(src->MediaName);
             a->StreamIndex = a->In.FirstAudioStream();
             a->HasSource = a->StreamIndex >= 0;
+            // A profile that writes only sound would write nothing but silence.
+            if (!a->HasSource && profile && !profile->Video.Present)
+                throw MediaError("The movie " + Quoted(src->MediaName) +
+                                 " has no sound, and the chosen profile writes only sound: there is nothing to write. "
+                                 "Choose a profile with video.");
             const int vs = a->In.FirstVideoStream();
             // MP4, WebM and Windows Media clips of a movie without sound get
             // no sound track (rather than a silent one) beside their pictures.

@@ -81,6 +81,11 @@ int CmdProbe(const TArgs& args) {
         std::fprintf(stderr, "The video stream has no usable frame rate.\n");
         return 1;
     }
+    const std::string sizeProblem = det.PictureSizeProblem();
+    if (!sizeProblem.empty()) {
+        std::fprintf(stderr, "%s The movie has no usable video.\n", sizeProblem.c_str());
+        return 1;
+    }
     return 0;
 }
 
@@ -104,6 +109,11 @@ int CmdGrab(const TArgs& args) {
     if (!ProbeMovie(det, args[0], rec)) return NoVideo(det, args[0]);
     if (rec.FrameRate == 0) {
         std::fprintf(stderr, "The video stream of %s has no usable frame rate.\n", args[0].c_str());
+        return 1;
+    }
+    const std::string sizeProblem = det.PictureSizeProblem();
+    if (!sizeProblem.empty()) {
+        std::fprintf(stderr, "%s The movie has no usable video.\n", sizeProblem.c_str());
         return 1;
     }
     if (args.size() == 3) {

@@ -206,3 +206,45 @@ TEST_F(FwMedia, PipesAndDevicesAreRefusedAtOnce) {
     }
     EXPECT_FALSE(std::filesystem::exists(Dir + "/o.wmv"));
 }
+
+// A stated picture size of 0, or a side beyond what the decoder takes (a
+// damaged 65535), leaves the movie without usable video: probe and grab say
+// so and fail instead of printing the record as a good one.
+TEST_F(FwMedia, UnusablePictureSizesAreRefused) {
+    testmovie::TMovieSpec s;
+    s.Container = "avi";
+    s.VideoCodec = "rawvideo";
+    s.Frames = 5;
+    const std::string good = Dir + "/good.avi";
+    testmovie::MakeTestMovie(good, s);
+    std::ifstream in(good, std::ios::binary);
+    const std::string avi((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t strf = avi.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    auto put32 = [](std::string& b, std::size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (8 * i));
+    };
+    struct TCase {
+        const char* Name;
+        uint32_t Width, Height;
+    } cases[] = {{"width0.avi", 0, 120}, {"height65535.avi", 160, 65535}, {"width20000.avi", 20000, 2}};
+    {
+        const TRun r = RunFwMedia("probe " + Q(good), true);
+        EXPECT_EQ(r.Exit, 0) << r.Out;
+    }
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string b = avi;
+        put32(b, strf + 8 + 4, c.Width);   // biWidth of the video format
+        put32(b, strf + 8 + 8, c.Height);  // biHeight
+        const std::string path = Dir + "/" + c.Name;
+        std::ofstream(path, std::ios::binary) << b;
+        const TRun probe = RunFwMedia("probe " + Q(path), true);
+        EXPECT_EQ(probe.Exit, 1) << probe.Out;
+        EXPECT_NE(probe.Out.find("is not usable. The movie has no usable video."), std::string::npos) << probe.Out;
+        const TRun grab = RunFwMedia("grab " + Q(path) + " 0 " + Q(Dir + "/f.bmp"), true);
+        EXPECT_EQ(grab.Exit, 1) << grab.Out;
+        EXPECT_NE(grab.Out.find("no usable video"), std::string::npos) << grab.Out;
+        EXPECT_FALSE(std::filesystem::exists(Dir + "/f.bmp"));
+    }
+}

@@ -340,6 +340,132 @@ TEST_F(FwMediaRender, TwoRendersToOneNameBothFinishWhole) {
     EXPECT_TRUE(Leftovers(Dir).empty());
 }
 
+// ------------------------------------------------------------- damaged and changing sources
+
+// Frames and length (seconds) of the video of a written file, by ffprobe.
+struct TWritten {
+    int Frames = -1;
+    double Seconds = -1;
+};
+TWritten WrittenVideo(const std::string& path) {
+    std::string out;
+    rendertest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                    "-show_entries format=duration -of default=nw=1 " + Q(path) + " 2>/dev/null",
+                    &out);
+    TWritten w;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("nb_read_frames=", 0) == 0) w.Frames = std::atoi(line.c_str() + 15);
+        if (line.rfind("duration=", 0) == 0) w.Seconds = std::atof(line.c_str() + 9);
+    }
+    return w;
+}
+
+// Moves the presentation (and decoding) time of the nth video PES packet of
+// an MPEG transport stream `seconds` later: one extreme time stamp.
+bool ShiftPesTime(const std::string& path, int nth, double seconds) {
+    std::string b;
+    {
+        std::ifstream in(path, std::ios::binary);
+        b.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    size_t at = std::string::npos;
+    for (int i = 0, from = 0; i <= nth; ++i, from = int(at) + 4) {
+        at = b.find(std::string("\x00\x00\x01\xE0", 4), size_t(from));
+        if (at == std::string::npos || at + 19 > b.size()) return false;
+    }
+    const int flags = static_cast<uint8_t>(b[at + 7]);
+    auto patch = [&](size_t p) {
+        auto u = [&](size_t k) { return uint64_t(static_cast<uint8_t>(b[p + k])); };
+        uint64_t t = ((u(0) >> 1) & 7) << 30 | u(1) << 22 | (u(2) >> 1) << 15 | u(3) << 7 | u(4) >> 1;
+        t = (t + uint64_t(seconds * 90000)) & ((uint64_t(1) << 33) - 1);
+        b[p] = char((u(0) & 0xF0) | ((t >> 29) & 0x0E) | 1);
+        b[p + 1] = char(t >> 22);
+        b[p + 2] = char(((t >> 14) & 0xFE) | 1);
+        b[p + 3] = char(t >> 7);
+        b[p + 4] = char(((t << 1) & 0xFE) | 1);
+    };
+    if (!(flags & 0x80)) return false;
+    patch(at + 9);
+    if (flags & 0x40) patch(at + 14);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << b;
+    return true;
+}
+
+// A damaged clock never stretches a clip: a render either succeeds with at
+// most the source's frames, lasting no longer than its frame count at the
+// output rate plus one frame, or fails with a sentence and leaves nothing.
+// One extreme time stamp is closed up; pictures that end long before the
+// length the file states (a file cut short) are named and refused.
+struct TDamaged {
+    const char* Name;
+    const char* Args;
+    const char* Ext;
+    bool Truncated;  // a Matroska file cut short; else a transport stream with one extreme stamp
+    bool Refused;
+};
+void PrintTo(const TDamaged& c, std::ostream* os) { *os << c.Name; }
+class DamagedClock : public FwMediaRender, public ::testing::WithParamInterface<TDamaged> {};
+
+TEST_P(DamagedClock, IsClosedUpOrRefusedNeverStretched) {
+    const TDamaged& c = GetParam();
+    testmovie::TMovieSpec s;
+    s.Frames = 100;
+    s.GopSize = 10;
+    std::string src;
+    if (c.Truncated) {
+        s.Container = "matroska";
+        s.VideoCodec = "libx264";
+        s.TruncateFraction = 0.3;
+        src = Dir + "/cut.mkv";
+    } else {
+        s.Container = "mpegts";
+        s.VideoCodec = "mpeg2video";
+        src = Dir + "/jump.ts";
+    }
+    testmovie::MakeTestMovie(src, s);
+    if (!c.Truncated) ASSERT_TRUE(ShiftPesTime(src, 60, 40));
+    const std::string out = Dir + "/out." + c.Ext;
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 2147483647 " + c.Args);
+    if (c.Refused) {
+        EXPECT_EQ(r.Exit, 1) << r.Out;
+        EXPECT_NE(r.Out.find("could not be read"), std::string::npos) << r.Out;
+        EXPECT_NE(r.Out.find("choose a range that ends by frame"), std::string::npos) << r.Out;
+        EXPECT_FALSE(fs::exists(out));
+        return;
+    }
+    ASSERT_EQ(r.Exit, 0) << r.Out;
+    const TWritten w = WrittenVideo(out);
+    EXPECT_GE(w.Frames, 90) << r.Out;
+    EXPECT_LE(w.Frames, 100) << r.Out;
+    EXPECT_LE(w.Seconds, (w.Frames + 1) / 25.0 + 1e-3) << r.Out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedClock,
+    ::testing::Values(TDamaged{"ExtremeStampToWmv", "--no-audio", "wmv", false, false},
+                      TDamaged{"ExtremeStampToMp4", "--mp4", "mp4", false, false},
+                      TDamaged{"CutShortToWmv", "--no-audio", "wmv", true, true},
+                      TDamaged{"CutShortToMp4", "--mp4", "mp4", true, true},
+                      TDamaged{"CutShortCopy", "--copy", "mp4", true, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// An audio-only profile on a movie without sound would write nothing but
+// silence: it is refused with a sentence, and nothing is written.
+TEST_F(FwMediaRender, SoundOnlyProfileOnASilentMovieIsRefused) {
+    testmovie::TMovieSpec s;
+    s.Container = "avi";
+    s.VideoCodec = "mjpeg";
+    s.Frames = 10;
+    const std::string src = Dir + "/silent.avi", out = Dir + "/out.wmv";
+    testmovie::MakeTestMovie(src, s);
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 --profile {407B9450-8BDC-4EE5-88B8-6F527BD941F2}");
+    EXPECT_EQ(r.Exit, 1) << r.Out;
+    EXPECT_NE(r.Out.find("has no sound, and the chosen profile writes only sound"), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
 // ------------------------------------------------------------- --copy
 
 class FwMediaCopy : public FwMediaRender {

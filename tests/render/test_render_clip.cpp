@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QString>
 #include <cmath>
 #include <filesystem>
@@ -629,6 +630,39 @@ TEST_F(RenderClipTest, TruncatedMovieRepeatsItsLastFrameWithinItsStatedLength) {
     expected.resize(50, last);
     EXPECT_EQ(decoded.FrameNumbers, expected);
 }
+
+// A source cut short while the clip is being made is a failure that names
+// the frames that could not be read, not a clip whose last frames all show
+// one frozen picture; nothing is left under the output's name.
+class SourceCutShortWhileRendering : public RenderClipTest, public ::testing::WithParamInterface<TClipFormat> {};
+
+TEST_P(SourceCutShortWhileRendering, FailsNamingTheFramesNotRead) {
+    testmovie::TMovieSpec spec = Spec("avi", "mjpeg", "pcm_s16le", 600);
+    spec.Width = 320;
+    spec.Height = 240;
+    const std::string src = Movie("src.avi", spec);
+    const std::string out = Dir + (GetParam() == TClipFormat::Mp4 ? "/out.mp4" : "/out.wmv");
+    // Cuts the source to a third at the first poll, while the render reads it.
+    struct TCutter : TTestHost {
+        std::string Source;
+        void ProcessMessages() override {
+            if (Polls++ == 0) fs::resize_file(Source, fs::file_size(Source) / 3);
+        }
+    } host;
+    host.Source = src;
+    host.Settings.WMVSelected = kDefaultProfile;
+    const bool ok = RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 320, 240, 0, 25, 0, 600,
+                               GetParam());
+    if (ok && host.Failures == 0 && host.Polls <= 1) GTEST_SKIP() << "the render ended before the source was cut";
+    EXPECT_EQ(host.Failures, 1);
+    EXPECT_NE(host.FailureReason.indexOf("changed while the clip was being made"), -1) << host.FailureReason.toStdString();
+    EXPECT_NE(host.FailureReason.indexOf(QRegularExpression("frames \\d+ to 599 could not be read")), -1)
+        << host.FailureReason.toStdString();
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SourceCutShortWhileRendering, ::testing::Values(TClipFormat::Wmv, TClipFormat::Mp4),
+                         [](const auto& info) { return std::string(info.param == TClipFormat::Mp4 ? "Mp4" : "Wmv"); });
 
 // Without a picture (an audio-only profile) the sound's end bounds the clip.
 TEST_F(RenderClipTest, AudioOnlyClipPastTheEndIsCutToo) {

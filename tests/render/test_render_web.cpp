@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -266,6 +267,42 @@ TEST_F(RenderWebTest, VariableRateSourceIsWrittenAtConstantRate) {
         ASSERT_EQ(streams.size(), 2u);
         EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1e-3);
     }
+}
+
+// An ASF file states no average rate, and for pictures at irregular times
+// FFmpeg guesses one from the finest spacing (here twice the pictures' mean
+// rate; 1000 fps for some real files). The rate comes from the pictures' own
+// times instead: the clip holds about one output frame per picture, in
+// order, and the movie's frame count says the same.
+TEST_F(RenderWebTest, RateTheStampsDoNotFollowIsTakenFromThePictures) {
+    testmovie::TMovieSpec s;
+    s.Container = "asf";
+    s.VideoCodec = "wmv2";
+    s.Frames = 48;
+    s.VariableRate = true;
+    const std::string src = Movie("vfr.wmv", s);
+    const auto stated = rendertest::Probe(src, false);
+    ASSERT_EQ(stated.size(), 1u);
+    ASSERT_EQ(Str(stated[0], "avg_frame_rate"), "0/0") << "the fixture must state no average rate";
+    ASSERT_GE(RateOf(Str(stated[0], "r_frame_rate")), 45) << "the fixture's guessed rate must disagree";
+
+    std::string probe;
+    ASSERT_EQ(rendertest::Run("'" + std::string(FWMEDIA_BIN) + "' probe '" + src + "'", &probe), 0) << probe;
+    EXPECT_NE(probe.find("FrameCount=48\n"), std::string::npos) << probe;
+
+    const std::string out = Dir + "/pictures.mp4";
+    TTestHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 25, 0, 1000,
+                           TClipFormat::Mp4))
+        << host.FailureReason.toStdString();
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_GE(decoded.FrameNumbers.size(), 46u);
+    EXPECT_LE(decoded.FrameNumbers.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(decoded.FrameNumbers.begin(), decoded.FrameNumbers.end()));
+    const auto streams = rendertest::Probe(out, false);
+    ASSERT_FALSE(streams.empty());
+    EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1.5);
 }
 
 // ------------------------------------------------------------- stop, sound off, failure
