@@ -325,6 +325,25 @@ AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, con
     return enc;
 }
 
+// Where the movie's last picture stops showing (ticks). Its packet's own
+// duration is often a placeholder in variable-rate files (one tick of a 1/600 s
+// clock), so the stream's stated end comes first; without one, a duration
+// under half the gap before the picture is replaced by that gap.
+int64_t LastPictureEnd(const AVStream* st, const std::vector<TIndexEntry>& index, const std::vector<int64_t>& sorted) {
+    const int64_t last = sorted.back();
+    const int64_t gap = sorted.size() > 1 ? last - sorted[sorted.size() - 2] : 0;
+    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
+        const int64_t stated = (st->start_time != AV_NOPTS_VALUE ? st->start_time : 0) + st->duration;
+        // A stated end far past the pictures belongs to another stream or a damaged header.
+        if (stated > last && (gap <= 0 || stated - last <= 4 * gap)) return stated;
+    }
+    int64_t duration = 0;
+    for (const auto& e : index)
+        if (e.Pts == last) duration = e.Duration;
+    if (gap > 0 && 2 * duration < gap) duration = gap;
+    return last + std::max<int64_t>(duration, 1);
+}
+
 bool CopiesFrom(const AVInputFormat* f) {
     const std::string name = f->name;
     return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos || name == "mpegts";
@@ -442,11 +461,10 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     };
     cut.StartPts = lastAtOrBefore(startTicks);
     const int64_t endFrame = lastAtOrBefore(stopTicks);
-    const auto lastEntry = std::max_element(index.begin(), index.end(),
-                                            [](const TIndexEntry& a, const TIndexEntry& b) { return a.Pts < b.Pts; });
-    const bool toTheEnd = eof && endFrame == lastEntry->Pts && stopTicks >= lastEntry->Pts + lastEntry->Duration;
+    const int64_t lastEnd = LastPictureEnd(st, index, sorted);
+    const bool toTheEnd = eof && endFrame == sorted.back() && stopTicks >= lastEnd;
     cut.EndPts = toTheEnd ? kNoEnd : endFrame;
-    cut.EndSecondsPts = toTheEnd ? lastEntry->Pts + lastEntry->Duration : endFrame;
+    cut.EndSecondsPts = toTheEnd ? lastEnd : endFrame;
     auto inClip = [&](int64_t pts) { return pts >= cut.StartPts && pts < cut.EndPts; };
     plan.Frames = std::count_if(sorted.begin(), sorted.end(), inClip);
     if (plan.Frames == 0) return refuse("No picture of the movie lies in the clip's range.");
@@ -657,6 +675,14 @@ public:
         const TCutPoints& cut = FJob.Cut;
         const int64_t n = FWritten - cut.ReorderDepth;
         if (FWritten >= int64_t(cut.ClipPts.size())) throw MediaError("More pictures came out than the clip holds.");
+        // Each picture lasts until the next one of the clip shows, the last
+        // until the clip's end: the packets' own durations are not trusted
+        // (placeholders in variable-rate sources), and the picture track ends
+        // with the sound.
+        const auto shown = std::lower_bound(cut.ClipPts.begin(), cut.ClipPts.end(), pkt->pts);
+        if (shown != cut.ClipPts.end() && *shown == pkt->pts)
+            pkt->duration = std::next(shown) != cut.ClipPts.end() ? *std::next(shown) - pkt->pts
+                                                                  : std::max<int64_t>(1, cut.EndSecondsPts - pkt->pts);
         pkt->dts = n >= 0 ? cut.ClipPts[size_t(n)] : cut.ClipPts.front() + n * cut.Clock.FrameTicks;
         if (pkt->pts == AV_NOPTS_VALUE || pkt->dts > pkt->pts)
             throw MediaError("The pictures around the cut come in an order that can not be written.");

@@ -588,6 +588,126 @@ INSTANTIATE_TEST_SUITE_P(Sources, CopyTone,
                                            TToneSource{"PcmInMov", "tone.mov", "pcm_s16le", false}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// ------------------------------------------------------------- variable rate
+
+struct TVariableRateCase {
+    const char* Name;
+    int Start, End;  // frame numbers at the stated rate
+};
+void PrintTo(const TVariableRateCase& c, std::ostream* os) { *os << c.Name; }
+
+// The length of every track's edit (the span a player shows), in seconds, as
+// the command line's MP4 reader reports it.
+std::vector<double> EditListSeconds(const std::string& path) {
+    std::string text;
+    rendertest::Run("ffprobe -v trace '" + path + "' 2>&1", &text);
+    std::vector<double> lengths;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto at = line.find("] duration=");
+        if (at == std::string::npos || line.find(" time=") == std::string::npos) continue;
+        lengths.push_back(std::stod(line.substr(at + 11)) / 1000);  // the MP4 writer's movie clock: milliseconds
+    }
+    return lengths;
+}
+
+class CopyVariableRate : public CopyTest, public ::testing::WithParamInterface<TVariableRateCase> {};
+
+// A variable-rate source (pictures lasting 1, 0.5, 1.5 and 1 periods at 120
+// frames per second, each packet claiming one tick of 1/240 s): the copy holds
+// the pictures on screen from the start up to the one on screen at the end,
+// each shown until the next, and the sound lasts as long as the pictures.
+TEST_P(CopyVariableRate, HoldsThePicturesOnScreenAndEndsWithItsSound) {
+    const TVariableRateCase& c = GetParam();
+    constexpr double kFast = 120;
+    static const std::string src = [] {
+        testmovie::TMovieSpec s = H264("mp4", "aac");
+        s.FrameRateNum = int(kFast);
+        s.Frames = 300;
+        s.GopSize = 60;
+        s.VariableRate = true;
+        const std::string path = TSourceFolder::Dir().empty() ? (TSourceFolder::Dir() = testmovie::MakeTempDir("fw-render-copy-src")) : TSourceFolder::Dir();
+        testmovie::MakeTestMovie(path + "/vfr.mp4", s);
+        return path + "/vfr.mp4";
+    }();
+    // The picture on screen at frame n of the stated rate.
+    auto pictureAt = [](int n) {
+        int p = 0;
+        while (testmovie::VariableRateStart(p + 1) <= n) ++p;
+        return p;
+    };
+    const int first = pictureAt(c.Start), end = pictureAt(c.End);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kFast, c.End / kFast);
+    ASSERT_TRUE(plan.CanCopy) << plan.Why;
+    EXPECT_EQ(plan.Frames, end - first);
+    EXPECT_GT(plan.CopiedFrames, 0);
+
+    const std::string out = Dir + "/vfr.mp4";
+    TNoticeHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, kFast, c.Start, c.End,
+                           TClipFormat::Copy))
+        << host.FailureReason.toStdString();
+    EXPECT_TRUE(host.Notices.isEmpty());
+    EXPECT_EQ(StrictDecodeProblem(out), "");
+    const auto decoded = rendertest::DecodeFile(out);
+    ASSERT_EQ(decoded.Error, "");
+    EXPECT_EQ(decoded.FrameNumbers, Range(first, end));
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 2u);
+    // What players show: each track's edit list, in the movie's milliseconds.
+    const double length = (testmovie::VariableRateStart(end) - testmovie::VariableRateStart(first)) / kFast;
+    const std::vector<double> shown = EditListSeconds(out);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_NEAR(shown[0], length, 1.5e-3);
+    ASSERT_GT(decoded.AudioRate, 0);
+    const double aacFrame = 1024.0 / decoded.AudioRate;
+    EXPECT_NEAR(double(decoded.AudioSamples) / decoded.AudioRate, length, aacFrame + 1e-3);
+    EXPECT_NEAR(shown[1], shown[0], aacFrame + 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, CopyVariableRate,
+                         ::testing::Values(TVariableRateCase{"AcrossTwoKeyFrames", 121, 241},
+                                           TVariableRateCase{"AcrossThreeKeyFrames", 97, 263}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Real variable-rate movies whose last packet claims one tick of 1/600 s,
+// cut at frame numbers of their mean rate as the window does: the clip holds
+// the pictures on screen from the start up to the one on screen at the end,
+// whether or not that is the movie's last picture.
+TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
+    struct TSampleCase {
+        const char* File;
+        double Rate;
+        int Start, End, Pictures;
+    };
+    // sio_awesome_movie.mov: 123 pictures, 30 and then 15 per second, the last at 7.278 s and
+    // shown until 7.345 s; frame 122 of the mean rate (7.285 s) shows it.
+    const TSampleCase cases[] = {{"sio_awesome_movie.mov", 24600.0 / 1469, 40, 122, 87},
+                                 {"sio_awesome_movie.mov", 24600.0 / 1469, 40, 124, 88}};
+    int tried = 0;
+    for (const auto& c : cases) {
+        const fs::path src = fs::path(FW_MEDIA_SAMPLES) / c.File;
+        if (!fs::exists(src)) continue;
+        ++tried;
+        SCOPED_TRACE(std::string(c.File) + " " + std::to_string(c.Start) + ".." + std::to_string(c.End));
+        const media::TCopyPlan plan = media::PlanCopy(src.string(), c.Start / c.Rate, c.End / c.Rate);
+        ASSERT_TRUE(plan.CanCopy) << plan.Why;
+        EXPECT_EQ(plan.Frames, c.Pictures);
+        const std::string out = Dir + "/sample.mp4";
+        TNoticeHost host;
+        ASSERT_TRUE(RenderClip(host, QString::fromStdString(src.string()), QString::fromStdString(out), 0, 0, 0, c.Rate,
+                               c.Start, c.End, TClipFormat::Copy))
+            << host.FailureReason.toStdString();
+        const auto streams = rendertest::Probe(out);
+        ASSERT_EQ(streams.size(), 2u);
+        EXPECT_EQ(Num(streams[0], "nb_read_frames"), c.Pictures);
+        const std::vector<double> shown = EditListSeconds(out);
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_NEAR(shown[1], shown[0], 1024.0 / Num(streams[1], "sample_rate") + 1e-3);
+    }
+    if (tried == 0) GTEST_SKIP() << "no variable-rate samples in " << FW_MEDIA_SAMPLES;
+}
+
 // ------------------------------------------------------------- the graph
 
 // The timeline RenderClip builds for a copy of frames start .. end - 1.
