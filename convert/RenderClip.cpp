@@ -65,11 +65,13 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                                      std::to_string(rangeEnd) + ") holds no frame.");
         if (!(frameRate > 0) || !std::isfinite(frameRate))
             throw std::runtime_error("The movie's frame rate (" + std::to_string(frameRate) + ") is not usable.");
+        bool fellBack = false;
         if (format == TClipFormat::Copy) {
             const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
             if (!plan.CanCopy) {
-                host.ShowNotice(CopyFallbackNotice(plan.Why));
+                host.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
                 format = TClipFormat::Mp4;
+                fellBack = true;
             }
         }
         const bool copy = format == TClipFormat::Copy;
@@ -110,6 +112,8 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
             spec.Web.Crf = webSettings.Crf;
             spec.Web.Preset = webSettings.Preset.toStdString();
             spec.Web.AudioKbps = webSettings.AudioKbps;
+            // A copy that falls back keeps the source's colours as a copy would.
+            spec.Web.KeepSourceColour = fellBack;
         } else if (!wmv && !copy) {
             spec.VideoCompressor = settings.VideoCompressor;
             spec.AudioCompressor = settings.AudioCompressor;

@@ -67,7 +67,8 @@ QString PleaseWaitCaption(int pollCounter);
 // Copy: the source's own pictures where they can be kept (see
 // media::TOutputFormat::Copy); width and height are the MP4 mode's, used
 // only when the source can not be copied and the clip is re-encoded to MP4
-// instead, after host.ShowNotice(CopyFallbackNotice(why)).
+// instead, after host.ShowNotice(CopyFallbackNotice(why) + plan.FallbackColour);
+// that clip keeps the source's colour description where it can.
 enum class TClipFormat { Wmv, Avi, Mp4, WebM, Copy };
 
 // The notice of a copy that falls back: why + " The clip is re-encoded to MP4 instead."

@@ -381,6 +381,54 @@ int64_t LastPictureEnd(const AVStream* st, const std::vector<TIndexEntry>& index
     return last + std::max<int64_t>(duration, 1);
 }
 
+const char* PrimariesWords(AVColorPrimaries p) {
+    switch (p) {
+        case AVCOL_PRI_BT709: return "BT.709";
+        case AVCOL_PRI_BT2020: return "BT.2020";
+        case AVCOL_PRI_SMPTE432: return "Display P3";
+        default: return av_color_primaries_name(p);
+    }
+}
+
+const char* TransferWords(AVColorTransferCharacteristic t) {
+    switch (t) {
+        case AVCOL_TRC_ARIB_STD_B67: return "HLG";
+        case AVCOL_TRC_SMPTE2084: return "PQ";
+        case AVCOL_TRC_BT709: return "BT.709";
+        default: return av_color_transfer_name(t);
+    }
+}
+
+bool IsHdrTransfer(int trc) { return trc == AVCOL_TRC_ARIB_STD_B67 || trc == AVCOL_TRC_SMPTE2084; }
+bool IsWideOrHdr(const AVCodecParameters* par) {
+    return par->color_primaries == AVCOL_PRI_BT2020 || par->color_primaries == AVCOL_PRI_SMPTE432 ||
+           IsHdrTransfer(par->color_trc) || par->color_space == AVCOL_SPC_BT2020_NCL || par->color_space == AVCOL_SPC_BT2020_CL;
+}
+
+// What the MP4 clip made instead of a copy does to the movie's colours (see
+// TCopyPlan::FallbackColour): it writes 8 bits and maps no HDR picture to an
+// ordinary screen.
+std::string FallbackColourNote(const AVCodecParameters* par) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format));
+    const int depth = d ? d->comp[0].depth : 8;
+    const std::string bits = std::to_string(depth) + " bits";
+    if (!IsWideOrHdr(par)) return depth > 8 ? " Its pictures are written in 8 bits, not " + std::to_string(depth) + "." : "";
+    std::string colours;
+    auto add = [&](const char* word) {
+        if (!word) return;
+        colours += colours.empty() ? "" : ", ";
+        colours += word;
+    };
+    if (par->color_primaries != AVCOL_PRI_UNSPECIFIED) add(PrimariesWords(par->color_primaries));
+    if (par->color_trc != AVCOL_TRC_UNSPECIFIED) add(TransferWords(par->color_trc));
+    if (depth > 8) add(bits.c_str());
+    if (!FallbackKeepsColour(par))
+        return " Its colours (" + colours + ") are written as BT.709 in 8 bits without being converted, so they look off.";
+    return " Its colours keep their description (" + colours + ")" + (depth > 8 ? " in 8 bits" : "") +
+           (IsHdrTransfer(par->color_trc) ? "; the HDR pictures are not tone-mapped, so screens without HDR show them flatter."
+                                          : ".");
+}
+
 bool CopiesFrom(const AVInputFormat* f) {
     const std::string name = f->name;
     return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos || name == "mpegts";
@@ -388,16 +436,26 @@ bool CopiesFrom(const AVInputFormat* f) {
 
 }  // namespace
 
+bool FallbackKeepsColour(const AVCodecParameters* par) {
+    const int m = par->color_space;
+    const bool scalerMakes = m == AVCOL_SPC_BT709 || m == AVCOL_SPC_BT470BG || m == AVCOL_SPC_SMPTE170M ||
+                             m == AVCOL_SPC_BT2020_NCL;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format));
+    const bool yuv = d && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && d->nb_components >= 3;
+    return IsWideOrHdr(par) && scalerMakes && yuv;
+}
+
 TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop) {
     TCutPoints cut;
     cut.Path = path;
     TCopyPlan& plan = cut.Plan;
+    TInputFile in = TInputFile::Open(path);
     auto refuse = [&](const std::string& why) {
         plan.CanCopy = false;
         plan.Why = why;
+        if (cut.VideoStream >= 0) plan.FallbackColour = FallbackColourNote(in.Format->streams[cut.VideoStream]->codecpar);
         return cut;
     };
-    TInputFile in = TInputFile::Open(path);
     AVFormatContext* fmt = in.Format.get();
     const int vs = in.FirstVideoStream();
     cut.VideoStream = vs;

@@ -603,46 +603,95 @@ INSTANTIATE_TEST_SUITE_P(Sources, CopyTone,
 struct TFallbackCase {
     const char* Name;
     const char* File;
-    const char* Encode;  // the ffmpeg command line's video options for 4 s of testsrc2 at 25 fps
+    // The ffmpeg command line's video options, over 4 s of testsrc2 at 25 fps,
+    // or over a test movie turned 90 degrees (its display matrix kept).
+    const char* Encode;
+    bool Turned;
     int Start, End;
-    const char* Reason;  // a part of the notice
+    const char* Reason;  // a part of the notice's first sentence
+    // The MP4 clip's colour description (matrix primaries transfer range),
+    // and the sentence on it in the notice ("" for none).
+    const char* Colour;
+    const char* ColourNote;
 };
 void PrintTo(const TFallbackCase& c, std::ostream* os) { *os << c.Name; }
 
 class CopyFallback : public CopyTest, public ::testing::WithParamInterface<TFallbackCase> {};
 
+// Luma PSNR of the clip's frames against the source's frames start .. end - 1,
+// both as the ffmpeg command line decodes them (turned as shown) in 8 bits, in
+// their own matrices: -1 when it can not tell.
+double ClipLumaPsnr(const std::string& clip, const std::string& src, int start, int end) {
+    std::string text;
+    rendertest::Run("ffmpeg -nostdin -i '" + clip + "' -i '" + src + "' -lavfi \"[1:v]select='between(n," +
+                        std::to_string(start) + "," + std::to_string(end - 1) +
+                        ")',setpts=N/25/TB,format=yuv420p[r];[0:v]setpts=N/25/TB,format=yuv420p[o];[o][r]psnr\" -f null - 2>&1",
+                    &text);
+    const auto at = text.find("PSNR y:");
+    return at == std::string::npos ? -1 : std::stod(text.substr(at + 7));
+}
+
 // A source that can not be copied gets a notice that names the real reason,
-// and the MP4 mode's clip of the range.
-TEST_P(CopyFallback, NoticeNamesTheReason) {
+// and the MP4 mode's clip of the range, which keeps the source's colour
+// description (in 8 bits) and says so when the source is HDR or deeper.
+TEST_P(CopyFallback, NoticeNamesTheReasonAndTheClipKeepsTheColours) {
     const TFallbackCase& c = GetParam();
     const std::string src = Dir + "/" + c.File, out = Dir + "/fallback.mp4";
-    ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=4 " + std::string(c.Encode) +
-                              " '" + src + "'"),
-              0);
+    std::string input = "-f lavfi -i testsrc2=s=160x120:r=25:d=4";
+    if (c.Turned) {
+        testmovie::TMovieSpec turned = H264("mov", "");
+        turned.Rotation = 90;
+        testmovie::MakeTestMovie(Dir + "/turned.mov", turned);
+        input = "-noautorotate -i '" + Dir + "/turned.mov'";
+    }
+    ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y " + input + " " + c.Encode + " '" + src + "'"), 0);
     const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
     ASSERT_FALSE(plan.CanCopy);
     EXPECT_NE(plan.Why.find(c.Reason), std::string::npos) << plan.Why;
+    if (*c.ColourNote) {
+        EXPECT_NE(plan.FallbackColour.find(c.ColourNote), std::string::npos) << plan.FallbackColour;
+    } else {
+        EXPECT_EQ(plan.FallbackColour, "");
+    }
     TNoticeHost host;
     ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, kRate, c.Start, c.End,
                            TClipFormat::Copy))
         << host.FailureReason.toStdString();
     ASSERT_EQ(host.Notices.size(), 1);
-    EXPECT_EQ(host.Notices[0], CopyFallbackNotice(plan.Why));
+    EXPECT_EQ(host.Notices[0], CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
     const auto streams = rendertest::Probe(out);
     ASSERT_FALSE(streams.empty());
-    EXPECT_EQ(Str(streams[0], "codec_type"), "video");
-    EXPECT_EQ(Num(streams[0], "nb_read_frames"), c.End - c.Start);
+    const auto& v = streams[0];
+    EXPECT_EQ(Str(v, "codec_type"), "video");
+    EXPECT_EQ(Num(v, "nb_read_frames"), c.End - c.Start);
+    EXPECT_EQ(Str(v, "color_space") + " " + Str(v, "color_primaries") + " " + Str(v, "color_transfer") + " " +
+                  Str(v, "color_range"),
+              c.Colour);
+    if (c.Turned) {
+        EXPECT_EQ(Num(v, "width"), 120);
+        EXPECT_EQ(Num(v, "height"), 160);
+    }
+    if (*c.ColourNote) {
+        // The same pictures in the same matrix: no conversion lost on the way.
+        EXPECT_GE(ClipLumaPsnr(out, src, c.Start, c.End), 38.0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, CopyFallback,
     ::testing::Values(
         // Key frames that are I pictures, not IDR pictures, with B-frames leaning across them.
-        TFallbackCase{"OpenGop", "open.mp4", "-c:v libx264 -preset veryfast -bf 2 -x264-params keyint=25:open-gop=1", 30, 80,
-                      "open groups of pictures"},
+        TFallbackCase{"OpenGop", "open.mp4", "-c:v libx264 -preset veryfast -bf 2 -x264-params keyint=25:open-gop=1", false,
+                      30, 80, "open groups of pictures", "bt709 bt709 bt709 tv", ""},
         // No key picture after the first: a column of each frame is coded on its own in turn.
         TFallbackCase{"IntraRefresh", "refresh.mp4", "-c:v libx264 -preset veryfast -bf 0 -x264-params keyint=25:intra-refresh=1",
-                      30, 80, "intra refresh"}),
+                      false, 30, 80, "intra refresh", "bt709 bt709 bt709 tv", ""},
+        // A phone's HDR movie: HEVC in 10 bits, BT.2020 and HLG, hvc1 in MOV, turned 90 degrees.
+        TFallbackCase{"HlgHevcTenBitInsideOneGroup", "hlg.mov",
+                      "-pix_fmt yuv420p10le -c:v libx265 -x265-params log-level=error:keyint=50:min-keyint=50 "
+                      "-color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc -color_range tv -tag:v hvc1",
+                      true, 10, 30, "inside one group", "bt2020nc bt2020 arib-std-b67 tv",
+                      "(BT.2020, HLG, 10 bits) in 8 bits; the HDR pictures are not tone-mapped"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ------------------------------------------------------------- variable rate
