@@ -276,6 +276,13 @@ const std::vector<TSourceKind>& SourceKinds() {
         hevcOpen.Container = "matroska";
         hevcOpen.OpenGop = true;
         k.push_back({"HevcOpenGopMkv", "hevc-open.mkv", hevcOpen});
+        // 120 frames per second on average, each packet claiming one tick of 1/240 s.
+        testmovie::TMovieSpec vfr = H264("mp4", "aac");
+        vfr.FrameRateNum = 120;
+        vfr.Frames = 300;
+        vfr.GopSize = 60;
+        vfr.VariableRate = true;
+        k.push_back({"H264VariableRateMp4", "vfr.mp4", vfr});
         testmovie::TMovieSpec mpeg4 = H264("avi", "pcm_s16le");
         mpeg4.VideoCodec = "mpeg4";
         mpeg4.ColourSpace = "";
@@ -726,16 +733,7 @@ class CopyVariableRate : public CopyTest, public ::testing::WithParamInterface<T
 TEST_P(CopyVariableRate, HoldsThePicturesOnScreenAndEndsWithItsSound) {
     const TVariableRateCase& c = GetParam();
     constexpr double kFast = 120;
-    static const std::string src = [] {
-        testmovie::TMovieSpec s = H264("mp4", "aac");
-        s.FrameRateNum = int(kFast);
-        s.Frames = 300;
-        s.GopSize = 60;
-        s.VariableRate = true;
-        const std::string path = TSourceFolder::Dir().empty() ? (TSourceFolder::Dir() = testmovie::MakeTempDir("fw-render-copy-src")) : TSourceFolder::Dir();
-        testmovie::MakeTestMovie(path + "/vfr.mp4", s);
-        return path + "/vfr.mp4";
-    }();
+    const std::string& src = Source("H264VariableRateMp4");
     // The picture on screen at frame n of the stated rate.
     auto pictureAt = [](int n) {
         int p = 0;
