@@ -72,7 +72,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         if (format == TClipFormat::Copy) {
             const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
             if (!plan.CanCopy) {
-                host.ShowNotice(CopyFallbackNotice(plan.Why));
+                host.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
                 format = TClipFormat::Mp4;
                 copyFallback = true;
             }
@@ -115,6 +115,8 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
             spec.Web.Crf = webSettings.Crf;
             spec.Web.Preset = webSettings.Preset.toStdString();
             spec.Web.AudioKbps = webSettings.AudioKbps;
+            // A copy that falls back keeps the source's colours as a copy would.
+            spec.Web.KeepSourceColour = copyFallback;
         } else if (!wmv && !copy) {
             spec.VideoCompressor = settings.VideoCompressor;
             spec.AudioCompressor = settings.AudioCompressor;

@@ -66,9 +66,11 @@ QString PleaseWaitCaption(int pollCounter);
 // The kinds of clip file.
 // Copy: the source's own pictures where they can be kept (see
 // media::TOutputFormat::Copy); when the source can not be copied the clip
-// is re-encoded to MP4 instead, after host.ShowNotice(CopyFallbackNotice(why)),
-// with the MP4 settings' quality, preset and audio bit rate, at width x height
-// (0 x 0: the source's size) and always with the source's sound.
+// is re-encoded to MP4 instead, after
+// host.ShowNotice(CopyFallbackNotice(why) + plan.FallbackColour), with the MP4
+// settings' quality, preset and audio bit rate, at width x height (0 x 0: the
+// source's size), always with the source's sound, and keeping the source's
+// colour description where it can.
 enum class TClipFormat { Wmv, Avi, Mp4, WebM, Copy };
 
 // The notice of a copy that falls back: why + " The clip is re-encoded to MP4 instead."

@@ -59,6 +59,13 @@ struct TCutPoints {
     std::vector<std::string> SourceSps, SourcePps;  // NAL units, by number
 };
 
+// Whether an MP4 clip made instead of a copy (TWebOptions::KeepSourceColour)
+// keeps the movie's colour description: wide or HDR colours (BT.2020 or P3
+// primaries, HLG or PQ transfer, the BT.2020 matrix) in a matrix the scaler
+// makes pictures in. Other movies are made BT.709 as in the MP4 mode, a proper
+// conversion for ordinary colours.
+bool FallbackKeepsColour(const AVCodecParameters* par);
+
 // Reads the packets around the span and finds the cut points. Throws
 // MediaError when the file can not be read; otherwise Plan.CanCopy tells.
 TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop);

@@ -1156,6 +1156,24 @@ const TWebCodecs& WebCodecs(TOutputFormat f) {
 const char* const kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
                                     "medium",    "slow",      "slower",   "veryslow", "placebo"};
 
+const TOutputColour kWebColour{false, AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709};
+
+// An MP4 clip that keeps the source's colour description (TWebOptions::
+// KeepSourceColour): its matrix, range, primaries and transfer where
+// FallbackKeepsColour says so; BT.709 otherwise.
+TOutputColour KeptSourceColour(const AVCodecParameters* src) {
+    const AVColorSpace m = src->color_space;
+    if (!FallbackKeepsColour(src)) return kWebColour;
+    TOutputColour c{src->color_range == AVCOL_RANGE_JPEG, m, src->color_primaries, src->color_trc};
+    if (c.Primaries == AVCOL_PRI_UNSPECIFIED || c.Primaries == AVCOL_PRI_RESERVED || c.Primaries == AVCOL_PRI_RESERVED0)
+        c.Primaries = m == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709 : m == AVCOL_SPC_BT2020_NCL ? AVCOL_PRI_BT2020
+                      : m == AVCOL_SPC_SMPTE170M ? AVCOL_PRI_SMPTE170M : AVCOL_PRI_BT470BG;
+    if (c.Transfer == AVCOL_TRC_UNSPECIFIED || c.Transfer == AVCOL_TRC_RESERVED || c.Transfer == AVCOL_TRC_RESERVED0)
+        c.Transfer = m == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : m == AVCOL_SPC_BT2020_NCL ? AVCOL_TRC_BT2020_10
+                                                                                     : AVCOL_TRC_SMPTE170M;
+    return c;
+}
+
 }  // namespace
 
 void CheckWebOptions(TOutputFormat f, const TWebOptions& o) {
@@ -1390,7 +1408,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                                  ": choose an even width and height.");
             v->OutFormat = pix;
             TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
-            if (web) colour = TOutputColour{false, AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709};
+            if (web) colour = format == TOutputFormat::Mp4 && spec.Web.KeepSourceColour ? KeptSourceColour(ist->codecpar)
+                                                                                         : kWebColour;
             v->OutFullRange = colour.FullRange;
             v->OutMatrix = colour.Matrix;
             enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
@@ -1407,6 +1426,10 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             if (web) {
                 SetUpWebVideoEncoder(enc, format, spec.Web);
+                enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+                enc->colorspace = colour.Matrix;
+                enc->color_primaries = colour.Primaries;
+                enc->color_trc = colour.Transfer;
                 // Each packet lasts one frame, also the last one the file's length ends with.
                 v->Out.FrameDuration = 1;
             } else if (profile) {

@@ -77,6 +77,10 @@ struct TCopyPlan {
     int64_t TailFrames = 0;     // re-encoded, the rest
     bool HasAudio = false;      // the source has sound
     bool AudioCopied = false;   // its packets are copied (else re-encoded to AAC)
+    // !CanCopy: what the MP4 clip made instead does to the movie's colours
+    // (TWebOptions::KeepSourceColour), as sentences after a space; "" when
+    // they come through as they are (8-bit BT.709 or BT.601).
+    std::string FallbackColour;
 };
 // Reads the source's packets around the span (no decoding) and plans the cut.
 // Throws MediaError only when the file can not be read at all.
@@ -87,6 +91,11 @@ struct TWebOptions {
     int Crf = -1;          // constant quality; -1: the codec's default (x264 23, VP9 33)
     std::string Preset;    // x264: "ultrafast" .. "veryslow"; VP9: cpu-used "0" .. "8"; "": the default
     int AudioKbps = 0;     // 0: the codec's default (AAC 128, Opus 96)
+    // MP4: the pictures keep the source's colour description (matrix, range,
+    // primaries, transfer) in 8 bits where the source names a matrix the
+    // scaler knows, instead of being made BT.709. For a copy that falls back:
+    // its clip keeps the source's look until colours can be converted properly.
+    bool KeepSourceColour = false;
 };
 
 // Throws MediaError with a sentence for the user when the MP4 (x264 CRF 0..51,
