@@ -56,8 +56,7 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     seSample->setRange(3, 999999);
     seSample->setSingleStep(1);
     seSample->setValue(3);
-    // Stepped with the arrows only; the text cannot be typed over.
-    if (auto* edit = seSample->findChild<QLineEdit*>()) edit->setReadOnly(true);
+    // An ordinary number box: typed or stepped, held within its limits.
     BitBtn2 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn2->setDefault(true);
     BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
@@ -144,7 +146,18 @@ public:
             dialog.selectFile(proposed.fileName());
         if (dialog.exec() != QDialog::Accepted)
             return false;
-        const QStringList chosen = dialog.selectedFiles();
+        QStringList chosen = dialog.selectedFiles();
+        // Qt's own dialog reads quoted parts of a typed name as several names
+        // ("a" "b"): a name to save under is taken whole, as typed.
+        if (request.Save) {
+            const auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (edit && !edit->text().isEmpty() && edit->text().contains(QLatin1Char('"'))) {
+                QString name = QDir(dialog.directory()).absoluteFilePath(edit->text());
+                if (!request.DefaultExt.isEmpty() && QFileInfo(name).suffix().isEmpty())
+                    name += QLatin1Char('.') + request.DefaultExt;
+                chosen = QStringList{name};
+            }
+        }
         if (chosen.isEmpty() || chosen.first().isEmpty())
             return false;
         request.Files = chosen;

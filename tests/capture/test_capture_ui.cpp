@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QTest>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
@@ -114,6 +116,20 @@ TEST(ImageForm, ProposedCountsAndCaption) {
     form.seSample->stepBy(30);
     EXPECT_EQ(form.SampleCount, 72);
     EXPECT_EQ(form.gbQuantity->title(), "Quantity: 72 images");
+
+    // The count can be typed; what is beyond the limits is not taken.
+    struct {
+        const char* Typed;
+        int Count;
+    } typed[] = {{"250", 250}, {"1", 72}, {"5000000", 500000}, {"12x", 12}};
+    for (const auto& t : typed) {
+        form.seSample->setValue(72);
+        form.seSample->findChild<QLineEdit*>()->selectAll();
+        QTest::keyClicks(form.seSample, t.Typed);
+        form.seSample->interpretText();
+        QTest::keyClick(form.seSample, Qt::Key_Tab);
+        EXPECT_EQ(form.SampleCount, t.Count) << t.Typed;
+    }
 }
 
 TEST(ImageForm, PictureTypeShowsItsQualityPage) {

@@ -9,6 +9,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -137,6 +139,35 @@ TEST(RealPrompts, MessageDlgReturnsTheButtonPressed) {
 
     WhenModalShows<QMessageBox>([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); });
     EXPECT_EQ(MessageDlg("Retry?", TMsgDlgType::Error, mbRetry | mbAbort), TModalResult::Abort);
+}
+
+TEST(RealPrompts, SaveNameWithQuotesIsTakenWhole) {
+    QTemporaryDir dir;
+    const QString typed = QString::fromUtf8("Grüße 'x' \"y\"");
+    struct {
+        QString Typed;
+        QString Expected;
+    } cases[] = {
+        {typed, dir.path() + "/" + typed + ".webm"},
+        {typed + ".webm", dir.path() + "/" + typed + ".webm"},
+        {"plain", dir.path() + "/plain.webm"},
+    };
+    for (const auto& c : cases) {
+        WhenModalShows<QFileDialog>([&](QFileDialog& dialog) {
+            auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(edit, nullptr);
+            edit->setText(c.Typed);
+            static_cast<QDialog&>(dialog).accept();  // as the Save button does
+        });
+        TFileDialogRequest request;
+        request.Save = true;
+        request.Filter = "WebM video|*.webm";
+        request.FilterIndex = 1;
+        request.DefaultExt = "webm";
+        request.InitialDir = dir.path();
+        ASSERT_TRUE(Prompts().ExecuteFileDialog(nullptr, request)) << c.Typed.toStdString();
+        EXPECT_EQ(request.FileName, c.Expected);
+    }
 }
 
 TEST(RealPrompts, ExecModalMapsAcceptAndReject) {
