@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <chrono>
 #include <QFile>
 #include <QFileInfo>
 #include <map>
@@ -145,7 +146,10 @@ QString THive::TakeStartupNotice() {
 
 THive::THive(TPassKey, QString fileName) : FFileName(std::move(fileName)) { OpenFile(); }
 
-THive::~THive() = default;
+THive::~THive() {
+    std::lock_guard guard(FLock);
+    SavePendingLocked(true);
+}
 
 void THive::OpenFile() {
     const QFileInfo info(FFileName);
@@ -156,8 +160,23 @@ void THive::OpenFile() {
         return;
     }
     bool broken = false;
-    if (TryOpen(broken))
+    bool busy = false;
+    if (TryOpen(broken, busy, FDb))
         return;
+    if (busy) {
+        // Another program holds the file: start at once on settings kept in
+        // memory, and save them to the file once it is free.
+        const QString why = FLastError;
+        std::unique_ptr<sqlite3, TDbCloser> memory;
+        if (OpenMemory(memory)) {
+            FDb = std::move(memory);
+            FPending = true;
+            AddNotice(QStringLiteral("The settings file %1 is in use by another program (%2). Settings are kept "
+                                     "while the program runs and saved to the file once it is free.")
+                          .arg(FFileName, why));
+            return;
+        }
+    }
     if (!broken) {
         AddNotice(QStringLiteral("The settings file %1 cannot be opened (%2). Settings will not be kept.")
                       .arg(FFileName, FLastError));
@@ -167,14 +186,95 @@ void THive::OpenFile() {
     const QString why = FLastError;
     if (!SetAside(why))
         return;
-    if (!TryOpen(broken))
+    if (!TryOpen(broken, busy, FDb))
         AddNotice(QStringLiteral("The settings file %1 cannot be opened (%2). Settings will not be kept.")
                       .arg(FFileName, FLastError));
 }
 
-bool THive::TryOpen(bool& broken) {
+bool THive::OpenMemory(std::unique_ptr<sqlite3, TDbCloser>& out) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    std::unique_ptr<sqlite3, TDbCloser> db(raw);
+    if (rc != SQLITE_OK || sqlite3_exec(raw, SchemaSql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    out = std::move(db);
+    return true;
+}
+
+void THive::SavePendingLocked(bool force) {
+    if (!FPending)
+        return;
+    // At most one try every two seconds: each may wait a moment for the lock.
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && FLastTry && now - *FLastTry < std::chrono::seconds(2))
+        return;
+    FLastTry = now;
+    bool broken = false, busy = false;
+    std::unique_ptr<sqlite3, TDbCloser> file;
+    const QString error = FLastError;
+    if (!TryOpen(broken, busy, file)) {
+        FLastError = error;
+        return;
+    }
+    // What this session wrote goes into the file over what it holds.
+    TWriteTransaction tx(file.get());
+    TStmt keysIn = Prepare(FDb.get(), "SELECT path FROM keys");
+    TStmt valsIn = Prepare(FDb.get(), "SELECT key, name, type, data FROM vals");
+    TStmt keyOut = Prepare(file.get(), "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
+    TStmt valOut = Prepare(file.get(),
+                           "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                           " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    bool ok = tx.Active() && keysIn && valsIn && keyOut && valOut;
+    while (ok && sqlite3_step(keysIn.get()) == SQLITE_ROW) {
+        sqlite3_reset(keyOut.get());
+        sqlite3_bind_value(keyOut.get(), 1, sqlite3_column_value(keysIn.get(), 0));
+        ok = sqlite3_step(keyOut.get()) == SQLITE_DONE;
+    }
+    while (ok && sqlite3_step(valsIn.get()) == SQLITE_ROW) {
+        sqlite3_reset(valOut.get());
+        for (int i = 0; i < 4; ++i)
+            sqlite3_bind_value(valOut.get(), i + 1, sqlite3_column_value(valsIn.get(), i));
+        ok = sqlite3_step(valOut.get()) == SQLITE_DONE;
+    }
+    if (!ok || !tx.Commit())
+        return;
+    // The statements on the memory copy end before it is closed.
+    keysIn.reset();
+    valsIn.reset();
+    keyOut.reset();
+    valOut.reset();
+    FDb = std::move(file);
+    FPending = false;
+}
+
+bool THive::KeepInMemoryWhenBusyLocked(int failure) {
+    if (FPending || !FDb)
+        return false;
+    const int code = failure & 0xff;
+    if (code != SQLITE_BUSY && code != SQLITE_LOCKED)
+        return false;
+    // Another program holds the file for writing: carry on with a copy of
+    // it in memory, saved into the file once it is free.
+    std::unique_ptr<sqlite3, TDbCloser> memory;
+    if (!OpenMemory(memory))
+        return false;
+    sqlite3_backup* copy = sqlite3_backup_init(memory.get(), "main", FDb.get(), "main");
+    if (!copy)
+        return false;
+    const int rc = sqlite3_backup_step(copy, -1);
+    sqlite3_backup_finish(copy);
+    if (rc != SQLITE_DONE)
+        return false;
+    FDb = std::move(memory);
+    FPending = true;
+    FLastTry = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool THive::TryOpen(bool& broken, bool& busy, std::unique_ptr<sqlite3, TDbCloser>& out) {
     broken = false;
-    FDb.reset();
+    busy = false;
+    out.reset();
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(QFile::encodeName(FFileName).constData(), &raw,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
@@ -185,21 +285,24 @@ bool THive::TryOpen(bool& broken) {
         return false;
     }
     sqlite3_extended_result_codes(raw, 1);
-    sqlite3_busy_timeout(raw, 10000);
+    // Opening waits for a lock a short moment only (another copy of the
+    // program starting at the same time holds it briefly); a file held for
+    // longer is left for later rather than keeping the window from showing.
+    sqlite3_busy_timeout(raw, 150);
 
     auto fail = [&](int code) {
         FLastError = QString::fromUtf8(sqlite3_errmsg(raw));
         broken = IsBrokenFile(code);
+        busy = (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
         return false;
     };
 
-    // Switching to WAL needs a moment of exclusive access; another copy
-    // starting at the same time may hold the file briefly.
+    // Switching to WAL needs a moment of exclusive access.
     for (int attempt = 0;; ++attempt) {
         rc = sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        if ((rc & 0xff) != SQLITE_BUSY || attempt >= 50)
+        if ((rc & 0xff) != SQLITE_BUSY || attempt >= 2)
             break;
-        sqlite3_sleep(100);
+        sqlite3_sleep(50);
     }
     if (rc != SQLITE_OK)
         return fail(rc);
@@ -221,7 +324,11 @@ bool THive::TryOpen(bool& broken) {
             return false;
         }
     }
-    {
+    // The tables are made once; a file that has them is only read here, so
+    // that a writer of another program does not keep it from opening.
+    const bool hasSchema = Prepare(raw, "SELECT path FROM keys LIMIT 0") &&
+                           Prepare(raw, "SELECT key, name, type, data FROM vals LIMIT 0");
+    if (!hasSchema) {
         TWriteTransaction tx(raw);
         if (!tx.Active())
             return fail(sqlite3_errcode(raw));
@@ -237,7 +344,9 @@ bool THive::TryOpen(bool& broken) {
         broken = true;
         return false;
     }
-    FDb = std::move(db);
+    // Later writes wait half a second at most for another program's lock.
+    sqlite3_busy_timeout(raw, 500);
+    out = std::move(db);
     return true;
 }
 
@@ -316,6 +425,7 @@ bool THive::KeyExists(const QString& key) {
 
 bool THive::CreateKey(const QString& key) {
     std::lock_guard guard(FLock);
+    SavePendingLocked(false);
     if (!FDb) {
         FLastError = QStringLiteral("The settings file is not open");
         return false;
@@ -323,16 +433,25 @@ bool THive::CreateKey(const QString& key) {
     const QString normalised = NormaliseKey(key);
     if (KeyExistsLocked(normalised))
         return true;
-    TWriteTransaction tx(FDb.get());
-    if (!tx.Active() || !CreateKeyLocked(normalised) || !tx.Commit()) {
-        SetError(QStringLiteral("Cannot create the key %1").arg(key));
-        return false;
+    for (int round = 0;; ++round) {
+        int failure = SQLITE_OK;
+        {
+            TWriteTransaction tx(FDb.get());
+            if (tx.Active() && CreateKeyLocked(normalised) && tx.Commit())
+                return true;
+            failure = sqlite3_errcode(FDb.get());
+        }
+        // Held by another program: once more, in memory.
+        if (round > 0 || !KeepInMemoryWhenBusyLocked(failure))
+            break;
     }
-    return true;
+    SetError(QStringLiteral("Cannot create the key %1").arg(key));
+    return false;
 }
 
 bool THive::DeleteKey(const QString& key) {
     std::lock_guard guard(FLock);
+    SavePendingLocked(false);
     if (!FDb) {
         FLastError = QStringLiteral("The settings file is not open");
         return false;
@@ -415,33 +534,46 @@ bool THive::ValueExists(const QString& key, const QString& name) { return ReadVa
 
 bool THive::WriteValue(const QString& key, const QString& name, THiveValueType type, const QByteArray& data) {
     std::lock_guard guard(FLock);
+    SavePendingLocked(false);
     if (!FDb) {
         FLastError = QStringLiteral("The settings file is not open");
         return false;
     }
     const QString normalised = NormaliseKey(key);
-    TWriteTransaction tx(FDb.get());
-    // The name keeps the case it was first written with; type and data change.
-    TStmt stmt = Prepare(FDb.get(),
-                         "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-                         " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
-    bool ok = tx.Active() && stmt && CreateKeyLocked(normalised);
-    if (ok) {
-        BindText(stmt.get(), 1, normalised);
-        BindText(stmt.get(), 2, name);
-        sqlite3_bind_int(stmt.get(), 3, int(type));
-        BindData(stmt.get(), 4, type, data);
-        ok = sqlite3_step(stmt.get()) == SQLITE_DONE;
+    for (int round = 0;; ++round) {
+        int failure = SQLITE_OK;
+        {
+            TWriteTransaction tx(FDb.get());
+            failure = sqlite3_errcode(FDb.get());
+            // The name keeps the case it was first written with; type and data change.
+            TStmt stmt = Prepare(FDb.get(),
+                                 "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                                 " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+            bool ok = tx.Active() && stmt && CreateKeyLocked(normalised);
+            if (ok) {
+                BindText(stmt.get(), 1, normalised);
+                BindText(stmt.get(), 2, name);
+                sqlite3_bind_int(stmt.get(), 3, int(type));
+                BindData(stmt.get(), 4, type, data);
+                ok = sqlite3_step(stmt.get()) == SQLITE_DONE;
+            }
+            stmt.reset();
+            if (ok && tx.Commit())
+                return true;
+            if (tx.Active() || ok)
+                failure = sqlite3_errcode(FDb.get());
+        }
+        // Held by another program: once more, in memory.
+        if (round > 0 || !KeepInMemoryWhenBusyLocked(failure))
+            break;
     }
-    if (!ok || !tx.Commit()) {
-        SetError(QStringLiteral("Cannot write the value %1 of %2").arg(name, key));
-        return false;
-    }
-    return true;
+    SetError(QStringLiteral("Cannot write the value %1 of %2").arg(name, key));
+    return false;
 }
 
 bool THive::DeleteValue(const QString& key, const QString& name) {
     std::lock_guard guard(FLock);
+    SavePendingLocked(false);
     if (!FDb) {
         FLastError = QStringLiteral("The settings file is not open");
         return false;

@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <chrono>
 #include <optional>
 
 struct sqlite3;
@@ -111,20 +112,29 @@ public:
     bool WriteText(const QString& key, const QString& name, const QString& text);
 
 private:
+    struct TDbCloser {
+        void operator()(sqlite3* db) const;
+    };
+
     void OpenFile();
-    bool TryOpen(bool& broken);
+    bool TryOpen(bool& broken, bool& busy, std::unique_ptr<sqlite3, TDbCloser>& out);
+    static bool OpenMemory(std::unique_ptr<sqlite3, TDbCloser>& out);
+    // While another program holds the file the settings live in memory;
+    // this tries to write them into the file and go on there.
+    void SavePendingLocked(bool force);
+    // After a write failed with `failure` because another program holds the
+    // file: switches to a copy in memory (true) so that the write can be made.
+    bool KeepInMemoryWhenBusyLocked(int failure);
     bool SetAside(const QString& why);
     bool Exec(const char* sql);
     bool CreateKeyLocked(const QString& normalised);
     bool KeyExistsLocked(const QString& normalised);
     void SetError(const QString& what);
 
-    struct TDbCloser {
-        void operator()(sqlite3* db) const;
-    };
-
     QString FFileName;
     std::unique_ptr<sqlite3, TDbCloser> FDb;
     QString FLastError;
+    bool FPending = false;  // the settings are in memory, not yet in the file
+    std::optional<std::chrono::steady_clock::time_point> FLastTry;
     mutable std::recursive_mutex FLock;
 };

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -295,3 +296,74 @@ TEST_F(HiveTest, FolderThatCannotBeMadeGivesEmptyReadsAndFailedWrites) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another program's connection to a settings file, holding a transaction
+// open until it is let go (as `sqlite3 FILE` with "BEGIN; ..." would).
+class TOtherProgram {
+public:
+    TOtherProgram(const QString& file, const char* journalMode, const char* hold) {
+        sqlite3_open(QFile::encodeName(file).constData(), &FDb);
+        Exec((std::string("PRAGMA journal_mode=") + journalMode).c_str());
+        Exec("CREATE TABLE IF NOT EXISTS other(x)");
+        Exec(hold);
+    }
+    ~TOtherProgram() { sqlite3_close(FDb); }
+    void Exec(const char* sql) { EXPECT_EQ(sqlite3_exec(FDb, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
+    void LetGo() { Exec("COMMIT"); }
+
+private:
+    sqlite3* FDb = nullptr;
+};
+
+}  // namespace
+
+// Another program holding the settings file does not keep the settings from
+// working: they are kept in memory (with a notice where the file could not
+// even be opened) and saved into the file once it is free, over what the
+// file holds.
+TEST_F(HiveTest, FileHeldByAnotherProgramKeepsSettingsAndSavesThemLater) {
+    struct {
+        const char* Why;
+        const char* Journal;
+        const char* Hold;
+        bool Notice;
+    } cases[] = {
+        // A reader in the classic journal mode: the switch to WAL must wait.
+        {"reader, rollback journal", "DELETE", "BEGIN; SELECT count(*) FROM other;", true},
+        // A writer on a WAL file: reading goes on, writing must wait.
+        {"writer, WAL", "WAL", "BEGIN IMMEDIATE; INSERT INTO other VALUES(1);", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Why);
+        const QString file = File(QString::fromLatin1(c.Journal) + ".db");
+        {
+            auto first = THive::Open(file);
+            ASSERT_TRUE(first->WriteText("Software\\Kept", "Old", "from before"));
+        }
+        if (QString::fromLatin1(c.Journal) == "DELETE") {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(file).constData(), &db);
+            sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        THive::TakeStartupNotice();
+        auto other = std::make_unique<TOtherProgram>(file, c.Journal, c.Hold);
+        {
+            auto hive = THive::Open(file);
+            ASSERT_TRUE(hive->IsOpen());
+            const QString notice = THive::TakeStartupNotice();
+            EXPECT_EQ(notice.contains("is in use by another program"), c.Notice) << notice.toStdString();
+            EXPECT_TRUE(hive->WriteText("Software\\New", "Value", "written while held"));
+            EXPECT_EQ(hive->ReadText("Software\\New", "Value"), QString("written while held"));
+            other->LetGo();
+            other.reset();
+            // The next write (or closing) saves into the file.
+        }
+        auto again = THive::Open(file);
+        EXPECT_EQ(again->ReadText("Software\\New", "Value"), QString("written while held"));
+        EXPECT_EQ(again->ReadText("Software\\Kept", "Old"), QString("from before"));
+        EXPECT_TRUE(THive::TakeStartupNotice().isEmpty());
+    }
+}
