@@ -329,6 +329,12 @@ bool TMainForm::RunConversion(int mode) {
     // The web clips take their size from their own settings (0 x 0: the
     // source's picture as shown); a copy uses the MP4 size only when it
     // re-encodes.
+    // A movie without sound gets no sound track, whatever the mode's own
+    // choice (which stays as it is for other movies).
+    const bool keptWithAudio = OutputSettings.WithAudio;
+    if (!MovieInfo.HasAudio)
+        OutputSettings.WithAudio = false;
+    TFinally audioBack([this, keptWithAudio] { OutputSettings.WithAudio = keptWithAudio; });
     const bool copy = clip.Format == TClipFormat::Copy;
     const int32_t width = copy ? 0 : web ? webSettings.Width : OutputSettings.OutputWidth;
     const int32_t height = copy ? 0 : web ? webSettings.Height : OutputSettings.OutputHeight;

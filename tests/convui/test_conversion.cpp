@@ -266,6 +266,45 @@ TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
     EXPECT_EQ(FrameNumbers(output, 320, 240), Range(10, 30));
 }
 
+// A movie without sound: no sound track in any clip, and the boxes that
+// would ask for one are off and greyed, while each mode keeps its own choice.
+TEST_F(TJobTest, MovieWithoutSoundGetsNoSoundTrackAndTheAudioBoxesAreGreyed) {
+    const QString silent = MakeMovie(MovieDir, 50, false);
+    ASSERT_TRUE(Form->OpenMovie(silent));
+    EXPECT_FALSE(Form->MovieInfo.HasAudio);
+    Form->TB1->SetSelStart(10);
+    Form->TB1->SetSelEnd(30);
+    Form->Showresultwhenready1->setChecked(false);
+    Form->SavePreferences();
+    struct {
+        int Mode;
+        const char* Ext;
+    } modes[] = {{0, "wmv"}, {2, "avi"}, {4, "mp4"}, {5, "webm"}, {6, "mp4"}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(Form->cbMode->itemText(m.Mode).toStdString());
+        const QString output = Dir + "/silent-" + QString::number(m.Mode) + "." + m.Ext;
+        prompts->Records.clear();
+        prompts->FileAnswers.push_back(output);
+        if (m.Mode == 2 || m.Mode == 4 || m.Mode == 5)
+            prompts->ModalHandlers.push_back([](QDialog& d) {
+                auto& dlg = dynamic_cast<TVideoSetDlg&>(d);
+                QCheckBox* box = dlg.nbFormats->currentIndex() == kWebPage ? dlg.cbWebAudio : dlg.cbWithSound;
+                EXPECT_FALSE(box->isChecked());
+                EXPECT_FALSE(box->isEnabled());
+                return PressOk(dlg);
+            });
+        Start(m.Mode);
+        EXPECT_TRUE(prompts->Texts().isEmpty()) << prompts->Texts().join(" | ").toStdString();
+        const auto streams = ProbeStreams(output);
+        EXPECT_NE(FindStream(streams, "video"), nullptr);
+        EXPECT_EQ(FindStream(streams, "audio"), nullptr);
+    }
+    // The modes' own choices are as they were, for movies that have sound.
+    EXPECT_EQ(Stored(kLastSettings, "MP4 with audio"), "1");
+    EXPECT_EQ(Stored(kLastSettings, "WebM with audio"), "1");
+    EXPECT_EQ(Stored(kLastSettings, "With audio"), "1");
+}
+
 TEST_F(TJobTest, WmvClipUsesTheProfileChosenOnTheProfilePage) {
     TWMFBase catalogue;
     Form->Showresultwhenready1->setChecked(false);
@@ -1119,4 +1158,22 @@ TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {
             EXPECT_LT(numbers.size(), 400u) << "the stop came after the end; nothing stopped";
         EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
     }
+}
+
+// The notice of a copy that fell back belongs to its movie: opening another
+// one takes it away, and its line is kept while hidden so that the buttons
+// do not move.
+TEST_F(TJobTest, NoticeGoesWithANewMovieAndNeverMovesTheButtons) {
+    const QRect buttonAt = Form->sbExecute->geometry();
+    prompts->FileAnswers.push_back(Dir + "/copy.mp4");
+    prompts->Answers.push_back(TModalResult::No);
+    Start(6);
+    ASSERT_TRUE(Form->lbNotice->isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(Form->sbExecute->geometry(), buttonAt);
+    ASSERT_TRUE(Form->OpenMovie(MakeH264Movie(MovieDir, 50, 10)));
+    QApplication::processEvents();
+    EXPECT_FALSE(Form->lbNotice->isVisible());
+    EXPECT_TRUE(Form->lbNotice->text().isEmpty());
+    EXPECT_EQ(Form->sbExecute->geometry(), buttonAt);
 }
