@@ -319,6 +319,33 @@ TEST_F(FwMediaRender, KilledRenderLeavesTheOldFileAndItsLeftoverIsCleanedUp) {
     EXPECT_EQ(Bytes(out), "old");
 }
 
+// Stopped with Ctrl+C part-way, in every mode: the old file is replaced by the
+// stopped clip's playable part, and nothing is left under a temporary name.
+TEST_F(FwMediaRender, StoppedRenderReplacesTheOldFileWithItsPlayablePartInEveryMode) {
+    const std::string src = Source(250, 320, 240);
+    for (const std::string mode : {"", " --avi --video-compressor cinepak", " --mp4", " --webm", " --copy"}) {
+        SCOPED_TRACE(mode);
+        const std::string out = Dir + "/stopped.out";
+        std::ofstream(out, std::ios::binary) << "old";
+        const std::string script = "exec 3>&1; " + std::string(FWMEDIA_BIN) + " render " + Q(src) + " " + Q(out) +
+                                   " 0 250" + mode + " >" + Q(Dir + "/said.txt") +
+                                   " 2>/dev/null & pid=$!; for i in $(seq 400); do "
+                                   "[ -n \"$(find " + Q(Dir) + " -name '.stopped.out.fwpart-*')\" ] && break; "
+                                   "sleep 0.02; done; sleep 0.3; kill -INT $pid; wait $pid";
+        EXPECT_EQ(rendertest::Run(script), 0);
+        std::ifstream said(Dir + "/said.txt");
+        const std::string text((std::istreambuf_iterator<char>(said)), {});
+        EXPECT_TRUE(text.find("Stopped; written " + out) != std::string::npos ||
+                    text.find("Written " + out) != std::string::npos)
+            << text;
+        const auto decoded = rendertest::DecodeFile(out);
+        EXPECT_EQ(decoded.Error, "");
+        ASSERT_FALSE(decoded.FrameNumbers.empty());
+        EXPECT_EQ(decoded.FrameNumbers, rendertest::Range(0, static_cast<int>(decoded.FrameNumbers.size())));
+        EXPECT_TRUE(Leftovers(Dir).empty());
+    }
+}
+
 // Two renders to the same name at once: each writes its own temporary file,
 // both finish whole, and the file is the one that finished last.
 TEST_F(FwMediaRender, TwoRendersToOneNameBothFinishWhole) {
