@@ -269,7 +269,7 @@ TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
 // A movie without sound: no sound track in any clip, and the boxes that
 // would ask for one are off and greyed, while each mode keeps its own choice.
 TEST_F(TJobTest, MovieWithoutSoundGetsNoSoundTrackAndTheAudioBoxesAreGreyed) {
-    const QString silent = MakeMovie(MovieDir, 50, false);
+    const QString silent = MakeMovie(Dir, 50, false);  // its own folder: the suite shares MovieDir's movies
     ASSERT_TRUE(Form->OpenMovie(silent));
     EXPECT_FALSE(Form->MovieInfo.HasAudio);
     Form->TB1->SetSelStart(10);
@@ -1171,7 +1171,7 @@ TEST_F(TJobTest, NoticeGoesWithANewMovieAndNeverMovesTheButtons) {
     ASSERT_TRUE(Form->lbNotice->isVisible());
     QApplication::processEvents();
     EXPECT_EQ(Form->sbExecute->geometry(), buttonAt);
-    ASSERT_TRUE(Form->OpenMovie(MakeH264Movie(MovieDir, 50, 10)));
+    ASSERT_TRUE(Form->OpenMovie(MakeH264Movie(Dir, 50, 10)));
     QApplication::processEvents();
     EXPECT_FALSE(Form->lbNotice->isVisible());
     EXPECT_TRUE(Form->lbNotice->text().isEmpty());
