@@ -1100,23 +1100,23 @@ TEST_F(TJobTest, CopyOfAnH264MovieHoldsExactlyTheMarkedFrames) {
 }
 
 TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {
-    // 320 x 240 over 16 s: a source that is re-encoded (Motion JPEG), and one
-    // that is copied once the engine copies (H.264, which may then be written
-    // before the stop comes).
+    // 320 x 240: a source that is re-encoded (Motion JPEG, a minute long, so
+    // that the quick MP4 encoder is still at it when the stop comes), and one
+    // that is copied (H.264, which may be written before the stop comes).
     testmovie::TMovieSpec mjpeg;
     mjpeg.Width = 320;
     mjpeg.Height = 240;
-    mjpeg.Frames = 400;
+    mjpeg.Frames = 1500;
     const QString mjpegMovie = Dir + "/long.avi";
     testmovie::MakeTestMovie(QFile::encodeName(mjpegMovie).toStdString(), mjpeg);
     const QString h264Movie = MakeH264Movie(Dir, 400, 10, 320, 240);
 
-    for (const QString& movie : {mjpegMovie, h264Movie}) {
+    for (const auto& [movie, frames] : {std::pair{mjpegMovie, 1500}, std::pair{h264Movie, 400}}) {
         SCOPED_TRACE(movie.toStdString());
         ASSERT_TRUE(Form->OpenMovie(movie));
         Form->TB1->SetSelStart(0);
-        Form->TB1->SetSelEnd(400);
-        const bool copies = PlanOf(movie, 0, 400).CanCopy;
+        Form->TB1->SetSelEnd(frames);
+        const bool copies = PlanOf(movie, 0, frames).CanCopy;
         const QString output = Dir + "/stopped " + QFileInfo(movie).suffix() + ".mp4";
         prompts->Records.clear();
         prompts->FileAnswers.push_back(output);
@@ -1155,7 +1155,7 @@ TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {
         const auto numbers = FrameNumbers(output, 320, 240);
         ASSERT_FALSE(numbers.empty());
         if (!copies)
-            EXPECT_LT(numbers.size(), 400u) << "the stop came after the end; nothing stopped";
+            EXPECT_LT(numbers.size(), static_cast<size_t>(frames)) << "the stop came after the end; nothing stopped";
         EXPECT_EQ(numbers, Range(0, static_cast<int>(numbers.size())));
     }
 }
