@@ -102,9 +102,15 @@ bool TMainForm::OpenMovie(const QString& path) {
         return false;
     }
     // A video track that gives no picture at all (no frames, or none that
-    // decodes) is no movie either; one small picture of the start tells.
+    // decodes) is no movie either; its first picture at the preview's size
+    // tells.
+    // (A window not laid out yet has no area: a small one stands in.)
+    const TPreviewSize firstSize =
+        ::FitPreviewSize(AreaDim(std::max(pBackground1->width(), 160)), AreaDim(std::max(pBackground1->height(), 120)),
+                         probed.FrameWidth, probed.FrameHeight);
     media::TRgbPicture first;
-    if (!detector.GetPicture(0, 16, 16, first) || first.Empty()) {
+    if (firstSize.Width == 0 || firstSize.Height == 0 ||
+        !detector.GetPicture(0, firstSize.Width, firstSize.Height, first) || first.Empty()) {
         ShowMessage(QStringLiteral("No picture can be decoded from the video stream in ") + path);
         return false;
     }
