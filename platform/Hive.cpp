@@ -80,6 +80,12 @@ const char* const SchemaSql =
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
     "INSERT OR IGNORE INTO keys(path) VALUES('');";
 
+// Writes a value; the name keeps the case it was first written with, type
+// and data change.
+const char* const UpsertValueSql =
+    "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+    " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data";
+
 // Holds a write transaction; rolls back unless committed.
 class TWriteTransaction {
 public:
@@ -221,9 +227,7 @@ void THive::SavePendingLocked(bool force) {
     TStmt keysIn = Prepare(FDb.get(), "SELECT path FROM keys");
     TStmt valsIn = Prepare(FDb.get(), "SELECT key, name, type, data FROM vals");
     TStmt keyOut = Prepare(file.get(), "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
-    TStmt valOut = Prepare(file.get(),
-                           "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-                           " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    TStmt valOut = Prepare(file.get(), UpsertValueSql);
     bool ok = tx.Active() && keysIn && valsIn && keyOut && valOut;
     while (ok && sqlite3_step(keysIn.get()) == SQLITE_ROW) {
         sqlite3_reset(keyOut.get());
@@ -545,10 +549,7 @@ bool THive::WriteValue(const QString& key, const QString& name, THiveValueType t
         {
             TWriteTransaction tx(FDb.get());
             failure = sqlite3_errcode(FDb.get());
-            // The name keeps the case it was first written with; type and data change.
-            TStmt stmt = Prepare(FDb.get(),
-                                 "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-                                 " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+            TStmt stmt = Prepare(FDb.get(), UpsertValueSql);
             bool ok = tx.Active() && stmt && CreateKeyLocked(normalised);
             if (ok) {
                 BindText(stmt.get(), 1, normalised);
