@@ -3,6 +3,7 @@
 #include "app/Main.h"
 
 #include "app/RenderHost.h"
+#include "common/JobSignals.h"
 #include "app/TrackBar.h"
 #include "capture/CaptureCommands.h"
 #include "common/MyCommonParams.h"
@@ -105,6 +106,12 @@ void TMainForm::SetJobState(TJobState state) {
     const bool offersStop =
         state == TJobState::Converting || state == TJobState::Capturing || state == TJobState::StoppingToClose;
     sbExecute->setText(offersStop ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    // A stop asked of a running conversion: the job winds down on its own
+    // threads and its end comes as an event.
+    if ((state == TJobState::Stopping || state == TJobState::StoppingToClose) && FJob && !FJob->Cancelled()) {
+        FClipView->Stopping();
+        FJob->Cancel();
+    }
 }
 
 bool TMainForm::ConversionUnderWay() const {
@@ -114,6 +121,16 @@ bool TMainForm::ConversionUnderWay() const {
 
 bool TMainForm::StopRequested() const {
     return FJobState == TJobState::Stopping || FJobState == TJobState::StoppingToClose;
+}
+
+void TMainForm::JobOver() {
+    SetCommandsEnabled(this, true);
+    SetJobState(TJobState::Idle);
+    // A close asked for during the job is carried out now that it ended.
+    if (FCloseRequested) {
+        FCloseRequested = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
 }
 
 void TMainForm::sbExecuteClick() {
@@ -136,23 +153,19 @@ void TMainForm::sbExecuteClick() {
     }
 
     SetCommandsEnabled(this, false);
-    // A renderer still winding down inside an earlier Start switches the
-    // controls back on when it ends.
+    // A conversion still winding down after a stop switches the controls
+    // back on when it ends.
     if (FJobState == TJobState::Stopping)
         return;
 
-    // The controls come back on however the job ends, so an error inside it
-    // never leaves the window without its buttons.
-    TFinally controlsBack([this] { SetCommandsEnabled(this, true); });
     sbExecute->setEnabled(true);
     SetJobState(mode == 3 ? TJobState::Capturing : TJobState::Converting);
-    TFinally buttonBack([this] {
-        SetJobState(TJobState::Idle);
-        // A close asked for during the job is carried out now that it ended.
-        if (FCloseRequested) {
-            FCloseRequested = false;
-            QTimer::singleShot(0, this, [this] { close(); });
-        }
+    // Whatever does not leave a job running gives the window back at once,
+    // also when an error leaves this handler.
+    bool running = false;
+    TFinally over([this, &running] {
+        if (!running)
+            JobOver();
     });
 
     switch (mode) {
@@ -162,7 +175,7 @@ void TMainForm::sbExecuteClick() {
     case kMp4Mode:
     case kWebMMode:
     case kCopyMode:
-        RunConversion(mode);
+        running = RunConversion(mode);
         break;
     case 3: {
         TCaptureHost host;
@@ -313,44 +326,89 @@ bool TMainForm::RunConversion(int mode) {
         SavePreferences();
     }
 
-    // The render, with the busy animation and the track bar off.
+    // The job, with the busy animation and the track bar off.
     tmAnimateTag = 1;
     tmAnimate->start();
     TB1->setEnabled(false);
-    TFinally renderDone([this] {
-        tmAnimateTag = 0;
-        TB1->setEnabled(true);
-    });
 
-    // The notice of an earlier conversion goes when this one starts.
+    // The notice and progress of an earlier conversion go when this one starts.
     lbNotice->clear();
     lbNotice->setVisible(false);
+    lbBusy->clear();
 
     // The web clips take their size from their own settings (0 x 0: the
-    // source's picture as shown); a copy uses the MP4 size only when it
-    // re-encodes.
+    // source's picture as shown); a copy has the source's size.
     // A movie without sound gets no sound track, whatever the mode's own
     // choice (which stays as it is for other movies).
-    const bool keptWithAudio = OutputSettings.WithAudio;
-    if (!MovieInfo.HasAudio)
-        OutputSettings.WithAudio = false;
-    TFinally audioBack([this, keptWithAudio] { OutputSettings.WithAudio = keptWithAudio; });
+    TOutputSettings settings = OutputSettings;
+    if (!MovieInfo.HasAudio) {
+        settings.WithAudio = false;
+        settings.Mp4.WithAudio = settings.WebM.WithAudio = false;
+    }
     const bool copy = clip.Format == TClipFormat::Copy;
     const int32_t width = copy ? 0 : web ? webSettings.Width : OutputSettings.OutputWidth;
     const int32_t height = copy ? 0 : web ? webSettings.Height : OutputSettings.OutputHeight;
-    const bool rendered = RenderClipOnForm(*this, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
-                                           Narrow16(OutputSettings.AudioFormatIndex), MovieInfo.FrameRate,
-                                           TB1->SelStart(), TB1->SelEnd(), clip.Format);
-    if (!rendered)
-        return false;  // the renderer has said "Fail to make clip ..."
+    const media::TClipJobSpec spec =
+        ClipJobSpec(settings, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
+                    Narrow16(OutputSettings.AudioFormatIndex), TB1->SelStart(), TB1->SelEnd(), clip.Format,
+                    MovieInfo.FrameRate);
 
+    FLastConversionMade = false;
+    FJobOutput = output;
+    FJobSignals = std::make_unique<TJobSignals>();
+    FRenderHost = std::make_unique<TMainFormRenderHost>(*this);
+    FClipView = std::make_unique<TClipJobView>(*FRenderHost, output, TB1->SelStart(), TB1->SelEnd());
+    connect(FJobSignals.get(), &TJobSignals::planned, this, [this](const media::TJobPlan& plan) {
+        if (FClipView) FClipView->Plan(plan);
+    });
+    connect(FJobSignals.get(), &TJobSignals::progressed, this, &TMainForm::ClipJobProgressed);
+    connect(FJobSignals.get(), &TJobSignals::ended, this, &TMainForm::ClipJobEnded);
+    FJobClock.start();
+    FTimeLeftShownAt = 0;
+    FJob = media::StartClipJob(spec, FJobSignals->Events());
+    return true;
+}
+
+void TMainForm::ClipJobProgressed(const media::TJobProgress& progress) {
+    if (!FClipView) return;
+    // The time left and the preview move about once a second.
+    const qint64 now = FJobClock.elapsed();
+    const bool move = now - FTimeLeftShownAt >= 1100;
+    if (move) FTimeLeftShownAt = now;
+    FClipView->Progress(progress, move);
+}
+
+void TMainForm::ClipJobEnded(const media::TJobEnd& end) {
+    FJob.reset();  // its thread has delivered its last event
+    if (!FClipView) return;
+    if (!FClipView->Started()) {
+        ClipJobFinished(end);
+        return;
+    }
+    // The pause after a job that ran, before the captions go and the result
+    // is offered; the window keeps working meanwhile.
+    if (!tmClosingPause) {
+        tmClosingPause = new QTimer(this);
+        tmClosingPause->setSingleShot(true);
+    }
+    tmClosingPause->disconnect();
+    connect(tmClosingPause, &QTimer::timeout, this, [this, end] { ClipJobFinished(end); });
+    tmClosingPause->start(kClosingPauseMs);
+}
+
+void TMainForm::ClipJobFinished(const media::TJobEnd& end) {
+    const bool made = FClipView->Finish(end);
+    FClipView.reset();
+    FRenderHost.reset();
+    FLastConversionMade = made;
     tmAnimateTag = 0;
     // The window is closing: nothing more is asked.
-    if (Showresultwhenready1->isChecked() && !FCloseRequested) {
-        const QString question = QStringLiteral("Done. Output file is ") + output + QStringLiteral("\r\n") +
+    if (made && Showresultwhenready1->isChecked() && !FCloseRequested) {
+        const QString question = QStringLiteral("Done. Output file is ") + FJobOutput + QStringLiteral("\r\n") +
                                  QStringLiteral("Play the result?");
         if (MessageDlg(question, TMsgDlgType::Information, mbYes | mbNo) == TModalResult::Yes)
-            PlayInMediaPlayer(output);
+            PlayInMediaPlayer(FJobOutput);
     }
-    return true;
+    TB1->setEnabled(true);
+    JobOver();
 }

@@ -1,5 +1,9 @@
 #include "app/Main.h"
 
+#include "app/RenderHost.h"
+#include "common/JobSignals.h"
+#include "convert/RenderClip.h"
+
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "help/HelpViewer.h"

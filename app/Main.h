@@ -12,11 +12,13 @@
 
 #include "common/Prompts.h"
 #include "convert/OutputSettings.h"
+#include "media/Job.h"
 #include "help/MyBaseForm.h"
 #include "source/FrameBitmap.h"
 #include "source/MovieInfo.h"
 #include "source/PreviewWorker.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
 #include <QString>
@@ -32,7 +34,10 @@ class QShortcut;
 class QStatusBar;
 class QTimer;
 class QToolButton;
+class TClipJobView;
 class TImageForm;
+class TJobSignals;
+class TMainFormRenderHost;
 class TMostRecentFiles;
 class TMyRegistry;
 class TTrackBar;
@@ -147,9 +152,11 @@ public:
     // A conversion is under way, also while it winds down after a stop:
     // the window is not closed under it, and no snapshot or capture starts beside it.
     bool ConversionUnderWay() const;
-    // The running render is asked to stop (Stopping or StoppingToClose);
-    // the renderer reads it once per poll.
+    // The running render is asked to stop (Stopping or StoppingToClose).
     bool StopRequested() const;
+    // How the last conversion that ran ended: true when its file was made
+    // (written to its end, or stopped by the user and kept).
+    bool LastConversionMade() const { return FLastConversionMade; }
 
     // ------------------------------------------------------------ operations
     // Menu: enables every sub-item at all levels. The window itself: enables
@@ -213,7 +220,9 @@ public:
     void Website1Click();
     void About1Click();
     void sbExecuteClick();
-    // One conversion in mode 0, 1, 2, 4, 5 or 6 (app/ConversionJob.cpp); true when a file was rendered.
+    // Starts one conversion in mode 0, 1, 2, 4, 5 or 6 (app/ConversionJob.cpp)
+    // after its dialogs; false when none started (a dialog was cancelled). The
+    // job's end comes later, through ClipJobEnded.
     bool RunConversion(int mode);
     // The output may not be the open movie under any name; an entry that a
     // new file can not replace (a folder) is "in use".
@@ -248,8 +257,27 @@ private:
     // After a movie opened: its name in the title, the track bar focused.
     void MovieShown();
 
+    // The conversion's events (queued from the job's thread) and its end.
+    void ClipJobProgressed(const media::TJobProgress& progress);
+    void ClipJobEnded(const media::TJobEnd& end);
+    void ClipJobFinished(const media::TJobEnd& end);
+    // The job is over: the controls come back, the state is Idle, and a close
+    // asked for meanwhile is carried out.
+    void JobOver();
+
     std::unique_ptr<TMyRegistry> FStore;  // published as SettingsStore
     TJobState FJobState = TJobState::Idle;
+    // The running conversion: its events, what shows them, the job itself
+    // (declared last: it ends before what it reports to goes).
+    std::unique_ptr<TJobSignals> FJobSignals;
+    std::unique_ptr<TMainFormRenderHost> FRenderHost;
+    std::unique_ptr<TClipJobView> FClipView;
+    std::unique_ptr<media::TJob> FJob;
+    QString FJobOutput;
+    qint64 FTimeLeftShownAt = 0;  // ms on FJobClock when the time left last moved
+    QElapsedTimer FJobClock;
+    QTimer* tmClosingPause = nullptr;  // the pause between a job's end and what follows
+    bool FLastConversionMade = false;
     // A close was asked for while a job ran: the job stops, asks nothing more
     // and the window closes once it has ended.
     bool FCloseRequested = false;

@@ -1,7 +1,5 @@
-// The main window as the clip renderer's host: the renderer's captions go to
-// lbBusy and lbTimeLeft, its notices to lbNotice, its preview position to TB1, its Stop question to
-// the window's job state (Stopping or StoppingToClose); the window's events
-// run between the renderer's polls.
+// The main window as what shows a clip job: the captions go to lbBusy and
+// lbTimeLeft, notices to lbNotice, the preview position to TB1.
 // GUI thread only.
 #pragma once
 
@@ -19,8 +17,6 @@ public:
     TMainFormRenderHost& operator=(const TMainFormRenderHost&) = delete;
 
     const TOutputSettings& OutputSettings() override;
-    bool StopRequested() override;
-    void ProcessMessages() override;
     void SetBusyCaption(const QString& caption) override;
     void SetBusyVisible(bool visible) override;
     void SetTimeLeftCaption(const QString& caption) override;
@@ -33,16 +29,10 @@ public:
     // Shows the line in lbNotice, without a question; it stays until the
     // next conversion starts.
     void ShowNotice(const QString& text) override;
-    // Waits while the window keeps painting and its timers run; user input
-    // waits until the pause is over.
-    void Pause(int milliseconds) override;
 
 private:
     TMainForm& FForm;
     bool FHourglass = false;
 };
 
-// RenderClip with the main window as its host.
-bool RenderClipOnForm(TMainForm& form, const QString& sourceFile, const QString& outputFile, uint16_t width,
-                      uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart,
-                      int32_t rangeEnd, TClipFormat format);
+

@@ -2,13 +2,13 @@
 
 #include "common/DateTime.h"
 #include "common/MyCommonParams.h"
-#include "media/RenderEngine.h"
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <memory>
-#include <stdexcept>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
 #include <string>
 
 double TRenderClipHost::Now() { return NowDateTime(); }
@@ -17,14 +17,13 @@ QString CopyFallbackNotice(const std::string& why) {
     return QString::fromStdString(why) + QStringLiteral(" The clip is re-encoded to MP4 instead.");
 }
 
-int64_t ProgressPercent(int64_t position, int64_t total) {
+int64_t ProgressPercent(int64_t done, int64_t total) {
     if (total <= 0) return 0;
-    const int64_t scaled = position * 100;
-    return static_cast<int64_t>(std::nearbyint(double(scaled) / double(total)));
+    return static_cast<int64_t>(std::nearbyint(double(done) * 100.0 / double(total)));
 }
 
-QString ProgressCaption(int64_t position, int64_t total) {
-    return QStringLiteral("Progress: ") + QString::number(ProgressPercent(position, total)) + QStringLiteral("%");
+QString ProgressCaption(int64_t done, int64_t total) {
+    return QStringLiteral("Progress: ") + QString::number(ProgressPercent(done, total)) + QStringLiteral("%");
 }
 
 QString PleaseWaitCaption(int pollCounter) {
@@ -33,12 +32,148 @@ QString PleaseWaitCaption(int pollCounter) {
     return QStringLiteral("Please wait.") + dots.left(n);
 }
 
+media::TClipJobSpec ClipJobSpec(const TOutputSettings& settings, const QString& sourceFile, const QString& outputFile,
+                                uint16_t width, uint16_t height, uint16_t audioFormatIndex, int32_t rangeStart,
+                                int32_t rangeEnd, TClipFormat format, double frameRate) {
+    media::TClipJobSpec spec;
+    spec.FrameRate = frameRate;
+    spec.Source = sourceFile.toStdString();
+    spec.FirstFrame = rangeStart;
+    spec.EndFrame = rangeEnd;
+    spec.Width = width;
+    spec.Height = height;
+    spec.AudioFormatIndex = audioFormatIndex;
+    spec.Output.FileName = outputFile.toStdString();
+    spec.Output.ProfileGuid = settings.WMVSelected.toStdString();
+    const auto webOptions = [](const TWebSettings& web) {
+        media::TWebOptions o;
+        o.Crf = web.Crf;
+        o.Preset = web.Preset.toStdString();
+        o.AudioKbps = web.AudioKbps;
+        return o;
+    };
+    switch (format) {
+        case TClipFormat::Wmv:
+            spec.Output.Format = media::TOutputFormat::Asf;
+            spec.WithAudio = settings.WithAudio;
+            break;
+        case TClipFormat::Avi:
+            spec.Output.Format = media::TOutputFormat::Avi;
+            spec.Output.VideoCompressor = settings.VideoCompressor;
+            spec.Output.AudioCompressor = settings.AudioCompressor;
+            spec.WithAudio = settings.WithAudio;
+            break;
+        case TClipFormat::Mp4:
+            spec.Output.Format = media::TOutputFormat::Mp4;
+            spec.Output.Web = webOptions(settings.Mp4);
+            spec.WithAudio = settings.Mp4.WithAudio;
+            break;
+        case TClipFormat::WebM:
+            spec.Output.Format = media::TOutputFormat::WebM;
+            spec.Output.Web = webOptions(settings.WebM);
+            spec.WithAudio = settings.WebM.WithAudio;
+            break;
+        case TClipFormat::Copy:
+            // The copy's size is the source's; the MP4 it may fall back to
+            // keeps it too.
+            spec.Output.Format = media::TOutputFormat::Copy;
+            spec.Fallback = webOptions(settings.Mp4);
+            spec.WithAudio = true;
+            break;
+    }
+    return spec;
+}
+
+TClipJobView::TClipJobView(TRenderClipHost& host, const QString& outputFile, int32_t rangeStart, int32_t rangeEnd)
+    : FHost(host), FOutput(outputFile), FRangeStart(rangeStart), FRangeEnd(rangeEnd) {}
+
+TClipJobView::~TClipJobView() { FHost.SetHourglass(false); }
+
+void TClipJobView::Plan(const media::TJobPlan& plan) {
+    FPlanned = true;
+    if (plan.Copy && !plan.CanCopy)
+        FHost.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
+}
+
+void TClipJobView::Progress(const media::TJobProgress& progress, bool moveTimeLeft) {
+    if (FStopping) return;
+    if (progress.Total <= 0) {
+        FHost.SetBusyCaption(QString());
+        return;
+    }
+    FHost.SetBusyCaption(ProgressCaption(progress.Done, progress.Total));
+    if (!moveTimeLeft) return;
+    if (progress.Done > 0 && progress.SecondsLeft >= 0) {
+        FHost.SetTimeLeftCaption(QStringLiteral("Finish in ") + TimeLeftText(progress.SecondsLeft / 86400.0L));
+        FHost.SetTimeLeftVisible(true);
+        FHost.SetBusyVisible(true);
+    }
+    // Once every frame is written the preview stays on the last frame.
+    if (FHost.ShowPreviewWhenClipping()) {
+        const int64_t frames = int64_t(FRangeEnd) - FRangeStart;
+        const int64_t done = progress.Total > 0 ? progress.Done * frames / progress.Total : 0;
+        FHost.SetTrackBarPosition(static_cast<int32_t>(std::min<int64_t>(FRangeEnd - 1, FRangeStart + done)));
+    }
+}
+
+void TClipJobView::Stopping() {
+    FStopping = true;
+    FHost.SetHourglass(true);
+}
+
+bool TClipJobView::Finish(const media::TJobEnd& end) {
+    FHost.SetBusyVisible(false);
+    FHost.SetTimeLeftVisible(false);
+    FHost.SetHourglass(false);
+    // A user stop still counts as made, unless it came before the file was;
+    // a failure does not.
+    if (end.Outcome == media::TJobEnd::Stopped) return !end.NothingWritten;
+    if (end.Outcome == media::TJobEnd::Done) return true;
+    FHost.ShowFailure(QStringLiteral("Fail to make clip ") + FOutput, QString::fromStdString(end.Error));
+    return false;
+}
+
 namespace {
 
-// Undoes the window state the render changed, on every path.
-struct THostRestore {
-    TRenderClipHost& Host;
-    ~THostRestore() { Host.SetHourglass(false); }
+// The events of a job, kept until the waiting thread takes them.
+class TMailbox {
+public:
+    media::TJobEvents Events() {
+        media::TJobEvents e;
+        e.Plan = [this](const media::TJobPlan& p) { Put([&] { FPlans.push_back(p); }); };
+        e.Progress = [this](const media::TJobProgress& p) { Put([&] { FProgress = p; }); };
+        e.End = [this](const media::TJobEnd& end) { Put([&] { FEnd = end; }); };
+        return e;
+    }
+    // Waits up to `ms` for something new; what came is moved out.
+    void Take(int ms, std::deque<media::TJobPlan>& plans, std::optional<media::TJobProgress>& progress,
+              std::optional<media::TJobEnd>& end) {
+        std::unique_lock lock(FMutex);
+        FChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FNew; });
+        FNew = false;
+        plans = std::move(FPlans);
+        FPlans.clear();
+        if (FProgress) progress = FProgress;
+        FProgress.reset();
+        if (FEnd) end = FEnd;
+    }
+
+private:
+    template <class F>
+    void Put(F f) {
+        {
+            std::lock_guard lock(FMutex);
+            f();
+            FNew = true;
+        }
+        FChanged.notify_all();
+    }
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FNew = false;
+    std::deque<media::TJobPlan> FPlans;
+    std::optional<media::TJobProgress> FProgress;
+    std::optional<media::TJobEnd> FEnd;
 };
 
 }  // namespace
@@ -47,153 +182,44 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
                 TClipFormat format) {
     if (frameRate == 0) return false;
-
-    // Frame numbers as 64-bit values: END - START overflows 32 bits for a
-    // negative START.
-    const int64_t frames = int64_t(rangeEnd) - int64_t(rangeStart);
-    const double clipLength = double(frames) / frameRate;
-    const double mediaStart = double(rangeStart) / frameRate;
-    const double mediaStop = double(rangeEnd) / frameRate;
-    const TOutputSettings& settings = host.OutputSettings();
-
-    bool result = false;
-    QString reason;
-    THostRestore restore{host};
-    try {
-        if (rangeStart < 0 || frames <= 0)
-            throw std::runtime_error("The clip's range (frames " + std::to_string(rangeStart) + " to " +
-                                     std::to_string(rangeEnd) + ") holds no frame.");
-        if (!(frameRate > 0) || !std::isfinite(frameRate))
-            throw std::runtime_error("The movie's frame rate (" + std::to_string(frameRate) + ") is not usable.");
-        // A copy that can not keep the pictures re-encodes them as an MP4 clip
-        // with the MP4 mode's quality, but still with the movie's size (the
-        // caller passes 0 x 0) and its sound.
-        bool copyFallback = false;
-        if (format == TClipFormat::Copy) {
-            const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
-            if (!plan.CanCopy) {
-                host.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
-                format = TClipFormat::Mp4;
-                copyFallback = true;
-            }
-        }
-        const bool copy = format == TClipFormat::Copy;
-        const bool wmv = format == TClipFormat::Wmv;
-        const bool web = format == TClipFormat::Mp4 || format == TClipFormat::WebM;
-        media::TTimeline timeline;
-        media::TTimelineSource source;
-        source.TimelineStart = 0;
-        source.TimelineStop = clipLength;
-        source.MediaStart = mediaStart;
-        source.MediaStop = mediaStop;
-        source.MediaName = sourceFile.toStdString();
-
-        const int videoGroup = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(width, height));
-        timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
-        const TWebSettings& webSettings = format == TClipFormat::WebM ? settings.WebM : settings.Mp4;
-        // A copy keeps the source's sound as it keeps its pictures.
-        if (copy || copyFallback || (web ? webSettings.WithAudio : settings.WithAudio)) {
-            // MP4 and WebM: the engine takes the source's rate and channels as far as the encoder has them.
-            const auto type = copy || web || settings.AudioCompressor
-                                  ? media::TGroupMediaType::AudioMajorOnly()
-                                  : media::TGroupMediaType::AudioPcm(media::PcmFormatByIndex(audioFormatIndex));
-            const int audioGroup = timeline.AddGroup(type);
-            timeline.AddSource(audioGroup, timeline.InsertTrack(audioGroup, -1), source);
-        }
-
-        media::TOutputSpec spec;
-        spec.FileName = outputFile.toStdString();
-        switch (format) {
-            case TClipFormat::Wmv: spec.Format = media::TOutputFormat::Asf; break;
-            case TClipFormat::Avi: spec.Format = media::TOutputFormat::Avi; break;
-            case TClipFormat::Mp4: spec.Format = media::TOutputFormat::Mp4; break;
-            case TClipFormat::WebM: spec.Format = media::TOutputFormat::WebM; break;
-            case TClipFormat::Copy: spec.Format = media::TOutputFormat::Copy; break;
-        }
-        spec.ProfileGuid = settings.WMVSelected.toStdString();
-        if (web) {
-            spec.Web.Crf = webSettings.Crf;
-            spec.Web.Preset = webSettings.Preset.toStdString();
-            spec.Web.AudioKbps = webSettings.AudioKbps;
-            // A copy that falls back keeps the source's colours as a copy would.
-            spec.Web.KeepSourceColour = copyFallback;
-        } else if (!wmv && !copy) {
-            spec.VideoCompressor = settings.VideoCompressor;
-            spec.AudioCompressor = settings.AudioCompressor;
-        }
-        std::unique_ptr<media::TRenderGraph> graph = media::TRenderEngine::Build(timeline, spec);
-        const uint32_t registration =
-            media::TRunningObjectTable::Register(media::TRunningObjectTable::GraphItemName(graph.get()));
-
-        // The clip's length; the engine lowers it when the movie ends first.
-        const int64_t clipTotal = graph->GetDuration() > 0 ? graph->GetDuration()
-                                                           : static_cast<int64_t>(std::nearbyint(clipLength * 10000000.0));
-
-        long event = media::kEcRunning;
-        int pollCounter = 0;
-        const double startTime = host.Now();
-        graph->Run();
-        try {
-            while (event == media::kEcRunning) {
-                event = graph->WaitForCompletion(100);
+    TClipJobView view(host, outputFile, rangeStart, rangeEnd);
+    TMailbox mailbox;
+    auto job = media::StartClipJob(ClipJobSpec(host.OutputSettings(), sourceFile, outputFile, width, height,
+                                               audioFormatIndex, rangeStart, rangeEnd, format, frameRate),
+                                   mailbox.Events());
+    std::optional<media::TJobProgress> latest;
+    int pollCounter = 0;
+    bool stopping = false;
+    for (;;) {
+        std::deque<media::TJobPlan> plans;
+        std::optional<media::TJobProgress> progress;
+        std::optional<media::TJobEnd> end;
+        // The end is taken at once; otherwise a poll lasts 100 ms.
+        mailbox.Take(100, plans, progress, end);
+        for (const auto& plan : plans) view.Plan(plan);
+        if (progress) latest = progress;
+        if (end) {
+            // The last progress the job told is shown before it ends.
+            if (progress && view.Started()) view.Progress(*progress, false);
+            job.reset();
+            if (view.Started()) {
+                host.Pause(kClosingPauseMs);
                 host.ProcessMessages();
-                if (host.StopRequested()) {
-                    host.SetHourglass(true);
-                    break;
-                }
-                const int64_t position = graph->GetCurrentPosition();
-                const int64_t total = std::min(clipTotal, graph->GetDuration() > 0 ? graph->GetDuration() : clipTotal);
-                if (total > 0) {
-                    host.SetBusyCaption(ProgressCaption(position, total));
-                    if (pollCounter > 10) {
-                        pollCounter = 0;
-                        if (position > 0) {
-                            const long double left = (static_cast<long double>(host.Now()) - startTime) / position *
-                                                     (total - position);
-                            host.SetTimeLeftCaption(QStringLiteral("Finish in ") + TimeLeftText(left));
-                            host.SetTimeLeftVisible(true);
-                            host.SetBusyVisible(true);
-                        }
-                        // Once every frame is written the position reaches the clip's end, one past
-                        // its last frame: the preview stays on the last frame.
-                        if (host.ShowPreviewWhenClipping())
-                            host.SetTrackBarPosition(static_cast<int32_t>(std::min<int64_t>(
-                                rangeEnd - 1,
-                                rangeStart + static_cast<int64_t>(double(frames) * double(position) / double(clipTotal)))));
-                    }
-                } else {
-                    host.SetTimeLeftCaption(PleaseWaitCaption(pollCounter));
-                    host.SetTimeLeftVisible(true);
-                    host.SetBusyCaption(QString());
-                    host.SetBusyVisible(true);
-                }
-                ++pollCounter;
             }
-        } catch (...) {
-            graph->Stop();
-            throw;
+            return view.Finish(*end);
         }
-        // Stop and let the engine finish the file on its threads; the window
-        // keeps handling events meanwhile.
-        graph->Stop();
-        while ((event = graph->WaitForCompletion(100)) == media::kEcRunning) host.ProcessMessages();
-        host.Pause(3000);
+        // Polls begin once the job is under way (built, its plan told).
+        if (!view.Started()) continue;
         host.ProcessMessages();
-        host.SetBusyVisible(false);
-        host.SetTimeLeftVisible(false);
-        media::TRunningObjectTable::Revoke(registration);
-
-        // A user stop still counts as rendered; a writing or encoding failure does not.
-        if (event == media::kEcErrorAbort) {
-            reason = QString::fromStdString(graph->ErrorText());
-        } else {
-            result = true;
+        if (!stopping && host.StopRequested()) {
+            stopping = true;
+            view.Stopping();
+            job->Cancel();
         }
-    } catch (const std::exception& e) {
-        reason = QString::fromStdString(e.what());
-        host.SetBusyVisible(false);
-        host.SetTimeLeftVisible(false);
+        if (latest) {
+            view.Progress(*latest, pollCounter > 10);
+            if (pollCounter > 10) pollCounter = 0;
+        }
+        ++pollCounter;
     }
-    if (!result) host.ShowFailure(QStringLiteral("Fail to make clip ") + outputFile, reason);
-    return result;
 }

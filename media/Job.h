@@ -41,6 +41,8 @@ struct TJobEnd {
     enum TOutcome { Done, Stopped, Failed };
     TOutcome Outcome = Done;
     std::string Error;        // Failed: a sentence for the user
+    // Stopped before its output was created: there is no file (or image) to show.
+    bool NothingWritten = false;
 };
 
 // What a job will do, told before it writes. Fields a kind of job does not

@@ -227,6 +227,7 @@ AvCodecContextPtr CloneVideoEncoder(const AVCodecContext* t) {
 struct TVideoPath {
     int Group = -1;
     TInputFile In;
+    TSourceState SourceBefore;
     int StreamIndex = -1;
     TFrameClock Clock;        // which source frame is on screen when, as in the preview
     TPictureShape Shape;      // how the source's pictures are shown (turned, display aspect)
@@ -340,7 +341,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         }
     }
 
-    const TSourceState sourceBefore = TSourceState::Of(fmt->url);
+    const TSourceState& sourceBefore = v.SourceBefore;
     int64_t slot = 0;
     AvFramePtr current;  // the latest frame that is on screen at the next slot's time
     double lastTime = -1e300;
@@ -1343,6 +1344,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             auto v = std::make_unique<TVideoPath>();
             v->Group = gi;
             v->In = TInputFile::Open(src->MediaName);
+            // The source as it was opened: a change while the clip is made is a failure.
+            v->SourceBefore = TSourceState::Of(src->MediaName.c_str());
             v->StreamIndex = v->In.FirstVideoStream();
             if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];

@@ -1,7 +1,11 @@
+#include "app/Main.h"
 #include "ConvUiTestUtil.h"
 
 #include "TestMovie.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -82,3 +86,13 @@ std::vector<int> FrameNumbers(const QString& file, int width, int height) {
 }
 
 }  // namespace convui
+
+bool convui::WaitForJobOver(TMainForm& form, int seconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (form.JobState() != TJobState::Idle && clock.elapsed() < seconds * 1000LL)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // What the end queued (a close asked for meanwhile) runs too.
+    QCoreApplication::processEvents();
+    return form.JobState() == TJobState::Idle;
+}

@@ -17,6 +17,10 @@ namespace convui {
 // second, 160 x 120, MJPEG with PCM stereo audio in AVI.
 QString MakeMovie(const QString& folder, int frames, bool withAudio = true);
 
+// Lets the window's events run until its job is over (its state back to Idle),
+// at most `seconds`; false when it is still busy then.
+bool WaitForJobOver(TMainForm& form, int seconds = 600);
+
 // Facts ffprobe reports about a file's streams.
 struct TProbedStream {
     QString CodecType;  // "video" / "audio"

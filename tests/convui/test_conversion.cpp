@@ -174,6 +174,7 @@ protected:
     void Start(int mode) {
         Form->cbMode->setCurrentIndex(mode);
         Form->sbExecuteClick();
+        ASSERT_TRUE(WaitForJobOver(*Form));
     }
 
     // The window is back to idle with its controls on.

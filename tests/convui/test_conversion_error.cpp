@@ -84,7 +84,9 @@ TEST(ConversionError, WritingThatFailsPartWaySaysFailAndNotDone) {
             TFileSizeLimit limit(2 * 1024 * 1024);
             ASSERT_TRUE(limit.Ok);
             form.cbMode->setCurrentIndex(2);
-            rendered = form.RunConversion(2);
+            form.sbExecuteClick();
+            ASSERT_TRUE(convui::WaitForJobOver(form));
+            rendered = form.LastConversionMade();
         }
 
         EXPECT_FALSE(rendered);
