@@ -1,5 +1,5 @@
 // The main window as the clip renderer's host: the renderer's captions go to
-// lbBusy and lbTimeLeft, its notices to lbNotice, its preview position to TB1, its Stop question to
+// lbBusy and lbTimeLeft, its notices to lbNotice, its preview position to tbPosition, its Stop question to
 // the window's job state (Stopping or StoppingToClose); the window's events
 // run between the renderer's polls.
 // GUI thread only.
