@@ -147,7 +147,7 @@ void TMainForm::sbExecuteClick() {
                     QStringLiteral("\n\r") + QStringLiteral("Please choose AVI format instead."));
         return;
     }
-    if (TB1->SelEnd() - TB1->SelStart() <= 0) {
+    if (tbPosition->SelEnd() - tbPosition->SelStart() <= 0) {
         ShowMessage(QStringLiteral("Please set the range first"));
         return;
     }
@@ -182,8 +182,8 @@ void TMainForm::sbExecuteClick() {
         host.Owner = this;
         host.ImageForm = ImageForm;
         host.Movie = &MovieInfo;
-        host.RangeStart = TB1->SelStart();
-        host.RangeEnd = TB1->SelEnd();
+        host.RangeStart = tbPosition->SelStart();
+        host.RangeEnd = tbPosition->SelEnd();
         host.Busy = ConversionUnderWay();
         host.LoadPreferences = [this] { LoadPreferences(); };
         host.SavePreferences = [this] { SavePreferences(); };
@@ -212,27 +212,27 @@ bool TMainForm::RunConversion(int mode) {
     OutputSettings.AudioCompressor.reset();
 
     // The output file.
-    SaveDialog1.Save = true;
-    SaveDialog1.Filter = clip.Filter;
-    SaveDialog1.OverwritePrompt = true;
-    if (SaveDialog1.FileName.isEmpty()) {
-        SaveDialog1.InitialDir = VideoFolder;
-        SaveDialog1.FileName = clip.FirstName;
+    sdOutput.Save = true;
+    sdOutput.Filter = clip.Filter;
+    sdOutput.OverwritePrompt = true;
+    if (sdOutput.FileName.isEmpty()) {
+        sdOutput.InitialDir = VideoFolder;
+        sdOutput.FileName = clip.FirstName;
     } else {
         // The last output named a file: the dialog starts where it lies.
-        SaveDialog1.InitialDir.clear();
+        sdOutput.InitialDir.clear();
     }
-    SaveDialog1.FilterIndex = clip.FilterIndex;
-    SaveDialog1.DefaultExt = clip.Ext;
-    SaveDialog1.FileName = StripExtension(SaveDialog1.FileName);
+    sdOutput.FilterIndex = clip.FilterIndex;
+    sdOutput.DefaultExt = clip.Ext;
+    sdOutput.FileName = StripExtension(sdOutput.FileName);
     // An old file of the chosen name is not touched here: the clip is written
     // under a temporary name and replaces it only once it is finished, so a
     // cancel or a failure at any later step leaves it as it was.
     QString chosen;
     for (;;) {
-        if (!Prompts().ExecuteFileDialog(this, SaveDialog1))
+        if (!Prompts().ExecuteFileDialog(this, sdOutput))
             return false;
-        chosen = SaveDialog1.FileName;
+        chosen = sdOutput.FileName;
         if (!IsOpenMovie(ReplaceExtension(chosen, clip.Ext)) && !IsOpenMovie(chosen))
             break;
         ShowMessage(QStringLiteral("The clip can not be saved over the open movie ") + MovieInfo.FileName +
@@ -254,8 +254,8 @@ bool TMainForm::RunConversion(int mode) {
         }
     }
 
-    SaveDialog1.FileName = ReplaceExtension(chosen, clip.Ext);
-    const QString output = SaveDialog1.FileName;
+    sdOutput.FileName = ReplaceExtension(chosen, clip.Ext);
+    const QString output = sdOutput.FileName;
 
     LoadPreferences();
 
@@ -329,7 +329,7 @@ bool TMainForm::RunConversion(int mode) {
     // The job, with the busy animation and the track bar off.
     tmAnimateTag = 1;
     tmAnimate->start();
-    TB1->setEnabled(false);
+    tbPosition->setEnabled(false);
 
     // The notice and progress of an earlier conversion go when this one starts.
     lbNotice->clear();
@@ -350,14 +350,14 @@ bool TMainForm::RunConversion(int mode) {
     const int32_t height = copy ? 0 : web ? webSettings.Height : OutputSettings.OutputHeight;
     const media::TClipJobSpec spec =
         ClipJobSpec(settings, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
-                    Narrow16(OutputSettings.AudioFormatIndex), TB1->SelStart(), TB1->SelEnd(), clip.Format,
+                    Narrow16(OutputSettings.AudioFormatIndex), tbPosition->SelStart(), tbPosition->SelEnd(), clip.Format,
                     MovieInfo.FrameRate);
 
     FLastConversionMade = false;
     FJobOutput = output;
     FJobSignals = std::make_unique<TJobSignals>();
     FRenderHost = std::make_unique<TMainFormRenderHost>(*this);
-    FClipView = std::make_unique<TClipJobView>(*FRenderHost, output, TB1->SelStart(), TB1->SelEnd());
+    FClipView = std::make_unique<TClipJobView>(*FRenderHost, output, tbPosition->SelStart(), tbPosition->SelEnd());
     connect(FJobSignals.get(), &TJobSignals::planned, this, [this](const media::TJobPlan& plan) {
         if (FClipView) FClipView->Plan(plan);
     });
@@ -409,6 +409,6 @@ void TMainForm::ClipJobFinished(const media::TJobEnd& end) {
         if (MessageDlg(question, TMsgDlgType::Information, mbYes | mbNo) == TModalResult::Yes)
             PlayInMediaPlayer(FJobOutput);
     }
-    TB1->setEnabled(true);
+    tbPosition->setEnabled(true);
     JobOver();
 }

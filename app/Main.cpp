@@ -23,12 +23,10 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QScreen>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -39,19 +37,6 @@
 #include <limits>
 
 namespace {
-
-// Runs a command; an error that escapes it is shown in a message box and
-// the window keeps its state.
-template <typename F>
-void RunCommand(F&& command) {
-    try {
-        command();
-    } catch (const EAbortSilently&) {
-        // The user has already been told (the error report).
-    } catch (const std::exception& e) {
-        MessageDlg(QString::fromUtf8(e.what()), TMsgDlgType::Error, mbOK);
-    }
-}
 
 // Eight frames of a turning wheel of dots on white, 16 x 16.
 std::vector<QPixmap> MakeAnimationFrames() {
@@ -120,6 +105,16 @@ QString ChooseDefaultFolderBase(const QString& exeFolder, const QString& dataFol
 
 // ---------------------------------------------------------------- creation
 
+void TMainForm::RunCommand(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const EAbortSilently&) {
+        // The user has already been told (the error report).
+    } catch (const std::exception& e) {
+        MessageDlg(QString::fromUtf8(e.what()), TMsgDlgType::Error, mbOK);
+    }
+}
+
 TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     CreateControls();
     CreateMenus();
@@ -141,14 +136,14 @@ void TMainForm::CreateControls() {
     QPalette teal = pBackground1->palette();
     teal.setColor(QPalette::Window, QColor(0, 128, 128));
     pBackground1->setPalette(teal);
-    Image3 = new QLabel(pBackground1);
-    Image3->setObjectName(QStringLiteral("Image3"));
-    Image3->setAlignment(Qt::AlignCenter);
+    imPreview = new QLabel(pBackground1);
+    imPreview->setObjectName(QStringLiteral("imPreview"));
+    imPreview->setAlignment(Qt::AlignCenter);
     // The picture must never dictate the area's size (the area dictates it).
-    Image3->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    imPreview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     auto* previewLayout = new QVBoxLayout(pBackground1);
     previewLayout->setContentsMargins(0, 0, 0, 0);
-    previewLayout->addWidget(Image3);
+    previewLayout->addWidget(imPreview);
     pBackground1->installEventFilter(this);
     column->addWidget(pBackground1, 1);
 
@@ -161,9 +156,9 @@ void TMainForm::CreateControls() {
     sbLocStart->setObjectName(QStringLiteral("sbLocStart"));
     sbLocStart->setText(QStringLiteral("|<"));
     sbLocStart->setToolTip(tr("Go to the start of the range (F2 sets it)"));
-    TB1 = new TTrackBar(trackRow);
-    TB1->setObjectName(QStringLiteral("TB1"));
-    TB1->setEnabled(false);
+    tbPosition = new TTrackBar(trackRow);
+    tbPosition->setObjectName(QStringLiteral("tbPosition"));
+    tbPosition->setEnabled(false);
     sbLocEnd = new QToolButton(trackRow);
     sbLocEnd->setObjectName(QStringLiteral("sbLocEnd"));
     sbLocEnd->setText(QStringLiteral(">|"));
@@ -171,7 +166,7 @@ void TMainForm::CreateControls() {
     sbLocStart->setEnabled(false);
     sbLocEnd->setEnabled(false);
     trackLayout->addWidget(sbLocStart);
-    trackLayout->addWidget(TB1, 1);
+    trackLayout->addWidget(tbPosition, 1);
     trackLayout->addWidget(sbLocEnd);
     column->addWidget(trackRow);
 
@@ -206,15 +201,15 @@ void TMainForm::CreateControls() {
     lbTimeLeft->setFont(bold);
     lbTimeLeft->setVisible(false);
 
-    Label3 = new QLabel(QStringLiteral("Format:"), BottomPanel);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    lbFormat = new QLabel(QStringLiteral("Format:"), BottomPanel);
+    lbFormat->setObjectName(QStringLiteral("lbFormat"));
     cbMode = new QComboBox(BottomPanel);
     cbMode->setObjectName(QStringLiteral("cbMode"));
     cbMode->addItems({QStringLiteral("Default WMV 320x240"), QStringLiteral("WMV video clip"),
                       QStringLiteral("AVI video clip"), QStringLiteral("Image captures"),
                       QStringLiteral("MP4 video clip"), QStringLiteral("WebM video clip"),
                       QStringLiteral("Same as source (no re-encoding)")});
-    Label3->setBuddy(cbMode);
+    lbFormat->setBuddy(cbMode);
 
     sbExecute = new QToolButton(BottomPanel);
     sbExecute->setObjectName(QStringLiteral("sbExecute"));
@@ -231,7 +226,7 @@ void TMainForm::CreateControls() {
     bottom->addWidget(lbBusy);
     bottom->addWidget(lbTimeLeft);
     bottom->addStretch(1);
-    bottom->addWidget(Label3);
+    bottom->addWidget(lbFormat);
     bottom->addWidget(cbMode);
     bottom->addWidget(sbExecute);
     column->addWidget(BottomPanel);
@@ -276,185 +271,23 @@ void TMainForm::CreateControls() {
     tmAnimate->setInterval(200);
     ImAnimate = MakeAnimationFrames();
 
-    OpenDialog1.Title = QStringLiteral("Open movie");
-    OpenDialog1.Filter = kOpenMovieFilter;
-    SaveDialog1.Save = true;
+    odMovie.Title = QStringLiteral("Open movie");
+    odMovie.Filter = kOpenMovieFilter;
+    sdOutput.Save = true;
 
     connect(sbOpenMovie, &QToolButton::clicked, this, [this] { RunCommand([this] { Open1Click(); }); });
     connect(sbExecute, &QToolButton::clicked, this, [this] { RunCommand([this] { sbExecuteClick(); }); });
     connect(sbLocStart, &QToolButton::clicked, this, [this] { sbLocStartClick(); });
     connect(sbLocEnd, &QToolButton::clicked, this, [this] { sbLocEndClick(); });
-    connect(TB1, &QSlider::valueChanged, this, [this] { QueuePreviewRefresh(); });
+    connect(tbPosition, &QSlider::valueChanged, this, [this] { QueuePreviewRefresh(); });
     // Once a format is chosen the keys belong to the track bar again, so that
     // Home, End and the arrows move the position, not the format.
     connect(cbMode, &QComboBox::activated, this, [this] {
-        if (TB1->isEnabled())
-            TB1->setFocus(Qt::OtherFocusReason);
+        if (tbPosition->isEnabled())
+            tbPosition->setFocus(Qt::OtherFocusReason);
     });
     connect(TimerUpdate, &QTimer::timeout, this, [this] { RunCommand([this] { TimerUpdateTimer(); }); });
     connect(tmAnimate, &QTimer::timeout, this, [this] { tmAnimateTimer(); });
-}
-
-void TMainForm::CreateMenus() {
-    auto item = [this](QMenu* menu, const char* name, const QString& caption, auto handler) {
-        auto* a = menu->addAction(caption);
-        a->setObjectName(QString::fromLatin1(name));
-        connect(a, &QAction::triggered, this, [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
-        return a;
-    };
-    auto separator = [](QMenu* menu, const char* name) {
-        auto* a = menu->addSeparator();
-        a->setObjectName(QString::fromLatin1(name));
-        return a;
-    };
-
-    Files1 = menuBar()->addMenu(QStringLiteral("&Files"));
-    Files1->setObjectName(QStringLiteral("Files1"));
-    Open1 = item(Files1, "Open1", QStringLiteral("Open movie"), &TMainForm::Open1Click);
-    Browsesourcefolder1 = item(Files1, "Browsesourcefolder1", QStringLiteral("Browse last source folder"),
-                               &TMainForm::Browsesourcefolder1Click);
-    N1 = separator(Files1, "N1");
-    Capturethisframe1 = item(Files1, "Capturethisframe1", QStringLiteral("Capture this frame"),
-                             &TMainForm::Capturethisframe1Click);
-    Capturethisframe1->setVisible(false);
-    SetItemEnabled(Capturethisframe1, false);
-    AddHiddenShortcut(Capturethisframe1, QKeySequence(Qt::Key_F8));
-    Startclipping1 = item(Files1, "Startclipping1", QStringLiteral("Start converting"), &TMainForm::Startclipping1Click);
-    Startclipping1->setShortcut(QKeySequence(Qt::Key_F9));
-    SetItemEnabled(Startclipping1, false);
-    Startcapturingframes1 = item(Files1, "Startcapturingframes1", QStringLiteral("Start capturing images"),
-                                 &TMainForm::Startcapturingframes1Click);
-    Startcapturingframes1->setVisible(false);
-    SetItemEnabled(Startcapturingframes1, false);
-    AddHiddenShortcut(Startcapturingframes1, QKeySequence(Qt::Key_F10));
-    N6 = separator(Files1, "N6");
-    Selectcapturedvideofolder1 = item(Files1, "Selectcapturedvideofolder1", QStringLiteral("Select captured video folder"),
-                                      &TMainForm::Selectcapturedvideofolder1Click);
-    Browsevideofolder1 = item(Files1, "Browsevideofolder1", QStringLiteral("Browse captured video folder"),
-                              &TMainForm::Browsevideofolder1Click);
-    Browsevideofolder1->setShortcut(QKeySequence(Qt::Key_F5));
-    N5 = separator(Files1, "N5");
-    N5->setVisible(false);
-    SelectImageFolder1 = item(Files1, "SelectImageFolder1", QStringLiteral("Select captured image folder"),
-                              &TMainForm::SelectImageFolder1Click);
-    SelectImageFolder1->setVisible(false);
-    BrowseImageFolder1 = item(Files1, "BrowseImageFolder1", QStringLiteral("Browse captured image folder"),
-                              &TMainForm::BrowseImageFolder1Click);
-    BrowseImageFolder1->setVisible(false);
-    AddHiddenShortcut(BrowseImageFolder1, QKeySequence(Qt::Key_F6));
-    N4 = separator(Files1, "N4");
-    Exit2 = item(Files1, "Exit2", QStringLiteral("Exit"), &TMainForm::Exit2Click);
-
-    Edit1 = menuBar()->addMenu(QStringLiteral("&Edit"));
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->menuAction()->setVisible(false);
-    Positionunit1 = Edit1->addMenu(QStringLiteral("Position unit..."));
-    Positionunit1->setObjectName(QStringLiteral("Positionunit1"));
-    Positionunit1->menuAction()->setVisible(false);
-    FrameNumber1 = Positionunit1->addAction(QStringLiteral("Frame number"));
-    FrameNumber1->setObjectName(QStringLiteral("FrameNumber1"));
-    Timecode1 = Positionunit1->addAction(QStringLiteral("Time code"));
-    Timecode1->setObjectName(QStringLiteral("Timecode1"));
-    for (QAction* unit : {FrameNumber1, Timecode1}) {
-        unit->setCheckable(true);
-        // The click handler decides the check marks itself: undo Qt's toggle first.
-        connect(unit, &QAction::triggered, this, [this, unit](bool checked) {
-            unit->setChecked(!checked);
-            RunCommand([this, unit] { Timecode1Click(unit); });
-        });
-    }
-    Timecode1->setChecked(true);
-    ShowPreview1 = Edit1->addAction(QStringLiteral("Show preview when clipping"));
-    ShowPreview1->setObjectName(QStringLiteral("ShowPreview1"));
-    ShowPreview1->setCheckable(true);
-    ShowPreview1->setChecked(true);
-    connect(ShowPreview1, &QAction::triggered, this, [this](bool checked) {
-        ShowPreview1->setChecked(!checked);
-        ShowPreview1Click();
-    });
-    AddHiddenShortcut(ShowPreview1, QKeySequence(Qt::Key_F7));
-    Showresultwhenready1 = Edit1->addAction(QStringLiteral("Show result when ready"));
-    Showresultwhenready1->setObjectName(QStringLiteral("Showresultwhenready1"));
-    Showresultwhenready1->setCheckable(true);
-    Showresultwhenready1->setChecked(true);
-
-    Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
-    Help1->setObjectName(QStringLiteral("Help1"));
-    Contents1 = item(Help1, "Contents1", QStringLiteral("Help contents"), &TMainForm::Contents1Click);
-    Index1 = item(Help1, "Index1", QStringLiteral("Help index"), &TMainForm::Index1Click);
-    Checkupdateautomatically1 = item(Help1, "Checkupdateautomatically1", QStringLiteral("Automatic update check"),
-                                     &TMainForm::Checkupdateautomatically1Click);
-    Checkupdateautomatically1->setCheckable(true);
-    Checkupdate1 = item(Help1, "Checkupdate1", QStringLiteral("Check update"), &TMainForm::Checkupdate1Click);
-    Emailsupport1 = item(Help1, "Emailsupport1", QStringLiteral("E-mail support"), &TMainForm::Emailsupport1Click);
-    Website1 = item(Help1, "Website1", ::WebsiteCaption(), &TMainForm::Website1Click);
-    N3 = separator(Help1, "N3");
-    About1 = item(Help1, "About1", QStringLiteral("About"), &TMainForm::About1Click);
-
-    actSelStart = new QAction(QStringLiteral("Range start"), this);
-    actSelStart->setObjectName(QStringLiteral("actSelStart"));
-    actSelStart->setShortcut(QKeySequence(Qt::Key_F2));
-    connect(actSelStart, &QAction::triggered, this, [this] { actSelStartExecute(); });
-    actSelEnd = new QAction(QStringLiteral("Range end"), this);
-    actSelEnd->setObjectName(QStringLiteral("actSelEnd"));
-    actSelEnd->setShortcut(QKeySequence(Qt::Key_F3));
-    connect(actSelEnd, &QAction::triggered, this, [this] { actSelEndExecute(); });
-    addAction(actSelStart);
-    addAction(actSelEnd);
-}
-
-QShortcut* TMainForm::AddHiddenShortcut(QAction* action, const QKeySequence& key) {
-    // Qt switches off the shortcut of a hidden action (and of one in a hidden
-    // menu), while these commands must still answer their keys: the window
-    // carries the key itself and runs the item when it is reachable. The
-    // item shows the key but never matches it on its own.
-    action->setShortcut(key);
-    action->setShortcutContext(Qt::WidgetShortcut);
-    auto* shortcut = new QShortcut(key, this);
-    shortcut->setObjectName(action->objectName() + QStringLiteral("Key"));
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, action] {
-        if (ShortcutReachable(action))
-            action->trigger();
-    });
-    return shortcut;
-}
-
-namespace {
-constexpr const char* kItemEnabledProperty = "fwItemEnabled";
-}
-
-void TMainForm::SetItemEnabled(QAction* item, bool enabled) {
-    item->setProperty(kItemEnabledProperty, enabled);
-    item->setEnabled(enabled);
-}
-
-bool TMainForm::ItemEnabled(const QAction* item) {
-    if (item->isVisible())
-        return item->isEnabled();
-    const QVariant kept = item->property(kItemEnabledProperty);
-    return kept.isValid() ? kept.toBool() : true;
-}
-
-bool TMainForm::ShortcutReachable(QAction* action) const {
-    if (!action || !ItemEnabled(action))
-        return false;
-    // Climb through the menus above the item.
-    for (QAction* a = action; a;) {
-        QMenu* parentMenu = nullptr;
-        for (QObject* o : a->associatedObjects()) {
-            if (auto* m = qobject_cast<QMenu*>(o)) {
-                parentMenu = m;
-                break;
-            }
-        }
-        if (!parentMenu)
-            break;
-        if (!ItemEnabled(parentMenu->menuAction()))
-            return false;
-        a = parentMenu->menuAction();
-    }
-    return true;
 }
 
 void TMainForm::FormCreate() {
@@ -616,30 +449,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return TD6MainForm::eventFilter(watched, event);
 }
 
-// ---------------------------------------------------------------- command switch
-
-void TMainForm::SetCommandsEnabled(QObject* component, bool enabled) {
-    if (auto* menu = qobject_cast<QMenu*>(component)) {
-        for (QAction* a : menu->actions()) {
-            SetItemEnabled(a, enabled);
-            if (a->menu())
-                SetCommandsEnabled(a->menu(), enabled);
-        }
-        return;
-    }
-    if (!component)
-        return;
-    // Speed buttons, drop-down lists and track bars of the window; Qt's own
-    // inner widgets (unnamed or "qt_") are not commands.
-    auto ours = [](QObject* o) { return !o->objectName().isEmpty() && !o->objectName().startsWith(QLatin1String("qt_")); };
-    for (auto* b : component->findChildren<QToolButton*>())
-        if (ours(b)) b->setEnabled(enabled);
-    for (auto* c : component->findChildren<QComboBox*>())
-        if (ours(c)) c->setEnabled(enabled);
-    for (auto* t : component->findChildren<QSlider*>())
-        if (ours(t)) t->setEnabled(enabled);
-}
-
 // ---------------------------------------------------------------- commands
 
 void TMainForm::Open1Click() {
@@ -647,11 +456,11 @@ void TMainForm::Open1Click() {
     if (FJobState != TJobState::Idle)
         return;
     LoadPreferences();
-    if (OpenDialog1.FileName.isEmpty())
-        OpenDialog1.InitialDir = SourceFolder;
+    if (odMovie.FileName.isEmpty())
+        odMovie.InitialDir = SourceFolder;
     else
-        OpenDialog1.InitialDir.clear();  // where the current file lies
-    TFileDialogRequest request = OpenDialog1;
+        odMovie.InitialDir.clear();  // where the current file lies
+    TFileDialogRequest request = odMovie;
     if (!Prompts().ExecuteFileDialog(this, request))
         return;
     OpenMovie(request.FileName);
@@ -686,7 +495,7 @@ void TMainForm::StartUp(const QString& file) {
 
 void TMainForm::MovieShown() {
     setWindowTitle(QString::fromLatin1(ProgramName) + QStringLiteral(" - ") + QFileInfo(MovieInfo.FileName).fileName());
-    TB1->setFocus(Qt::OtherFocusReason);
+    tbPosition->setFocus(Qt::OtherFocusReason);
 }
 
 void TMainForm::Browsesourcefolder1Click() { ExploreFolder(SourceFolder); }
@@ -729,25 +538,25 @@ void TMainForm::Index1Click() { ShowHelpIndex(); }
 // ---------------------------------------------------------------- clip range
 
 void TMainForm::actSelStartExecute() {
-    if (MovieInfo.FrameRate == 0 || !TB1->isEnabled())
+    if (MovieInfo.FrameRate == 0 || !tbPosition->isEnabled())
         return;
-    const int pos = TB1->Position();
-    TB1->SetSelStart(pos);
-    if (TB1->SelEnd() < pos)
-        TB1->SetSelEnd(pos);
+    const int pos = tbPosition->Position();
+    tbPosition->SetSelStart(pos);
+    if (tbPosition->SelEnd() < pos)
+        tbPosition->SetSelEnd(pos);
 }
 
 void TMainForm::actSelEndExecute() {
-    if (MovieInfo.FrameRate == 0 || !TB1->isEnabled())
+    if (MovieInfo.FrameRate == 0 || !tbPosition->isEnabled())
         return;
-    const int pos = TB1->Position();
-    TB1->SetSelEnd(pos);
-    if (TB1->SelStart() > pos)
-        TB1->SetSelStart(pos);
+    const int pos = tbPosition->Position();
+    tbPosition->SetSelEnd(pos);
+    if (tbPosition->SelStart() > pos)
+        tbPosition->SetSelStart(pos);
 }
 
-void TMainForm::sbLocStartClick() { TB1->SetPosition(TB1->SelStart()); }
-void TMainForm::sbLocEndClick() { TB1->SetPosition(TB1->SelEnd()); }
+void TMainForm::sbLocStartClick() { tbPosition->SetPosition(tbPosition->SelStart()); }
+void TMainForm::sbLocEndClick() { tbPosition->SetPosition(tbPosition->SelEnd()); }
 
 // ---------------------------------------------------------------- busy animation
 

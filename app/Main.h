@@ -5,9 +5,9 @@
 //
 // Everything runs on the GUI thread. Controls and fields are public so that
 // the tests reach them, as the window's design names them. All of the
-// window's methods live in app/ (Main.cpp, MainCommands.cpp, MoviePreview.cpp,
-// ConversionJob.cpp, Preferences.cpp); other folders serve it through their
-// own calls and host interfaces and never include app/.
+// window's methods live in app/ (Main.cpp, MainMenus.cpp, MainCommands.cpp,
+// MoviePreview.cpp, ConversionJob.cpp, Preferences.cpp); other folders serve
+// it through their own calls and host interfaces and never include app/.
 #pragma once
 
 #include "common/Prompts.h"
@@ -23,6 +23,7 @@
 #include <QPixmap>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -95,8 +96,8 @@ public:
 
     // ------------------------------------------------------------ controls
     QWidget* pBackground1 = nullptr;   // teal preview area
-    QLabel* Image3 = nullptr;          // the preview picture, centred
-    TTrackBar* TB1 = nullptr;          // position in frames; selection = clip range
+    QLabel* imPreview = nullptr;       // the preview picture, centred
+    TTrackBar* tbPosition = nullptr;   // position in frames; selection = clip range
     QToolButton* sbLocStart = nullptr; // go to the range's start
     QToolButton* sbLocEnd = nullptr;   // go to the range's end
     QWidget* BottomPanel = nullptr;
@@ -105,7 +106,7 @@ public:
     QLabel* lbBusy = nullptr;          // the render's progress; shown by the renderer (display only)
     QLabel* lbTimeLeft = nullptr;
     QLabel* lbNotice = nullptr;        // the last conversion's notice, under the bottom panel; hidden when none
-    QLabel* Label3 = nullptr;          // "Format:"
+    QLabel* lbFormat = nullptr;        // "Format:"
     QComboBox* cbMode = nullptr;       // job mode (0..6)
     QToolButton* sbExecute = nullptr;  // Start / Stop, as JobState() says
     QStatusBar* SB1 = nullptr;
@@ -115,13 +116,13 @@ public:
     QMenu* Edit1 = nullptr;
     QMenu* Positionunit1 = nullptr;
     QMenu* Help1 = nullptr;
-    QAction *Open1 = nullptr, *Browsesourcefolder1 = nullptr, *N1 = nullptr, *Capturethisframe1 = nullptr,
-            *Startclipping1 = nullptr, *Startcapturingframes1 = nullptr, *N6 = nullptr,
-            *Selectcapturedvideofolder1 = nullptr, *Browsevideofolder1 = nullptr, *N5 = nullptr,
-            *SelectImageFolder1 = nullptr, *BrowseImageFolder1 = nullptr, *N4 = nullptr, *Exit2 = nullptr;
+    QAction *Open1 = nullptr, *Browsesourcefolder1 = nullptr, *sepJobs = nullptr, *Capturethisframe1 = nullptr,
+            *Startclipping1 = nullptr, *Startcapturingframes1 = nullptr, *sepVideoFolder = nullptr,
+            *Selectcapturedvideofolder1 = nullptr, *Browsevideofolder1 = nullptr, *sepImageFolder = nullptr,
+            *SelectImageFolder1 = nullptr, *BrowseImageFolder1 = nullptr, *sepExit = nullptr, *Exit2 = nullptr;
     QAction *FrameNumber1 = nullptr, *Timecode1 = nullptr, *ShowPreview1 = nullptr, *Showresultwhenready1 = nullptr;
     QAction *Contents1 = nullptr, *Index1 = nullptr, *Checkupdateautomatically1 = nullptr, *Checkupdate1 = nullptr,
-            *Emailsupport1 = nullptr, *Website1 = nullptr, *N3 = nullptr, *About1 = nullptr;
+            *Emailsupport1 = nullptr, *Website1 = nullptr, *sepAbout = nullptr, *About1 = nullptr;
     QAction *actSelStart = nullptr, *actSelEnd = nullptr;
 
     QTimer* TimerUpdate = nullptr;     // 5000 ms, the automatic update check
@@ -130,8 +131,8 @@ public:
     std::vector<QPixmap> ImAnimate;    // the animation's eight 16 x 16 frames
     int ImAnimateTag = 0;              // next frame to show
 
-    TFileDialogRequest OpenDialog1;    // its FileName is the open movie's
-    TFileDialogRequest SaveDialog1;
+    TFileDialogRequest odMovie;        // its FileName is the open movie's
+    TFileDialogRequest sdOutput;
 
     // ------------------------------------------------------------ fields
     std::unique_ptr<TFrameBitmap> PreviewBitmap;  // the exact frame on show
@@ -174,7 +175,7 @@ public:
     // Shows the window; once it is up, tells of a settings file kept aside at
     // start, then opens `file` (absolute; "" : none) through OpenFromOutside.
     void StartUp(const QString& file);
-    void TB1Change();
+    void tbPositionChange();
     // The picture on show is the exact frame of the track bar's position (or
     // the last request for one failed), and no request is on its way.
     bool PreviewSettled() const;
@@ -245,6 +246,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Runs a command; an error that escapes it is shown in a message box and
+    // the window keeps its state.
+    static void RunCommand(const std::function<void()>& command);
     void FormCreate();
     void CreateControls();
     void CreateMenus();

@@ -22,7 +22,7 @@ void TMainForm::DestroyImageForm() {
 }
 
 void TMainForm::Capturethisframe1Click() {
-    CaptureThisFrame(MovieInfo, TB1->Position(), ConversionUnderWay(), ImageFolder);
+    CaptureThisFrame(MovieInfo, tbPosition->Position(), ConversionUnderWay(), ImageFolder);
 }
 
 void TMainForm::Checkupdateautomatically1Click() {

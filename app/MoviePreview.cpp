@@ -115,7 +115,7 @@ bool TMainForm::OpenMovie(const QString& path) {
         return false;
     }
 
-    OpenDialog1.FileName = path;
+    odMovie.FileName = path;
     MovieInfo = std::move(probed);
     SourceFolder = QFileInfo(path).absolutePath() + QLatin1Char('/');
     SetCommandsEnabled(Files1, true);
@@ -131,16 +131,16 @@ bool TMainForm::OpenMovie(const QString& path) {
     FShownPosition = -1;
     FRequestedPosition = -1;
     PreviewWorker->Open(QFile::encodeName(path).toStdString());
-    TB1->setMaximum(static_cast<int>(MovieInfo.FrameCount));
-    TB1->setMinimum(0);
-    TB1->SetSelStart(0);
-    TB1->SetSelEnd(TB1->maximum());
-    TB1->SetPosition(0);
+    tbPosition->setMaximum(static_cast<int>(MovieInfo.FrameCount));
+    tbPosition->setMinimum(0);
+    tbPosition->SetSelStart(0);
+    tbPosition->SetSelEnd(tbPosition->maximum());
+    tbPosition->SetPosition(0);
     sbExecute->setEnabled(true);
-    TB1->setEnabled(true);
+    tbPosition->setEnabled(true);
     sbLocStart->setEnabled(true);
     sbLocEnd->setEnabled(true);
-    TB1Change();
+    tbPositionChange();
 
     MostRecentFiles->AddFile(MovieInfo.FileName);
     SavePreferences();
@@ -160,13 +160,13 @@ void TMainForm::OpenRecentFile(QObject* sender, const QString& path) {
 
 // The preview never decodes on the window's thread: the preview worker
 // decodes and hands its pictures back through the event queue.
-void TMainForm::TB1Change() {
+void TMainForm::tbPositionChange() {
     if (MovieInfo.FrameRate == 0 || !PreviewWorker)
         return;
     const TPreviewSize size = FitPreviewSize(AreaDim(pBackground1->width()), AreaDim(pBackground1->height()));
-    const int position = TB1->Position();
+    const int position = tbPosition->Position();
     // The frame on show at its size stays; only the text may need to change (another unit).
-    if (position == FShownPosition && Image3->pixmap().size() == QSize(size.Width, size.Height) && !FPreviewPending) {
+    if (position == FShownPosition && imPreview->pixmap().size() == QSize(size.Width, size.Height) && !FPreviewPending) {
         ShowPositionText(position);
         return;
     }
@@ -184,7 +184,7 @@ void TMainForm::PreviewDelivered(TPreviewWorker::TResult&& result) {
         return;  // nothing could be decoded: the picture on show stays
     const media::TRgbPicture& p = result.Picture;
     const QImage frame(p.Rgb.data(), p.Width, p.Height, p.Width * 3, QImage::Format_RGB888);
-    Image3->setPixmap(QPixmap::fromImage(frame.copy()));
+    imPreview->setPixmap(QPixmap::fromImage(frame.copy()));
     if (result.Exact) {
         FShownPosition = result.Position;
         PreviewBitmap->Width = p.Width;
@@ -199,7 +199,7 @@ void TMainForm::ShowPositionText(int position) {
     QString text;
     if (Timecode1->isChecked()) {
         // A movie shorter than half a frame has no frames to divide by.
-        const double seconds = TB1->maximum() > 0 ? position * MovieInfo.StreamLength / TB1->maximum()
+        const double seconds = tbPosition->maximum() > 0 ? position * MovieInfo.StreamLength / tbPosition->maximum()
                                                   : position / MovieInfo.FrameRate;
         text = TimecodeText(seconds);
     } else {
@@ -220,10 +220,10 @@ void TMainForm::QueuePreviewRefresh() {
     QTimer::singleShot(0, this, [this] {
         FRefreshQueued = false;
         // A new position, or the same one again after its frame could not be decoded.
-        const int position = TB1->Position();
+        const int position = tbPosition->Position();
         if (position != FRequestedPosition || (!FPreviewPending && position != FShownPosition)) {
             try {
-                TB1Change();
+                tbPositionChange();
             } catch (const std::exception& e) {
                 MessageDlg(QString::fromUtf8(e.what()), TMsgDlgType::Error, mbOK);
             }
@@ -231,7 +231,7 @@ void TMainForm::QueuePreviewRefresh() {
     });
 }
 
-void TMainForm::pBackground1Resize() { TB1Change(); }
+void TMainForm::pBackground1Resize() { tbPositionChange(); }
 
 void TMainForm::Timecode1Click(QAction* sender) {
     if (!sender || sender->isChecked())
@@ -239,5 +239,5 @@ void TMainForm::Timecode1Click(QAction* sender) {
     const bool c = Timecode1->isChecked();
     Timecode1->setChecked(!c);
     FrameNumber1->setChecked(c);
-    TB1Change();
+    tbPositionChange();
 }

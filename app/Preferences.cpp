@@ -68,7 +68,7 @@ void TMainForm::LoadPreferences() {
     Timecode1->setChecked(useTimecode);
     FrameNumber1->setChecked(!useTimecode);
     if (unitChanged)
-        TB1Change();
+        tbPositionChange();
 
     ShowPreview1->setChecked(store.ReadBool(kPreference, QStringLiteral("Show Preview"), true));
     Showresultwhenready1->setChecked(store.ReadBool(kPreference, QStringLiteral("Show Result"), true));

@@ -27,7 +27,7 @@ bool TMainFormRenderHost::ShowPreviewWhenClipping() { return FForm.ShowPreview1-
 
 void TMainFormRenderHost::SetTrackBarPosition(int32_t frame) {
     // The track bar reports the change and the preview fetches that frame.
-    FForm.TB1->SetPosition(frame);
+    FForm.tbPosition->SetPosition(frame);
 }
 
 void TMainFormRenderHost::SetHourglass(bool on) {

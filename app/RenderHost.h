@@ -1,5 +1,5 @@
 // The main window as what shows a clip job: the captions go to lbBusy and
-// lbTimeLeft, notices to lbNotice, the preview position to TB1.
+// lbTimeLeft, notices to lbNotice, the preview position to tbPosition.
 // GUI thread only.
 #pragma once
 

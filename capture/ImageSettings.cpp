@@ -20,17 +20,17 @@
 TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Image capture settings"));
 
-    GroupBox2 = new QGroupBox(QStringLiteral("Picture type "), this);
-    cbImageType = new QComboBox(GroupBox2);
+    gbImageType = new QGroupBox(QStringLiteral("Picture type "), this);
+    cbImageType = new QComboBox(gbImageType);
     cbImageType->setEditable(false);
     cbImageType->addItems({QStringLiteral("GIF image"), QStringLiteral("JPG image"), QStringLiteral("BMP image"),
                            QStringLiteral("PNG image")});
     cbImageType->setCurrentIndex(ptJpg);
-    (new QVBoxLayout(GroupBox2))->addWidget(cbImageType);
+    (new QVBoxLayout(gbImageType))->addWidget(cbImageType);
 
     gbQuantity = new QGroupBox(QStringLiteral("Quantity"), this);
-    Label3 = new QLabel(QStringLiteral("Three frames"), gbQuantity);
-    Label4 = new QLabel(QStringLiteral("All frames"), gbQuantity);
+    lbThreeFrames = new QLabel(QStringLiteral("Three frames"), gbQuantity);
+    lbAllFrames = new QLabel(QStringLiteral("All frames"), gbQuantity);
     tbQuantity = new QSlider(Qt::Horizontal, gbQuantity);
     tbQuantity->setRange(1, 100);
     tbQuantity->setValue(9);
@@ -39,8 +39,8 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     tbQuantity->setTickInterval(1);
     tbQuantity->setTickPosition(QSlider::TicksAbove);
     auto* quantity = new QGridLayout(gbQuantity);
-    quantity->addWidget(Label3, 0, 0, Qt::AlignLeft);
-    quantity->addWidget(Label4, 0, 1, Qt::AlignRight);
+    quantity->addWidget(lbThreeFrames, 0, 0, Qt::AlignLeft);
+    quantity->addWidget(lbAllFrames, 0, 1, Qt::AlignRight);
     quantity->addWidget(tbQuantity, 1, 0, 1, 2);
 
     NBPictParam = new QStackedWidget(this);
@@ -51,28 +51,28 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     gbPNGQuality = QualityGroup(QStringLiteral("PNG quality "), tbPNGQuality, 9, 9);
     NBPictParam->addWidget(gbPNGQuality);
 
-    Label5 = new QLabel(QStringLiteral("Samples"), this);
+    lbSamples = new QLabel(QStringLiteral("Samples"), this);
     seSample = new QSpinBox(this);
     seSample->setRange(3, 999999);
     seSample->setSingleStep(1);
     seSample->setValue(3);
     // An ordinary number box: typed or stepped, held within its limits.
-    BitBtn2 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn2->setDefault(true);
-    BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
+    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
 
     auto* top = new QGridLayout;
-    top->addWidget(GroupBox2, 0, 0);
+    top->addWidget(gbImageType, 0, 0);
     top->addWidget(NBPictParam, 0, 1, 2, 1);
     top->addWidget(gbQuantity, 1, 0);
     top->setColumnStretch(0, 5);
     top->setColumnStretch(1, 4);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(Label5);
+    bottom->addWidget(lbSamples);
     bottom->addWidget(seSample);
     bottom->addStretch();
-    bottom->addWidget(BitBtn2);
-    bottom->addWidget(BitBtn1);
+    bottom->addWidget(btnOk);
+    bottom->addWidget(btnCancel);
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addLayout(bottom);
@@ -81,8 +81,8 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     connect(cbImageType, &QComboBox::currentIndexChanged, this, [this] { cbImageTypeChange(); });
     connect(tbQuantity, &QSlider::valueChanged, this, [this] { tbQuantityChange(); });
     connect(seSample, &QSpinBox::valueChanged, this, [this] { seSampleChange(); });
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::accept);
-    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     NBPictParam->setCurrentIndex(cbImageType->currentIndex());
     seSampleChange();
 }

@@ -33,21 +33,21 @@ public:
     // Proposes SampleCount from the quantity position and the range.
     void ProposeSampleCount();
 
-    QGroupBox* GroupBox2;
+    QGroupBox* gbImageType;
     QComboBox* cbImageType;
     QGroupBox* gbQuantity;
-    QLabel* Label3;
-    QLabel* Label4;
+    QLabel* lbThreeFrames;
+    QLabel* lbAllFrames;
     QSlider* tbQuantity;
     QStackedWidget* NBPictParam;
     QGroupBox* gbJpgQuality;
     QSlider* tbJpgQuality;
     QGroupBox* gbPNGQuality;
     QSlider* tbPNGQuality;
-    QLabel* Label5;
+    QLabel* lbSamples;
     QSpinBox* seSample;
-    QPushButton* BitBtn2;  // OK
-    QPushButton* BitBtn1;  // Cancel
+    QPushButton* btnOk;  // OK
+    QPushButton* btnCancel;  // Cancel
 
 protected:
     void showEvent(QShowEvent* event) override;

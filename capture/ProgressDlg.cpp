@@ -28,18 +28,18 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     ProgressBar1->setValue(0);
     ProgressBar1->setFixedWidth(241);
     ProgressBar1->setTextVisible(false);
-    Label1 = new QLabel(QStringLiteral("xxx"), this);
-    BitBtn1 = new QPushButton(QStringLiteral("Stop"), this);
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(100);
-    Timer1->setSingleShot(true);
+    lbFileName = new QLabel(QStringLiteral("xxx"), this);
+    btnStop = new QPushButton(QStringLiteral("Stop"), this);
+    tmStart = new QTimer(this);
+    tmStart->setInterval(100);
+    tmStart->setSingleShot(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ProgressBar1, 0, Qt::AlignHCenter);
-    layout->addWidget(Label1);
-    layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+    layout->addWidget(lbFileName);
+    layout->addWidget(btnStop, 0, Qt::AlignHCenter);
     setFixedSize(262, 89);
-    connect(BitBtn1, &QPushButton::clicked, this, &TProgressForm::reject);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(btnStop, &QPushButton::clicked, this, &TProgressForm::reject);
+    connect(tmStart, &QTimer::timeout, this, [this] { tmStartTimer(); });
 }
 
 void TProgressForm::Execute(const TProgressInfo& info) {
@@ -49,11 +49,11 @@ void TProgressForm::Execute(const TProgressInfo& info) {
 
 void TProgressForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous() && !FRunning) Timer1->start();
+    if (!event->spontaneous() && !FRunning) tmStart->start();
 }
 
-void TProgressForm::Timer1Timer() {
-    Timer1->stop();  // fires once: the batch is never entered twice
+void TProgressForm::tmStartTimer() {
+    tmStart->stop();  // fires once: the batch is never entered twice
     CaptureFrames();
 }
 
@@ -62,7 +62,7 @@ void TProgressForm::reject() {
         StopRequested = true;
         return;
     }
-    Timer1->stop();  // closed before the batch began: it never begins
+    tmStart->stop();  // closed before the batch began: it never begins
     QDialog::reject();
 }
 
@@ -78,7 +78,7 @@ void TProgressForm::CaptureFrames() {
             QCoreApplication::processEvents();
             return StopRequested;
         };
-        events.FileNameChosen = [this](const QString& name) { Label1->setText(name); };
+        events.FileNameChosen = [this](const QString& name) { lbFileName->setText(name); };
         events.SampleDone = [this](uint32_t i) { ProgressBar1->setValue(static_cast<int>(i)); };
         events.ShowMessage = [](const QString& text) { ::ShowMessage(text); };
         events.RunFetch = [](const std::function<bool()>& fetch) { return RunAside(fetch); };

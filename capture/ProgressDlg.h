@@ -33,9 +33,9 @@ public:
     const TCaptureResult& Result() const { return FResult; }
 
     QProgressBar* ProgressBar1;
-    QLabel* Label1;
-    QPushButton* BitBtn1;  // "Stop", also Esc and the close box
-    QTimer* Timer1;        // 100 ms, one shot, armed when the dialog shows
+    QLabel* lbFileName;
+    QPushButton* btnStop;  // "Stop", also Esc and the close box
+    QTimer* tmStart;       // 100 ms, one shot, armed when the dialog shows
 
 public slots:
     // Esc, "Stop" and the close box: while the batch runs they ask it to stop
@@ -46,7 +46,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void Timer1Timer();
+    void tmStartTimer();
     bool FRunning = false;
     TCaptureResult FResult;
 };

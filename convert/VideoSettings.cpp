@@ -183,18 +183,18 @@ TVideoSetDlg::TVideoSetDlg(QWidget* owner) : QDialog(owner) {
     nbFormats->addWidget(MakeWmfPage());
     nbFormats->addWidget(MakeWebPage());
 
-    BitBtn2 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setDefault(true);
-    BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::accept);
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(BitBtn2);
-    buttons->addWidget(BitBtn1);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(nbFormats);
     layout->addLayout(buttons);
@@ -296,15 +296,15 @@ QWidget* TVideoSetDlg::MakeWmfPage() {
     profilesRow->addWidget(cbProfiles);
 
     auto* descriptions = Group(QStringLiteral("profile descriptions"), page);
-    Memo1 = new QPlainTextEdit(descriptions);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setReadOnly(true);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    mmProfileDetails = new QPlainTextEdit(descriptions);
+    mmProfileDetails->setObjectName(QStringLiteral("mmProfileDetails"));
+    mmProfileDetails->setReadOnly(true);
+    mmProfileDetails->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmProfileDetails->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // The detail lines line their figures up with blanks.
-    Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    mmProfileDetails->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto* descriptionsRow = new QHBoxLayout(descriptions);
-    descriptionsRow->addWidget(Memo1);
+    descriptionsRow->addWidget(mmProfileDetails);
 
     auto* pageColumn = new QVBoxLayout(page);
     pageColumn->addWidget(profiles);
@@ -586,14 +586,14 @@ void TVideoSetDlg::cbProfilesChange() {
     if (!Ready)
         return;
     TWaitCursor hourglass;
-    Memo1->clear();
+    mmProfileDetails->clear();
     Profile = FCatalogue->GetProfileByIdx(cbProfiles->currentIndex());
     QStringList lines;
     FCatalogue->GetProfileDetails(Profile, lines);
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    mmProfileDetails->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
-void TVideoSetDlg::BitBtn1Click() {
+void TVideoSetDlg::btnCancelClick() {
     Cancelled = true;
     reject();
 }

@@ -119,8 +119,8 @@ public:
     ~TVideoSetDlg() override;               // FormDestroy
 
     // ------------------------------------------------------------ controls
-    QPushButton* BitBtn2 = nullptr;  // OK
-    QPushButton* BitBtn1 = nullptr;  // Cancel
+    QPushButton* btnOk = nullptr;  // OK
+    QPushButton* btnCancel = nullptr;  // Cancel
     QStackedWidget* nbFormats = nullptr;
     QComboBox* cbVidComp = nullptr;
     QPushButton* sbSetVideoCompress = nullptr;
@@ -133,7 +133,7 @@ public:
     QComboBox* cbAudFormat = nullptr;
     QCheckBox* cbWithSound = nullptr;
     QComboBox* cbProfiles = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* mmProfileDetails = nullptr;
     // The web page.
     QComboBox* cbWebSize = nullptr;
     QSpinBox* seWebWidth = nullptr;
@@ -193,7 +193,7 @@ public:
     void cbVidCompClick();
     void cbAudCompClick();
     void sbSetVideoCompressClick();
-    void BitBtn1Click();
+    void btnCancelClick();
     void cbVideoSizeChange();
     void cbWebSizeChange();
     // OK on the web page: false (after a message) when the custom size is

@@ -39,56 +39,56 @@ const char* const CreditsText =
 TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setFixedSize(332, 239);
 
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(0, 0, 332, 239);
-    Panel1->setAutoFillBackground(true);
-    QPalette panelColours = Panel1->palette();
+    pAbout = new QWidget(this);
+    pAbout->setGeometry(0, 0, 332, 239);
+    pAbout->setAutoFillBackground(true);
+    QPalette panelColours = pAbout->palette();
     panelColours.setColor(QPalette::Window, QColor(0, 128, 192));
-    Panel1->setPalette(panelColours);
+    pAbout->setPalette(panelColours);
 
     const QString description = "Convert video to uploadable format";
     // Later labels are drawn over earlier ones: the red copies show as shadows.
-    Label2 = AboutLabel(Panel1, description, 18, 65, ComicFont(16, true), Qt::red);
-    Label1 = AboutLabel(Panel1, description, 20, 66, ComicFont(16, true), Qt::white);
-    lbVersion = AboutLabel(Panel1, "Version", 24, 104, ArialFont(13, true), Qt::black);
-    Label3 = AboutLabel(Panel1, ProgramName, 17, 21, ComicFont(32, true), Qt::red);
-    Label4 = AboutLabel(Panel1, ProgramName, 19, 22, ComicFont(32, true), Qt::white);
+    lbDescriptionShadow = AboutLabel(pAbout, description, 18, 65, ComicFont(16, true), Qt::red);
+    lbDescription = AboutLabel(pAbout, description, 20, 66, ComicFont(16, true), Qt::white);
+    lbVersion = AboutLabel(pAbout, "Version", 24, 104, ArialFont(13, true), Qt::black);
+    lbProgramNameShadow = AboutLabel(pAbout, ProgramName, 17, 21, ComicFont(32, true), Qt::red);
+    lbProgramName = AboutLabel(pAbout, ProgramName, 19, 22, ComicFont(32, true), Qt::white);
 
-    Image1 = new QLabel(Panel1);
-    Image1->setGeometry(264, 18, 32, 32);
-    Image1->setAttribute(Qt::WA_TranslucentBackground);
-    Image1->setPixmap(ProgramIconPicture());
+    imIcon = new QLabel(pAbout);
+    imIcon->setGeometry(264, 18, 32, 32);
+    imIcon->setAttribute(Qt::WA_TranslucentBackground);
+    imIcon->setPixmap(ProgramIconPicture());
 
     QFont linkFont = SansSerifFont(11);
     linkFont.setUnderline(true);
-    Label12 = AboutLabel(Panel1, QString("Email: ") + SupportAddress, 16, 127, linkFont, Qt::white);
-    Label12->setCursor(Qt::PointingHandCursor);
-    Label13 = AboutLabel(Panel1, QString("Website: ") + WebsiteAddress, 16, 143, linkFont, Qt::white);
-    Label13->setCursor(Qt::PointingHandCursor);
+    lbEmail = AboutLabel(pAbout, QString("Email: ") + SupportAddress, 16, 127, linkFont, Qt::white);
+    lbEmail->setCursor(Qt::PointingHandCursor);
+    lbWebsite = AboutLabel(pAbout, QString("Website: ") + WebsiteAddress, 16, 143, linkFont, Qt::white);
+    lbWebsite->setCursor(Qt::PointingHandCursor);
     // Room up to the speed label on the right and the panel's edge.
-    FitLabelWidth(*Label12, 192 - 16 - 4);
-    FitLabelWidth(*Label13, 332 - 16 - 4);
-    for (QLabel* title : {Label1, Label2})
+    FitLabelWidth(*lbEmail, 192 - 16 - 4);
+    FitLabelWidth(*lbWebsite, 332 - 16 - 4);
+    for (QLabel* title : {lbDescription, lbDescriptionShadow})
         FitLabelWidth(*title, 332 - 20 - 2);
-    lbCPUSpeed = AboutLabel(Panel1, "???", 192, 128, ArialFont(11), Qt::white);
+    lbCPUSpeed = AboutLabel(pAbout, "???", 192, 128, ArialFont(11), Qt::white);
 
-    Memo1 = new QPlainTextEdit(Panel1);
-    Memo1->setGeometry(16, 168, 305, 65);
-    Memo1->setReadOnly(true);
-    Memo1->setFrameShape(QFrame::NoFrame);
-    Memo1->setFont(SansSerifFont(11));
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setPlainText(CreditsText);
-    Memo1->setFocus();
+    mmCredits = new QPlainTextEdit(pAbout);
+    mmCredits->setGeometry(16, 168, 305, 65);
+    mmCredits->setReadOnly(true);
+    mmCredits->setFrameShape(QFrame::NoFrame);
+    mmCredits->setFont(SansSerifFont(11));
+    mmCredits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmCredits->setPlainText(CreditsText);
+    mmCredits->setFocus();
 
     // Presses on these close the box; the links, the speed and the memo keep
     // theirs instead of passing them on to the panel.
-    for (QWidget* closer : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
-                            static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
-                            static_cast<QWidget*>(lbVersion), static_cast<QWidget*>(Image1)})
+    for (QWidget* closer : {static_cast<QWidget*>(pAbout), static_cast<QWidget*>(lbDescription), static_cast<QWidget*>(lbDescriptionShadow),
+                            static_cast<QWidget*>(lbProgramNameShadow), static_cast<QWidget*>(lbProgramName),
+                            static_cast<QWidget*>(lbVersion), static_cast<QWidget*>(imIcon)})
         closer->installEventFilter(this);
-    for (QWidget* keeper : {static_cast<QWidget*>(Label12), static_cast<QWidget*>(Label13),
-                            static_cast<QWidget*>(lbCPUSpeed), static_cast<QWidget*>(Memo1)}) {
+    for (QWidget* keeper : {static_cast<QWidget*>(lbEmail), static_cast<QWidget*>(lbWebsite),
+                            static_cast<QWidget*>(lbCPUSpeed), static_cast<QWidget*>(mmCredits)}) {
         keeper->setAttribute(Qt::WA_NoMousePropagation);
         keeper->installEventFilter(this);
     }
@@ -101,11 +101,11 @@ void TAboutForm::FormShow() {
     FitLabelWidth(*lbCPUSpeed, 332 - 192 - 4);
 }
 
-void TAboutForm::Label12Click() {
+void TAboutForm::lbEmailClick() {
     ShellOpen(QString("mailto:") + SupportAddress);
 }
 
-void TAboutForm::Label13Click() {
+void TAboutForm::lbWebsiteClick() {
     ShellOpen(QString::fromLatin1(WebsiteAddress));
 }
 
@@ -131,16 +131,16 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* widget = static_cast<QWidget*>(watched);
         if (mouse->button() == Qt::LeftButton && widget->rect().contains(mouse->position().toPoint())) {
-            if (watched == Label12)
-                Label12Click();
-            else if (watched == Label13)
-                Label13Click();
+            if (watched == lbEmail)
+                lbEmailClick();
+            else if (watched == lbWebsite)
+                lbWebsiteClick();
         }
         return false;
     }
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
         return false;
-    if (watched == Label12 || watched == Label13 || watched == lbCPUSpeed || watched == Memo1)
+    if (watched == lbEmail || watched == lbWebsite || watched == lbCPUSpeed || watched == mmCredits)
         return false;
     reject();
     return true;

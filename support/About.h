@@ -16,20 +16,20 @@ public:
     explicit TAboutForm(QWidget* owner = nullptr);
 
     void FormShow();       // fills lbVersion and lbCPUSpeed (runs when shown)
-    void Label12Click();   // new e-mail to support
-    void Label13Click();   // the web site
+    void lbEmailClick();   // new e-mail to support
+    void lbWebsiteClick();   // the web site
 
-    QWidget* Panel1;
-    QLabel* Label2;
-    QLabel* Label1;
+    QWidget* pAbout;
+    QLabel* lbDescriptionShadow;
+    QLabel* lbDescription;
     QLabel* lbVersion;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Image1;
-    QLabel* Label12;
-    QLabel* Label13;
+    QLabel* lbProgramNameShadow;
+    QLabel* lbProgramName;
+    QLabel* imIcon;
+    QLabel* lbEmail;
+    QLabel* lbWebsite;
     QLabel* lbCPUSpeed;
-    QPlainTextEdit* Memo1;
+    QPlainTextEdit* mmCredits;
 
 protected:
     void showEvent(QShowEvent* event) override;

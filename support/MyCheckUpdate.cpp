@@ -36,26 +36,26 @@ TCheckUpdate::TCheckUpdate(QWidget* owner) : QDialog(owner) {
     setFixedSize(382, 242);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setGeometry(0, 0, 382, 242 - 41);
-    Memo1->setReadOnly(true);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setFont(SansSerifFont(13));
+    mmUpdateInfo = new QPlainTextEdit(this);
+    mmUpdateInfo->setGeometry(0, 0, 382, 242 - 41);
+    mmUpdateInfo->setReadOnly(true);
+    mmUpdateInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmUpdateInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmUpdateInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmUpdateInfo->setFont(SansSerifFont(13));
 
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(0, 242 - 41, 382, 41);
+    pButtons = new QWidget(this);
+    pButtons->setGeometry(0, 242 - 41, 382, 41);
 
-    SpeedButton1 = new QPushButton("Download", Panel1);
-    SpeedButton1->setFlat(true);
-    SpeedButton1->setGeometry(224, 11, 65, 22);
-    connect(SpeedButton1, &QPushButton::clicked, this, &TCheckUpdate::SpeedButton1Click);
+    sbDownload = new QPushButton("Download", pButtons);
+    sbDownload->setFlat(true);
+    sbDownload->setGeometry(224, 11, 65, 22);
+    connect(sbDownload, &QPushButton::clicked, this, &TCheckUpdate::sbDownloadClick);
 
-    SpeedButton2 = new QPushButton("Close", Panel1);
-    SpeedButton2->setFlat(true);
-    SpeedButton2->setGeometry(304, 11, 65, 22);
-    connect(SpeedButton2, &QPushButton::clicked, this, &TCheckUpdate::SpeedButton2Click);
+    sbClose = new QPushButton("Close", pButtons);
+    sbClose->setFlat(true);
+    sbClose->setGeometry(304, 11, 65, 22);
+    connect(sbClose, &QPushButton::clicked, this, &TCheckUpdate::sbCloseClick);
 }
 
 bool TCheckUpdate::CheckForUpdate(bool manual, const QString& currentVersion, const QString& appName) {
@@ -114,18 +114,18 @@ bool TCheckUpdate::FetchUpdateInfo() {
         SiteUrl = base;
         DownloadUrl = StoredText("Update", "DownloadURL", DefaultUpdateSite);
     }
-    Memo1->setPlainText(UpdateMemoLines(*response).join('\n'));
+    mmUpdateInfo->setPlainText(UpdateMemoLines(*response).join('\n'));
     return true;
 }
 
-void TCheckUpdate::SpeedButton1Click() {
+void TCheckUpdate::sbDownloadClick() {
     QString address = StoredText("Update", "DownloadURL", DefaultUpdateSite);
     if (!IsWebAddress(address))
         address = DefaultUpdateSite;
     ShellOpen(address);
 }
 
-void TCheckUpdate::SpeedButton2Click() {
+void TCheckUpdate::sbCloseClick() {
     accept();
 }
 

@@ -24,13 +24,13 @@ public:
     // store errors (ERegistryException) pass through.
     bool CheckForUpdate(bool manual, const QString& currentVersion, const QString& appName);
 
-    // Sends the request and, when the response names AppName, fills Memo1 and
+    // Sends the request and, when the response names AppName, fills mmUpdateInfo and
     // the fields; when its addresses are web addresses also stores them and
     // today's date. True when the response was valid.
     bool FetchUpdateInfo();
 
-    void SpeedButton1Click();  // "Download": opens Update/DownloadURL
-    void SpeedButton2Click();  // "Close"
+    void sbDownloadClick();  // "Download": opens Update/DownloadURL
+    void sbCloseClick();  // "Close"
 
     QString AppName;
     QString CurrentVersion;
@@ -41,10 +41,10 @@ public:
     // Time limit of the request (the whole exchange).
     std::chrono::milliseconds RequestTimeLimit{10000};
 
-    QPlainTextEdit* Memo1;
-    QWidget* Panel1;
-    QPushButton* SpeedButton1;
-    QPushButton* SpeedButton2;
+    QPlainTextEdit* mmUpdateInfo;
+    QWidget* pButtons;
+    QPushButton* sbDownload;
+    QPushButton* sbClose;
 
 private:
     QByteArray FLatestBytes;  // LatestVersion as the server sent it, for the comparison

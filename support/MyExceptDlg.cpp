@@ -15,20 +15,20 @@ TFrmExcept::TFrmExcept(QWidget* owner) : QDialog(owner) {
     setFont(SansSerifFont(11));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    Label1 = new QLabel("Congratulation. You have spot an error in this program", this);
-    Label1->move(8, 8);
-    Label1->adjustSize();
-    Label2 = new QLabel("Error:", this);
-    Label2->move(8, 32);
-    Label2->adjustSize();
+    lbIntro = new QLabel("Congratulation. You have spot an error in this program", this);
+    lbIntro->move(8, 8);
+    lbIntro->adjustSize();
+    lbErrorCaption = new QLabel("Error:", this);
+    lbErrorCaption->move(8, 32);
+    lbErrorCaption->adjustSize();
     lbErrorMsg = new QLabel(this);
     lbErrorMsg->move(8, 48);
     lbErrorMsg->setTextFormat(Qt::PlainText);
 
-    BitBtn1 = new QPushButton("OK", this);
-    BitBtn1->setGeometry(216, 96, 75, 25);
-    BitBtn1->setDefault(true);
-    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    btnOk = new QPushButton("OK", this);
+    btnOk->setGeometry(216, 96, 75, 25);
+    btnOk->setDefault(true);
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
 
     cbSendMail = new QCheckBox("Send email report to the author", this);
     cbSendMail->setGeometry(8, 104, std::clamp(cbSendMail->sizeHint().width(), 185, 206), 17);

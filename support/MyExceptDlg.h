@@ -15,10 +15,10 @@ class TFrmExcept : public QDialog {
 public:
     explicit TFrmExcept(QWidget* owner = nullptr);
 
-    QLabel* Label1;
-    QLabel* Label2;
+    QLabel* lbIntro;
+    QLabel* lbErrorCaption;
     QLabel* lbErrorMsg;
-    QPushButton* BitBtn1;
+    QPushButton* btnOk;
     QCheckBox* cbSendMail;
 };
 

@@ -17,45 +17,45 @@ TConfirmDlg::TConfirmDlg(QWidget* owner) : QDialog(owner) {
     setFont(SansSerifFont(11));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    Image1 = new QLabel(this);
-    Image1->setGeometry(15, 16, 41, 41);
-    Image1->setAttribute(Qt::WA_TranslucentBackground);
-    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->setPixmap(QuestionPicture());
+    imIcon = new QLabel(this);
+    imIcon->setGeometry(15, 16, 41, 41);
+    imIcon->setAttribute(Qt::WA_TranslucentBackground);
+    imIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imIcon->setPixmap(QuestionPicture());
 
-    Image2 = new QLabel(this);
-    Image2->setGeometry(0, 0, 33, 33);
-    Image2->setPixmap(InformationPicture());
-    Image2->hide();
+    imInformation = new QLabel(this);
+    imInformation->setGeometry(0, 0, 33, 33);
+    imInformation->setPixmap(InformationPicture());
+    imInformation->hide();
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setGeometry(56, 8, 297, 81);
-    Memo1->setReadOnly(true);
-    Memo1->setFrameShape(QFrame::NoFrame);
-    Memo1->setFocusPolicy(Qt::NoFocus);
+    mmMessage = new QPlainTextEdit(this);
+    mmMessage->setGeometry(56, 8, 297, 81);
+    mmMessage->setReadOnly(true);
+    mmMessage->setFrameShape(QFrame::NoFrame);
+    mmMessage->setFocusPolicy(Qt::NoFocus);
     // A plain message area, like a label: lines wrap at the memo's width and
     // no scroll bars eat into the few lines there is room for.
-    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->document()->setDocumentMargin(1);
-    QPalette memoColours = Memo1->palette();
+    mmMessage->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    mmMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    mmMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    mmMessage->document()->setDocumentMargin(1);
+    QPalette memoColours = mmMessage->palette();
     memoColours.setColor(QPalette::Base, palette().color(QPalette::Window));
-    Memo1->setPalette(memoColours);
+    mmMessage->setPalette(memoColours);
 
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(0, height() - 33, width(), 33);
+    pButtons = new QWidget(this);
+    pButtons->setGeometry(0, height() - 33, width(), 33);
 
-    cbNoMore = new QCheckBox("Don't show this message again", Panel1);
+    cbNoMore = new QCheckBox("Don't show this message again", pButtons);
     // Wider than designed only when this desktop's font needs it; never under the OK button.
     cbNoMore->setGeometry(8, 8, std::clamp(cbNoMore->sizeHint().width(), 177, 184), 17);
 
-    bOK = new QPushButton("OK", Panel1);
+    bOK = new QPushButton("OK", pButtons);
     bOK->setGeometry(192, 0, 75, 25);
     bOK->setDefault(true);
     connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
 
-    bCancel = new QPushButton("Cancel", Panel1);
+    bCancel = new QPushButton("Cancel", pButtons);
     bCancel->setGeometry(272, 0, 75, 25);
     connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -75,16 +75,16 @@ bool TConfirmDlg::Prepare(const QString& key, const QString& text, uint8_t kind)
         return false;
     // Only the line feed separates; a carriage return stays in its line.
     FLines = text.split(QChar('\n'));
-    Memo1->clear();
+    mmMessage->clear();
     for (const QString& line : FLines)
-        Memo1->appendPlainText(line);
+        mmMessage->appendPlainText(line);
     if (FLines.size() < 3)
-        Memo1->setGeometry(Memo1->x(), 50, Memo1->width(), 50);
+        mmMessage->setGeometry(mmMessage->x(), 50, mmMessage->width(), 50);
     if (kind == 2) {
         setWindowTitle("Information");
         bCancel->hide();
         bOK->move(bCancel->x(), bOK->y());
-        Image1->setPixmap(Image2->pixmap());
+        imIcon->setPixmap(imInformation->pixmap());
     }
     return true;
 }

@@ -29,10 +29,10 @@ public:
     const QStringList& MemoLines() const { return FLines; }
     const QString& Key() const { return FKey; }
 
-    QLabel* Image1;
-    QLabel* Image2;
-    QPlainTextEdit* Memo1;
-    QWidget* Panel1;
+    QLabel* imIcon;
+    QLabel* imInformation;
+    QPlainTextEdit* mmMessage;
+    QWidget* pButtons;
     QCheckBox* cbNoMore;
     QPushButton* bOK;
     QPushButton* bCancel;

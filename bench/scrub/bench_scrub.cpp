@@ -220,11 +220,11 @@ public:
     bool Open() {
         const size_t from = Shown.size();
         if (!F.OpenMovie(QString::fromStdString(File))) return false;
-        if (!WaitExact(from, F.TB1->Position())) return false;
+        if (!WaitExact(from, F.tbPosition->Position())) return false;
         PumpFor(0.2);  // let the window settle before anything is measured
         Fps = F.MovieInfo.FrameRate;
-        Maximum = F.TB1->maximum();
-        const QSize size = F.Image3->pixmap().size();
+        Maximum = F.tbPosition->maximum();
+        const QSize size = F.imPreview->pixmap().size();
         Width = size.width();
         Height = size.height();
         return Width > 0 && Height > 0 && Fps > 0 && Maximum > 0;
@@ -232,7 +232,7 @@ public:
 
     // Saves the picture on show as the final picture for `position`.
     void Keep(int position, const char* kind) {
-        const QImage image = F.Image3->pixmap().toImage().convertToFormat(QImage::Format_RGB888);
+        const QImage image = F.imPreview->pixmap().toImage().convertToFormat(QImage::Format_RGB888);
         const std::string name = "frame" + std::to_string(Kept.size()) + ".rgb";
         std::ofstream out(OutDir + "/" + name, std::ios::binary);
         if (image.width() == Width && image.height() == Height)
@@ -248,9 +248,9 @@ public:
         const int from = std::max(0, std::min(Maximum / 3, Maximum - step * kDragMoves));
         // Start from a shown exact picture, outside the measurement.
         Meter.Pause();
-        if (F.TB1->Position() != from) {
+        if (F.tbPosition->Position() != from) {
             const size_t at = Shown.size();
-            F.TB1->SetPosition(from);
+            F.tbPosition->SetPosition(from);
             if (!WaitExact(at, from)) ++Timeouts;
         }
         Meter.Resume();
@@ -267,7 +267,7 @@ public:
             const int position = from + m * step;
             moves.emplace_back(Now(), Shown.size());
             positions.push_back(position);
-            F.TB1->SetPosition(position);
+            F.tbPosition->SetPosition(position);
         }
         const int last = positions.back();
         const bool exact = WaitExact(moves.back().second, last);
@@ -295,10 +295,10 @@ public:
 
     void Jumps(const std::vector<int>& targets) {
         for (int target : targets) {
-            if (target == F.TB1->Position()) target = target > 0 ? target - 1 : target + 1;
+            if (target == F.tbPosition->Position()) target = target > 0 ? target - 1 : target + 1;
             const size_t at = Shown.size();
             const double t0 = Now();
-            F.TB1->SetPosition(target);
+            F.tbPosition->SetPosition(target);
             const bool exact = WaitExact(at, target);
             const double t1 = Now();
             Meter.Pause();

@@ -98,7 +98,7 @@ protected:
     }
     QPixmap Picture() const {
         Settle();
-        return Form->Image3->pixmap();
+        return Form->imPreview->pixmap();
     }
     QString PositionText() const {
         Settle();
@@ -139,16 +139,16 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.width(), 671);
     EXPECT_EQ(f.height(), 520);  // the design height 518 is raised at the first resize
 
-    EXPECT_FALSE(f.TB1->isEnabled());
-    EXPECT_EQ(f.TB1->maximum(), 100);
-    EXPECT_EQ(f.TB1->minimum(), 0);
-    EXPECT_EQ(f.TB1->Position(), 0);
-    EXPECT_EQ(f.TB1->SelStart(), 0);
-    EXPECT_EQ(f.TB1->SelEnd(), 0);
-    EXPECT_EQ(f.TB1->Frequency(), 1);
-    EXPECT_EQ(f.TB1->tickPosition(), QSlider::TicksBelow);
-    EXPECT_EQ(f.TB1->singleStep(), 1);
-    EXPECT_EQ(f.TB1->pageStep(), 2);
+    EXPECT_FALSE(f.tbPosition->isEnabled());
+    EXPECT_EQ(f.tbPosition->maximum(), 100);
+    EXPECT_EQ(f.tbPosition->minimum(), 0);
+    EXPECT_EQ(f.tbPosition->Position(), 0);
+    EXPECT_EQ(f.tbPosition->SelStart(), 0);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 0);
+    EXPECT_EQ(f.tbPosition->Frequency(), 1);
+    EXPECT_EQ(f.tbPosition->tickPosition(), QSlider::TicksBelow);
+    EXPECT_EQ(f.tbPosition->singleStep(), 1);
+    EXPECT_EQ(f.tbPosition->pageStep(), 2);
 
     EXPECT_EQ(f.sbOpenMovie->text(), QStringLiteral("Open movie"));
     EXPECT_TRUE(f.sbOpenMovie->font().bold());
@@ -161,7 +161,7 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.lbBusy->text(), QStringLiteral("Progress: "));
     EXPECT_FALSE(f.lbTimeLeft->isVisible());
     EXPECT_EQ(f.lbTimeLeft->text(), QStringLiteral("Time left "));
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("Format:"));
+    EXPECT_EQ(f.lbFormat->text(), QStringLiteral("Format:"));
     EXPECT_TRUE(f.cbMode->isVisible());
     ASSERT_EQ(f.cbMode->count(), 7);
     EXPECT_EQ(f.cbMode->currentIndex(), 0);
@@ -190,7 +190,7 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_TRUE(f.TimerUpdate->isActive());  // armed by showing the window
     EXPECT_EQ(f.tmAnimate->interval(), 200);
     EXPECT_FALSE(f.tmAnimate->isActive());
-    EXPECT_EQ(f.OpenDialog1.Filter, kOpenMovieFilter);
+    EXPECT_EQ(f.odMovie.Filter, kOpenMovieFilter);
 }
 
 // The Open dialog offers the movies people have first (phones, cameras, the
@@ -263,7 +263,7 @@ TEST_F(MainWindowTest, CommandTable) {
         EXPECT_EQ(TMainForm::ItemEnabled(r.Item), r.Enabled) << r.Caption;
     }
     EXPECT_TRUE(f.Website1->text().startsWith(QStringLiteral("Website: ")));
-    EXPECT_FALSE(f.N5->isVisible());
+    EXPECT_FALSE(f.sepImageFolder->isVisible());
     EXPECT_FALSE(f.Positionunit1->menuAction()->isVisible());
     EXPECT_EQ(f.Positionunit1->title(), QStringLiteral("Position unit..."));
     EXPECT_TRUE(f.Timecode1->isChecked());
@@ -294,10 +294,10 @@ TEST_F(MainWindowTest, SetCommandsEnabledOnMenusAndOnTheWindow) {
     EXPECT_TRUE(f.Timecode1->isEnabled());
 
     f.SetCommandsEnabled(&f, true);
-    EXPECT_TRUE(f.TB1->isEnabled());
+    EXPECT_TRUE(f.tbPosition->isEnabled());
     EXPECT_TRUE(f.sbExecute->isEnabled());
     f.SetCommandsEnabled(&f, false);
-    for (QWidget* w : std::initializer_list<QWidget*>{f.TB1, f.sbExecute, f.sbOpenMovie, f.cbMode, f.sbLocStart})
+    for (QWidget* w : std::initializer_list<QWidget*>{f.tbPosition, f.sbExecute, f.sbOpenMovie, f.cbMode, f.sbLocStart})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(f.Open1->isEnabled());  // menus untouched
     EXPECT_TRUE(f.Exit2->isEnabled());
@@ -335,8 +335,8 @@ TEST_F(MainWindowTest, KeysBeforeAMovieIsOpen) {
     EXPECT_EQ(Opener->Requests.size(), 2u);
 
     Key(Qt::Key_F2);  // no movie: the range stays
-    EXPECT_EQ(f.TB1->SelStart(), 0);
-    EXPECT_EQ(f.TB1->SelEnd(), 0);
+    EXPECT_EQ(f.tbPosition->SelStart(), 0);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 0);
 
     Key(Qt::Key_F1);
     THelpWindow* help = HelpWindowFor(ApplicationHelpFile());
@@ -369,49 +369,49 @@ TEST_F(MainWindowTest, KeysWithAMovieOpen) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
 
     // F2 and F3 set the range; it never turns over.
-    f.TB1->SetPosition(30);
+    f.tbPosition->SetPosition(30);
     Key(Qt::Key_F2);
-    EXPECT_EQ(f.TB1->SelStart(), 30);
-    EXPECT_EQ(f.TB1->SelEnd(), 50);
-    f.TB1->SetPosition(10);
+    EXPECT_EQ(f.tbPosition->SelStart(), 30);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 50);
+    f.tbPosition->SetPosition(10);
     Key(Qt::Key_F3);
-    EXPECT_EQ(f.TB1->SelStart(), 10);
-    EXPECT_EQ(f.TB1->SelEnd(), 10);
-    f.TB1->SetPosition(40);
+    EXPECT_EQ(f.tbPosition->SelStart(), 10);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 10);
+    f.tbPosition->SetPosition(40);
     Key(Qt::Key_F3);
     Key(Qt::Key_F2);
-    f.TB1->SetPosition(45);
+    f.tbPosition->SetPosition(45);
     Key(Qt::Key_F2);
-    EXPECT_EQ(f.TB1->SelStart(), 45);
-    EXPECT_EQ(f.TB1->SelEnd(), 45);
-    f.TB1->SetPosition(20);
+    EXPECT_EQ(f.tbPosition->SelStart(), 45);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 45);
+    f.tbPosition->SetPosition(20);
     Key(Qt::Key_F2);
-    EXPECT_EQ(f.TB1->SelStart(), 20);
-    EXPECT_EQ(f.TB1->SelEnd(), 45);
-    EXPECT_TRUE(f.TB1->toolTip().contains(QStringLiteral("20")));
-    EXPECT_TRUE(f.TB1->toolTip().contains(QStringLiteral("45")));
+    EXPECT_EQ(f.tbPosition->SelStart(), 20);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 45);
+    EXPECT_TRUE(f.tbPosition->toolTip().contains(QStringLiteral("20")));
+    EXPECT_TRUE(f.tbPosition->toolTip().contains(QStringLiteral("45")));
     f.sbLocEnd->click();
-    EXPECT_EQ(f.TB1->Position(), 45);
+    EXPECT_EQ(f.tbPosition->Position(), 45);
     f.sbLocStart->click();
-    EXPECT_EQ(f.TB1->Position(), 20);
+    EXPECT_EQ(f.tbPosition->Position(), 20);
 
     // The track bar's keys: arrows one frame, page keys two.
-    f.TB1->setFocus();
-    QTest::keyClick(f.TB1, Qt::Key_Right);
-    EXPECT_EQ(f.TB1->Position(), 21);
-    QTest::keyClick(f.TB1, Qt::Key_PageUp);
-    EXPECT_EQ(f.TB1->Position(), 23);
+    f.tbPosition->setFocus();
+    QTest::keyClick(f.tbPosition, Qt::Key_Right);
+    EXPECT_EQ(f.tbPosition->Position(), 21);
+    QTest::keyClick(f.tbPosition, Qt::Key_PageUp);
+    EXPECT_EQ(f.tbPosition->Position(), 23);
 
     // A format chosen with the mouse gives the keys back to the track bar:
     // Home and End then move the position, not the format.
     f.cbMode->setFocus();
     f.cbMode->setCurrentIndex(4);
     emit f.cbMode->activated(4);
-    ASSERT_EQ(QApplication::focusWidget(), f.TB1);
+    ASSERT_EQ(QApplication::focusWidget(), f.tbPosition);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
-    EXPECT_EQ(f.TB1->Position(), 0);
+    EXPECT_EQ(f.tbPosition->Position(), 0);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
-    EXPECT_EQ(f.TB1->Position(), 50);
+    EXPECT_EQ(f.tbPosition->Position(), 50);
     EXPECT_EQ(f.cbMode->currentIndex(), 4);
 }
 
@@ -881,11 +881,11 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_EQ(f.MovieInfo.FrameCount, 50);
     EXPECT_EQ(f.MovieInfo.FrameWidth, 160);
     EXPECT_EQ(f.MovieInfo.FrameHeight, 120);
-    EXPECT_EQ(f.TB1->maximum(), 50);
-    EXPECT_EQ(f.TB1->SelStart(), 0);
-    EXPECT_EQ(f.TB1->SelEnd(), 50);
-    EXPECT_EQ(f.TB1->Position(), 0);
-    EXPECT_TRUE(f.TB1->isEnabled());
+    EXPECT_EQ(f.tbPosition->maximum(), 50);
+    EXPECT_EQ(f.tbPosition->SelStart(), 0);
+    EXPECT_EQ(f.tbPosition->SelEnd(), 50);
+    EXPECT_EQ(f.tbPosition->Position(), 0);
+    EXPECT_TRUE(f.tbPosition->isEnabled());
     EXPECT_TRUE(f.sbExecute->isEnabled());
     EXPECT_TRUE(TMainForm::ItemEnabled(f.Capturethisframe1));
     EXPECT_TRUE(TMainForm::ItemEnabled(f.Startclipping1));
@@ -897,13 +897,13 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     EXPECT_EQ(PositionText(), QStringLiteral("Position: 0h:00m:00s:00ms"));
     EXPECT_EQ(f.SB1Panels[1]->text(), QStringLiteral("Duration: 0h:00m:02s:00ms"));
     EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
-    EXPECT_EQ(f.OpenDialog1.FileName, MoviePath);
+    EXPECT_EQ(f.odMovie.FileName, MoviePath);
     EXPECT_EQ(f.SourceFolder, MovieDir + QLatin1Char('/'));
     EXPECT_EQ(Stored(QStringLiteral("Preference"), QStringLiteral("SourceFolder")), MovieDir + QLatin1Char('/'));
     EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
 
     // Moving the bar shows that exact frame; the unit switch rewrites the text.
-    f.TB1->SetPosition(17);
+    f.tbPosition->SetPosition(17);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 17);
     EXPECT_EQ(PositionText(), QStringLiteral("Position: ") + TimecodeText(17 * 2.0L / 50));
@@ -924,15 +924,15 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     // positions on the way (each of these jumps back would need a seek).
     const auto before = f.MovieInfo.MediaDetector->Stats();
     for (int i = 0; i < 20; ++i)
-        f.TB1->SetPosition(i % 2 ? 45 : 3);
-    f.TB1->SetPosition(40);
+        f.tbPosition->SetPosition(i % 2 ? 45 : 3);
+    f.tbPosition->SetPosition(40);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 40);
     EXPECT_LE(f.MovieInfo.MediaDetector->Stats().Seeks - before.Seeks, 2u);
 
     // Opening the same file again keeps one entry; the bar goes back to 0.
     ASSERT_TRUE(f.OpenMovie(MoviePath));
-    EXPECT_EQ(f.TB1->Position(), 0);
+    EXPECT_EQ(f.tbPosition->Position(), 0);
     EXPECT_EQ(ShownFrame(), 0);
     EXPECT_EQ(f.MostRecentFiles->Files().size(), 1);
 
@@ -940,8 +940,8 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
     // still reads a time, not a division by zero.
     f.Timecode1Click(f.Timecode1);
     ASSERT_TRUE(f.Timecode1->isChecked());
-    f.TB1->setMaximum(0);
-    f.TB1Change();
+    f.tbPosition->setMaximum(0);
+    f.tbPositionChange();
     EXPECT_EQ(PositionText(), QStringLiteral("Position: ") + TimecodeText(0));
 }
 
@@ -965,7 +965,7 @@ TEST_F(MainWindowTest, PhoneMovieIsUprightInThePreviewTheSnapshotAndCaptures) {
     EXPECT_EQ(f.MovieInfo.FrameHeight, 160);
     EXPECT_EQ(ShownFrame(), 0);
     EXPECT_EQ(Picture().size(), QSize(96, 160));
-    f.TB1->SetPosition(13);
+    f.tbPosition->SetPosition(13);
     EXPECT_EQ(ShownFrame(), 13);
 
     auto numberIn = [](const QString& path, int* w, int* h) {
@@ -986,7 +986,7 @@ TEST_F(MainWindowTest, PhoneMovieIsUprightInThePreviewTheSnapshotAndCaptures) {
     EXPECT_EQ(QSize(w, h), QSize(96, 160));
 
     // Samples of frames 6 .. 29 through the capture batch, as the window starts it.
-    f.TB1->SetPosition(6);
+    f.tbPosition->SetPosition(6);
     Key(Qt::Key_F2);
     f.SavePreferences();  // the batch reads the image folder from the preferences
     Prompts->ModalHandlers.push_back([](QDialog&) { return TModalResult::Ok; });  // the image settings
@@ -1038,10 +1038,10 @@ TEST_F(MainWindowTest, LargeFramesAreFittedAndFetchedAgainWhenTheAreaChanges) {
     const QSize wider = Picture().size();
     EXPECT_EQ(wider, expected());
     EXPECT_GT(wider.width(), first.width());
-    f.TB1->SetPosition(5);
+    f.tbPosition->SetPosition(5);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 5);
-    EXPECT_EQ(f.Image3->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(f.imPreview->alignment(), Qt::AlignCenter);
 }
 
 // A file that is no usable movie leaves the window exactly as it was: empty
@@ -1089,7 +1089,7 @@ TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedAndTheWindowStaysAsItWas) {
         expectRefused(b);
         for (QAction* item : {f.Capturethisframe1, f.Startclipping1, f.Startcapturingframes1})
             EXPECT_FALSE(TMainForm::ItemEnabled(item)) << item->text().toStdString();
-        EXPECT_FALSE(f.TB1->isEnabled());
+        EXPECT_FALSE(f.tbPosition->isEnabled());
         EXPECT_FALSE(f.sbExecute->isEnabled());
         EXPECT_TRUE(Picture().isNull());
         EXPECT_EQ(f.windowTitle(), titleAtStart);
@@ -1098,7 +1098,7 @@ TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedAndTheWindowStaysAsItWas) {
 
     // A movie open: it stays open and usable after each refused file.
     ASSERT_TRUE(f.OpenMovie(MoviePath));
-    f.TB1->SetPosition(12);
+    f.tbPosition->SetPosition(12);
     QApplication::processEvents();
     ASSERT_EQ(ShownFrame(), 12);
     const QString title = f.windowTitle();
@@ -1111,14 +1111,14 @@ TEST_F(MainWindowTest, FilesWithoutVideoAreRefusedAndTheWindowStaysAsItWas) {
         EXPECT_EQ(f.SB1Panels[2]->text(), QStringLiteral("Filename: ") + MoviePath);
         EXPECT_EQ(f.windowTitle(), title);
         EXPECT_TRUE(f.Startclipping1->isEnabled());
-        EXPECT_TRUE(f.TB1->isEnabled());
-        EXPECT_EQ(f.TB1->maximum(), 50);
+        EXPECT_TRUE(f.tbPosition->isEnabled());
+        EXPECT_EQ(f.tbPosition->maximum(), 50);
     }
     // The bar still moves the preview, and Home goes to the first frame.
-    f.TB1->SetPosition(30);
+    f.tbPosition->SetPosition(30);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 30);
-    QTest::keyClick(f.TB1, Qt::Key_Home);
+    QTest::keyClick(f.tbPosition, Qt::Key_Home);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 0);
     EXPECT_EQ(f.MostRecentFiles->Files(), QStringList{MoviePath});
@@ -1201,7 +1201,7 @@ TEST_F(MainWindowTest, HdMoviesOpenAtTheFirstWindowSize) {
         const TPreviewSize fit = FitPreviewSize(f.pBackground1->width(), f.pBackground1->height(), w, h);
         EXPECT_EQ(Picture().size(), QSize(fit.Width, fit.Height));
         EXPECT_EQ(ShownFrame(), 0);
-        f.TB1->SetPosition(3);
+        f.tbPosition->SetPosition(3);
         QApplication::processEvents();
         EXPECT_EQ(ShownFrame(), 3);
     }
@@ -1245,7 +1245,7 @@ TEST_F(MainWindowTest, DragAndJumpsEndOnTheExactFrame) {
     for (const auto& stretch : moves) {
         shown.clear();
         for (int p : stretch) {
-            f.TB1->SetPosition(p);
+            f.tbPosition->SetPosition(p);
             QApplication::processEvents();  // no waiting for pictures between moves
         }
         const int last = stretch.back();
@@ -1263,7 +1263,7 @@ TEST_F(MainWindowTest, DragAndJumpsEndOnTheExactFrame) {
     }
     // A step forward decodes on from where the preview is, without seeking.
     const auto before = f.PreviewWorker->Stats();
-    f.TB1->SetPosition(89);
+    f.tbPosition->SetPosition(89);
     EXPECT_EQ(ShownFrame(), 89);
     EXPECT_EQ(f.PreviewWorker->Stats().Seeks, before.Seeks);
 }
@@ -1402,19 +1402,19 @@ TEST_F(MainWindowTest, OpenedMovieFocusesTheTrackBarAndNamesTheTitle) {
     TMainForm& f = MakeForm();
     f.sbOpenMovie->setFocus();
     ASSERT_TRUE(f.OpenMovie(MoviePath));
-    EXPECT_TRUE(f.TB1->hasFocus());
-    EXPECT_EQ(QApplication::focusWidget(), f.TB1);
+    EXPECT_TRUE(f.tbPosition->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), f.tbPosition);
     // The focus shows: the bar looks different from the same bar unfocused.
-    f.TB1->SetPosition(0);
-    const QImage focused = f.TB1->grab().toImage();
+    f.tbPosition->SetPosition(0);
+    const QImage focused = f.tbPosition->grab().toImage();
     f.sbOpenMovie->setFocus();
-    EXPECT_NE(f.TB1->grab().toImage(), focused);
+    EXPECT_NE(f.tbPosition->grab().toImage(), focused);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - clip one.avi"));
 
     // Keys reach the bar at once.
-    f.TB1->setFocus();
+    f.tbPosition->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
-    EXPECT_EQ(f.TB1->Position(), 1);
+    EXPECT_EQ(f.tbPosition->Position(), 1);
 
     // A name with spaces and non-ASCII characters; the program's name stays first.
     const QString other = MovieDir + QStringLiteral("/\u00e9t\u00e9 clip.avi");
@@ -1424,7 +1424,7 @@ TEST_F(MainWindowTest, OpenedMovieFocusesTheTrackBarAndNamesTheTitle) {
     f.sbOpenMovie->setFocus();
     ASSERT_TRUE(f.OpenMovie(other));
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Framewhisk - \u00e9t\u00e9 clip.avi"));
-    EXPECT_TRUE(f.TB1->hasFocus());
+    EXPECT_TRUE(f.tbPosition->hasFocus());
     QFile::remove(other);
 }
 
@@ -1475,11 +1475,11 @@ TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
             ++opened;
             EXPECT_TRUE(Prompts->Records.empty()) << name.toStdString();
             EXPECT_GT(f.MovieInfo.FrameRate, 0) << name.toStdString();
-            EXPECT_EQ(f.TB1->maximum(), f.MovieInfo.FrameCount) << name.toStdString();
+            EXPECT_EQ(f.tbPosition->maximum(), f.MovieInfo.FrameCount) << name.toStdString();
             EXPECT_TRUE(f.SB1Panels[1]->text().startsWith(QStringLiteral("Duration: "))) << name.toStdString();
             // The middle and the last position: a picture or the old one, never a crash.
-            for (int p : {f.TB1->maximum() / 2, f.TB1->maximum()}) {
-                f.TB1->SetPosition(p);
+            for (int p : {f.tbPosition->maximum() / 2, f.tbPosition->maximum()}) {
+                f.tbPosition->SetPosition(p);
                 QApplication::processEvents();
             }
             if (!Picture().isNull()) {
@@ -1500,7 +1500,7 @@ TEST_F(MainWindowTest, EveryRealSampleOpensOrIsRefusedWithItsMessage) {
     // For the README: the window with a movie open, when asked for.
     const QString shot = qEnvironmentVariable("FW_SCREENSHOT");
     if (!shot.isEmpty() && f.OpenMovie(samples.filePath(QStringLiteral("fate_toon.avi")))) {
-        f.TB1->SetPosition(f.TB1->maximum() / 3);
+        f.tbPosition->SetPosition(f.tbPosition->maximum() / 3);
         QApplication::processEvents();
         f.grab().save(shot);
     }

@@ -62,7 +62,7 @@ TModalResult RunUntilClosed(QDialog& dialog, std::function<void()> tick = {}) {
 // The number of the file the dialog shows (0 before the first).
 int ShownFileNumber(const TProgressForm& progress) {
     bool ok = false;
-    const int n = progress.Label1->text().mid(1, 8).toInt(&ok);
+    const int n = progress.lbFileName->text().mid(1, 8).toInt(&ok);
     return ok ? n : 0;
 }
 
@@ -81,9 +81,9 @@ TEST(ImageForm, StartsWithTheInitialChoices) {
     EXPECT_EQ(form.tbPNGQuality->maximum(), 9);
     EXPECT_EQ(form.seSample->minimum(), 3);
     EXPECT_EQ(form.seSample->maximum(), 999999);
-    EXPECT_EQ(form.Label3->text(), "Three frames");
-    EXPECT_EQ(form.Label4->text(), "All frames");
-    EXPECT_EQ(form.Label5->text(), "Samples");
+    EXPECT_EQ(form.lbThreeFrames->text(), "Three frames");
+    EXPECT_EQ(form.lbAllFrames->text(), "All frames");
+    EXPECT_EQ(form.lbSamples->text(), "Samples");
 }
 
 // The proposal as the spin edit shows it, and the caption that follows it.
@@ -248,7 +248,7 @@ TEST_F(CaptureCommands, BatchWritesIntoATimeStampedFolderAndOpensIt) {
         const TModalResult r = RunUntilClosed(d);
         EXPECT_EQ(seen->ProgressBar1->maximum(), 3);
         EXPECT_EQ(seen->ProgressBar1->value(), 2);
-        EXPECT_EQ(seen->Label1->text(), "B00000003.png");
+        EXPECT_EQ(seen->lbFileName->text(), "B00000003.png");
         return r;
     });
     const QString folder = CaptureImages(Host);
@@ -288,7 +288,7 @@ TEST_F(CaptureCommands, StopKeepsTheFilesWrittenSoFar) {
         const TModalResult r = RunUntilClosed(d, [&] {
             if (!shownAtClick && ShownFileNumber(progress) >= 2) {
                 shownAtClick = ShownFileNumber(progress);
-                progress.BitBtn1->click();
+                progress.btnStop->click();
             }
         });
         result = progress.Result();

@@ -126,7 +126,7 @@ QStringList TopLevelBoxes(const QString& file) {
 
 // Closes the dialog with its OK button; Ok when it closed accepted.
 TModalResult PressOk(TVideoSetDlg& dlg) {
-    dlg.BitBtn2->click();
+    dlg.btnOk->click();
     return dlg.result() == QDialog::Accepted && !dlg.isVisible() ? TModalResult::Ok : TModalResult::Cancel;
 }
 
@@ -158,9 +158,9 @@ protected:
         Form->Showresultwhenready1->setChecked(true);
         Form->ShowPreview1->setChecked(true);
         Form->SavePreferences();
-        Form->TB1->SetSelStart(10);
-        Form->TB1->SetSelEnd(30);
-        Form->SaveDialog1.FileName.clear();
+        Form->tbPosition->SetSelStart(10);
+        Form->tbPosition->SetSelEnd(30);
+        Form->sdOutput.FileName.clear();
         prompts->Records.clear();
     }
 
@@ -182,7 +182,7 @@ protected:
         EXPECT_EQ(Form->JobState(), TJobState::Idle);
         EXPECT_EQ(Form->sbExecute->text(), "Start");
         EXPECT_EQ(Form->tmAnimateTag, 0);
-        EXPECT_TRUE(Form->TB1->isEnabled());
+        EXPECT_TRUE(Form->tbPosition->isEnabled());
         EXPECT_TRUE(Form->sbOpenMovie->isEnabled());
         EXPECT_TRUE(Form->sbExecute->isEnabled());
         EXPECT_TRUE(Form->cbMode->isEnabled());
@@ -208,7 +208,7 @@ private:
 }  // namespace
 
 TEST_F(TJobTest, EmptyRangeIsRefusedBeforeAnything) {
-    Form->TB1->SetSelEnd(10);
+    Form->tbPosition->SetSelEnd(10);
     Start(0);
     EXPECT_EQ(prompts->Texts(), QStringList{"Please set the range first"});
     EXPECT_EQ(prompts->Records.size(), 1u);
@@ -252,7 +252,7 @@ TEST_F(TJobTest, DefaultWmvWritesTheRangeAndOffersToPlayIt) {
     EXPECT_EQ(Opener->Requests[0].Target, output);
 
     EXPECT_EQ(ReadAll(Dir + "/clip.avi"), QByteArray("old"));
-    EXPECT_EQ(Form->SaveDialog1.FileName, output);
+    EXPECT_EQ(Form->sdOutput.FileName, output);
     EXPECT_EQ(Stored(kPreference, "WMVSelected"), QString(kDefaultWmvProfile));
     ExpectIdle();
 
@@ -273,8 +273,8 @@ TEST_F(TJobTest, MovieWithoutSoundGetsNoSoundTrackAndTheAudioBoxesAreGreyed) {
     const QString silent = MakeMovie(Dir, 50, false);  // its own folder: the suite shares MovieDir's movies
     ASSERT_TRUE(Form->OpenMovie(silent));
     EXPECT_FALSE(Form->MovieInfo.HasAudio);
-    Form->TB1->SetSelStart(10);
-    Form->TB1->SetSelEnd(30);
+    Form->tbPosition->SetSelStart(10);
+    Form->tbPosition->SetSelEnd(30);
     Form->Showresultwhenready1->setChecked(false);
     Form->SavePreferences();
     struct {
@@ -317,7 +317,7 @@ TEST_F(TJobTest, WmvClipUsesTheProfileChosenOnTheProfilePage) {
         EXPECT_EQ(dlg.nbFormats->currentIndex(), kWmfPage);
         EXPECT_EQ(dlg.cbProfiles->currentIndex(), 5);
         Pick(dlg.cbProfiles, 15);  // video only, 28.8 Kbps
-        dlg.BitBtn2->click();
+        dlg.btnOk->click();
         return TModalResult::Ok;
     });
 
@@ -380,7 +380,7 @@ TEST_F(TJobTest, AviClipMovesEveryValueInAndOutOfTheDialog) {
         EXPECT_TRUE(dlg.cbWithSound->isChecked());
         EXPECT_EQ(dlg.cbVidComp->currentText(), "Motion JPEG");
         dlg.eProjWidth->setText("1x76");  // digits only are read
-        dlg.BitBtn2->click();
+        dlg.btnOk->click();
         return TModalResult::Ok;
     });
 
@@ -465,8 +465,8 @@ TEST_F(TJobTest, ReplacedFileStaysUntilTheClipIsWholeInEveryMode) {
         const QString source = Dir + "/source.avi";
         ASSERT_TRUE(QFile::copy(Movie50, source));
         ASSERT_TRUE(Form->OpenMovie(source));
-        Form->TB1->SetSelStart(10);
-        Form->TB1->SetSelEnd(30);
+        Form->tbPosition->SetSelStart(10);
+        Form->tbPosition->SetSelEnd(30);
         ASSERT_TRUE(QFile::rename(source, Dir + "/moved.avi"));
         prompts->Records.clear();
         prompts->FileAnswers.push_back(target);
@@ -483,8 +483,8 @@ TEST_F(TJobTest, ReplacedFileStaysUntilTheClipIsWholeInEveryMode) {
 
         // A finished job replaces it.
         ASSERT_TRUE(Form->OpenMovie(Movie50));
-        Form->TB1->SetSelStart(10);
-        Form->TB1->SetSelEnd(30);
+        Form->tbPosition->SetSelStart(10);
+        Form->tbPosition->SetSelEnd(30);
         prompts->Records.clear();
         prompts->FileAnswers.push_back(target);
         if (!copy)
@@ -507,8 +507,8 @@ TEST_F(TJobTest, TheOpenMovieIsNeverWrittenOverWhateverItsName) {
     ASSERT_TRUE(QFile::link(movie, Dir + "/link.avi"));
     ASSERT_EQ(::link(QFile::encodeName(movie).constData(), QFile::encodeName(Dir + "/hard.avi").constData()), 0);
     ASSERT_TRUE(Form->OpenMovie(movie));
-    Form->TB1->SetSelStart(10);
-    Form->TB1->SetSelEnd(30);
+    Form->tbPosition->SetSelStart(10);
+    Form->tbPosition->SetSelEnd(30);
     const QByteArray before = Sha256(movie);
     for (const QString& name : {movie, Dir + "/link.avi", Dir + "/hard.avi", Dir + "/./movie"}) {
         SCOPED_TRACE(name.toStdString());
@@ -562,7 +562,7 @@ TEST_F(TJobTest, FolderOutsideTheVideoFolderIsOfferedOnceAsTheNewVideoFolder) {
     EXPECT_EQ(Form->VideoFolder, folder);
     EXPECT_EQ(Stored(kPreference, "VideoFolder"), folder);
     // Cancelled in the dialog: the name the dialog gave stays for the next job.
-    EXPECT_EQ(Form->SaveDialog1.FileName, other + "/a.wmv");
+    EXPECT_EQ(Form->sdOutput.FileName, other + "/a.wmv");
     ExpectIdle();
 
     // Second job in that folder: no question.
@@ -589,8 +589,8 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     // A slow job: Cinepak at 320 x 240 over ten seconds of movie.
     const QString movie = MakeMovie(MovieDir, 250);
     ASSERT_TRUE(Form->OpenMovie(movie));
-    Form->TB1->SetSelStart(0);
-    Form->TB1->SetSelEnd(250);
+    Form->tbPosition->SetSelStart(0);
+    Form->tbPosition->SetSelEnd(250);
     SettingsStore->WriteString(kLastSettings, "AVI video encoder", "Cinepak by Radius");
     SettingsStore->WriteBool(kLastSettings, "With audio", false);
     // An old file of that name is replaced by the stopped clip's playable part.
@@ -602,7 +602,7 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
     prompts->FileAnswers.push_back(Dir + "/stopped.avi");
     prompts->Answers.push_back(TModalResult::Yes);
     prompts->ModalHandlers.push_back([](QDialog& d) {
-        dynamic_cast<TVideoSetDlg&>(d).BitBtn2->click();
+        dynamic_cast<TVideoSetDlg&>(d).btnOk->click();
         return TModalResult::Ok;
     });
 
@@ -623,7 +623,7 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
             busyTexts << Form->lbBusy->text();
         if (Form->lbTimeLeft->isVisible() && !timeTexts.contains(Form->lbTimeLeft->text()))
             timeTexts << Form->lbTimeLeft->text();
-        furthestPosition = std::max(furthestPosition, Form->TB1->Position());
+        furthestPosition = std::max(furthestPosition, Form->tbPosition->Position());
         if (stopped && !hourglassSeen && QApplication::overrideCursor() &&
             QApplication::overrideCursor()->shape() == Qt::WaitCursor) {
             hourglassSeen = true;
@@ -685,13 +685,13 @@ TEST_F(TJobTest, StopShowsProgressLeavesAPlayablePartialFileAndStillSaysDone) {
 TEST_F(TJobTest, CloseWhileRenderingStopsTheRenderAsksNothingAndClosesOnceItEnded) {
     const QString movie = MakeMovie(MovieDir, 250);
     ASSERT_TRUE(Form->OpenMovie(movie));
-    Form->TB1->SetSelStart(0);
-    Form->TB1->SetSelEnd(250);
+    Form->tbPosition->SetSelStart(0);
+    Form->tbPosition->SetSelEnd(250);
     SettingsStore->WriteString(kLastSettings, "AVI video encoder", "Cinepak by Radius");
     SettingsStore->WriteBool(kLastSettings, "With audio", false);
     prompts->FileAnswers.push_back(Dir + "/closed.avi");
     prompts->ModalHandlers.push_back([](QDialog& d) {
-        dynamic_cast<TVideoSetDlg&>(d).BitBtn2->click();
+        dynamic_cast<TVideoSetDlg&>(d).btnOk->click();
         return TModalResult::Ok;
     });
 
@@ -772,7 +772,7 @@ TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothin
         SettingsStore->WriteString(kLastSettings, key("preset"), c.Codec == TWebCodec::Mp4 ? "medium" : "2");
         SettingsStore->WriteBool(kLastSettings, key("with audio"), false);
         SettingsStore->WriteInteger(kLastSettings, key("audio bit rate"), 160);
-        Form->SaveDialog1.FileName.clear();
+        Form->sdOutput.FileName.clear();
         QFile old(Dir + "/typed.avi");
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.close();
@@ -798,7 +798,7 @@ TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothin
                 Pick(dlg.cbWebPreset, 0);
                 dlg.cbWebAudio->setChecked(true);
                 Pick(dlg.cbWebAudioRate, 0);
-                dlg.BitBtn1->click();
+                dlg.btnCancel->click();
                 return TModalResult::Cancel;
             });
 
@@ -815,7 +815,7 @@ TEST_F(TJobTest, WebModesAskForTheirOwnFileTypeAndCancelOnTheirPageChangesNothin
             EXPECT_EQ(files[0].FileRequest.InitialDir, round == 0 ? Dir + "/" : QString());
             EXPECT_EQ(prompts->RecordsOf(TPromptKind::Modal).size(), 1u);
             EXPECT_TRUE(prompts->Texts().isEmpty());  // no render, no "Play the result?"
-            EXPECT_EQ(Form->SaveDialog1.FileName, Dir + "/typed." + c.Ext);
+            EXPECT_EQ(Form->sdOutput.FileName, Dir + "/typed." + c.Ext);
             EXPECT_TRUE(QFileInfo::exists(Dir + "/typed.avi"));  // a cancel leaves the old file
             EXPECT_FALSE(QFileInfo::exists(Dir + "/typed." + c.Ext));
             ExpectIdle();
@@ -948,7 +948,7 @@ TEST_F(TJobTest, Mp4OddCustomSizeIsRefusedOnThePageThenTheEvenOneIsWrittenWithou
         EXPECT_TRUE(dlg.seWebWidth->isEnabled());
         dlg.seWebWidth->setValue(161);
         dlg.seWebHeight->setValue(120);
-        dlg.BitBtn2->click();
+        dlg.btnOk->click();
         refusedAndOpen = dlg.isVisible() && prompts->Texts().size() == 1;
         dlg.seWebWidth->setValue(176);
         dlg.seWebHeight->setValue(132);
@@ -1076,8 +1076,8 @@ TEST_F(TJobTest, CopyOfAnH264MovieHoldsExactlyTheMarkedFrames) {
     const QString movie = MakeH264Movie(MovieDir, 50, 10);
     ASSERT_TRUE(Form->OpenMovie(movie));
     ASSERT_EQ(Form->MovieInfo.FrameRate, 25);
-    Form->TB1->SetSelStart(13);
-    Form->TB1->SetSelEnd(37);
+    Form->tbPosition->SetSelStart(13);
+    Form->tbPosition->SetSelEnd(37);
     const media::TCopyPlan plan = PlanOf(movie, 13, 37);
     prompts->FileAnswers.push_back(Dir + "/cut");
     prompts->Answers.push_back(TModalResult::No);
@@ -1115,8 +1115,8 @@ TEST_F(TJobTest, StopDuringACopyLeavesAPlayableMp4AndStillSaysDone) {
     for (const auto& [movie, frames] : {std::pair{mjpegMovie, 1500}, std::pair{h264Movie, 400}}) {
         SCOPED_TRACE(movie.toStdString());
         ASSERT_TRUE(Form->OpenMovie(movie));
-        Form->TB1->SetSelStart(0);
-        Form->TB1->SetSelEnd(frames);
+        Form->tbPosition->SetSelStart(0);
+        Form->tbPosition->SetSelEnd(frames);
         const bool copies = PlanOf(movie, 0, frames).CanCopy;
         const QString output = Dir + "/stopped " + QFileInfo(movie).suffix() + ".mp4";
         prompts->Records.clear();

@@ -72,8 +72,8 @@ TEST(ConversionError, WritingThatFailsPartWaySaysFailAndNotDone) {
         form.OutputSettings.VideoCompressorName.clear();
         form.OutputSettings.WithAudio = false;
         form.SavePreferences();
-        form.TB1->SetSelStart(0);
-        form.TB1->SetSelEnd(50);
+        form.tbPosition->SetSelStart(0);
+        form.tbPosition->SetSelEnd(50);
         prompts->Records.clear();
         prompts->FileAnswers.push_back(dir + "/full.avi");
         prompts->DefaultAnswer = TModalResult::Yes;  // a "Done." question would be answered, and caught below
@@ -96,7 +96,7 @@ TEST(ConversionError, WritingThatFailsPartWaySaysFailAndNotDone) {
         // The unfinished file the render started is gone.
         EXPECT_FALSE(QFileInfo::exists(dir + "/full.avi"));
         EXPECT_EQ(form.tmAnimateTag, 0);
-        EXPECT_TRUE(form.TB1->isEnabled());
+        EXPECT_TRUE(form.tbPosition->isEnabled());
         EXPECT_FALSE(form.lbBusy->isVisible());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }

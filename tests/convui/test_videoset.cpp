@@ -101,7 +101,7 @@ TEST(VideoSetDlg, CaptionPagesAndControlsAsDesigned) {
     EXPECT_EQ(dlg.cbWithSound->text(), "Include audio track");
     EXPECT_EQ(dlg.lbWidth->text(), " Width:");
     EXPECT_EQ(dlg.lbHeight->text(), "Height:");
-    EXPECT_TRUE(dlg.Memo1->isReadOnly());
+    EXPECT_TRUE(dlg.mmProfileDetails->isReadOnly());
     EXPECT_FALSE(dlg.Cancelled);
 }
 
@@ -234,7 +234,7 @@ TEST_F(TDialogFixture, UntickedAudioDropsTheCompressorOnOkButKeepsItsName) {
         auto& v = dynamic_cast<TVideoSetDlg&>(d);
         EXPECT_TRUE(v.AudioFilter);
         v.cbWithSound->setChecked(false);
-        v.BitBtn2->click();
+        v.btnOk->click();
         return TModalResult::Ok;
     });
     EXPECT_EQ(dlg->Execute(), TModalResult::Ok);
@@ -257,7 +257,7 @@ TEST_F(TDialogFixture, CancelKeepsTheFiltersAndIsRemembered) {
     prompts->ModalHandlers.push_back([](QDialog& d) {
         auto& v = dynamic_cast<TVideoSetDlg&>(d);
         v.cbWithSound->setChecked(false);
-        v.BitBtn1->click();
+        v.btnCancel->click();
         return TModalResult::Cancel;
     });
     EXPECT_EQ(dlg->Execute(), TModalResult::Cancel);
@@ -312,14 +312,14 @@ TEST_F(TDialogFixture, ProfilePageSelectsTheProfileAndShowsItsDetails) {
     QStringList expected;
     catalogue.GetProfileDetails(dlg->Profile, expected);
     ASSERT_FALSE(expected.isEmpty());
-    EXPECT_EQ(dlg->Memo1->toPlainText(), expected.join('\n'));
+    EXPECT_EQ(dlg->mmProfileDetails->toPlainText(), expected.join('\n'));
     EXPECT_EQ(expected.first(), "Video:");
 
     // The user picks another profile: Profile and the text follow.
     Pick(dlg->cbProfiles, 20);
     EXPECT_EQ(dlg->Profile, catalogue.GetProfileByIdx(20));
-    EXPECT_TRUE(dlg->Memo1->toPlainText().contains("  No Video"));
-    EXPECT_TRUE(dlg->Memo1->toPlainText().endsWith("Use this profile for radio and music content (audio only)."));
+    EXPECT_TRUE(dlg->mmProfileDetails->toPlainText().contains("  No Video"));
+    EXPECT_TRUE(dlg->mmProfileDetails->toPlainText().endsWith("Use this profile for radio and music content (audio only)."));
 }
 
 TEST_F(TDialogFixture, UnknownProfileSelectsRowFourteen) {
@@ -426,7 +426,7 @@ TEST_F(TDialogFixture, QualityBasedProfileShowsTheClipsFrameSize) {
     dlg->GroupWidth = 176;
     dlg->GroupHeight = 144;
     dlg->FormShow();  // row 18 keeps the clip's size
-    const QString text = dlg->Memo1->toPlainText();
+    const QString text = dlg->mmProfileDetails->toPlainText();
     EXPECT_TRUE(text.contains("  Width:    176 pixels")) << text.toStdString();
     EXPECT_TRUE(text.contains("  Height:   144 pixels")) << text.toStdString();
 }
@@ -570,11 +570,11 @@ TEST_F(TDialogFixture, OddZeroOrOversizedCustomSizeIsRefusedAndTheDialogStaysOpe
             v.seWebWidth->setMaximum(9000);  // room for the oversized case
             v.seWebWidth->setValue(c.Width);
             v.seWebHeight->setValue(c.Height);
-            v.BitBtn2->click();
+            v.btnOk->click();
             stayedOpen = v.isVisible();
             if (stayedOpen) {  // the user then picks a listed size
                 Pick(v.cbWebSize, 3);
-                v.BitBtn2->click();
+                v.btnOk->click();
             }
             return v.result() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
         });

@@ -147,7 +147,7 @@ TEST_F(ConfirmDlg, MemoPlacementFollowsTheLineCount) {
         TConfirmDlg dialog;
         ASSERT_TRUE(dialog.Prepare("Placement", c.Text, 1));
         EXPECT_EQ(dialog.MemoLines(), c.Lines) << c.Text.toStdString();
-        EXPECT_EQ(dialog.Memo1->geometry(), QRect(56, c.Top, 297, c.Height)) << c.Text.toStdString();
+        EXPECT_EQ(dialog.mmMessage->geometry(), QRect(56, c.Top, 297, c.Height)) << c.Text.toStdString();
     }
 }
 
@@ -170,8 +170,8 @@ TEST_F(ConfirmDlg, KindTwoIsAnInformationWithOneButton) {
         EXPECT_EQ(dialog.bCancel->isVisible(), c.Cancel);
         EXPECT_TRUE(dialog.bOK->isVisible());
         EXPECT_EQ(dialog.bOK->geometry(), QRect(c.OkX, 0, 75, 25));
-        EXPECT_FALSE(dialog.Image2->isVisible());
-        EXPECT_EQ(dialog.Image1->pixmap().toImage(), c.Information ? information : question) << int(c.Kind);
+        EXPECT_FALSE(dialog.imInformation->isVisible());
+        EXPECT_EQ(dialog.imIcon->pixmap().toImage(), c.Information ? information : question) << int(c.Kind);
     }
 }
 
@@ -221,8 +221,8 @@ protected:
         Prompts->ModalHandlers.push_back([this](QDialog& dialog) {
             auto& check = dynamic_cast<TCheckUpdate&>(dialog);
             Caption = check.windowTitle();
-            Memo = check.Memo1->toPlainText();
-            QTest::mouseClick(check.SpeedButton2, Qt::LeftButton);
+            Memo = check.mmUpdateInfo->toPlainText();
+            QTest::mouseClick(check.sbClose, Qt::LeftButton);
             EXPECT_FALSE(check.isVisible());
             return ResultOf(dialog);
         });
@@ -262,11 +262,11 @@ TEST_F(UpdateCheck, ManualCheckWithANewerVersionAndDownload) {
     Prompts->ModalHandlers.push_back([this](QDialog& dialog) {
         auto& check = dynamic_cast<TCheckUpdate&>(dialog);
         Caption = check.windowTitle();
-        EXPECT_EQ(check.SpeedButton1->text(), "Download");
-        EXPECT_EQ(check.SpeedButton2->text(), "Close");
-        QTest::mouseClick(check.SpeedButton1, Qt::LeftButton);
+        EXPECT_EQ(check.sbDownload->text(), "Download");
+        EXPECT_EQ(check.sbClose->text(), "Close");
+        QTest::mouseClick(check.sbDownload, Qt::LeftButton);
         EXPECT_TRUE(check.isVisible());  // "Download" leaves the dialog open
-        check.SpeedButton2->click();
+        check.sbClose->click();
         return ResultOf(dialog);
     });
     EXPECT_TRUE(Check(true));
@@ -353,8 +353,8 @@ TEST_F(UpdateCheck, AddressesThatAreNotWebAddressesAreNotStored) {
         Server.Replies = {TLocalHttpServer::Reply(200, UpdateBody("Framewhisk", "1.4", c.Site, c.Download, "Notes"))};
         Prompts->ModalHandlers.push_back([this](QDialog& dialog) {
             auto& check = dynamic_cast<TCheckUpdate&>(dialog);
-            Memo = check.Memo1->toPlainText();
-            check.SpeedButton1->click();
+            Memo = check.mmUpdateInfo->toPlainText();
+            check.sbDownload->click();
             return TModalResult::Ok;
         });
         Opener->Requests.clear();
@@ -378,7 +378,7 @@ TEST_F(UpdateCheck, DownloadFallsBackToTheUpdateSiteForAStoredNonWebAddress) {
             Store->Hive()->DeleteKey(Root + "Update");
         else
             Store->WriteString("Update", "DownloadURL", stored);
-        dialog.SpeedButton1Click();
+        dialog.sbDownloadClick();
         ASSERT_EQ(Opener->Requests.size(), 1u);
         EXPECT_EQ(Opener->Requests[0].Target, DefaultUpdateSite);
     }
@@ -537,12 +537,12 @@ TEST_F(ErrorReport, OkWithoutReportAbortsSilently) {
     Prompts->ModalHandlers.push_back([&](QDialog& dialog) {
         auto& report = dynamic_cast<TFrmExcept&>(dialog);
         EXPECT_EQ(report.windowTitle(), "Error encountered");
-        EXPECT_EQ(report.Label1->text(), "Congratulation. You have spot an error in this program");
-        EXPECT_EQ(report.Label2->text(), "Error:");
+        EXPECT_EQ(report.lbIntro->text(), "Congratulation. You have spot an error in this program");
+        EXPECT_EQ(report.lbErrorCaption->text(), "Error:");
         EXPECT_EQ(report.lbErrorMsg->text(), message);
         EXPECT_EQ(report.cbSendMail->text(), "Send email report to the author");
         EXPECT_FALSE(report.cbSendMail->isChecked());
-        QTest::mouseClick(report.BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(report.btnOk, Qt::LeftButton);
         return ResultOf(dialog);
     });
     EXPECT_THROW(ReportFatalError(message), EAbortSilently);
@@ -564,7 +564,7 @@ TEST_F(ErrorReport, TickedReportComposesOneMail) {
             if (closeByWindow)
                 report.close();
             else
-                report.BitBtn1->click();
+                report.btnOk->click();
             return ResultOf(dialog);
         });
         EXPECT_THROW(ReportFatalError(message), EAbortSilently);
@@ -609,35 +609,35 @@ TEST_F(AboutBox, LooksAsDesigned) {
     EXPECT_TRUE(box.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(box.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(box.size(), QSize(332, 239));
-    EXPECT_EQ(box.Panel1->palette().color(QPalette::Window), QColor(0, 128, 192));
+    EXPECT_EQ(box.pAbout->palette().color(QPalette::Window), QColor(0, 128, 192));
     EXPECT_EQ(box.lbVersion->text(), "Version 1.3");
     EXPECT_EQ(box.lbCPUSpeed->text(), "CPU speed:" + CpuSpeedText());
-    EXPECT_EQ(box.Label1->text(), "Convert video to uploadable format");
-    EXPECT_EQ(box.Label4->text(), "Framewhisk");
-    EXPECT_EQ(box.Label1->pos(), QPoint(20, 66));
-    EXPECT_EQ(box.Label2->pos(), QPoint(18, 65));
-    EXPECT_EQ(box.Label2->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_EQ(box.Label12->text(), QString("Email: ") + SupportAddress);
-    EXPECT_EQ(box.Label13->text(), QString("Website: ") + WebsiteAddress);
+    EXPECT_EQ(box.lbDescription->text(), "Convert video to uploadable format");
+    EXPECT_EQ(box.lbProgramName->text(), "Framewhisk");
+    EXPECT_EQ(box.lbDescription->pos(), QPoint(20, 66));
+    EXPECT_EQ(box.lbDescriptionShadow->pos(), QPoint(18, 65));
+    EXPECT_EQ(box.lbDescriptionShadow->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(box.lbEmail->text(), QString("Email: ") + SupportAddress);
+    EXPECT_EQ(box.lbWebsite->text(), QString("Website: ") + WebsiteAddress);
     for (const char* library : {"Qt", "FFmpeg", "SQLite", "libjpeg-turbo", "libpng", "zlib", "giflib", "libcurl"})
-        EXPECT_TRUE(box.Memo1->toPlainText().contains(library)) << library;
-    EXPECT_EQ(box.Memo1->toPlainText().split('\n').size(), 4);
+        EXPECT_TRUE(box.mmCredits->toPlainText().contains(library)) << library;
+    EXPECT_EQ(box.mmCredits->toPlainText().split('\n').size(), 4);
 }
 
 TEST_F(AboutBox, MousePressClosesOnlyOnTheClosingParts) {
     using TPart = QWidget* (*)(TAboutForm&);
     struct Case { const char* Name; TPart Part; bool Closes; };
     const Case cases[] = {
-        {"panel", [](TAboutForm& f) -> QWidget* { return f.Panel1; }, true},
-        {"Label1", [](TAboutForm& f) -> QWidget* { return f.Label1; }, true},
-        {"Label2", [](TAboutForm& f) -> QWidget* { return f.Label2; }, true},
-        {"Label3", [](TAboutForm& f) -> QWidget* { return f.Label3; }, true},
-        {"Label4", [](TAboutForm& f) -> QWidget* { return f.Label4; }, true},
+        {"panel", [](TAboutForm& f) -> QWidget* { return f.pAbout; }, true},
+        {"lbDescription", [](TAboutForm& f) -> QWidget* { return f.lbDescription; }, true},
+        {"lbDescriptionShadow", [](TAboutForm& f) -> QWidget* { return f.lbDescriptionShadow; }, true},
+        {"lbProgramNameShadow", [](TAboutForm& f) -> QWidget* { return f.lbProgramNameShadow; }, true},
+        {"lbProgramName", [](TAboutForm& f) -> QWidget* { return f.lbProgramName; }, true},
         {"lbVersion", [](TAboutForm& f) -> QWidget* { return f.lbVersion; }, true},
-        {"Image1", [](TAboutForm& f) -> QWidget* { return f.Image1; }, true},
+        {"imIcon", [](TAboutForm& f) -> QWidget* { return f.imIcon; }, true},
         {"lbCPUSpeed", [](TAboutForm& f) -> QWidget* { return f.lbCPUSpeed; }, false},
-        {"Label12", [](TAboutForm& f) -> QWidget* { return f.Label12; }, false},
-        {"Label13", [](TAboutForm& f) -> QWidget* { return f.Label13; }, false},
+        {"lbEmail", [](TAboutForm& f) -> QWidget* { return f.lbEmail; }, false},
+        {"lbWebsite", [](TAboutForm& f) -> QWidget* { return f.lbWebsite; }, false},
     };
     for (const Case& c : cases) {
         TAboutForm box;
@@ -648,15 +648,15 @@ TEST_F(AboutBox, MousePressClosesOnlyOnTheClosingParts) {
     }
     TAboutForm box;
     box.show();
-    QTest::mouseClick(box.Memo1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(box.mmCredits->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(box.isVisible()) << "memo";
 }
 
 TEST_F(AboutBox, LinksOpenMailAndWebsiteAndStayOpen) {
     TAboutForm box;
     box.show();
-    QTest::mouseClick(box.Label12, Qt::LeftButton, {}, QPoint(3, 3));
-    QTest::mouseClick(box.Label13, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(box.lbEmail, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(box.lbWebsite, Qt::LeftButton, {}, QPoint(3, 3));
     EXPECT_TRUE(box.isVisible());
     ASSERT_EQ(Opener->Requests.size(), 2u);
     EXPECT_EQ(Opener->Requests[0].Target, QString("mailto:") + SupportAddress);
@@ -667,11 +667,11 @@ TEST_F(AboutBox, KeysClose) {
     using TPart = QWidget* (*)(TAboutForm&);
     struct Case { TPart Target; Qt::Key Key; bool Closes; };
     const Case cases[] = {
-        {[](TAboutForm& f) -> QWidget* { return f.Memo1; }, Qt::Key_Down, false},  // the memo scrolls with it
-        {[](TAboutForm& f) -> QWidget* { return f.Memo1; }, Qt::Key_X, true},
-        {[](TAboutForm& f) -> QWidget* { return f.Memo1; }, Qt::Key_Escape, true},
-        {[](TAboutForm& f) -> QWidget* { return f.Memo1; }, Qt::Key_Return, true},
-        {[](TAboutForm& f) -> QWidget* { return f.Panel1; }, Qt::Key_Space, true},
+        {[](TAboutForm& f) -> QWidget* { return f.mmCredits; }, Qt::Key_Down, false},  // the memo scrolls with it
+        {[](TAboutForm& f) -> QWidget* { return f.mmCredits; }, Qt::Key_X, true},
+        {[](TAboutForm& f) -> QWidget* { return f.mmCredits; }, Qt::Key_Escape, true},
+        {[](TAboutForm& f) -> QWidget* { return f.mmCredits; }, Qt::Key_Return, true},
+        {[](TAboutForm& f) -> QWidget* { return f.pAbout; }, Qt::Key_Space, true},
     };
     for (const Case& c : cases) {
         TAboutForm box;
@@ -685,7 +685,7 @@ TEST_F(AboutBox, ShowAboutRunsModally) {
     Prompts->ModalHandlers.push_back([](QDialog& dialog) {
         auto& box = dynamic_cast<TAboutForm&>(dialog);
         EXPECT_EQ(box.lbVersion->text(), "Version 1.3");
-        QTest::mouseClick(box.Panel1, Qt::LeftButton, {}, QPoint(150, 5));
+        QTest::mouseClick(box.pAbout, Qt::LeftButton, {}, QPoint(150, 5));
         EXPECT_FALSE(box.isVisible());
         return ResultOf(dialog);
     });
