@@ -13,7 +13,7 @@
 #include "common/Prompts.h"
 #include "convert/OutputSettings.h"
 #include "help/MyBaseForm.h"
-#include "source/FrameBitmap.h"
+#include "media/MovieReader.h"
 #include "source/MovieInfo.h"
 #include "source/PreviewWorker.h"
 
@@ -129,7 +129,7 @@ public:
     TFileDialogRequest SaveDialog1;
 
     // ------------------------------------------------------------ fields
-    std::unique_ptr<TFrameBitmap> PreviewBitmap;  // the exact frame on show
+    std::unique_ptr<media::TRgbPicture> PreviewBitmap;  // the exact frame on show
     std::unique_ptr<TPreviewWorker> PreviewWorker;  // the preview's decoder thread
     QString InstallationId;
     TImageForm* ImageForm = nullptr;   // owned by the window (Qt parent)
