@@ -134,12 +134,13 @@ TCaptureJob::TCaptureJob(TCaptureSpec spec, TJobEvents events) : TJob(std::move(
 TCaptureJob::~TCaptureJob() {
     // Body reads this object's members: it must be over before they go.
     Cancel();
-    Wait();
+    if (FStarted) Wait();
 }
 
 std::unique_ptr<TCaptureJob> TCaptureJob::Start(TCaptureSpec spec, TJobEvents events) {
     std::unique_ptr<TCaptureJob> job(new TCaptureJob(std::move(spec), std::move(events)));
     job->TJob::Start();
+    job->FStarted = true;
     return job;
 }
 

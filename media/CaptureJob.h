@@ -72,6 +72,7 @@ private:
 
     const TCaptureSpec FSpec;
     TMovieReader::TStats FStats;
+    bool FStarted = false;  // Start() got the job's thread going
 };
 
 // The snapshot: frame `frame` of `source` at width x height as a baseline
