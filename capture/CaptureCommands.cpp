@@ -30,7 +30,6 @@ public:
 
 private:
     void Ended(const media::TJobEnd& end) {
-        deleteLater();
         const TSnapshotResult r = SnapshotResultOf(end, Path);
         switch (r.Outcome) {
             case TSnapshotResult::Saved:
@@ -42,6 +41,7 @@ private:
             case TSnapshotResult::NoFrame:
                 break;
         }
+        deleteLater();
     }
 
     const QString Path;

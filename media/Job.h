@@ -74,8 +74,8 @@ struct TJobEvents {
     std::function<void(const TJobPlan&)> Plan;
     std::function<void(const TJobProgress&)> Progress;
     std::function<void(int64_t frame)> Picture;
-    std::function<void(const TJobNotice&)> Notice;
     std::function<void(const TJobEnd&)> End;
+    std::function<void(const TJobNotice&)> Notice;  // last: braced lists of the four above stay valid
 };
 
 // The time-left estimate: the rate over the whole run so far, eased towards
