@@ -28,8 +28,12 @@ bool CaptureSpecOf(const TProgressInfo& info, media::TCaptureSpec& spec, QString
 }
 
 QString TCaptureResult::NothingTakenMessage() const {
-    if (End != Completed || FilesWritten > 0 || FetchFailures == 0) return {};
-    return QStringLiteral("No picture could be taken from the movie: ") + FetchError;
+    media::TJobEnd end;
+    end.Outcome = End == Completed ? media::TJobEnd::Done : End == Stopped ? media::TJobEnd::Stopped : media::TJobEnd::Failed;
+    end.FilesWritten = FilesWritten;
+    end.NoFrame = FetchFailures;
+    end.NoFrameWhy = FetchError.toStdString();
+    return QString::fromStdString(media::NothingTakenMessage(end));
 }
 
 TCaptureResult CaptureResultOf(const media::TJobEnd& end) {
