@@ -358,11 +358,11 @@ bool TMainForm::RunConversion(int mode) {
     FJobSignals = std::make_unique<TJobSignals>();
     FRenderHost = std::make_unique<TMainFormRenderHost>(*this);
     FClipView = std::make_unique<TClipJobView>(*FRenderHost, output, tbPosition->SelStart(), tbPosition->SelEnd());
-    connect(FJobSignals.get(), &TJobSignals::planned, this, [this](const media::TJobPlan& plan) {
+    connect(FJobSignals.get(), &TJobSignals::plan, this, [this](const media::TJobPlan& plan) {
         if (FClipView) FClipView->Plan(plan);
-    });
-    connect(FJobSignals.get(), &TJobSignals::progressed, this, &TMainForm::ClipJobProgressed);
-    connect(FJobSignals.get(), &TJobSignals::ended, this, &TMainForm::ClipJobEnded);
+    }, Qt::QueuedConnection);
+    connect(FJobSignals.get(), &TJobSignals::progress, this, &TMainForm::ClipJobProgressed, Qt::QueuedConnection);
+    connect(FJobSignals.get(), &TJobSignals::ended, this, &TMainForm::ClipJobEnded, Qt::QueuedConnection);
     FJobClock.start();
     FTimeLeftShownAt = 0;
     FJob = media::StartClipJob(spec, FJobSignals->Events());

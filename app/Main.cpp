@@ -294,7 +294,7 @@ void TMainForm::FormCreate() {
     Closing = false;
     cbMode->setCurrentIndex(0);
     OutputSettings.WMVSelected = QString::fromLatin1(kDefaultWmvProfile);
-    PreviewBitmap = std::make_unique<TFrameBitmap>();
+    PreviewBitmap = std::make_unique<media::TRgbPicture>();
     PreviewWorker = std::make_unique<TPreviewWorker>([this](TPreviewWorker::TResult&& result) {
         // On the worker's thread: the picture goes to the window's thread.
         QMetaObject::invokeMethod(

@@ -14,7 +14,7 @@
 #include "convert/OutputSettings.h"
 #include "media/Job.h"
 #include "help/MyBaseForm.h"
-#include "source/FrameBitmap.h"
+#include "media/MovieReader.h"
 #include "source/MovieInfo.h"
 #include "source/PreviewWorker.h"
 
@@ -135,7 +135,7 @@ public:
     TFileDialogRequest sdOutput;
 
     // ------------------------------------------------------------ fields
-    std::unique_ptr<TFrameBitmap> PreviewBitmap;  // the exact frame on show
+    std::unique_ptr<media::TRgbPicture> PreviewBitmap;  // the exact frame on show
     std::unique_ptr<TPreviewWorker> PreviewWorker;  // the preview's decoder thread
     QString InstallationId;
     TImageForm* ImageForm = nullptr;   // owned by the window (Qt parent)

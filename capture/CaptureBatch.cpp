@@ -1,177 +1,90 @@
 #include "capture/CaptureBatch.h"
 
-#include "media/StagedFile.h"
-
-#include "source/FrameBitmap.h"
-#include "media/MediaDetector.h"
-
-#include <QDir>
-#include <cerrno>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <future>
 
 QString MakeFileName(const QString& prefix, uint64_t number, const QString& extension) {
-    return prefix + QStringLiteral("%1").arg(number, 8, 10, QLatin1Char('0')) + QLatin1Char('.') + extension;
+    return QString::fromStdString(media::NumberedFileName(prefix.toStdString(), number, extension.toStdString()));
 }
 
-namespace {
-
-// Encodes and writes one picture at a time on its own thread, so that the
-// next frame is decoded while the previous one is written. One slot: Post()
-// waits until the writer has taken the previous picture's work to its end.
-class TBackgroundWriter {
-public:
-    TBackgroundWriter(uint16_t pictureType, int jpegQuality, int pngStep)
-        : PictureType(pictureType), JpegQuality(jpegQuality), PngStep(pngStep), Thread([this] { Run(); }) {}
-    ~TBackgroundWriter() {
-        {
-            std::lock_guard<std::mutex> lock(Mutex);
-            Quit = true;
-        }
-        Changed.notify_all();
-        Thread.join();
+bool CaptureSpecOf(const TProgressInfo& info, media::TCaptureSpec& spec, QString& error) {
+    if (info.SourceFile.isEmpty() || !(info.FrameRate > 0)) {
+        error = QStringLiteral("No movie is open");
+        return false;
     }
-    TBackgroundWriter(const TBackgroundWriter&) = delete;
-    TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
-
-    // Waits until the writer is idle. The first write error, if any.
-    QString WaitIdle() {
-        std::unique_lock<std::mutex> lock(Mutex);
-        Changed.wait(lock, [this] { return !Busy; });
-        return Error;
-    }
-    // Hands the picture over (swapped out of `bitmap`); the writer must be idle.
-    void Post(const std::string& path, TFrameBitmap& bitmap) {
-        {
-            std::lock_guard<std::mutex> lock(Mutex);
-            Path = path;
-            std::swap(Bitmap, bitmap);
-            Busy = true;
-        }
-        Changed.notify_all();
-    }
-    uint32_t Written() {
-        std::lock_guard<std::mutex> lock(Mutex);
-        return FilesWritten;
-    }
-
-private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(Mutex);
-        for (;;) {
-            Changed.wait(lock, [this] { return Busy || Quit; });
-            if (!Busy) return;
-            lock.unlock();
-            QString error;
-            try {
-                WritePictureFile(Path, Bitmap, PictureType, JpegQuality, PngStep);
-            } catch (const std::exception& e) {
-                error = QString::fromUtf8(e.what());
-            }
-            lock.lock();
-            if (error.isEmpty())
-                ++FilesWritten;
-            else if (Error.isEmpty())
-                Error = error;
-            Busy = false;
-            Changed.notify_all();
-        }
-    }
-
-    const uint16_t PictureType;
-    const int JpegQuality;
-    const int PngStep;
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    bool Busy = false;   // a picture is handed over and not yet written
-    bool Quit = false;
-    std::string Path;
-    TFrameBitmap Bitmap;
-    QString Error;
-    uint32_t FilesWritten = 0;
-    std::thread Thread;  // last: starts when everything above exists
-};
-
-// Whether a new image may take this name: an old file of the name is replaced
-// only once the new one is written whole; a folder of that name, or the movie
-// being sampled, never is.
-bool MayReplace(const QByteArray& file, const std::string& movie) {
-    return media::WhyNotReplaceable(file.toStdString()).empty() &&
-           (movie.empty() || !media::SameFile(movie, file.toStdString()));
+    spec = media::TCaptureSpec{};
+    spec.Source = info.SourceFile.toStdString();
+    spec.First = info.RangeStart;
+    spec.End = info.RangeEnd;
+    spec.Samples = info.SampleCount;
+    spec.Width = info.FrameWidth;
+    spec.Height = info.FrameHeight;
+    spec.Folder = info.Folder.toStdString();
+    spec.Prefix = info.FilePrefix.toStdString();
+    spec.PictureType = info.PictureType;
+    spec.JpegQuality = info.JpegQuality + 4;
+    spec.PngStep = info.PngQuality;
+    return true;
 }
 
-}  // namespace
+QString TCaptureResult::NothingTakenMessage() const {
+    media::TJobEnd end;
+    end.Outcome = End == Completed ? media::TJobEnd::Done : End == Stopped ? media::TJobEnd::Stopped : media::TJobEnd::Failed;
+    end.FilesWritten = FilesWritten;
+    end.NoFrame = FetchFailures;
+    end.NoFrameWhy = FetchError.toStdString();
+    return QString::fromStdString(media::NothingTakenMessage(end));
+}
+
+TCaptureResult CaptureResultOf(const media::TJobEnd& end) {
+    TCaptureResult r;
+    r.End = end.Outcome == media::TJobEnd::Done      ? TCaptureResult::Completed
+            : end.Outcome == media::TJobEnd::Stopped ? TCaptureResult::Stopped
+                                                     : TCaptureResult::Failed;
+    r.Error = QString::fromStdString(end.Error);
+    r.FilesWritten = static_cast<uint32_t>(end.FilesWritten);
+    r.FetchFailures = static_cast<uint32_t>(end.NoFrame);
+    r.FetchError = QString::fromStdString(end.NoFrameWhy);
+    r.NotReplaced = static_cast<uint32_t>(end.NotReplaced);
+    return r;
+}
 
 TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& events) {
-    TCaptureResult result;
-    if (!PictureExtension(info.PictureType)) {
-        result.End = TCaptureResult::Failed;
-        result.Error = QStringLiteral("Unknown picture type %1").arg(info.PictureType);
-        return result;
+    media::TCaptureSpec spec;
+    QString error;
+    if (!CaptureSpecOf(info, spec, error)) {
+        TCaptureResult r;
+        r.End = TCaptureResult::Failed;
+        r.Error = error;
+        return r;
     }
-    if (!info.MediaDetector || !(info.FrameRate > 0)) {
-        result.End = TCaptureResult::Failed;
-        result.Error = QStringLiteral("No movie is open");
-        return result;
-    }
-    if (!QDir().mkpath(info.Folder)) {
-        result.End = TCaptureResult::Failed;
-        result.Error = QStringLiteral("Can not create folder ") + info.Folder;
-        return result;
-    }
-    const QString extension = QString::fromLatin1(PictureExtension(info.PictureType));
-    TBackgroundWriter writer(info.PictureType, info.JpegQuality + 4, info.PngQuality);
-    uint64_t fileCounter = 1;  // wide: a batch never runs out of names
-    TFrameBitmap bitmap;       // the frame being fetched; the writer holds the one being written
-    // The difference in floating point: a reversed range steps backwards
-    // instead of wrapping around to four billion frames.
-    const double step = info.SampleCount
-        ? (static_cast<double>(info.RangeEnd) - static_cast<double>(info.RangeStart)) / info.SampleCount
-        : 0.0;
-    double x = info.RangeStart;
-    for (uint32_t i = 0; i < info.SampleCount; ++i) {
-        if (events.PumpAndCheckStop && events.PumpAndCheckStop()) {
-            result.End = TCaptureResult::Stopped;
-            break;
+    // The events run on the job's thread; one that stops the batch cancels the
+    // job, which it may only reach once Start has handed it over.
+    std::promise<media::TCaptureJob*> made;
+    const std::shared_future<media::TCaptureJob*> job = made.get_future().share();
+    const auto pump = [&] {
+        if (events.PumpAndCheckStop && events.PumpAndCheckStop()) job.get()->Cancel();
+    };
+    media::TJobEnd end;
+    media::TJobEvents ev;
+    ev.Plan = [&](const media::TJobPlan&) { pump(); };
+    ev.Progress = [&](const media::TJobProgress& p) {
+        if (events.SampleDone) events.SampleDone(static_cast<uint32_t>(p.Done - 1));
+        if (p.Done < p.Total) pump();  // before the next sample
+    };
+    ev.Notice = [&](const media::TJobNotice& n) {
+        const QString text = QString::fromStdString(n.Text);
+        if (n.Kind == media::TJobNotice::Writing) {
+            if (events.FileNameChosen) events.FileNameChosen(text);
+        } else if (events.ShowMessage) {
+            events.ShowMessage(text);
         }
-        const std::function<bool()> fetch = [&] {
-            return GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate);
-        };
-        const bool grabbed = events.RunFetch ? events.RunFetch(fetch) : fetch();
-        // A write error ends the batch before anything else is written.
-        if (!writer.WaitIdle().isEmpty()) break;
-        // The number is used up whatever happens to the sample.
-        const QString name = MakeFileName(info.FilePrefix, fileCounter++, extension);
-        if (grabbed) {
-            if (events.FileNameChosen) events.FileNameChosen(name);
-            const QString path = info.Folder + name;
-            const QByteArray file = path.toUtf8();
-            if (MayReplace(file, info.MediaDetector->Filename())) {
-                writer.Post(file.toStdString(), bitmap);
-            } else {
-                ++result.NotReplaced;
-                if (events.ShowMessage) events.ShowMessage(QStringLiteral("Can not delete file ") + path);
-            }
-        } else {
-            if (result.FetchFailures++ == 0) {
-                result.FetchError = QString::fromStdString(info.MediaDetector->LastError());
-                if (result.FetchError.isEmpty()) result.FetchError = QStringLiteral("No picture came from the movie.");
-            }
-        }
-        x += step;
-        if (events.SampleDone) events.SampleDone(i);
-    }
-    const QString error = writer.WaitIdle();
-    result.FilesWritten = writer.Written();
-    if (!error.isEmpty()) {
-        result.End = TCaptureResult::Failed;
-        result.Error = error;
-    }
-    return result;
+    };
+    ev.End = [&](const media::TJobEnd& e) { end = e; };
+    const std::unique_ptr<media::TCaptureJob> running = media::TCaptureJob::Start(std::move(spec), std::move(ev));
+    made.set_value(running.get());
+    running->Wait();
+    return CaptureResultOf(end);
 }
 
 int64_t ProposedSampleCount(int position, int maximum, int64_t rangeLength) {

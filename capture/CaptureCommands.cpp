@@ -3,15 +3,51 @@
 #include "capture/ImageSettings.h"
 #include "capture/ProgressDlg.h"
 #include "capture/Snapshot.h"
+#include "common/JobSignals.h"
 #include "common/MyCommonParams.h"
 #include "common/Prompts.h"
-#include "common/RunAside.h"
 #include "source/MovieInfo.h"
+
+#include <QCoreApplication>
 
 namespace {
 bool MovieReady(const TMovieInfo* movie) {
-    return movie && movie->FrameRate != 0 && movie->MediaDetector;
+    return movie && movie->FrameRate != 0 && !movie->FileName.isEmpty();
 }
+
+// One snapshot under way: its job, and the outcome shown when the job's end
+// arrives. A child of the application, so that one still running when the
+// program ends is stopped and waited for.
+class TSnapshotRun : public QObject {
+public:
+    TSnapshotRun(media::TCaptureSpec spec, QString path)
+        : QObject(QCoreApplication::instance()), Path(std::move(path)), Signals(new TJobSignals(this)) {
+        connect(Signals, &TJobSignals::ended, this, [this](const media::TJobEnd& end) { Ended(end); },
+                Qt::QueuedConnection);
+        Job = media::TCaptureJob::Start(std::move(spec), Signals->Events());
+    }
+    ~TSnapshotRun() override { Job.reset(); }  // before Signals goes with the children
+
+private:
+    void Ended(const media::TJobEnd& end) {
+        const TSnapshotResult r = SnapshotResultOf(end, Path);
+        switch (r.Outcome) {
+            case TSnapshotResult::Saved:
+                ShowMessage(QStringLiteral("Image was saved as ") + r.Path);
+                break;
+            case TSnapshotResult::WriteFailed:
+                MessageDlg(r.Error, TMsgDlgType::Error, mbOK);
+                break;
+            case TSnapshotResult::NoFrame:
+                break;
+        }
+        deleteLater();
+    }
+
+    const QString Path;
+    TJobSignals* Signals;
+    std::unique_ptr<media::TCaptureJob> Job;
+};
 
 QString WithSlash(QString folder) {
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
@@ -32,7 +68,7 @@ QString CaptureImages(const TCaptureHost& host) {
     info.Folder = WithSlash(host.ImageFolder ? host.ImageFolder() : QString()) + TimeStampName() + QLatin1Char('/');
     info.JpegQuality = static_cast<uint16_t>(4 * form.JpegQualityStep());
     info.PngQuality = static_cast<uint16_t>(form.PngQualityStep());
-    info.MediaDetector = host.Movie->MediaDetector.get();
+    info.SourceFile = host.Movie->FileName;
     info.FrameWidth = static_cast<uint16_t>(host.Movie->FrameWidth);
     info.FrameHeight = static_cast<uint16_t>(host.Movie->FrameHeight);
     info.RangeStart = static_cast<uint32_t>(host.RangeStart);
@@ -50,21 +86,8 @@ QString CaptureImages(const TCaptureHost& host) {
     return info.Folder;
 }
 
-void CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder) {
-    if (!MovieReady(&movie) || busy) return;
-    // A far frame of a long movie takes a while to decode: the window keeps painting meanwhile.
-    media::TMediaDetector& detector = *movie.MediaDetector;
-    const TSnapshotResult r = RunAside([&] {
-        return SaveSnapshot(detector, movie.FrameWidth, movie.FrameHeight, position / movie.FrameRate, imageFolder);
-    });
-    switch (r.Outcome) {
-        case TSnapshotResult::Saved:
-            ShowMessage(QStringLiteral("Image was saved as ") + r.Path);
-            break;
-        case TSnapshotResult::WriteFailed:
-            MessageDlg(r.Error, TMsgDlgType::Error, mbOK);
-            break;
-        case TSnapshotResult::NoFrame:
-            break;
-    }
+QObject* CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder) {
+    if (!MovieReady(&movie) || busy) return nullptr;
+    const QString path = SnapshotPath(imageFolder);
+    return new TSnapshotRun(SnapshotSpecFor(movie.FileName, movie.FrameWidth, movie.FrameHeight, position, path), path);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+class QObject;
 class QWidget;
 class TImageForm;
 struct TMovieInfo;
@@ -33,8 +34,11 @@ struct TCaptureHost {
 // Returns the batch folder, or "" when no batch ran.
 QString CaptureImages(const TCaptureHost& host);
 
-// Saves the frame at track-bar position `position` at the movie's full size
-// as a JPEG of quality 90 named imageFolder + TimeStampName() + ".jpg", then
-// shows "Image was saved as " + path, or the error in a message box. Does
-// nothing without a movie or while busy, or when no frame comes.
-void CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder);
+// Starts saving the frame at track-bar position `position` at the movie's
+// full size as a JPEG of quality 90 named imageFolder + TimeStampName() +
+// ".jpg" (a snapshot job) and returns at once. When the job's end arrives
+// (queued, on the window's thread) it shows "Image was saved as " + path, or
+// the error in a message box; nothing when no frame came. Does nothing
+// without a movie or while busy. Returns the object that follows the job (it
+// deletes itself once the outcome is shown), or nullptr when none started.
+QObject* CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QString& imageFolder);

@@ -25,7 +25,7 @@ TImageForm::TImageForm(QWidget* parent) : QDialog(parent) {
     cbImageType->setEditable(false);
     cbImageType->addItems({QStringLiteral("GIF image"), QStringLiteral("JPG image"), QStringLiteral("BMP image"),
                            QStringLiteral("PNG image")});
-    cbImageType->setCurrentIndex(ptJpg);
+    cbImageType->setCurrentIndex(media::ptJpg);
     (new QVBoxLayout(gbImageType))->addWidget(cbImageType);
 
     gbQuantity = new QGroupBox(QStringLiteral("Quantity"), this);

@@ -1,7 +1,7 @@
 #include "capture/ProgressDlg.h"
 
+#include "common/JobSignals.h"
 #include "common/Prompts.h"
-#include "common/RunAside.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -10,16 +10,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace {
-// The hourglass over the whole application while the batch runs.
-struct TWaitCursor {
-    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-}  // namespace
 
 TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Writing images"));
@@ -33,6 +23,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     tmStart = new QTimer(this);
     tmStart->setInterval(100);
     tmStart->setSingleShot(true);
+    JobSignals = new TJobSignals(this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ProgressBar1, 0, Qt::AlignHCenter);
     layout->addWidget(lbFileName);
@@ -40,6 +31,27 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     setFixedSize(262, 89);
     connect(btnStop, &QPushButton::clicked, this, &TProgressForm::reject);
     connect(tmStart, &QTimer::timeout, this, [this] { tmStartTimer(); });
+    // The bar shows the index (from 0) of the last sample done.
+    connect(JobSignals, &TJobSignals::progress, this,
+            [this](const media::TJobProgress& p) {
+                ProgressBar1->setValue(static_cast<int>(std::min<int64_t>(p.Done - 1, INT32_MAX)));
+            },
+            Qt::QueuedConnection);
+    // The name of the file being written; a message that does not end the
+    // batch ("Can not delete file ...") in a message box.
+    connect(JobSignals, &TJobSignals::notice, this,
+            [this](const media::TJobNotice& n) {
+                const QString text = QString::fromStdString(n.Text);
+                if (n.Kind == media::TJobNotice::Writing) lbFileName->setText(text);
+                else ::ShowMessage(text);
+            },
+            Qt::QueuedConnection);
+    connect(JobSignals, &TJobSignals::ended, this, &TProgressForm::JobEnded, Qt::QueuedConnection);
+}
+
+TProgressForm::~TProgressForm() {
+    FJob.reset();  // cancels a batch still running and waits for its end
+    if (FHourglass) QApplication::restoreOverrideCursor();
 }
 
 void TProgressForm::Execute(const TProgressInfo& info) {
@@ -49,17 +61,17 @@ void TProgressForm::Execute(const TProgressInfo& info) {
 
 void TProgressForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous() && !FRunning) tmStart->start();
+    if (!event->spontaneous() && !FRunning && !FJob) tmStart->start();
 }
 
 void TProgressForm::tmStartTimer() {
-    tmStart->stop();  // fires once: the batch is never entered twice
+    tmStart->stop();  // fires once: the batch is never started twice
     CaptureFrames();
 }
 
 void TProgressForm::reject() {
     if (FRunning) {
-        StopRequested = true;
+        FJob->Cancel();  // returns at once; the dialog closes when the job's end arrives
         return;
     }
     tmStart->stop();  // closed before the batch began: it never begins
@@ -67,30 +79,36 @@ void TProgressForm::reject() {
 }
 
 void TProgressForm::CaptureFrames() {
-    StopRequested = false;
-    FRunning = true;
-    {
-        TWaitCursor hourglass;
-        ProgressBar1->setMaximum(static_cast<int>(std::min<uint32_t>(Info.SampleCount, INT32_MAX)));
-        ProgressBar1->setValue(1);
-        TCaptureEvents events;
-        events.PumpAndCheckStop = [this] {
-            QCoreApplication::processEvents();
-            return StopRequested;
-        };
-        events.FileNameChosen = [this](const QString& name) { lbFileName->setText(name); };
-        events.SampleDone = [this](uint32_t i) { ProgressBar1->setValue(static_cast<int>(i)); };
-        events.ShowMessage = [](const QString& text) { ::ShowMessage(text); };
-        events.RunFetch = [](const std::function<bool()>& fetch) { return RunAside(fetch); };
-        try {
-            FResult = ::CaptureFrames(Info, events);
-        } catch (const std::exception& e) {
-            FResult = TCaptureResult{};
-            FResult.End = TCaptureResult::Failed;
-            FResult.Error = QString::fromUtf8(e.what());
-        }
+    if (FRunning || FJob) return;
+    media::TCaptureSpec spec;
+    QString error;
+    if (!CaptureSpecOf(Info, spec, error)) {
+        FResult = TCaptureResult{};
+        FResult.End = TCaptureResult::Failed;
+        FResult.Error = error;
+        Finish();
+        return;
     }
+    ProgressBar1->setMaximum(static_cast<int>(std::min<uint32_t>(Info.SampleCount, INT32_MAX)));
+    ProgressBar1->setValue(1);
+    // The hourglass over the whole application while the batch runs.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    FHourglass = true;
+    FRunning = true;
+    FJob = media::TCaptureJob::Start(std::move(spec), JobSignals->Events());
+}
+
+void TProgressForm::JobEnded(const media::TJobEnd& end) {
     FRunning = false;
+    if (FHourglass) {
+        QApplication::restoreOverrideCursor();
+        FHourglass = false;
+    }
+    FResult = CaptureResultOf(end);
+    Finish();
+}
+
+void TProgressForm::Finish() {
     if (FResult.End == TCaptureResult::Failed) MessageDlg(FResult.Error, TMsgDlgType::Error, mbOK);
     else if (!FResult.NothingTakenMessage().isEmpty()) MessageDlg(FResult.NothingTakenMessage(), TMsgDlgType::Error, mbOK);
     done(QDialog::Rejected);

@@ -1,7 +1,13 @@
-// A job's events as Qt signals. The job calls Events() on its own thread;
-// the signals are emitted there and reach receivers that live on the window's
-// thread queued, in the job's order. Owners keep this object alive for as
-// long as the job runs: destroy the job (which waits for its end) first.
+// A job's events (media/Job.h) as Qt signals, for a window that follows a
+// job: Events() gives the callbacks to start the job with; each emits the
+// matching signal on the job's thread. A receiver on the window's thread
+// connects with Qt::QueuedConnection (what AutoConnection also picks for an
+// emission from another thread) and so gets the events on its own thread, in
+// order, without waiting on the job. The media structs are registered as
+// meta types for that.
+//
+// The object must outlive the job whose callbacks it made: destroy the job
+// (which waits for its end) first.
 #pragma once
 
 #include "media/Job.h"
@@ -11,6 +17,7 @@
 
 Q_DECLARE_METATYPE(media::TJobPlan)
 Q_DECLARE_METATYPE(media::TJobProgress)
+Q_DECLARE_METATYPE(media::TJobNotice)
 Q_DECLARE_METATYPE(media::TJobEnd)
 
 class TJobSignals : public QObject {
@@ -18,12 +25,13 @@ class TJobSignals : public QObject {
 public:
     explicit TJobSignals(QObject* parent = nullptr);
 
-    // The events to start a job with; each emits the signal of its name.
+    // The callbacks to start a job with.
     media::TJobEvents Events();
 
 signals:
-    void planned(const media::TJobPlan& plan);
-    void progressed(const media::TJobProgress& progress);
-    void showing(qint64 frame);
+    void plan(const media::TJobPlan& plan);
+    void progress(const media::TJobProgress& progress);
+    void picture(qint64 frame);
+    void notice(const media::TJobNotice& notice);
     void ended(const media::TJobEnd& end);
 };

@@ -80,6 +80,14 @@ void TJob::Showing(int64_t frame) {
     if (FEvents.Picture) FEvents.Picture(frame);
 }
 
+void TJob::Noticed(TJobNotice::TKind kind, const std::string& text) {
+    if (!FEvents.Notice) return;
+    TJobNotice n;
+    n.Kind = kind;
+    n.Text = text;
+    FEvents.Notice(n);
+}
+
 void TJob::Run() {
     LowerThreadPriority();
     TJobEnd end;

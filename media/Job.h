@@ -8,6 +8,8 @@
 //   Plan      once, before anything is written: what the job will do
 //   Progress  frames (or images) done of the total, with a smoothed time left
 //   Picture   the source frame being written, for a preview that follows it
+//   Notice    now and then, for jobs that write files one by one: the name of
+//             the file being written, or a message that does not end the job
 //   End       once, last: done, stopped (what was written is kept and usable),
 //             or failed with a sentence for the user
 //
@@ -43,6 +45,18 @@ struct TJobEnd {
     std::string Error;        // Failed: a sentence for the user
     // Stopped before its output was created: there is no file (or image) to show.
     bool NothingWritten = false;
+    // Jobs that write files one by one (images): what came of their samples,
+    // whatever the outcome.
+    int64_t FilesWritten = 0;
+    int64_t NoFrame = 0;      // samples skipped because no frame came from the movie
+    std::string NoFrameWhy;   // why the first of them came to nothing
+    int64_t NotReplaced = 0;  // samples skipped because an old entry of their name could not be replaced
+};
+
+struct TJobNotice {
+    enum TKind { Writing, Message };
+    TKind Kind = Message;
+    std::string Text;         // Writing: the file's name (without folder); Message: a sentence for the user
 };
 
 // What a job will do, told before it writes. Fields a kind of job does not
@@ -63,6 +77,7 @@ struct TJobEvents {
     std::function<void(const TJobProgress&)> Progress;
     std::function<void(int64_t frame)> Picture;
     std::function<void(const TJobEnd&)> End;
+    std::function<void(const TJobNotice&)> Notice;  // last: braced lists of the four above stay valid
 };
 
 // The time-left estimate: the rate over the whole run so far, eased towards
@@ -110,6 +125,7 @@ protected:
     void Planned(const TJobPlan& plan);
     void Progressed(int64_t done, int64_t total);
     void Showing(int64_t frame);
+    void Noticed(TJobNotice::TKind kind, const std::string& text);
 
     const std::atomic<bool>& CancelFlag() const { return FCancel; }
 

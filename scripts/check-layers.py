@@ -38,8 +38,8 @@ ALLOWED = {
     "source": set(LOWER),
     "convert": set(LOWER),
     # Peer edges between feature folders, each for a reason:
-    #  capture -> source: the capture batch and the snapshot decode frames of
-    #    the open movie (TMovieInfo, TFrameBitmap): the movie source itself.
+    #  capture -> source: the capture commands take the open movie as the
+    #    window holds it (TMovieInfo): the movie source itself.
     "capture": LOWER | {"source"},
     "support": set(LOWER),
     "mru": set(LOWER),

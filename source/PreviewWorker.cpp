@@ -1,5 +1,7 @@
 #include "source/PreviewWorker.h"
 
+#include "media/Job.h"
+
 #include <chrono>
 
 namespace {
@@ -55,6 +57,8 @@ media::TMovieReader::TStats TPreviewWorker::Stats() const {
 }
 
 void TPreviewWorker::Run() {
+    // Below the window's priority, as every job: the window keeps its share.
+    media::LowerThreadPriority();
     for (;;) {
         TJob job;
         std::optional<std::string> open;

@@ -4,10 +4,9 @@
 // "Writing images" dialog, into FOLDER (created when missing).
 #include "app/fwmedia/Commands.h"
 
-#include "capture/CaptureBatch.h"
-#include "media/MediaDetector.h"
+#include "media/CaptureJob.h"
+#include "media/MovieReader.h"
 
-#include <QString>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -37,7 +36,7 @@ bool ParseNumber(const std::string& text, long long lo, long long hi, long long&
 
 int CmdCapture(const TArgs& args) {
     if (args.size() < 5) return UsageError("missing arguments");
-    TProgressInfo info;
+    media::TCaptureSpec spec;
     long long start = 0, end = 0, count = 0;
     if (!ParseNumber(args[2], 0, UINT32_MAX, start)) return UsageError("START must be a frame number");
     if (!ParseNumber(args[3], 0, UINT32_MAX, end) || end <= start)
@@ -50,11 +49,11 @@ int CmdCapture(const TArgs& args) {
         if (i + 1 >= args.size()) return UsageError(("missing value after " + opt).c_str());
         const std::string& value = args[++i];
         if (opt == "--type") {
-            const uint16_t types[] = {ptGif, ptJpg, ptBmp, ptPng};
+            const uint16_t types[] = {media::ptGif, media::ptJpg, media::ptBmp, media::ptPng};
             typeGiven = false;
             for (uint16_t t : types)
-                if (value == PictureExtension(t)) {
-                    info.PictureType = t;
+                if (value == media::PictureExtension(t)) {
+                    spec.PictureType = t;
                     typeGiven = true;
                 }
             if (!typeGiven) return UsageError("--type must be gif, jpg, bmp or png");
@@ -68,42 +67,49 @@ int CmdCapture(const TArgs& args) {
     }
     if (!typeGiven) return UsageError("--type is required");
 
-    media::TMediaDetector detector;
-    if (!detector.put_Filename(args[0])) {
-        std::fprintf(stderr, "%s\n", detector.LastError().c_str());
-        return 1;
+    // The movie's facts from a reader of our own; the job reads the frames with another.
+    media::TMovieFacts facts;
+    {
+        media::TMovieReader reader;
+        if (!reader.Open(args[0], false)) {
+            std::fprintf(stderr, "%s\n", reader.LastError().c_str());
+            return 1;
+        }
+        facts = reader.Facts();
     }
-    int video = -1;
-    for (int s = 0; s < detector.get_OutputStreams() && video < 0; ++s)
-        if (s == detector.get_VideoStream() && detector.put_CurrentStream(s)) video = s;
-    if (video < 0 || detector.get_FrameRate() <= 0) {
+    if (facts.VideoStream < 0 || facts.FrameRate <= 0) {
         std::fprintf(stderr, "Can not find the video stream in %s\n", args[0].c_str());
         return 1;
     }
-    const media::TMediaTypeInfo type = detector.get_StreamMediaType();
-    info.Folder = QString::fromStdString(args[1]);
-    if (!info.Folder.endsWith(QLatin1Char('/'))) info.Folder += QLatin1Char('/');
-    info.JpegQuality = static_cast<uint16_t>(4 * jpegStep);
-    info.PngQuality = static_cast<uint16_t>(pngStep);
-    info.MediaDetector = &detector;
-    info.FrameWidth = static_cast<uint16_t>(type.Width);
-    info.FrameHeight = static_cast<uint16_t>(type.Height);
-    info.RangeStart = static_cast<uint32_t>(start);
-    info.RangeEnd = static_cast<uint32_t>(end);
-    info.FrameRate = detector.get_FrameRate();
-    info.SampleCount = static_cast<uint32_t>(count);
+    spec.Source = args[0];
+    spec.Folder = args[1];
+    if (spec.Folder.empty() || spec.Folder.back() != '/') spec.Folder += '/';
+    spec.JpegQuality = static_cast<int>(4 * jpegStep + 4);
+    spec.PngStep = static_cast<int>(pngStep);
+    spec.Width = facts.MediaType.Width;
+    spec.Height = facts.MediaType.Height;
+    spec.First = start;
+    spec.End = end;
+    spec.Samples = count;
 
-    TCaptureEvents events;
-    events.ShowMessage = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };
-    const TCaptureResult r = CaptureFrames(info, events);
-    const auto stats = detector.Stats();
-    std::printf("Files=%u\nSkippedNoFrame=%u\nSkippedNotReplaced=%u\nSeeks=%llu\nFramesDecoded=%llu\n",
-                r.FilesWritten, r.FetchFailures, r.NotReplaced, static_cast<unsigned long long>(stats.Seeks),
+    media::TJobEvents events;
+    events.Notice = [](const media::TJobNotice& n) {
+        if (n.Kind == media::TJobNotice::Message) std::fprintf(stderr, "%s\n", n.Text.c_str());
+    };
+    media::TJobEnd r;
+    events.End = [&r](const media::TJobEnd& e) { r = e; };
+    const auto job = media::TCaptureJob::Start(std::move(spec), std::move(events));
+    job->Wait();
+    const auto stats = job->ReaderStats();
+    std::printf("Files=%lld\nSkippedNoFrame=%lld\nSkippedNotReplaced=%lld\nSeeks=%llu\nFramesDecoded=%llu\n",
+                static_cast<long long>(r.FilesWritten), static_cast<long long>(r.NoFrame),
+                static_cast<long long>(r.NotReplaced), static_cast<unsigned long long>(stats.Seeks),
                 static_cast<unsigned long long>(stats.FramesDecoded));
-    if (r.End == TCaptureResult::Failed) {
-        std::fprintf(stderr, "%s\n", r.Error.toUtf8().constData());
+    if (r.Outcome == media::TJobEnd::Failed) {
+        std::fprintf(stderr, "%s\n", r.Error.c_str());
         return 1;
     }
-    if (!r.NothingTakenMessage().isEmpty()) std::fprintf(stderr, "%s\n", r.NothingTakenMessage().toUtf8().constData());
-    return r.FetchFailures == 0 && r.NotReplaced == 0 ? 0 : 1;
+    const std::string nothing = media::NothingTakenMessage(r);
+    if (!nothing.empty()) std::fprintf(stderr, "%s\n", nothing.c_str());
+    return r.NoFrame == 0 && r.NotReplaced == 0 ? 0 : 1;
 }

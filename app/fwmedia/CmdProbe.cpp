@@ -2,9 +2,8 @@
 // from the media detector.
 #include "app/fwmedia/Commands.h"
 
-#include "capture/ImageWriters.h"
+#include "media/ImageFiles.h"
 #include "media/MediaDetector.h"
-#include "source/FrameBitmap.h"
 
 #include <charconv>
 #include <cmath>
@@ -121,13 +120,13 @@ int CmdGrab(const TArgs& args) {
         height = rec.FrameHeight;
     }
     const double seconds = double(position) / rec.FrameRate;
-    TFrameBitmap frame;
-    if (!GrabFrame(det, frame, uint16_t(width), uint16_t(height), seconds)) {
+    media::TRgbPicture frame;
+    if (!det.GetPicture(seconds, int(width), int(height), frame) || frame.Empty()) {
         std::fprintf(stderr, "%s\n", det.LastError().c_str());
         return 1;
     }
     try {
-        WriteBmpFile(out, frame);
+        media::WriteBmpFile(out, frame);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

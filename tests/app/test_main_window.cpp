@@ -363,6 +363,8 @@ TEST_F(MainWindowTest, KeysWithAMovieOpen) {
     f.ImageFolder = folder;
     Prompts->Records.clear();
     Key(Qt::Key_F8);
+    // The snapshot is a job: its outcome shows when its end arrives.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Prompts->Texts().isEmpty(); }, 60000));
     const QStringList texts = Prompts->Texts();
     ASSERT_EQ(texts.size(), 1);
     EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Image was saved as ") + folder)) << texts[0].toStdString();
@@ -978,7 +980,10 @@ TEST_F(MainWindowTest, PhoneMovieIsUprightInThePreviewTheSnapshotAndCaptures) {
     QDir(shots).removeRecursively();
     QDir().mkpath(shots);
     f.ImageFolder = shots;
+    const qsizetype shown = Prompts->Texts().size();
     Key(Qt::Key_F8);
+    // The snapshot is a job: its outcome shows when its end arrives.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Prompts->Texts().size() > shown; }, 60000));
     const QStringList saved = QDir(shots).entryList(QDir::Files);
     ASSERT_EQ(saved.size(), 1);
     int w = 0, h = 0;

@@ -1,8 +1,9 @@
-// The capture batch core and the snapshot writer on movies whose frames draw
-// their own numbers.
+// The capture batch core (the capture job and its synchronous run) and the
+// snapshot writer on movies whose frames draw their own numbers.
 #include "capture/CaptureBatch.h"
 #include "capture/Snapshot.h"
-#include "media/MediaDetector.h"
+#include "media/CaptureJob.h"
+#include "media/MovieReader.h"
 #include "ImageReaders.h"
 #include "tests/fixtures/TestMovie.h"
 
@@ -10,12 +11,22 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sys/resource.h>
+#include <thread>
 
 namespace fs = std::filesystem;
+using media::PictureExtension;
+using media::ptBmp;
+using media::ptGif;
+using media::ptJpg;
+using media::ptPng;
 
 namespace {
 
@@ -47,13 +58,13 @@ protected:
 
     void SetUp() override {
         Dir = testmovie::MakeTempDir("fw-capture");
-        ASSERT_TRUE(Detector.put_Filename(Movie)) << Detector.LastError();
-        ASSERT_TRUE(Detector.put_CurrentStream(0));
+        media::TMovieReader reader;
+        ASSERT_TRUE(reader.Open(Movie)) << reader.LastError();
         Info.Folder = QString::fromStdString(Dir) + "/batch/";
-        Info.MediaDetector = &Detector;
+        Info.SourceFile = QString::fromStdString(Movie);
         Info.FrameWidth = 160;
         Info.FrameHeight = 120;
-        Info.FrameRate = Detector.get_FrameRate();
+        Info.FrameRate = reader.Facts().FrameRate;
         Info.PictureType = ptBmp;
     }
     void TearDown() override {
@@ -63,7 +74,6 @@ protected:
 
     static std::string MovieDir, Movie;
     std::string Dir;
-    media::TMediaDetector Detector;
     TProgressInfo Info;
     QStringList Messages;
     TCaptureEvents Events{nullptr, nullptr, nullptr, [this](const QString& t) { Messages << t; }};
@@ -184,10 +194,25 @@ TEST_F(CaptureBatch, FileThatCannotBeDeletedIsSkipped) {
     EXPECT_TRUE(fs::is_directory(Batch() + "B00000002.bmp"));
 }
 
-// No frame from the detector: nothing is written from an unfilled buffer.
+// No frame from the movie: nothing is written from an unfilled buffer. A
+// movie cut right after its first picture began opens but gives no picture.
 TEST_F(CaptureBatch, FailedFetchesSkipTheirSamples) {
-    media::TMediaDetector empty;  // no file open: every fetch fails
-    Info.MediaDetector = &empty;
+    testmovie::TMovieSpec spec;
+    spec.Container = "avi";
+    spec.VideoCodec = "mjpeg";
+    spec.Frames = 20;
+    const std::string whole = Dir + "/whole.avi", cut = Dir + "/cut.avi";
+    testmovie::MakeTestMovie(whole, spec);
+    std::ifstream in(whole, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t movi = bytes.find("movi");
+    ASSERT_NE(movi, std::string::npos);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, movi + 4 + 8 + 200);
+    media::TMovieReader empty;  // what a fetch from the cut movie says
+    ASSERT_TRUE(empty.Open(cut, false)) << empty.LastError();
+    media::TRgbPicture none;
+    ASSERT_FALSE(empty.FrameAt(0, 160, 120, none));
+    Info.SourceFile = QString::fromStdString(cut);
     Info.RangeEnd = 100;
     Info.SampleCount = 4;
     std::vector<uint32_t> done;
@@ -302,7 +327,7 @@ TEST_F(CaptureBatch, TheMovieItselfIsNeverReplaced) {
 
 TEST_F(CaptureBatch, SnapshotAtFullSize) {
     const QString folder = QString::fromStdString(Dir) + "/";
-    const TSnapshotResult r = SaveSnapshot(Detector, 160, 120, 12 / Info.FrameRate, folder);
+    const TSnapshotResult r = SaveSnapshot(Info.SourceFile, 160, 120, 12, folder);
     ASSERT_EQ(r.Outcome, TSnapshotResult::Saved) << r.Error.toStdString();
     EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(folder) + "\\d{11}\\.jpg$")
                     .match(r.Path).hasMatch()) << r.Path.toStdString();
@@ -318,16 +343,110 @@ TEST_F(CaptureBatch, SnapshotAtFullSize) {
 
 TEST_F(CaptureBatch, SnapshotReplacesAFileOfTheSameName) {
     const QString path = QString::fromStdString(Dir) + "/same.jpg";
-    ASSERT_EQ(SaveSnapshotAs(Detector, 160, 120, 0, path).Outcome, TSnapshotResult::Saved);
-    ASSERT_EQ(SaveSnapshotAs(Detector, 160, 120, 50 / Info.FrameRate, path).Outcome, TSnapshotResult::Saved);
+    ASSERT_EQ(SaveSnapshotAs(Info.SourceFile, 160, 120, 0, path).Outcome, TSnapshotResult::Saved);
+    ASSERT_EQ(SaveSnapshotAs(Info.SourceFile, 160, 120, 50, path).Outcome, TSnapshotResult::Saved);
     EXPECT_EQ(FrameNumberOf(path.toStdString()), 50);
 }
 
 TEST_F(CaptureBatch, SnapshotIntoAMissingFolderFails) {
     const QString folder = QString::fromStdString(Dir) + "/missing/";
-    const TSnapshotResult r = SaveSnapshot(Detector, 160, 120, 0, folder);
+    const TSnapshotResult r = SaveSnapshot(Info.SourceFile, 160, 120, 0, folder);
     EXPECT_EQ(r.Outcome, TSnapshotResult::WriteFailed);
     EXPECT_TRUE(r.Error.startsWith("Can not write file " + folder)) << r.Error.toStdString();
     EXPECT_TRUE(r.Path.isEmpty());
     EXPECT_FALSE(fs::exists(Dir + "/missing"));
+}
+
+// Sample x takes the frame on screen at time x / rate, as the movie's frame
+// clock says: from a quarter frame before a frame's own time on, that frame.
+// Steps of 1.8 frames: 0, 1.8, 3.6, 5.4, 7.2.
+TEST_F(CaptureBatch, SamplesBetweenFramesTakeTheFrameOnScreenAtTheirTime) {
+    Info.RangeStart = 0;
+    Info.RangeEnd = 9;
+    Info.SampleCount = 5;
+    ASSERT_EQ(CaptureFrames(Info, Events).FilesWritten, 5u);
+    const int expected[5] = {0, 2, 3, 5, 7};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(FrameNumberOf(Batch() + MakeFileName("B", i + 1, "bmp").toStdString()), expected[i]) << i;
+    const struct { double X; int64_t Frame; } edges[] = {{10.74, 10}, {10.75, 11}, {33.8, 34}, {66.0, 66}};
+    for (const auto& e : edges) EXPECT_EQ(media::SampleFrame(e.X), e.Frame) << e.X;
+}
+
+// Cancel returns at once, even while the job is held inside one of its own
+// events (a Cancel that waited for the job would never return there); the
+// job then ends Stopped before the next frame, and the files it wrote stay
+// whole.
+TEST_F(CaptureBatch, CancelReturnsAtOnceAndKeepsWhatWasWritten) {
+    Info.RangeEnd = 100;
+    Info.SampleCount = 400;
+    media::TCaptureSpec spec;
+    QString error;
+    ASSERT_TRUE(CaptureSpecOf(Info, spec, error));
+    std::mutex m;
+    std::condition_variable changed;
+    bool atFifth = false, cancelled = false, heldTooLong = false;
+    std::vector<std::string> names;
+    media::TJobEnd end;
+    media::TJobEvents events;
+    events.Notice = [&](const media::TJobNotice& n) {
+        names.push_back(n.Text);
+        if (names.size() != 5) return;
+        std::unique_lock lock(m);
+        atFifth = true;
+        changed.notify_all();
+        heldTooLong = !changed.wait_for(lock, std::chrono::seconds(60), [&] { return cancelled; });
+    };
+    events.End = [&](const media::TJobEnd& e) { end = e; };
+    const auto job = media::TCaptureJob::Start(spec, events);
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return atFifth; }));
+    }
+    job->Cancel();
+    {
+        std::lock_guard lock(m);
+        cancelled = true;
+    }
+    changed.notify_all();
+    job->Wait();
+    EXPECT_FALSE(heldTooLong);
+    EXPECT_EQ(end.Outcome, media::TJobEnd::Stopped);
+    EXPECT_EQ(end.FilesWritten, 5);
+    EXPECT_EQ(names.size(), 5u);
+    ASSERT_EQ(Listing(Batch()), (std::vector<std::string>{"B00000001.bmp", "B00000002.bmp", "B00000003.bmp",
+                                                          "B00000004.bmp", "B00000005.bmp"}));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(FrameNumberOf(Batch() + MakeFileName("B", i + 1, "bmp").toStdString()),
+                  media::SampleFrame(i * 0.25)) << i;
+}
+
+// One reader on the job's thread and one writer thread: the threads that
+// come and go while a batch runs do not grow with the number of images.
+TEST_F(CaptureBatch, ABatchStartsNoThreadPerImage) {
+    const auto threads = [] {
+        std::set<std::string> ids;
+        for (const auto& e : fs::directory_iterator("/proc/self/task")) ids.insert(e.path().filename().string());
+        return ids;
+    };
+    const std::set<std::string> before = threads();
+    Info.RangeEnd = 100;
+    Info.SampleCount = 100;
+    media::TCaptureSpec spec;
+    QString error;
+    ASSERT_TRUE(CaptureSpecOf(Info, spec, error));
+    media::TJobEnd end;
+    media::TJobEvents events;
+    events.End = [&](const media::TJobEnd& e) { end = e; };
+    std::set<std::string> started;
+    const auto job = media::TCaptureJob::Start(spec, events);
+    while (!job->Ended()) {
+        for (const std::string& id : threads())
+            if (!before.count(id)) started.insert(id);
+        std::this_thread::yield();
+    }
+    job->Wait();
+    EXPECT_EQ(end.FilesWritten, 100);
+    // The job's thread, its writer and the decoder's own threads.
+    EXPECT_LE(started.size(), 8u);
+    EXPECT_GE(started.size(), 2u);
 }

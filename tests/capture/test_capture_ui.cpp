@@ -3,6 +3,7 @@
 #include "capture/CaptureCommands.h"
 #include "capture/ImageSettings.h"
 #include "capture/ProgressDlg.h"
+#include "common/JobSignals.h"
 #include "platform/DesktopOpener.h"
 #include "source/MovieInfo.h"
 #include "ImageReaders.h"
@@ -27,12 +28,19 @@
 #include <QThread>
 #include <QTimer>
 #include <QKeyEvent>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sys/resource.h>
 
 namespace fs = std::filesystem;
+using media::ptBmp;
+using media::ptGif;
+using media::ptJpg;
+using media::ptPng;
 
 namespace {
 
@@ -45,7 +53,7 @@ std::vector<std::string> Listing(const std::string& dir) {
 }
 
 // Runs the shown progress dialog until it closes; `tick` is called every
-// millisecond meanwhile (from inside the batch's message pump).
+// millisecond meanwhile.
 TModalResult RunUntilClosed(QDialog& dialog, std::function<void()> tick = {}) {
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
@@ -64,6 +72,47 @@ int ShownFileNumber(const TProgressForm& progress) {
     bool ok = false;
     const int n = progress.lbFileName->text().mid(1, 8).toInt(&ok);
     return ok ? n : 0;
+}
+
+// Holds the batch's job when it names file `number` (on the job's thread,
+// before that file is handed to the writer) until Release(): the dialog then
+// shows that name while the job waits, as a user's click comes while a name
+// shows. Released at the latest when it goes.
+class TJobHold {
+public:
+    TJobHold(TProgressForm& progress, int number) {
+        QObject::connect(
+            progress.JobSignals, &TJobSignals::notice, progress.JobSignals,
+            [this, number](const media::TJobNotice& n) {
+                if (n.Kind != media::TJobNotice::Writing || QString::fromStdString(n.Text).mid(1, 8).toInt() != number)
+                    return;
+                std::unique_lock lock(Mutex);
+                Changed.wait_for(lock, std::chrono::seconds(60), [this] { return Released; });
+            },
+            Qt::DirectConnection);
+    }
+    ~TJobHold() { Release(); }
+    void Release() {
+        {
+            std::lock_guard lock(Mutex);
+            Released = true;
+        }
+        Changed.notify_all();
+    }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Released = false;
+};
+
+// Runs the event loop until `run` (a snapshot under way) is gone.
+void WaitUntilGone(QObject* run) {
+    ASSERT_NE(run, nullptr);
+    QEventLoop loop;
+    QObject::connect(run, &QObject::destroyed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a hung snapshot fails instead of hanging
+    loop.exec();
 }
 
 }  // namespace
@@ -285,10 +334,12 @@ TEST_F(CaptureCommands, StopKeepsTheFilesWrittenSoFar) {
     int shownAtClick = 0;
     Prompts->ModalHandlers.push_back([&](QDialog& d) {
         auto& progress = static_cast<TProgressForm&>(d);
+        TJobHold hold(progress, 2);
         const TModalResult r = RunUntilClosed(d, [&] {
             if (!shownAtClick && ShownFileNumber(progress) >= 2) {
                 shownAtClick = ShownFileNumber(progress);
                 progress.btnStop->click();
+                hold.Release();
             }
         });
         result = progress.Result();
@@ -313,6 +364,7 @@ TEST_F(CaptureCommands, EscAndCloseBoxStopToo) {
         int shownAtClick = 0;
         Prompts->ModalHandlers.push_back([&](QDialog& d) {
             auto& progress = static_cast<TProgressForm&>(d);
+            TJobHold hold(progress, 3);
             const TModalResult r = RunUntilClosed(d, [&] {
                 if (shownAtClick || ShownFileNumber(progress) < 3) return;
                 shownAtClick = ShownFileNumber(progress);
@@ -322,6 +374,7 @@ TEST_F(CaptureCommands, EscAndCloseBoxStopToo) {
                 } else {
                     progress.close();
                 }
+                hold.Release();
             });
             result = progress.Result();
             return r;
@@ -360,12 +413,14 @@ TEST_F(CaptureCommands, WriteErrorClosesTheDialogAndOpensTheFolder) {
     int limitedAt = 0;
     Prompts->ModalHandlers.push_back([&](QDialog& d) {
         auto& progress = static_cast<TProgressForm&>(d);
+        TJobHold hold(progress, 2);
         const TModalResult r = RunUntilClosed(d, [&] {
             if (!limitedAt && ShownFileNumber(progress) >= 2) {
                 limitedAt = ShownFileNumber(progress);
                 rlimit small = old;
                 small.rlim_cur = 500;
                 setrlimit(RLIMIT_FSIZE, &small);
+                hold.Release();
             }
         });
         closed = !progress.isVisible();
@@ -400,7 +455,7 @@ TEST_F(CaptureCommands, BatchFolderThatCannotBeMade) {
 }
 
 TEST_F(CaptureCommands, SnapshotSaysWhereItWent) {
-    CaptureThisFrame(Movie, 25, false, ImageFolder);
+    WaitUntilGone(CaptureThisFrame(Movie, 25, false, ImageFolder));
     ASSERT_EQ(Prompts->Texts().size(), 1);
     const QString text = Prompts->Texts()[0];
     EXPECT_TRUE(QRegularExpression("^Image was saved as " + QRegularExpression::escape(ImageFolder) + "\\d{11}\\.jpg$")
@@ -412,12 +467,12 @@ TEST_F(CaptureCommands, SnapshotSaysWhereItWent) {
 }
 
 TEST_F(CaptureCommands, SnapshotErrorsAndGuards) {
-    CaptureThisFrame(Movie, 25, true, ImageFolder);  // a conversion runs
+    EXPECT_EQ(CaptureThisFrame(Movie, 25, true, ImageFolder), nullptr);  // a conversion runs
     Movie.FrameRate = 0;
-    CaptureThisFrame(Movie, 25, false, ImageFolder);  // no movie
+    EXPECT_EQ(CaptureThisFrame(Movie, 25, false, ImageFolder), nullptr);  // no movie
     EXPECT_TRUE(Prompts->Records.empty());
     Movie.FrameRate = 25;
-    CaptureThisFrame(Movie, 25, false, ImageFolder + "missing/");
+    WaitUntilGone(CaptureThisFrame(Movie, 25, false, ImageFolder + "missing/"));
     const auto questions = Prompts->RecordsOf(TPromptKind::Question);
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_EQ(questions[0].Type, TMsgDlgType::Error);

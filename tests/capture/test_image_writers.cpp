@@ -1,5 +1,5 @@
 // The image writers, checked with the image libraries' own decoders.
-#include "capture/ImageWriters.h"
+#include "media/ImageFiles.h"
 #include "ImageReaders.h"
 #include "tests/fixtures/TestMovie.h"
 
@@ -12,12 +12,13 @@
 #include <sys/resource.h>
 
 namespace fs = std::filesystem;
+using namespace media;
 
 namespace {
 
 // A picture with a different colour in every pixel and sharp edges.
-TFrameBitmap Pattern(int w, int h) {
-    TFrameBitmap b;
+TRgbPicture Pattern(int w, int h) {
+    TRgbPicture b;
     b.Width = w;
     b.Height = h;
     b.Rgb.resize(static_cast<size_t>(w) * h * 3);
@@ -32,8 +33,8 @@ TFrameBitmap Pattern(int w, int h) {
 }
 
 // A plain picture, easy to compress.
-TFrameBitmap Plain(int w, int h) {
-    TFrameBitmap b = Pattern(w, h);
+TRgbPicture Plain(int w, int h) {
+    TRgbPicture b = Pattern(w, h);
     for (size_t i = 0; i < b.Rgb.size(); ++i) b.Rgb[i] = static_cast<uint8_t>((i / 3 / w) % 2 ? 200 : 40);
     return b;
 }
@@ -73,7 +74,7 @@ TEST(PictureTypes, ExtensionsFollowTheListOrder) {
 
 // Every type decoded back with the right size; lossless types exactly.
 TEST_F(ImageWriters, EveryTypeReadsBackWithItsSize) {
-    const TFrameBitmap src = Pattern(37, 21);  // odd width: BMP rows need padding
+    const TRgbPicture src = Pattern(37, 21);  // odd width: BMP rows need padding
     for (uint16_t type : {ptGif, ptJpg, ptBmp, ptPng}) {
         SCOPED_TRACE(PictureExtension(type));
         const std::string path = Dir + "/B00000001." + PictureExtension(type);
@@ -91,7 +92,7 @@ TEST_F(ImageWriters, EveryTypeReadsBackWithItsSize) {
 }
 
 TEST_F(ImageWriters, JpegIsBaselineColourJfifAtTheGivenQuality) {
-    const TFrameBitmap src = Pattern(64, 48);
+    const TRgbPicture src = Pattern(64, 48);
     WriteJpegFile(Dir + "/q8.jpg", src, 8);
     WriteJpegFile(Dir + "/q90.jpg", src, 90);
     for (const char* name : {"q8.jpg", "q90.jpg"}) {
@@ -115,7 +116,7 @@ TEST(PngLevels, LeftEndSmallestRightEndFastest) {
 }
 
 TEST_F(ImageWriters, PngStepZeroGivesSmallerFilesThanStepNine) {
-    const TFrameBitmap src = Plain(160, 120);
+    const TRgbPicture src = Plain(160, 120);
     WritePngFile(Dir + "/s0.png", src, 0);
     WritePngFile(Dir + "/s9.png", src, 9);
     EXPECT_LT(fs::file_size(Dir + "/s0.png") * 4, fs::file_size(Dir + "/s9.png"));
@@ -137,7 +138,7 @@ TEST(GifPalette, ChannelLevelRule) {
 }
 
 TEST_F(ImageWriters, GifHoldsOneImageWithTheFixedPaletteAndNoDithering) {
-    const TFrameBitmap src = Pattern(40, 30);
+    const TRgbPicture src = Pattern(40, 30);
     WriteGifFile(Dir + "/p.gif", src);
     const TDecodedImage img = ReadGif(Dir + "/p.gif");
     ASSERT_EQ(img.Error, "");
@@ -157,7 +158,7 @@ TEST_F(ImageWriters, GifHoldsOneImageWithTheFixedPaletteAndNoDithering) {
 }
 
 TEST_F(ImageWriters, BmpLayoutByteForByte) {
-    TFrameBitmap src;
+    TRgbPicture src;
     src.Width = 2;
     src.Height = 2;
     // top row: red, green; bottom row: blue, white
@@ -185,12 +186,12 @@ TEST_F(ImageWriters, NonAsciiFolder) {
 // the final name and no temporary file, and an older file of that name stays.
 TEST_F(ImageWriters, FailedWritesLeaveNothingBehind) {
     std::ofstream(Dir + "/plain") << "a regular file";
-    TFrameBitmap wide = Pattern(70000, 2);  // beyond what JPEG can code: fails after the file is opened
-    TFrameBitmap empty;
+    TRgbPicture wide = Pattern(70000, 2);  // beyond what JPEG can code: fails after the file is opened
+    TRgbPicture empty;
     struct {
         const char* Name;
         std::string Path;
-        const TFrameBitmap* Bitmap;
+        const TRgbPicture* Bitmap;
         uint16_t Type;
     } cases[] = {
         {"folder below a regular file", Dir + "/plain/B00000001.jpg", nullptr, ptJpg},
@@ -200,7 +201,7 @@ TEST_F(ImageWriters, FailedWritesLeaveNothingBehind) {
     };
     std::ofstream(Dir + "/old.jpg") << "older file";
     std::ofstream(Dir + "/old.bmp") << "older file";
-    const TFrameBitmap small = Pattern(8, 8);
+    const TRgbPicture small = Pattern(8, 8);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         try {

@@ -3,7 +3,7 @@
 #include "tests/fixtures/TestMovie.h"
 
 #include "media/MediaDetector.h"
-#include "source/FrameBitmap.h"
+#include "media/MovieReader.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 namespace fs = std::filesystem;
 using media::TMajorType;
 using media::TMediaDetector;
+using media::TRgbPicture;
 
 namespace {
 
@@ -128,8 +129,8 @@ TEST_F(DetectorBadInput, NonAsciiPathAndOddFrameSize) {
     EXPECT_EQ(d.get_StreamMediaType().Width, 161);
     EXPECT_EQ(d.get_StreamMediaType().Height, 121);
     for (auto [w, h] : {std::pair{161, 121}, std::pair{67, 51}}) {
-        TFrameBitmap bmp;
-        ASSERT_TRUE(GrabFrame(d, bmp, uint16_t(w), uint16_t(h), 7 / d.get_FrameRate()));
+        TRgbPicture bmp;
+        ASSERT_TRUE(d.GetPicture(7 / d.get_FrameRate(), w, h, bmp));
         EXPECT_EQ(bmp.Width, w);
         EXPECT_EQ(bmp.Height, h);
         EXPECT_EQ(testmovie::ReadFrameNumber(bmp.Rgb.data(), bmp.Width, bmp.Height), 7);
@@ -188,10 +189,9 @@ TEST_F(DetectorBadInput, MovieClaimingAnAbsurdFrameSize) {
             continue;
         }
         if (FirstVideo(d) < 0) continue;
-        TFrameBitmap bmp;
+        TRgbPicture bmp;
         const auto mt = d.get_StreamMediaType();
-        EXPECT_FALSE(GrabFrame(d, bmp, uint16_t(std::clamp(mt.Width, 1, 65535)),
-                               uint16_t(std::clamp(mt.Height, 1, 65535)), 0))
+        EXPECT_FALSE(d.GetPicture(0, std::clamp(mt.Width, 1, 65535), std::clamp(mt.Height, 1, 65535), bmp))
             << claimed;
         EXPECT_TRUE(bmp.Empty());
     }
@@ -220,8 +220,8 @@ TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
         EXPECT_TRUE(std::isfinite(length) && length >= 0) << name;
         bool any = false;
         for (double t : {0.0, length / 2, length, 0.0}) {
-            TFrameBitmap bmp;
-            if (GrabFrame(d, bmp, 64, 48, t)) {
+            TRgbPicture bmp;
+            if (d.GetPicture(t, 64, 48, bmp)) {
                 any = true;
                 EXPECT_EQ(bmp.Width, 64);
             } else {
@@ -232,44 +232,6 @@ TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
     }
     EXPECT_GE(files, 30);
     EXPECT_GE(shown, 25);
-}
-
-TEST(FrameBitmap, FromPackedDibValidates) {
-    // 2x2 bottom-up: row 0 in the buffer is the picture's bottom row.
-    std::vector<uint8_t> dib(40 + 8 * 2, 0);
-    dib[0] = 40;
-    dib[4] = 2;
-    dib[8] = 2;
-    dib[12] = 1;
-    dib[14] = 24;
-    dib[40] = 255;           // bottom-left pixel: blue
-    dib[48 + 2] = 255;       // top-left pixel: red
-    TFrameBitmap bmp;
-    ASSERT_TRUE(bmp.FromPackedDib(dib.data(), dib.size()));
-    EXPECT_EQ(bmp.Row(0)[0], 255);  // top-left red
-    EXPECT_EQ(bmp.Row(1)[2], 255);  // bottom-left blue
-
-    const struct {
-        const char* Name;
-        int Offset;
-        uint8_t Value;
-        std::size_t Size;
-    } bad[] = {
-        {"short buffer", 0, 40, dib.size() - 1},
-        {"header size", 0, 12, dib.size()},
-        {"8 bits", 14, 8, dib.size()},
-        {"compressed", 16, 1, dib.size()},
-        {"zero width", 4, 0, dib.size()},
-        {"huge width", 7, 0x40, dib.size()},
-    };
-    for (const auto& c : bad) {
-        std::vector<uint8_t> copy = dib;
-        copy[c.Offset] = c.Value;
-        TFrameBitmap keep = bmp;
-        EXPECT_FALSE(keep.FromPackedDib(copy.data(), c.Size)) << c.Name;
-        EXPECT_EQ(keep.Rgb, bmp.Rgb) << c.Name << ": the bitmap must stay as it was";
-    }
-    EXPECT_FALSE(bmp.FromPackedDib(nullptr, 100));
 }
 
 }  // namespace
@@ -303,8 +265,8 @@ TEST(DetectorSamples, EveryPositionShowsItsOwnPicture) {
         for (int p = 0; p < n; ++p) positions.push_back(p);
         for (int p : {n - 1, 1, n / 2, 0, n - 2}) positions.push_back(p);
         for (int p : positions) {
-            TFrameBitmap bmp;
-            ASSERT_TRUE(GrabFrame(d, bmp, uint16_t(w), uint16_t(h), p / rate)) << d.LastError();
+            TRgbPicture bmp;
+            ASSERT_TRUE(d.GetPicture(p / rate, w, h, bmp)) << d.LastError();
             auto same = [&](int k) { return bmp.Rgb == plain[k]; };
             if (!same(p)) {
                 int shown = -1;

@@ -1,4 +1,4 @@
-#include "capture/ImageWriters.h"
+#include "media/ImageFiles.h"
 
 #include "media/StagedFile.h"
 
@@ -16,6 +16,8 @@ extern "C" {
 #include <jpeglib.h>
 #include <png.h>
 }
+namespace media {
+
 
 namespace {
 
@@ -27,14 +29,14 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // A new file beside the target, written first and renamed over the target by
-// Commit() (media::TStagedFile). Until then the target is untouched; if
+// Commit() (TStagedFile). Until then the target is untouched; if
 // Commit() is never reached the temporary file is removed.
 class TTempFile {
 public:
     explicit TTempFile(const std::string& target) : Target(target) {
         try {
-            Staged = media::TStagedFile(target);
-        } catch (const media::TStagedFileError& e) {
+            Staged = TStagedFile(target);
+        } catch (const TStagedFileError& e) {
             if (e.Errno) Fail(e.Errno);
             Fail(e.what());
         }
@@ -62,7 +64,7 @@ public:
         if (failed || rc != 0) Fail(err ? err : EIO);
         try {
             Staged.Commit();
-        } catch (const media::TStagedFileError& e) {
+        } catch (const TStagedFileError& e) {
             if (e.Errno) Fail(e.Errno);
             Fail(e.what());
         }
@@ -75,11 +77,11 @@ public:
 
 private:
     std::string Target;
-    media::TStagedFile Staged;  // declared before File: the stream closes first
+    TStagedFile Staged;  // declared before File: the stream closes first
     FilePtr File;
 };
 
-void CheckBitmap(const std::string& path, const TFrameBitmap& bitmap) {
+void CheckBitmap(const std::string& path, const TRgbPicture& bitmap) {
     if (bitmap.Empty() ||
         bitmap.Rgb.size() < static_cast<std::size_t>(bitmap.Width) * bitmap.Height * 3)
         throw ECaptureError("Can not write file " + path + ": the picture is empty");
@@ -107,7 +109,7 @@ struct TJpegCompress {
 };
 
 // Holds no object with a destructor between setjmp and the jumps back to it.
-bool CompressJpeg(FILE* out, const TFrameBitmap& bitmap, int quality, char* message) {
+bool CompressJpeg(FILE* out, const TRgbPicture& bitmap, int quality, char* message) {
     TJpegCompress jpeg;
     TJpegError err;
     jpeg.Info.err = jpeg_std_error(&err.Pub);
@@ -155,7 +157,7 @@ struct TPngWrite {
     }
 };
 
-bool CompressPng(FILE* out, const TFrameBitmap& bitmap, int level, char* message) {
+bool CompressPng(FILE* out, const TRgbPicture& bitmap, int level, char* message) {
     TPngError err{};
     TPngWrite png;
     std::vector<png_bytep> rows(static_cast<std::size_t>(bitmap.Height));
@@ -223,7 +225,7 @@ int PngZlibLevel(int pngStep) {
     return 9 - pngStep;
 }
 
-void WriteJpegFile(const std::string& path, const TFrameBitmap& bitmap, int quality) {
+void WriteJpegFile(const std::string& path, const TRgbPicture& bitmap, int quality) {
     CheckBitmap(path, bitmap);
     if (quality < 1) quality = 1;
     if (quality > 100) quality = 100;
@@ -233,7 +235,7 @@ void WriteJpegFile(const std::string& path, const TFrameBitmap& bitmap, int qual
     file.Commit();
 }
 
-void WritePngFile(const std::string& path, const TFrameBitmap& bitmap, int pngStep) {
+void WritePngFile(const std::string& path, const TRgbPicture& bitmap, int pngStep) {
     CheckBitmap(path, bitmap);
     TTempFile file(path);
     char message[256] = {0};
@@ -241,7 +243,7 @@ void WritePngFile(const std::string& path, const TFrameBitmap& bitmap, int pngSt
     file.Commit();
 }
 
-void WriteGifFile(const std::string& path, const TFrameBitmap& bitmap) {
+void WriteGifFile(const std::string& path, const TRgbPicture& bitmap) {
     CheckBitmap(path, bitmap);
     if (bitmap.Width > 65535 || bitmap.Height > 65535)
         throw ECaptureError("Can not write file " + path + ": the picture is too large for GIF");
@@ -286,7 +288,7 @@ void Put32(uint8_t* p, uint32_t v) {
 }
 }  // namespace
 
-void WriteBmpFile(const std::string& path, const TFrameBitmap& bitmap) {
+void WriteBmpFile(const std::string& path, const TRgbPicture& bitmap) {
     CheckBitmap(path, bitmap);
     const uint64_t stride = (static_cast<uint64_t>(bitmap.Width) * 3 + 3) & ~uint64_t{3};
     const uint64_t imageSize = stride * static_cast<uint64_t>(bitmap.Height);
@@ -321,7 +323,7 @@ void WriteBmpFile(const std::string& path, const TFrameBitmap& bitmap) {
     file.Commit();
 }
 
-void WritePictureFile(const std::string& path, const TFrameBitmap& bitmap, uint16_t pictureType,
+void WritePictureFile(const std::string& path, const TRgbPicture& bitmap, uint16_t pictureType,
                       int jpegQuality, int pngStep) {
     switch (pictureType) {
         case ptGif: WriteGifFile(path, bitmap); return;
@@ -331,3 +333,5 @@ void WritePictureFile(const std::string& path, const TFrameBitmap& bitmap, uint1
         default: throw ECaptureError("Unknown picture type " + std::to_string(pictureType));
     }
 }
+
+}  // namespace media

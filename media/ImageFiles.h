@@ -1,5 +1,5 @@
-// Writers for the picture types of the capture batch and the snapshot.
-// Each writer takes a 24-bit RGB frame (top-down, tightly packed), writes it
+// Image files: writers for the picture types of the capture batch and the
+// snapshot. Each writer takes a 24-bit RGB picture (TRgbPicture), writes it
 // to a temporary file in the target's folder and renames that into place, so
 // a failed write never leaves a partial file under the final name (an older
 // file of that name stays untouched until the rename replaces it).
@@ -7,11 +7,13 @@
 // No Qt: paths are UTF-8 (the bytes the file system takes).
 #pragma once
 
-#include "source/FrameBitmap.h"
+#include "media/MovieReader.h"
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+
+namespace media {
 
 class ECaptureError : public std::runtime_error {
 public:
@@ -25,10 +27,10 @@ enum TPictureType : uint16_t { ptGif = 0, ptJpg = 1, ptBmp = 2, ptPng = 3 };
 const char* PictureExtension(uint16_t pictureType);
 
 // Baseline JFIF JPEG, colour, at `quality` on the IJG 1..100 scale (clamped).
-void WriteJpegFile(const std::string& path, const TFrameBitmap& bitmap, int quality);
+void WriteJpegFile(const std::string& path, const TRgbPicture& bitmap, int quality);
 
 // Truecolour PNG, 8 bits per sample, at the zlib level PngZlibLevel(pngStep).
-void WritePngFile(const std::string& path, const TFrameBitmap& bitmap, int pngStep);
+void WritePngFile(const std::string& path, const TRgbPicture& bitmap, int pngStep);
 
 // The PNG quality step (0 "Small, low" .. 9 "Large, good") as a zlib level:
 // 9 - step, so step 0 gives the smallest files (level 9) and step 9 the
@@ -37,7 +39,7 @@ int PngZlibLevel(int pngStep);
 
 // One LZW-coded GIF image (GIF87a, global 256-entry colour table of which the
 // first 216 entries are the fixed palette, the rest black), no dithering.
-void WriteGifFile(const std::string& path, const TFrameBitmap& bitmap);
+void WriteGifFile(const std::string& path, const TRgbPicture& bitmap);
 
 // The fixed palette: entry 36 r + 6 g + b has levels r, g, b times 51.
 // A channel value v (0..255) maps to the level floor((v + 3) / 51).
@@ -48,8 +50,10 @@ inline uint8_t GifPaletteIndex(uint8_t r, uint8_t g, uint8_t b) {
 
 // Windows bitmap: "BM" file header, 40-byte BITMAPINFOHEADER, 24 bits per
 // pixel, uncompressed, bottom-up BGR rows padded to a multiple of 4 bytes.
-void WriteBmpFile(const std::string& path, const TFrameBitmap& bitmap);
+void WriteBmpFile(const std::string& path, const TRgbPicture& bitmap);
 
 // Writes the file of the picture type (JPEG at jpegQuality, PNG at pngStep).
-void WritePictureFile(const std::string& path, const TFrameBitmap& bitmap, uint16_t pictureType,
+void WritePictureFile(const std::string& path, const TRgbPicture& bitmap, uint16_t pictureType,
                       int jpegQuality, int pngStep);
+
+}  // namespace media
