@@ -46,6 +46,10 @@
 #include "convert/VideoSettings.h"
 #include "platform/DesktopOpener.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -83,6 +87,8 @@ constexpr double kStopTarget = 0.300;    // seconds, Stop to the finished file
 constexpr double kJobTimeoutS = 1800;    // a job that has not ended by then is a failed run
 constexpr int kCaptureImages = 100;
 constexpr int kBusyProcesses = 2;
+constexpr double kStopAtWork = 0.4;      // Stop this far into the quiet run's time to its file,
+constexpr int kStopAtProgress = 30;      // or once the window shows this much progress (%), if sooner
 
 double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
 
@@ -174,14 +180,14 @@ public:
     QString NextOutput;
     std::vector<std::string> Unexpected;
     int PlayQuestions = 0;
-    std::function<void()> Asked;  // called on every question: the job has started
+    std::function<void(const char*)> Asked;  // called on every question: the job has started
 
     void ShowMessage(const QString& text) override {
-        Note();
+        Note("message");
         Unexpected.push_back("message: " + text.toStdString());
     }
     TModalResult MessageDlg(const QString& text, TMsgDlgType, unsigned buttons) override {
-        Note();
+        Note(text.contains(QStringLiteral("Play the result?")) ? "\"Play the result?\"" : "question");
         if (text.contains(QStringLiteral("Play the result?")) && (buttons & mbNo)) {
             ++PlayQuestions;
             return TModalResult::No;
@@ -190,7 +196,7 @@ public:
         return (buttons & mbCancel) ? TModalResult::Cancel : (buttons & mbNo) ? TModalResult::No : TModalResult::Ok;
     }
     bool ExecuteFileDialog(QWidget*, TFileDialogRequest& request) override {
-        Note();
+        Note("save dialog");
         if (!request.Save || NextOutput.isEmpty()) {
             Unexpected.push_back("file dialog: " + request.Title.toStdString());
             return false;
@@ -201,38 +207,44 @@ public:
         return true;
     }
     bool ExecuteFolderDialog(QWidget*, const QString& comment, QString&) override {
-        Note();
+        Note("folder dialog");
         Unexpected.push_back("folder dialog: " + comment.toStdString());
         return false;
     }
     TModalResult ExecModal(QDialog& dialog) override {
-        Note();
+        Note(dynamic_cast<TProgressForm*>(&dialog) ? "progress dialog" : "settings dialog");
         if (auto* progress = dynamic_cast<TProgressForm*>(&dialog))
             return progress->exec() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
         QPushButton* ok = nullptr;
-        dialog.show();
         if (auto* settings = dynamic_cast<TVideoSetDlg*>(&dialog)) {
             ok = settings->BitBtn2;
         } else if (auto* images = dynamic_cast<TImageForm*>(&dialog)) {
-            images->cbImageType->setCurrentIndex(ptJpg);
-            images->seSample->setValue(kCaptureImages);
             ok = images->BitBtn2;
+            // Chosen once the dialog shows (its show proposes a count of its own).
+            QTimer::singleShot(0, images, [images] {
+                images->cbImageType->setCurrentIndex(ptJpg);
+                images->seSample->setValue(kCaptureImages);
+            });
         }
-        TModalResult result = TModalResult::Cancel;
-        if (ok) {
-            ok->click();
-            result = dialog.result() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
-            if (result != TModalResult::Ok) Unexpected.push_back("dialog refused OK: " + dialog.windowTitle().toStdString());
-        } else {
+        if (!ok) {
             Unexpected.push_back("dialog: " + dialog.windowTitle().toStdString());
+            return TModalResult::Cancel;
         }
-        dialog.hide();
+        // Run as the real prompts run it (exec), OK pressed once it shows.
+        QTimer::singleShot(0, ok, &QPushButton::click);
+        const TModalResult result = dialog.exec() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
+        if (result != TModalResult::Ok) Unexpected.push_back("dialog refused OK: " + dialog.windowTitle().toStdString());
         return result;
     }
 
 private:
-    void Note() {
-        if (Asked) Asked();
+    // A real dialog runs an event loop while it is on the screen: the
+    // window's events (the stall meter's beats among them) run for a moment,
+    // so the work before and after a question is measured as two stretches.
+    void Note(const char* what) {
+        if (Asked) Asked(what);
+        const double until = Now() + 0.002;
+        while (Now() < until) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 };
 
@@ -246,11 +258,14 @@ struct TRunResult {
     double End = NAN;          // idle again
     double Stall = 0;          // longest beat gap from Start to the end
     double StallAt = NAN;      // when that gap ended, from Start
+    std::string StallAfter;    // the last step of the job seen before that gap began
     int Over50 = 0;            // gaps longer than 50 ms
     bool Busy = false;         // run beside busy processes
     std::vector<std::string> Unexpected;
     int PlayQuestions = 0;
     long Written = -1;         // video packets in the file, or images written
+    std::string Load;          // the load average when the run started
+    std::vector<std::pair<double, std::string>> Steps;  // what the job did when, from Start
 };
 
 // The stall meter and the job's watcher, beating every millisecond on the
@@ -282,8 +297,11 @@ public:
         FLast = r.Click;
         FOn = true;
     }
-    void SeenBusy() {
-        if (FOn) FSeenBusy = true;
+    // A step of the job (a question asked, the file finished, Stop pressed).
+    void Step(const std::string& what) {
+        if (!FOn) return;
+        FSeenBusy = true;
+        R->Steps.emplace_back(Now() - R->Click, what);
     }
     void ClickReturned() {
         FClickReturned = true;
@@ -300,6 +318,9 @@ private:
             if (gap > R->Stall) {
                 R->Stall = gap;
                 R->StallAt = now - R->Click;
+                R->StallAfter = "Start";
+                for (const auto& step : R->Steps)
+                    if (step.first <= FLast - R->Click) R->StallAfter = step.second;
             }
             if (gap > 0.050) ++R->Over50;
             Check(now);
@@ -308,18 +329,32 @@ private:
     }
 
     void Check(double now) {
-        if (std::isnan(R->FileAt) && !FOutput.empty() && fs::exists(FOutput)) R->FileAt = now;
+        if (std::isnan(R->FileAt) && !FOutput.empty() && fs::exists(FOutput)) {
+            R->FileAt = now;
+            Step("file finished");
+        }
         const bool idle = WindowIdle();
         if (!idle) FSeenBusy = true;
-        if (!std::isnan(FStopAfter) && std::isnan(R->StopAt) && !idle && now - R->Click >= FStopAfter) {
+        if (!std::isnan(FStopAfter) && std::isnan(R->StopAt) && !idle &&
+            (now - R->Click >= FStopAfter || ProgressShown() >= kStopAtProgress)) {
             PressStop();
             R->StopAt = now;
+            Step("Stop");
         }
         if (idle && FClickReturned && FSeenBusy) {
             R->End = now;
             R->Ended = true;
             FOn = false;
         }
+    }
+
+    // The render's progress as the window shows it ("Progress: N%"), -1 when none shows.
+    int ProgressShown() const {
+        const QString text = F.lbBusy->text();
+        if (!text.startsWith(QStringLiteral("Progress: "))) return -1;
+        bool ok = false;
+        const int n = text.mid(10).chopped(1).toInt(&ok);
+        return ok ? n : -1;
     }
 
     // Stop as the user reaches it: the Stop button of a modal dialog on top
@@ -358,8 +393,8 @@ struct TRowSpec {
 // mode's Cinepak is slow, so its clip is the shortest. The 60 s copy starts
 // and ends between key frames, so both ends are re-encoded.
 const TRowSpec kRows[] = {
-    {"0 default WMV", 0, false, 250, 750, "wmv"},
-    {"1 WMV (profile page)", 1, false, 250, 750, "wmv"},
+    {"0 default WMV", 0, false, 125, 1375, "wmv"},
+    {"1 WMV (profile page)", 1, false, 125, 1375, "wmv"},
     {"2 AVI (Cinepak 320x240)", 2, false, 250, 375, "avi"},
     {"3 image captures (100)", 3, false, 250, 750, ""},
     {"4 MP4", 4, false, 250, 500, "mp4"},
@@ -378,7 +413,7 @@ class TBench {
 public:
     TBench(TMainForm& form, TBenchPrompts& prompts, fs::path work)
         : F(form), P(prompts), Work(std::move(work)), Probe(form) {
-        P.Asked = [this] { Probe.SeenBusy(); };
+        P.Asked = [this](const char* what) { Probe.Step(what); };
     }
 
     template <class Pred> bool PumpUntil(Pred pred, double seconds) {
@@ -405,6 +440,7 @@ public:
     TRunResult Run(const TRowSpec& spec, int selEnd, bool busy, double stopAfter) {
         TRunResult r;
         r.Busy = busy;
+        r.Load = LoadAverage();
         const std::string output =
             *spec.Ext ? (Work / "video" / ("run" + std::to_string(++FRuns) + "." + spec.Ext)).string() : std::string();
         if (!output.empty()) fs::remove(output);
@@ -464,10 +500,12 @@ public:
         row.Quiet = Run(s, selEnd, false, NAN);
         std::fprintf(stderr, "  %s: beside %d busy processes\n", s.Label, kBusyProcesses);
         row.Loaded = Run(s, selEnd, true, NAN);
-        // Stop half-way through the quiet job's work (to its file, or its end).
+        // Stop part-way: 40 % into the quiet job's time to its file (or its
+        // end), or at 30 % progress shown if that comes first (the machine's
+        // load changes from run to run).
         const double work = (std::isnan(row.Quiet.FileAt) ? row.Quiet.End : row.Quiet.FileAt) - row.Quiet.Click;
-        std::fprintf(stderr, "  %s: Stop after %.2f s\n", s.Label, work / 2);
-        if (std::isfinite(work)) row.Stopped = Run(s, selEnd, false, work / 2);
+        std::fprintf(stderr, "  %s: Stop after %.2f s or at %d%%\n", s.Label, work * kStopAtWork, kStopAtProgress);
+        if (std::isfinite(work)) row.Stopped = Run(s, selEnd, false, work * kStopAtWork);
     }
 
 private:
@@ -510,6 +548,10 @@ std::string Against(double seconds, double target, std::string (*fmt)(double)) {
 
 double ToFile(const TRunResult& r) { return (std::isnan(r.FileAt) ? r.End : r.FileAt) - r.Click; }
 double StopToFile(const TRunResult& r) { return (std::isnan(r.FileAt) ? r.End : r.FileAt) - r.StopAt; }
+// The job had finished its file (or ended) before Stop was pressed: no stop was measured.
+bool StoppedTooLate(const TRunResult& r) {
+    return r.Ended && (std::isnan(r.StopAt) || (!std::isnan(r.FileAt) && r.FileAt <= r.StopAt));
+}
 
 // True when the run went as planned (ended, wrote its file, asked nothing unexpected).
 bool Clean(const TRow& row, const TRunResult& r, bool stopped) {
@@ -529,7 +571,7 @@ int Report(const std::vector<TRow>& rows) {
     for (const TRow& row : rows) {
         const TRunResult &q = row.Quiet, &l = row.Loaded, &s = row.Stopped;
         std::string stopFile = Against(StopToFile(s), kStopTarget, Ms);
-        if (s.Ended && std::isnan(s.StopAt)) stopFile = "ended first";
+        if (StoppedTooLate(s)) stopFile = "ended first";
         std::printf("%-30s %7d %10s %10s %12s %14s %10s %10s %9s\n", row.Spec->Label, row.Frames,
                     Sec(ToFile(q)).c_str(), Sec(q.End - q.Click).c_str(),
                     Against(q.Stall, kStallTarget, Ms).c_str(), Against(l.Stall, kStallTarget, Ms).c_str(),
@@ -550,11 +592,12 @@ int Report(const std::vector<TRow>& rows) {
             const TRunResult& r = *run.R;
             const bool clean = Clean(row, r, run.Stopped);
             failures += !clean;
-            std::printf("  %-30s %-8s stall %s at +%s, %d over 50 ms; Start->idle %s; %ld %s written%s%s\n",
-                        row.Spec->Label, run.Name, Ms(r.Stall).c_str(), Ms(r.StallAt).c_str(), r.Over50,
-                        Sec(r.End - r.Click).c_str(), r.Written, what,
+            std::printf("  %-30s %-8s stall %s ending at +%s (after: %s), %d over 50 ms; Start->idle %s; "
+                        "%ld %s written%s; load %s%s\n",
+                        row.Spec->Label, run.Name, Ms(r.Stall).c_str(), Ms(r.StallAt).c_str(), r.StallAfter.c_str(),
+                        r.Over50, Sec(r.End - r.Click).c_str(), r.Written, what,
                         run.Stopped && std::isfinite(r.StopAt) ? (", Stop at +" + Sec(r.StopAt - r.Click)).c_str() : "",
-                        clean ? "" : "  FAILED RUN");
+                        r.Load.c_str(), clean ? "" : "  FAILED RUN");
             for (const std::string& u : r.Unexpected) std::printf("      asked or failed: %s\n", u.c_str());
         }
     }
@@ -577,6 +620,7 @@ int main(int argc, char** argv) {
     }
     const std::string shortMovie = fs::absolute(argv[1]).string();
     const std::string longMovie = argc > 2 ? fs::absolute(argv[2]).string() : std::string();
+    av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics would bury the table
 
     // A home of its own for the window: settings, data, runtime and output folders.
     std::string tmpl = (fs::temp_directory_path() / "fw_bench_jobs.XXXXXX").string();
