@@ -71,6 +71,7 @@ extern "C" {
 #include <fstream>
 #include <set>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -144,6 +145,7 @@ public:
         for (int i = 0; i < count; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
+                prctl(PR_SET_PDEATHSIG, SIGKILL);  // never left spinning if the bench dies
                 execlp("sh", "sh", "-c", "while :; do :; done", static_cast<char*>(nullptr));
                 _exit(127);
             }
@@ -181,6 +183,7 @@ public:
     std::vector<std::string> Unexpected;
     int PlayQuestions = 0;
     std::function<void(const char*)> Asked;  // called on every question: the job has started
+    const uint64_t* Beats = nullptr;          // the stall meter's beats so far
 
     void ShowMessage(const QString& text) override {
         Note("message");
@@ -239,12 +242,15 @@ public:
 
 private:
     // A real dialog runs an event loop while it is on the screen: the
-    // window's events (the stall meter's beats among them) run for a moment,
-    // so the work before and after a question is measured as two stretches.
+    // window's events run for a moment (2 ms, and at least one beat of the
+    // stall meter), so the work before and after a question is measured as
+    // two stretches.
     void Note(const char* what) {
         if (Asked) Asked(what);
+        const uint64_t beats = Beats ? *Beats : 0;
         const double until = Now() + 0.002;
-        while (Now() < until) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        while (Now() < until || (Beats && *Beats == beats && Now() < until + 0.1))
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 };
 
@@ -257,7 +263,8 @@ struct TRunResult {
     double StopAt = NAN;       // the press of Stop
     double End = NAN;          // idle again
     double Stall = 0;          // longest beat gap from Start to the end
-    double StallAt = NAN;      // when that gap ended, from Start
+    double StallFrom = NAN;    // when that gap began, from Start
+    double StallAt = NAN;      // when it ended
     std::string StallAfter;    // the last step of the job seen before that gap began
     int Over50 = 0;            // gaps longer than 50 ms
     bool Busy = false;         // run beside busy processes
@@ -293,6 +300,7 @@ public:
         FStopAfter = stopAfter;
         FClickReturned = false;
         FSeenBusy = false;
+        FLowProgressSeen = false;
         r.Click = Now();
         FLast = r.Click;
         FOn = true;
@@ -308,16 +316,19 @@ public:
         if (FOn) Check(Now());
     }
     bool Ended() const { return !FOn; }
+    const uint64_t* Beats() const { return &FBeats; }
     void Abandon() { FOn = false; }
 
 private:
     void Beat() {
         const double now = Now();
+        ++FBeats;
         if (FOn) {
             const double gap = now - FLast;
             if (gap > R->Stall) {
                 R->Stall = gap;
                 R->StallAt = now - R->Click;
+                R->StallFrom = FLast - R->Click;
                 R->StallAfter = "Start";
                 for (const auto& step : R->Steps)
                     if (step.first <= FLast - R->Click) R->StallAfter = step.second;
@@ -335,8 +346,12 @@ private:
         }
         const bool idle = WindowIdle();
         if (!idle) FSeenBusy = true;
+        // The caption keeps the last job's "Progress: 100%" until this one's
+        // render reports: progress counts once a lower figure was seen.
+        const int progress = ProgressShown();
+        if (progress >= 0 && progress < kStopAtProgress) FLowProgressSeen = true;
         if (!std::isnan(FStopAfter) && std::isnan(R->StopAt) && !idle &&
-            (now - R->Click >= FStopAfter || ProgressShown() >= kStopAtProgress)) {
+            (now - R->Click >= FStopAfter || (FLowProgressSeen && progress >= kStopAtProgress))) {
             PressStop();
             R->StopAt = now;
             Step("Stop");
@@ -375,7 +390,8 @@ private:
     TRunResult* R = nullptr;
     std::string FOutput;
     double FStopAfter = NAN, FLast = 0;
-    bool FOn = false, FClickReturned = false, FSeenBusy = false;
+    uint64_t FBeats = 0;
+    bool FOn = false, FClickReturned = false, FSeenBusy = false, FLowProgressSeen = false;
 };
 
 // ---------------------------------------------------------------- the rows
@@ -414,6 +430,7 @@ public:
     TBench(TMainForm& form, TBenchPrompts& prompts, fs::path work)
         : F(form), P(prompts), Work(std::move(work)), Probe(form) {
         P.Asked = [this](const char* what) { Probe.Step(what); };
+        P.Beats = Probe.Beats();
     }
 
     template <class Pred> bool PumpUntil(Pred pred, double seconds) {
@@ -580,7 +597,7 @@ int Report(const std::vector<TRow>& rows) {
     }
     std::printf("(* over its target; targets are reported, not asserted)\n");
 
-    std::printf("\ndetails per run (stall: longest gap, when it ended after Start, gaps over 50 ms):\n");
+    std::printf("\ndetails per run (stall: the longest gap and when it was, from Start; gaps over 50 ms; the job's steps):\n");
     for (const TRow& row : rows) {
         const char* what = *row.Spec->Ext ? "video packets" : "images";
         const struct {
@@ -592,12 +609,15 @@ int Report(const std::vector<TRow>& rows) {
             const TRunResult& r = *run.R;
             const bool clean = Clean(row, r, run.Stopped);
             failures += !clean;
-            std::printf("  %-30s %-8s stall %s ending at +%s (after: %s), %d over 50 ms; Start->idle %s; "
+            std::printf("  %-30s %-8s stall %s from +%s to +%s (after: %s), %d over 50 ms; Start->idle %s; "
                         "%ld %s written%s; load %s%s\n",
-                        row.Spec->Label, run.Name, Ms(r.Stall).c_str(), Ms(r.StallAt).c_str(), r.StallAfter.c_str(),
-                        r.Over50, Sec(r.End - r.Click).c_str(), r.Written, what,
+                        row.Spec->Label, run.Name, Ms(r.Stall).c_str(), Ms(r.StallFrom).c_str(), Ms(r.StallAt).c_str(),
+                        r.StallAfter.c_str(), r.Over50, Sec(r.End - r.Click).c_str(), r.Written, what,
                         run.Stopped && std::isfinite(r.StopAt) ? (", Stop at +" + Sec(r.StopAt - r.Click)).c_str() : "",
                         r.Load.c_str(), clean ? "" : "  FAILED RUN");
+            std::string steps;
+            for (const auto& step : r.Steps) steps += (steps.empty() ? "" : ", ") + step.second + " +" + Ms(step.first);
+            std::printf("      steps: %s\n", steps.c_str());
             for (const std::string& u : r.Unexpected) std::printf("      asked or failed: %s\n", u.c_str());
         }
     }
@@ -609,6 +629,12 @@ int Report(const std::vector<TRow>& rows) {
         "leaves out the closing pause after a render. closing: file to idle in the quiet run, that pause.\n"
         "Stop->idle: Stop to the window idle again, closing pause included.\n");
     return failures;
+}
+
+// The offscreen platform's note on every dialog shown would bury the progress lines.
+void DropSizeHintNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.contains(QStringLiteral("propagateSizeHints"))) return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
 }
 
 }  // namespace
@@ -638,6 +664,7 @@ int main(int argc, char** argv) {
 
     int failures = 0;
     {
+        qInstallMessageHandler(DropSizeHintNotes);
         QApplication app(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Framewhisk"));
         auto prompts = std::make_unique<TBenchPrompts>();
@@ -659,8 +686,11 @@ int main(int argc, char** argv) {
             TBench bench(form, asked, home / "work");
             bench.PumpFor(0.3);
             std::fprintf(stderr, "load before: %s\n", LoadAverage().c_str());
+            // FW_JOBS_ROWS="0 6": only those rows of the table, counted from 0.
+            const QStringList only = qEnvironmentVariable("FW_JOBS_ROWS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
             for (const TRowSpec& spec : kRows) {
                 if (spec.Long && longMovie.empty()) continue;
+                if (!only.isEmpty() && !only.contains(QString::number(&spec - kRows))) continue;
                 TRow row;
                 row.Spec = &spec;
                 bench.RunRow(row, spec.Long ? longMovie : shortMovie);
