@@ -9,8 +9,11 @@
 //
 // Each row runs three jobs: one to its end on a quiet machine, one to its end
 // beside two busy processes (`sh -c 'while :; do :; done'`, started and killed
-// by the bench), and one stopped part-way (half the quiet job's time after
-// Start) on the quiet machine. Measured:
+// by the bench), and one stopped part-way on the quiet machine (40 % into the
+// quiet job's time to its file, or once the window shows 30 % progress if
+// that comes first). Questions are answered at once, but each keeps the
+// window's event loop turning for a moment as a dialog on the screen would.
+// Measured:
 //   - max stall: the longest gap between two beats of a 1 ms precise timer on
 //     the window's thread, from the press of Start to the job's end (dialogs,
 //     planning, render, finishing, the closing pause): how long the window
@@ -33,7 +36,12 @@
 // load, Stop->file <= 300 ms.
 //
 //   bench_jobs SHORT_MOVIE [LONG_MOVIE]
-// run.sh makes both movies (cached). The window gets settings, data and
+//   FW_JOBS_ROWS="0 7": only those rows of kRows (counted from 0).
+// run.sh makes both movies (cached): run it as
+//   FW_BENCH_ONLY=jobs bash bench/run.sh BUILD_DIR
+// The details under the table give, per run, the longest stall with when it
+// began and ended and the job's last step before it (save dialog, settings
+// dialog, Stop...), and the job's steps with their times. The window gets settings, data and
 // runtime folders of its own in a temporary folder (XDG_CONFIG_HOME,
 // XDG_DATA_HOME, XDG_RUNTIME_DIR) and QT_QPA_PLATFORM=offscreen; every file
 // it writes goes there and is removed after its run.

@@ -8,7 +8,9 @@
 # Usage: run.sh BUILD_DIR [--generate-only]
 #   cache: $FW_BENCH_CACHE (default ~/.cache/framewhisk-bench); the sources
 #   are made once and reused.
-#   FW_JOBS_NO_LONG=1 leaves out the two-hour copy.
+#   FW_JOBS_NO_LONG=1 leaves out the two-hour copy; FW_JOBS_ROWS="0 6" runs
+#   only those rows (counted from 0 in the table's order).
+#   Also: FW_BENCH_ONLY=jobs bash bench/run.sh BUILD_DIR
 set -euo pipefail
 build=${1:?build folder}
 bin="$build/bench/jobs/bench_jobs"
