@@ -1613,37 +1613,4 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     return std::unique_ptr<TRenderGraph>(new TRenderGraph(std::move(impl)));
 }
 
-// ------------------------------------------------------------------ running object table
-
-namespace {
-std::mutex gRotMutex;
-std::map<uint32_t, std::string> gRot;
-uint32_t gRotNext = 1;
-}  // namespace
-
-std::string TRunningObjectTable::GraphItemName(const void* graph) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "FilterGraph %p pid %x", graph, static_cast<unsigned>(getpid()));
-    return buf;
-}
-
-uint32_t TRunningObjectTable::Register(const std::string& name) {
-    std::lock_guard lock(gRotMutex);
-    const uint32_t id = gRotNext++;
-    gRot[id] = name;
-    return id;
-}
-
-bool TRunningObjectTable::Revoke(uint32_t registration) {
-    std::lock_guard lock(gRotMutex);
-    return gRot.erase(registration) > 0;
-}
-
-std::vector<std::string> TRunningObjectTable::Names() {
-    std::lock_guard lock(gRotMutex);
-    std::vector<std::string> names;
-    for (const auto& [id, name] : gRot) names.push_back(name);
-    return names;
-}
-
 }  // namespace media

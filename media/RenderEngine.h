@@ -179,16 +179,4 @@ public:
     static std::unique_ptr<TRenderGraph> Build(const TTimeline& timeline, const TOutputSpec& output);
 };
 
-// The in-process table of running graphs, under names made with
-// "FilterGraph %p pid %x" from the graph's address and the process id.
-class TRunningObjectTable {
-public:
-    static std::string GraphItemName(const void* graph);
-    // Registers a name; returns the registration number (never 0).
-    static uint32_t Register(const std::string& name);
-    // Removes a registration; false when the number is not registered.
-    static bool Revoke(uint32_t registration);
-    static std::vector<std::string> Names();
-};
-
 }  // namespace media

@@ -809,19 +809,4 @@ TEST_F(RenderClipTest, FailurePartWayRemovesTheFileItCreated) {
 
 // ------------------------------------------------------------- running graphs
 
-TEST(RunningObjectTable, RegistersUnderFilterGraphName) {
-    int dummy = 0;
-    const std::string name = media::TRunningObjectTable::GraphItemName(&dummy);
-    char expected[96];
-    std::snprintf(expected, sizeof expected, "FilterGraph %p pid %x", static_cast<void*>(&dummy),
-                  static_cast<unsigned>(getpid()));
-    EXPECT_EQ(name, expected);
-    const uint32_t id = media::TRunningObjectTable::Register(name);
-    EXPECT_NE(id, 0u);
-    auto names = media::TRunningObjectTable::Names();
-    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
-    EXPECT_TRUE(media::TRunningObjectTable::Revoke(id));
-    EXPECT_FALSE(media::TRunningObjectTable::Revoke(id));
-}
-
 }  // namespace
