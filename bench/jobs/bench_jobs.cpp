@@ -48,7 +48,7 @@
 #include "app/Main.h"
 #include "app/TrackBar.h"
 #include "capture/ImageSettings.h"
-#include "capture/ImageWriters.h"
+#include "media/ImageFiles.h"
 #include "capture/ProgressDlg.h"
 #include "common/Prompts.h"
 #include "convert/VideoSettings.h"
@@ -228,12 +228,12 @@ public:
             return progress->exec() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
         QPushButton* ok = nullptr;
         if (auto* settings = dynamic_cast<TVideoSetDlg*>(&dialog)) {
-            ok = settings->BitBtn2;
+            ok = settings->btnOk;
         } else if (auto* images = dynamic_cast<TImageForm*>(&dialog)) {
-            ok = images->BitBtn2;
+            ok = images->btnOk;
             // Chosen once the dialog shows (its show proposes a count of its own).
             QTimer::singleShot(0, images, [images] {
-                images->cbImageType->setCurrentIndex(ptJpg);
+                images->cbImageType->setCurrentIndex(media::ptJpg);
                 images->seSample->setValue(kCaptureImages);
             });
         }
@@ -298,7 +298,7 @@ public:
     bool WindowIdle() const {
         return F.JobState() == TJobState::Idle && !F.ConversionUnderWay() &&
                F.sbExecute->text() == QStringLiteral("Start") && F.sbExecute->isEnabled() &&
-               F.cbMode->isEnabled() && F.sbOpenMovie->isEnabled() && F.TB1->isEnabled() && F.tmAnimateTag == 0 &&
+               F.cbMode->isEnabled() && F.sbOpenMovie->isEnabled() && F.tbPosition->isEnabled() && F.tmAnimateTag == 0 &&
                !QApplication::activeModalWidget();
     }
 
@@ -474,8 +474,8 @@ public:
         P.Unexpected.clear();
         P.PlayQuestions = 0;
         F.cbMode->setCurrentIndex(spec.Mode);
-        F.TB1->SetSelStart(spec.SelStart);
-        F.TB1->SetSelEnd(selEnd);
+        F.tbPosition->SetSelStart(spec.SelStart);
+        F.tbPosition->SetSelEnd(selEnd);
         PumpUntil([&] { return F.PreviewSettled(); }, 30);
         PumpFor(0.3);
         std::unique_ptr<TBusyProcesses> load;
@@ -519,7 +519,7 @@ public:
             std::fprintf(stderr, "  the window could not open %s\n", movie.c_str());
             return;
         }
-        const int selEnd = s.SelEnd < 0 ? F.TB1->maximum() : s.SelEnd;
+        const int selEnd = s.SelEnd < 0 ? F.tbPosition->maximum() : s.SelEnd;
         row.Frames = selEnd - s.SelStart;
         std::fprintf(stderr, "  %s: %d frames, to the end\n", s.Label, row.Frames);
         row.Quiet = Run(s, selEnd, false, NAN);
