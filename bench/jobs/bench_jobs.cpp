@@ -581,6 +581,9 @@ bool StoppedTooLate(const TRunResult& r) {
 // True when the run went as planned (ended, wrote its file, asked nothing unexpected).
 bool Clean(const TRow& row, const TRunResult& r, bool stopped) {
     const bool capture = !*row.Spec->Ext;
+    // A stop while the job was still planning ends it before any file is made,
+    // without a question: Stop->file is then Stop to the window idle again.
+    if (stopped && !capture && r.Ended && r.Unexpected.empty() && std::isnan(r.FileAt) && r.Written <= 0) return true;
     if (!r.Ended || !r.Unexpected.empty() || r.Written <= 0) return false;
     if (!capture && std::isnan(r.FileAt)) return false;
     // A clip's packets depend on its format's frame rate; a finished capture has every image.
