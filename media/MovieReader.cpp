@@ -95,6 +95,11 @@ struct TMovieReader::TImpl {
     // Decoding state of stream DecStream.
     int DecStream = -1;
     TFrameClock Clock;
+    int Piece = -1;       // the piece (between clock jumps) of the last picture decoded
+    // The video stream's pictures as listed when the file opened (measured
+    // lengths): the clock's list, shared by the facts and the decoder.
+    std::shared_ptr<const TFrameClock::TList> OpenList;
+    TFrameClock OpenClock;
     TPictureShape Shape;  // how DecStream's pictures are shown
     std::optional<TFrameDecoder> Dec;
     AvFramePtr Cur, Ahead, Scratch;
@@ -113,6 +118,9 @@ struct TMovieReader::TImpl {
 
     void Close() {
         KeyPictures.clear();
+        OpenList.reset();
+        OpenClock = {};
+        Piece = -1;
         Dec.reset();
         DecStream = -1;
         In.reset();
@@ -151,11 +159,18 @@ struct TMovieReader::TImpl {
     int64_t DecodedUntil() const { return HasAhead ? AheadPts : HasCur ? CurPts : Clock.Origin; }
 
     bool NextInto(AvFramePtr& f, int64_t skipBefore) {
-        Dec->SkipBefore(skipBefore);
+        Dec->SkipBefore(skipBefore == AV_NOPTS_VALUE ? skipBefore : Clock.StampOf(skipBefore));
         const bool got = Dec->Next(f.get());
         if (Dec->PacketsRead() > 0) AtStart = false;
         if (Dec->Cancelled()) Cancelled = true;
+        if (got) ToContinuous(f.get());
         return got;
+    }
+
+    // Pictures are handled in continuous ticks (clock jumps removed).
+    void ToContinuous(AVFrame* f) {
+        Piece = Clock.PieceOf(f->pts, Piece);
+        f->pts = Clock.Continuous(f->pts, Piece);
     }
 
     void TakeScratchAsCur() {
@@ -167,6 +182,7 @@ struct TMovieReader::TImpl {
 
     bool SeekToStart() {
         const bool ok = Dec->SeekToStart();
+        Piece = -1;
         ForgetFrames();
         AtStart = true;
         return ok;
@@ -197,7 +213,12 @@ struct TMovieReader::TImpl {
         const bool got = NextInto(Scratch, AV_NOPTS_VALUE);
         Dec->PacketBudget = 0;
         if (got) {
-            Clock = TFrameClock::For(st, Scratch->pts);
+            const int64_t origin = Scratch->pts;
+            Clock = TFrameClock::For(st, origin);
+            if (stream == VideoStream && OpenList) Clock.List = OpenList;
+            else Clock = ListedClock(st, File, origin);
+            Piece = -1;
+            ToContinuous(Scratch.get());
             TakeScratchAsCur();
         } else {
             SeekToStart();
@@ -209,12 +230,16 @@ struct TMovieReader::TImpl {
         AVStream* st = Stream(DecStream);
         const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : Clock.Origin;
         ForgetFrames();
-        Dec->SkipBefore(skipBefore);
-        const bool got = Dec->SeekTo(targetTs, start, Scratch.get());
+        Dec->SkipBefore(skipBefore == AV_NOPTS_VALUE ? skipBefore : Clock.StampOf(skipBefore));
+        const int64_t targetStamp = Clock.StampOf(targetTs);
+        const bool got = Dec->SeekTo(targetStamp, start, Scratch.get());
         AtStart = false;
         if (Dec->Cancelled()) Cancelled = true;
         if (Dec->SeekFailed()) Error = "Seeking in the movie failed.";
         if (!got) return false;
+        // The piece the target lies in, unless the picture reached shows otherwise.
+        Piece = Clock.PieceOf(targetStamp, -1);
+        ToContinuous(Scratch.get());
         TakeScratchAsCur();
         return true;
     }
@@ -222,6 +247,7 @@ struct TMovieReader::TImpl {
     bool KeyFrameBetween(int64_t fromTs, int64_t toTs) {
         AVStream* st = Stream(DecStream);
         if (avformat_index_get_entries_count(st) == 0) return true;  // no index: cannot tell
+        if (Clock.Jumps()) return true;
         const int idx = av_index_search_timestamp(st, toTs, AVSEEK_FLAG_BACKWARD);
         if (idx < 0) return false;
         const AVIndexEntry* e = avformat_index_get_entry(st, idx);
@@ -262,7 +288,7 @@ struct TMovieReader::TImpl {
     int64_t KeyEntryBefore(int64_t targetTs) const {
         const AVStream* st = Stream(DecStream);
         if (avformat_index_get_entries_count(st) == 0) return AV_NOPTS_VALUE;
-        const int idx = av_index_search_timestamp(const_cast<AVStream*>(st), targetTs, AVSEEK_FLAG_BACKWARD);
+        const int idx = av_index_search_timestamp(const_cast<AVStream*>(st), Clock.StampOf(targetTs), AVSEEK_FLAG_BACKWARD);
         const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(const_cast<AVStream*>(st), idx) : nullptr;
         return e ? e->timestamp : AV_NOPTS_VALUE;
     }
@@ -309,10 +335,9 @@ struct TMovieReader::TImpl {
         return HasCur && targetTs >= CurPts && (HasAhead ? targetTs < AheadPts : Dec->AtEnd());
     }
 
-    // Leaves the frame for `seconds` in Cur. False when none could be decoded
-    // or the request was cancelled.
-    bool FrameAt(double seconds) {
-        const int64_t targetTs = Clock.TicksAt(seconds);
+    // Leaves the frame on screen at continuous tick targetTs in Cur. False
+    // when none could be decoded or the request was cancelled.
+    bool FrameAt(int64_t targetTs) {
         int64_t skipBefore = targetTs;
         bool forceSeek = false;
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -334,7 +359,7 @@ struct TMovieReader::TImpl {
             }
             if (!HasCur) break;
             const int64_t skipped = Dec->MaxSkippedPts();
-            if (skipped == AV_NOPTS_VALUE || CurPts >= skipped) return true;
+            if (skipped == AV_NOPTS_VALUE || CurPts >= Clock.Continuous(skipped, Clock.PieceOf(skipped, Piece))) return true;
             // A skipped non-reference frame may have been the one on screen: do it again in full.
             skipBefore = AV_NOPTS_VALUE;
             forceSeek = true;
@@ -393,6 +418,16 @@ bool TMovieReader::Open(const std::string& path, bool measureLengths) {
         }
     }
     d.VideoStream = d.In->FirstVideoStream();
+    if (const AVStream* vs = d.Stream(d.VideoStream)) {
+        // The video stream's pictures by the frame clock's rule, counted from
+        // the first listed one (the decoder's first picture, as a rule).
+        d.OpenClock = TFrameClock::For(vs, vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0);
+        if (measureLengths) {
+            d.OpenClock = ListedClock(vs, path, AV_NOPTS_VALUE);
+            if (d.OpenClock.List) d.OpenClock.Origin = d.OpenClock.List->Times.front();
+            d.OpenList = d.OpenClock.List;
+        }
+    }
     d.AtStart = true;
     return true;
 }
@@ -408,9 +443,13 @@ TMovieFacts TMovieReader::Facts() const {
     f.FrameRate = StreamFrameRate(f.VideoStream);
     f.Length = StreamLength(f.VideoStream);
     f.MediaType = StreamMediaType(f.VideoStream);
-    if (f.FrameRate > 0)
-        f.FrameCount = std::clamp<int64_t>(static_cast<int64_t>(std::nearbyint(f.Length * f.FrameRate)), 0,
-                                           std::numeric_limits<int32_t>::max());
+    if (f.FrameRate > 0) {
+        const TFrameClock& clock = Impl->OpenClock;
+        f.FrameCount = std::clamp<int64_t>(clock.FrameCount(f.Length), 0, std::numeric_limits<int32_t>::max());
+        if (clock.Variable())
+            for (int64_t n = 0; n < f.FrameCount; ++n) f.FrameTimes.push_back(clock.TimeOfFrame(n));
+        if (clock.List) f.Length = clock.SecondsOf(clock.List->EndTicks);
+    }
     return f;
 }
 
@@ -500,7 +539,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.StandInEvery = request.StandInEvery;
         // The first frame a long forward decode reaches is shown at once.
         d.LastStandIn = std::chrono::steady_clock::now() - request.StandInEvery;
-        const bool ok = d.FrameAt(request.Seconds);
+        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksAt(request.Seconds));
         d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
         if (!ok) return false;
@@ -526,7 +565,7 @@ bool TMovieReader::FrameAt(int64_t frame, int width, int height, TRgbPicture& ou
         return false;
     }
     TPictureRequest request;
-    request.Seconds = double(frame) / rate;
+    request.Frame = std::max<int64_t>(0, frame);
     request.Width = width;
     request.Height = height;
     return PictureAt(request, out);
