@@ -52,8 +52,6 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
     // negative START.
     const int64_t frames = int64_t(rangeEnd) - int64_t(rangeStart);
     const double clipLength = double(frames) / frameRate;
-    const double mediaStart = double(rangeStart) / frameRate;
-    const double mediaStop = double(rangeEnd) / frameRate;
     const TOutputSettings& settings = host.OutputSettings();
 
     bool result = false;
@@ -70,7 +68,7 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         // caller passes 0 x 0) and its sound.
         bool copyFallback = false;
         if (format == TClipFormat::Copy) {
-            const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), mediaStart, mediaStop);
+            const media::TCopyPlan plan = media::PlanCopy(sourceFile.toStdString(), rangeStart, rangeEnd);
             if (!plan.CanCopy) {
                 host.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
                 format = TClipFormat::Mp4;
@@ -84,8 +82,8 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
         media::TTimelineSource source;
         source.TimelineStart = 0;
         source.TimelineStop = clipLength;
-        source.MediaStart = mediaStart;
-        source.MediaStop = mediaStop;
+        source.FirstFrame = rangeStart;
+        source.EndFrame = rangeEnd;
         source.MediaName = sourceFile.toStdString();
 
         const int videoGroup = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(width, height));

@@ -332,7 +332,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         // Land on a key frame at or before the frame on screen at the clip's start.
         const AVStream* st = fmt->streams[v.StreamIndex];
         const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : v.Clock.Origin;
-        const int64_t target = v.Clock.TicksAt(v.MediaStart);
+        const int64_t target = v.Clock.StampOf(v.Clock.TicksAt(v.MediaStart));
         if (target > startTicks) {
             first = MakeFrame();
             if (!dec.SeekTo(target, startTicks, first.get())) first.reset();
@@ -351,13 +351,14 @@ void TRenderGraph::TImpl::VideoDecode() {
     // (a still picture lasting to the end), whatever its packet says: a
     // damaged duration can not stretch the last frame over minutes.
     double longestStep = framePeriod;
-    bool closedUp = false;  // a jump of the clock was closed up: the stated length is not to be trusted
-    // Formats whose clock may jump (MPEG transport and program streams, also
-    // recordings joined end to end) continue after a jump back where the last
-    // frame ended; so does any file after a jump forward by more than a frame
-    // may last. `shift` is what the stamps then get added.
-    const bool clockMayJump = fmt->iformat->flags & AVFMT_TS_DISCONT;
-    double shift = 0;
+    // Clock jumps are removed by the frame clock's rule: the pictures after
+    // one follow on from the picture before it (media/FrameClock.h), as in
+    // the preview. A clock whose jumps were closed up states a length that
+    // means nothing.
+    TJumpFollower follow(v.Clock, fmt->iformat->flags & AVFMT_TS_DISCONT);
+    if (first && first->pts != AV_NOPTS_VALUE && v.Clock.Jumps())
+        follow.Resume(first->pts, v.Clock.List->Pieces[size_t(v.Clock.PieceOf(first->pts, -1))].Shift);
+    bool closedUp = v.Clock.Jumps();
     auto slotTime = [&](int64_t n) { return v.MediaStart + double(n) / rate; };
     const int64_t maxSlots = std::llround(kMaxClipSeconds * rate) + 1;
     auto emit = [&](const AVFrame* f) {
@@ -373,13 +374,8 @@ void TRenderGraph::TImpl::VideoDecode() {
     auto take = [&](AvFramePtr f) {
         // The decoder stamps every picture (one without a stamp comes where the one before it ends).
         const bool stamped = f->pts != AV_NOPTS_VALUE;
-        double t = stamped ? f->pts * tb - v.MovieStart + shift : lastTime + lastDuration;
-        if (stamped && lastTime > -1e299 &&
-            ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
-            shift += lastTime + lastDuration - t;
-            t = lastTime + lastDuration;
-            closedUp = true;
-        }
+        double t = stamped ? double(follow.Follow(f->pts)) * tb - v.MovieStart : lastTime + lastDuration;
+        closedUp = closedUp || follow.Jumped();
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
         if (lastTime > -1e299) longestStep = std::max(longestStep, t - lastTime);
         lastTime = t;
@@ -1308,18 +1304,45 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         }
         return it->second.Seconds;
     };
+    // The clock of a file's video stream (the frame clock's rule), found once
+    // per file: it turns the span's frames into times for every group.
+    std::map<std::string, TFrameClock> clocks;
+    auto clockOf = [&](const std::string& file) -> const TFrameClock* {
+        auto it = clocks.find(file);
+        if (it == clocks.end()) {
+            TInputFile in = TInputFile::Open(file);
+            const int vs = in.FirstVideoStream();
+            if (vs < 0) return nullptr;
+            const AVStream* st = in.Format->streams[vs];
+            movieStart(file, st);
+            it = clocks.emplace(file, ListedClock(st, file, origins[{file, vs}].Ticks)).first;
+        }
+        return &it->second;
+    };
     for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
         const TTimelineGroup& group = timeline.Group(gi);
         const TTimelineSource* src = FirstSource(group);
         if (!src) continue;
-        const double clipLength = src->TimelineStop - src->TimelineStart;
-        if (!std::isfinite(clipLength) || !std::isfinite(src->MediaStart) || clipLength <= 0 || src->MediaStart < 0)
+        if (src->FirstFrame < 0 || src->EndFrame <= src->FirstFrame)
+            throw MediaError("The clip's start and end are not usable frames.");
+        // The span in seconds from the first picture, clock jumps removed;
+        // a movie without pictures counts frames at the timeline's rate.
+        const TFrameClock* srcClock = clockOf(src->MediaName);
+        const double timelineLength = src->TimelineStop - src->TimelineStart;
+        double mediaStart = 0, clipLength = timelineLength;
+        if (srcClock) {
+            mediaStart = srcClock->TimeOfFrame(src->FirstFrame);
+            if (srcClock->Variable()) clipLength = srcClock->TimeOfFrame(src->EndFrame) - mediaStart;
+        } else if (timelineLength > 0) {
+            mediaStart = timelineLength * double(src->FirstFrame) / double(src->EndFrame - src->FirstFrame);
+        }
+        if (!std::isfinite(clipLength) || !std::isfinite(mediaStart) || clipLength <= 0 || mediaStart < 0)
             throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
         if (copy && group.MediaType.MajorType == TMajorType::Video) {
             if (impl->CopyVideo) throw MediaError("Only one video group can be written.");
-            const TCutPoints cut = PlanCut(src->MediaName, src->MediaStart, src->MediaStop);
+            const TCutPoints cut = PlanCut(src->MediaName, src->FirstFrame, src->EndFrame);
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
@@ -1349,13 +1372,13 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
-            CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
+            CheckClipLength(clipLength, mediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
             v->MovieStart = movieStart(src->MediaName, ist);
-            v->Clock = TFrameClock::For(ist, origins[{src->MediaName, ist->index}].Ticks);
+            v->Clock = *srcClock;
             v->Shape = ShapeOfStream(ist);
             v->Dec = std::make_unique<TFrameDecoder>(v->In, v->StreamIndex, v->Clock.FrameTicks, v->Clock.Origin);
-            v->MediaStart = src->MediaStart;
+            v->MediaStart = mediaStart;
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;
@@ -1507,14 +1530,14 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 a->MovieStart = vs >= 0 ? movieStart(src->MediaName, a->In.Format->streams[vs])
                                         : a->In.StreamStartSeconds(a->StreamIndex);
             }
-            a->MediaStart = src->MediaStart;
+            a->MediaStart = mediaStart;
             // The movie's stated length counts when it comes from a picture
             // whose stamps can be trusted; without a picture the sound is the movie.
             if (vs >= 0) {
                 OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
                 a->DeclaredEnd = DeclaredLength(a->In);
             }
-            CheckClipLength(clipLength, src->MediaStart, a->DeclaredEnd);
+            CheckClipLength(clipLength, mediaStart, a->DeclaredEnd);
 
             TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
             std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";

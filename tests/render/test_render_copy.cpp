@@ -378,7 +378,7 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
     const std::string& src = Source(c.Kind);
     ASSERT_GE(SourceFrames(c.Kind), c.End);
 
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     SCOPED_TRACE("plan: CanCopy " + std::to_string(plan.CanCopy) + " (" + plan.Why + "), head " +
                  std::to_string(plan.HeadFrames) + ", copied " + std::to_string(plan.CopiedFrames) + ", tail " +
                  std::to_string(plan.TailFrames));
@@ -575,7 +575,7 @@ TEST_P(CopyTone, StartsWhereTheSourcesDoes) {
                               "-c:v libx264 -preset veryfast -g 25 -keyint_min 25 -sc_threshold 0 -bf 2 -pix_fmt yuv420p "
                               "-c:a " + std::string(c.Audio) + " '" + src + "'"),
               0);
-    const media::TCopyPlan plan = media::PlanCopy(src, 20 / kRate, 60 / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, 20, 60);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     EXPECT_EQ(plan.AudioCopied, c.Copied);
     const std::string out = Dir + "/onset.mp4";
@@ -652,7 +652,7 @@ TEST_P(CopyFallback, NoticeNamesTheReasonAndTheClipKeepsTheColours) {
         input = "-noautorotate -i '" + Dir + "/turned.mov'";
     }
     ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y " + input + " " + c.Encode + " '" + src + "'"), 0);
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     ASSERT_FALSE(plan.CanCopy);
     EXPECT_NE(plan.Why.find(c.Reason), std::string::npos) << plan.Why;
     if (*c.ColourNote) {
@@ -741,7 +741,7 @@ TEST_P(CopyVariableRate, HoldsThePicturesOnScreenAndEndsWithItsSound) {
         return p;
     };
     const int first = pictureAt(c.Start), end = pictureAt(c.End);
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kFast, c.End / kFast);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     EXPECT_EQ(plan.Frames, end - first);
     EXPECT_GT(plan.CopiedFrames, 0);
@@ -794,7 +794,7 @@ TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
         if (!fs::exists(src)) continue;
         ++tried;
         SCOPED_TRACE(std::string(c.File) + " " + std::to_string(c.Start) + ".." + std::to_string(c.End));
-        const media::TCopyPlan plan = media::PlanCopy(src.string(), c.Start / c.Rate, c.End / c.Rate);
+        const media::TCopyPlan plan = media::PlanCopy(src.string(), c.Start, c.End);
         ASSERT_TRUE(plan.CanCopy) << plan.Why;
         EXPECT_EQ(plan.Frames, c.Pictures);
         const std::string out = Dir + "/sample.mp4";
@@ -820,8 +820,8 @@ media::TTimeline CopyTimeline(const std::string& src, int start, int end) {
     media::TTimelineSource source;
     source.TimelineStart = 0;
     source.TimelineStop = (end - start) / kRate;
-    source.MediaStart = start / kRate;
-    source.MediaStop = end / kRate;
+    source.FirstFrame = start;
+    source.EndFrame = end;
     source.MediaName = src;
     const int video = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(0, 0));
     timeline.AddSource(video, timeline.InsertTrack(video, 0), source);
@@ -847,7 +847,7 @@ long WaitForEnd(media::TRenderGraph& graph) {
 // clip's length when it is done.
 TEST_F(CopyTest, GraphFollowsThePlanAndItsPositionReachesTheClipsLength) {
     const std::string src = Source("H264Mp4"), out = Dir + "/graph.mp4";
-    const media::TCopyPlan plan = media::PlanCopy(src, 13 / kRate, 88 / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, 13, 88);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     auto graph = media::TRenderEngine::Build(CopyTimeline(src, 13, 88), CopySpec(out));
     const media::TCopyPlan& running = graph->CopyPlan();
@@ -867,7 +867,7 @@ TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
     for (const auto& [kind, start, end] : {std::tuple{"H264Mp4", 30, 45}, std::tuple{"Mpeg4Avi", 13, 88}}) {
         SCOPED_TRACE(kind);
         const std::string src = Source(kind), out = Dir + "/refused.mp4";
-        const media::TCopyPlan plan = media::PlanCopy(src, start / kRate, end / kRate);
+        const media::TCopyPlan plan = media::PlanCopy(src, start, end);
         ASSERT_FALSE(plan.CanCopy);
         try {
             media::TRenderEngine::Build(CopyTimeline(src, start, end), CopySpec(out));
@@ -960,7 +960,7 @@ TEST_F(CopyTest, RealSamplesCopyExactlyOrSayWhyNot) {
             SCOPED_TRACE(std::to_string(start) + ".." + std::to_string(end));
             media::TCopyPlan plan;
             try {
-                plan = media::PlanCopy(src, start / 100.0, end / 100.0);
+                plan = media::PlanCopy(src, start, end);
             } catch (const media::MediaError& e) {
                 EXPECT_FALSE(std::string(e.what()).empty());
                 continue;

@@ -1,0 +1,141 @@
+// The frame clock's one rule (media/FrameClock.h) seen from the outside: the
+// preview's reader reaches every picture of a movie whose pictures are not on
+// one grid exactly once, and a transport stream whose clock jumps shows the
+// same picture at the same position in the reader and in rendered clips.
+#include "RenderTestUtil.h"
+
+#include "media/MovieReader.h"
+#include "../fixtures/TestMovie.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using rendertest::TTestHost;
+
+class FrameRuleTest : public ::testing::Test {
+protected:
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw-frame-rule"); }
+    void TearDown() override {
+        if (!HasFailure()) std::filesystem::remove_all(Dir);
+    }
+
+    // An H.264 movie of `frames` numbered pictures at 30 fps (no B-frames),
+    // its stamps then rewritten by FFmpeg's setts filter (`stamps`, over the
+    // picture number N and the time base TB) into `name`.
+    std::string Retimed(const std::string& name, int frames, const std::string& stamps, const std::string& container) {
+        testmovie::TMovieSpec s;
+        s.Container = "mp4";
+        s.VideoCodec = "libx264";
+        s.FrameRateNum = 30;
+        s.Frames = frames;
+        const std::string base = Dir + "/base-" + name + ".mp4";
+        testmovie::MakeTestMovie(base, s);
+        // The stamps are rewritten in the target container's own time base
+        // (a copy into it first): setts then writes what TB means there.
+        const std::string copied = Dir + "/copied-" + name;
+        const std::string out = Dir + "/" + name;
+        std::string log;
+        EXPECT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y -i '" + base + "' -c copy -f " + container + " '" + copied +
+                                      "' 2>&1 && ffmpeg -nostdin -v error -y -i '" + copied + "' -c copy -bsf:v \"setts=ts=" +
+                                      stamps + "\" -f " + container + " '" + out + "' 2>&1",
+                                  &log),
+                  0)
+            << log;
+        return out;
+    }
+
+    // The numbers the reader shows at positions 0 .. FrameCount - 1.
+    static std::vector<int> ReaderFrames(const std::string& path, int64_t* count) {
+        media::TMovieReader reader;
+        EXPECT_TRUE(reader.Open(path)) << reader.LastError();
+        const media::TMovieFacts facts = reader.Facts();
+        *count = facts.FrameCount;
+        std::vector<int> numbers;
+        for (int64_t p = 0; p < facts.FrameCount; ++p) {
+            media::TRgbPicture pic;
+            if (!reader.FrameAt(p, 160, 120, pic)) {
+                ADD_FAILURE() << "position " << p << ": " << reader.LastError();
+                numbers.push_back(-1);
+                continue;
+            }
+            numbers.push_back(testmovie::ReadFrameNumber(pic.Rgb.data(), pic.Width, pic.Height));
+        }
+        return numbers;
+    }
+
+    std::string Dir;
+};
+
+struct TIrregular {
+    const char* Name;
+    int Frames;
+    const char* Stamps;
+};
+
+// 30 fps for 3 s then 10 fps for 1 s; a phone's 30 fps with stamps a few
+// milliseconds off the grid. Position p is picture p, every picture once, and
+// the frame times are the pictures' own.
+TEST_F(FrameRuleTest, EveryPictureOfAnIrregularMovieIsOnePosition) {
+    const TIrregular cases[] = {
+        {"two-rate.mp4", 100, "if(lt(N\\,90)\\,N\\,90+(N-90)*3)/30/TB"},
+        {"jittered.mp4", 60, "(N+mod(N*7\\,5)*0.06)/30/TB"},
+    };
+    for (const TIrregular& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string movie = Retimed(c.Name, c.Frames, c.Stamps, "mp4");
+        int64_t count = 0;
+        const std::vector<int> shown = ReaderFrames(movie, &count);
+        EXPECT_EQ(count, c.Frames);
+        EXPECT_EQ(shown, rendertest::Range(0, c.Frames));
+
+        media::TMovieReader reader;
+        ASSERT_TRUE(reader.Open(movie));
+        const media::TMovieFacts facts = reader.Facts();
+        ASSERT_EQ(facts.FrameTimes.size(), size_t(c.Frames));
+        EXPECT_DOUBLE_EQ(facts.FrameTimes[0], 0);
+        if (c.Frames == 100) {
+            EXPECT_NEAR(facts.FrameTimes[89], 89 / 30.0, 1e-3);
+            EXPECT_NEAR(facts.FrameTimes[99], 3 + 9 / 10.0, 1e-3);
+        }
+    }
+}
+
+// A movie on the grid of its rate keeps the old rule: no frame table.
+TEST_F(FrameRuleTest, ConstantRateMovieHasNoFrameTable) {
+    const std::string movie = Retimed("constant.mp4", 30, "N/30/TB", "mp4");
+    media::TMovieReader reader;
+    ASSERT_TRUE(reader.Open(movie));
+    EXPECT_TRUE(reader.Facts().FrameTimes.empty());
+    EXPECT_EQ(reader.Facts().FrameCount, 30);
+}
+
+// A transport stream whose clock leaps 100 s after picture 50: the jump is
+// removed, the pictures after it follow on, and position p is picture p in
+// the reader and in the rendered clips.
+TEST_F(FrameRuleTest, ClockJumpIsRemovedAlike) {
+    const std::string movie = Retimed("jump.ts", 100, "if(lt(N\\,50)\\,N\\,N+3000)/30/TB", "mpegts");
+    int64_t count = 0;
+    const std::vector<int> shown = ReaderFrames(movie, &count);
+    EXPECT_EQ(count, 100);
+    EXPECT_EQ(shown, rendertest::Range(0, 100));
+
+    for (TClipFormat format : {TClipFormat::Mp4, TClipFormat::Avi}) {
+        const std::string out = Dir + (format == TClipFormat::Mp4 ? "/jump.mp4" : "/jump.avi");
+        SCOPED_TRACE(out);
+        TTestHost host;
+        const int start = 40, end = 60;
+        ASSERT_TRUE(RenderClip(host, QString::fromStdString(movie), QString::fromStdString(out), 0, 0, 0, 30, start, end,
+                               format))
+            << host.FailureReason.toStdString();
+        const auto decoded = rendertest::DecodeFile(out);
+        ASSERT_EQ(decoded.Error, "");
+        EXPECT_EQ(decoded.FrameNumbers, rendertest::Range(start, end));
+    }
+}
+
+}  // namespace
