@@ -234,6 +234,12 @@ struct TVideoPath {
     double MovieStart = 0;    // seconds of the movie's first frame in the container clock
     double MediaStart = 0;    // seconds from the movie's first frame
     double DeclaredEnd = 0;   // seconds: the movie's length as the file states it (0: unknown)
+    // MP4 and WebM clips of a movie whose pictures are not on one grid keep
+    // each picture once with its own time (the encoder counts source ticks):
+    // output frame n is source frame FirstFrame + n by the frame clock's rule.
+    bool OwnTimes = false;
+    int64_t FirstFrame = 0;
+    int64_t StartTicks = 0;   // OwnTimes: continuous ticks of the first frame, output time 0
     AVRational SrcRate{25, 1};
     AVRational OutRate{25, 1};
     // Output frames: the clip's, lowered by the decoder when the movie ends
@@ -258,6 +264,18 @@ struct TVideoPath {
     // queue per worker, each holding a whole segment and its end mark.
     std::vector<std::unique_ptr<TFrameQueue>> Segments;
     int64_t SegmentFrames = 0;
+
+    // How long the first `slots` output frames last, in seconds.
+    double SecondsOfSlots(int64_t slots) const {
+        if (!OwnTimes) return double(slots) / av_q2d(OutRate);
+        return Clock.TimeOfFrame(FirstFrame + slots) - Clock.TimeOfFrame(FirstFrame);
+    }
+    // OwnTimes: how long the picture at output time `pts` (source ticks) stays, up to the next one.
+    int64_t OwnDuration(int64_t pts) const {
+        const auto& times = Clock.List->Times;
+        const auto next = std::upper_bound(times.begin(), times.end(), pts + StartTicks);
+        return std::max<int64_t>(1, (next == times.end() ? Clock.List->EndTicks : *next) - (pts + StartTicks));
+    }
 };
 
 struct TAudioPath {
@@ -385,6 +403,38 @@ void TRenderGraph::TImpl::VideoDecode() {
         current = std::move(f);
     };
 
+    if (v.OwnTimes) {
+        // Every picture from the clip's first frame on, once, at its own time.
+        int64_t lastPts = -1;
+        auto own = [&](AvFramePtr f) {
+            if (f->pts == AV_NOPTS_VALUE) return;
+            const int64_t pts = follow.Follow(f->pts) - v.StartTicks;
+            if (pts < 0 || slot >= v.Slots) return;
+            f->pts = std::max(pts, lastPts + 1);
+            lastPts = f->pts;
+            if (!v.Decoded.Push(std::move(f))) throw TAborted{};
+            ++slot;
+            v.SlotsDecoded = slot;
+        };
+        if (first) own(std::move(first));
+        while (slot < v.Slots) {
+            if (Shared.ShouldEnd()) throw TAborted{};
+            AvFramePtr f = MakeFrame();
+            if (!dec.Next(f.get())) break;
+            own(std::move(f));
+        }
+        CheckSourceUnchanged(fmt->url, sourceBefore,
+                             slot < v.Slots ? FramesText(v.FirstFrame + slot, v.FirstFrame + v.Slots - 1) : "");
+        if (slot == 0) throw MediaError("No picture of the movie could be decoded in the clip.");
+        if (slot < v.Slots) {
+            v.Slots = slot;
+            Duration = std::min<int64_t>(Duration, std::llround(v.SecondsOfSlots(slot) * 1e7));
+        }
+        v.DecodeDone = true;
+        v.Decoded.Close();
+        return;
+    }
+
     if (first) take(std::move(first));
     // The end of the file, or a truncated or damaged file: what was read is all there is.
     while (slot < v.Slots) {
@@ -462,6 +512,7 @@ void TRenderGraph::TImpl::VideoEncode() {
         f->pict_type = AV_PICTURE_TYPE_NONE;
         // Fixed-quantiser encoders take the quantiser from each frame.
         if (v.Out.Enc->flags & AV_CODEC_FLAG_QSCALE) f->quality = v.Out.Enc->global_quality;
+        if (v.OwnTimes) v.Out.Durations[f->pts] = v.OwnDuration(f->pts);
         v.Out.Encode(Shared, f.get());
         ++v.FramesEncoded;
     }
@@ -633,6 +684,7 @@ void TRenderGraph::TImpl::AudioWork() {
 
     // Output samples of the first `slots` output frames.
     auto samplesOfSlots = [&](int64_t slots) {
+        if (Video->OwnTimes) return int64_t(std::llround(Video->SecondsOfSlots(slots) * outRate));
         return av_rescale_q(slots, av_inv_q(Video->OutRate), AVRational{1, outRate});
     };
     // Waits until the next `n` samples may go out. While the video decoder may
@@ -650,7 +702,7 @@ void TRenderGraph::TImpl::AudioWork() {
                 continue;
             }
             if (Video->Done) return;
-            const double vpos = double(Video->FramesEncoded) / av_q2d(Video->OutRate);
+            const double vpos = Video->SecondsOfSlots(Video->FramesEncoded);
             if (double(emitted) / outRate < vpos + 1.0) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -1393,6 +1445,12 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 v->OutHeight = profile->Video.Height;
             }
             v->Slots = std::max<int64_t>(1, std::llround(clipLength * av_q2d(v->OutRate)));
+            v->FirstFrame = src->FirstFrame;
+            if (web && v->Clock.Variable()) {
+                v->OwnTimes = true;
+                v->StartTicks = v->Clock.TicksOfFrame(src->FirstFrame);
+                v->Slots = std::max<int64_t>(1, std::min<int64_t>(src->EndFrame, v->Clock.FrameCount(0)) - src->FirstFrame);
+            }
 
             std::string encoderName = "rawvideo", friendly = "uncompressed RGB555";
             if (profile) {
@@ -1442,7 +1500,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->width = v->OutWidth;
             enc->height = v->OutHeight;
             enc->pix_fmt = pix;
-            enc->time_base = av_inv_q(v->OutRate);
+            enc->time_base = v->OwnTimes ? v->Clock.TimeBase : av_inv_q(v->OutRate);
             enc->framerate = v->OutRate;
             enc->sample_aspect_ratio = AVRational{1, 1};
             enc->thread_count = 0;
@@ -1453,8 +1511,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 enc->colorspace = colour.Matrix;
                 enc->color_primaries = colour.Primaries;
                 enc->color_trc = colour.Transfer;
-                // Each packet lasts one frame, also the last one the file's length ends with.
-                v->Out.FrameDuration = 1;
+                // Each packet lasts one frame, also the last one the file's length ends with
+                // (with own times: up to the next picture, set by VideoEncode).
+                v->Out.FrameDuration = v->OwnTimes ? 0 : 1;
             } else if (profile) {
                 enc->gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(v->OutRate) * 4)));
                 if (profile->Video.Quality > 0) {

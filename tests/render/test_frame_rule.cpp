@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,19 @@ protected:
         return numbers;
     }
 
+    // The presentation times of a file's video frames (seconds), in order.
+    static std::vector<double> FrameTimes(const std::string& path) {
+        std::string out;
+        EXPECT_EQ(rendertest::Run("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 '" + path + "'",
+                                  &out),
+                  0);
+        std::vector<double> times;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty()) times.push_back(std::stod(line));
+        return times;
+    }
+
     std::string Dir;
 };
 
@@ -102,6 +117,40 @@ TEST_F(FrameRuleTest, EveryPictureOfAnIrregularMovieIsOnePosition) {
             EXPECT_NEAR(facts.FrameTimes[89], 89 / 30.0, 1e-3);
             EXPECT_NEAR(facts.FrameTimes[99], 3 + 9 / 10.0, 1e-3);
         }
+
+        // Whole-movie MP4, WebM and copied clips hold every picture once, at its own time.
+        for (TClipFormat format : {TClipFormat::Mp4, TClipFormat::WebM, TClipFormat::Copy}) {
+            const std::string out = Dir + "/whole-" + std::to_string(int(format)) + (format == TClipFormat::WebM ? ".webm" : ".mp4");
+            SCOPED_TRACE(out);
+            TTestHost host;
+            ASSERT_TRUE(RenderClip(host, QString::fromStdString(movie), QString::fromStdString(out), 0, 0, 0,
+                                   facts.FrameRate, 0, int32_t(facts.FrameCount), format))
+                << host.FailureReason.toStdString();
+            const auto decoded = rendertest::DecodeFile(out);
+            ASSERT_EQ(decoded.Error, "");
+            EXPECT_EQ(decoded.FrameNumbers, rendertest::Range(0, c.Frames));
+            const std::vector<double> times = FrameTimes(out);
+            ASSERT_EQ(times.size(), size_t(c.Frames));
+            for (size_t i = 0; i < times.size(); ++i)
+                EXPECT_NEAR(times[i] - times[0], facts.FrameTimes[i], 0.0015) << i;
+        }
+
+        // AVI has one rate: output frame n is the picture on screen at n / rate.
+        const std::string avi = Dir + "/whole.avi";
+        TTestHost host;
+        ASSERT_TRUE(RenderClip(host, QString::fromStdString(movie), QString::fromStdString(avi), 0, 0, 0, facts.FrameRate,
+                               0, int32_t(facts.FrameCount), TClipFormat::Avi))
+            << host.FailureReason.toStdString();
+        const auto decoded = rendertest::DecodeFile(avi);
+        ASSERT_EQ(decoded.Error, "");
+        const double end = facts.Length;
+        std::vector<int> expected;
+        for (int n = 0; (n + 0.25) / facts.FrameRate < end; ++n) {
+            const double t = n / facts.FrameRate + 0.25 / facts.FrameRate;
+            expected.push_back(int(std::upper_bound(facts.FrameTimes.begin(), facts.FrameTimes.end(), t) -
+                                   facts.FrameTimes.begin()) - 1);
+        }
+        EXPECT_EQ(decoded.FrameNumbers, expected);
     }
 }
 
