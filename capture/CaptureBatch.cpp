@@ -139,7 +139,8 @@ TCaptureResult CaptureFrames(const TProgressInfo& info, const TCaptureEvents& ev
             break;
         }
         const std::function<bool()> fetch = [&] {
-            return GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight, x / info.FrameRate);
+            return GrabFrame(*info.MediaDetector, bitmap, info.FrameWidth, info.FrameHeight,
+                             info.MediaDetector->get_PositionTime(x));
         };
         const bool grabbed = events.RunFetch ? events.RunFetch(fetch) : fetch();
         // A write error ends the batch before anything else is written.

@@ -55,7 +55,7 @@ void CaptureThisFrame(TMovieInfo& movie, int32_t position, bool busy, const QStr
     // A far frame of a long movie takes a while to decode: the window keeps painting meanwhile.
     media::TMediaDetector& detector = *movie.MediaDetector;
     const TSnapshotResult r = RunAside([&] {
-        return SaveSnapshot(detector, movie.FrameWidth, movie.FrameHeight, position / movie.FrameRate, imageFolder);
+        return SaveSnapshot(detector, movie.FrameWidth, movie.FrameHeight, detector.get_PositionTime(position), imageFolder);
     });
     switch (r.Outcome) {
         case TSnapshotResult::Saved:

@@ -74,6 +74,11 @@ struct TFrameClock {
 
     // The last stamp (ticks) that is on screen at `seconds`.
     int64_t TicksAt(double seconds) const;
+    // The same by the rule: where the pictures are listed off one grid, the
+    // listed time of the last picture whose own time (TimeOfFrame) is not
+    // after `seconds`, without the quarter-frame tolerance (their times are
+    // known exactly); TicksAt otherwise.
+    int64_t TicksOnScreenAt(double seconds) const;
     // Seconds from the first picture of a stamp.
     double SecondsOf(int64_t ticks) const { return double(ticks - Origin) * Tick(); }
     // Whether a picture stamped `seconds` (from the first picture) is on screen at time t.

@@ -539,7 +539,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.StandInEvery = request.StandInEvery;
         // The first frame a long forward decode reaches is shown at once.
         d.LastStandIn = std::chrono::steady_clock::now() - request.StandInEvery;
-        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksAt(request.Seconds));
+        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksOnScreenAt(request.Seconds));
         d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
         if (!ok) return false;
@@ -569,6 +569,16 @@ bool TMovieReader::FrameAt(int64_t frame, int width, int height, TRgbPicture& ou
     request.Width = width;
     request.Height = height;
     return PictureAt(request, out);
+}
+
+double TMovieReader::TimeOfPosition(double position) const {
+    const TFrameClock& clock = Impl->OpenClock;
+    if (!clock.Variable()) {
+        const double rate = StreamFrameRate(Impl->VideoStream);
+        return rate > 0 ? position / rate : 0;
+    }
+    // A position between frames shows the frame it is within a quarter of, as at a constant rate.
+    return clock.TimeOfFrame(std::max<int64_t>(0, int64_t(std::floor(position + 0.25))));
 }
 
 bool TMovieReader::Cancelled() const { return Impl->Cancelled; }

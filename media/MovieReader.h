@@ -97,6 +97,11 @@ public:
     // (LastError() says why) when the size or time is not sane, the stream is
     // not video, or no picture could be decoded.
     bool PictureAt(const TPictureRequest& request, TRgbPicture& out);
+    // The time (seconds from the first picture) of track bar position
+    // `position` of the video stream by the frame clock's rule: position /
+    // FrameRate, or the own time of the picture a position between frames
+    // falls on where the pictures are not on one grid. Known without decoding.
+    double TimeOfPosition(double position) const;
     // Frame `frame` of the movie's video stream by the frame clock's rule.
     bool FrameAt(int64_t frame, int width, int height, TRgbPicture& out);
 
