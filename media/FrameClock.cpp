@@ -85,17 +85,9 @@ int64_t TFrameClock::TicksOfFrame(int64_t n) const {
     return times[size_t(std::clamp<int64_t>(n, 0, int64_t(times.size()) - 1))];
 }
 
-int64_t TFrameClock::TicksOnScreenAt(double seconds) const {
-    if (!Variable()) return TicksAt(seconds);
-    const auto& times = List->Times;
-    const double slack = 1e-9 + 0.5 * Tick();
-    size_t lo = 0, hi = times.size();  // the first picture whose time is after `seconds`
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (SecondsOf(times[mid]) <= seconds + slack) lo = mid + 1;
-        else hi = mid;
-    }
-    return times[lo == 0 ? 0 : lo - 1];
+void TFrameClock::Adopt(std::shared_ptr<const TList> list) {
+    List = std::move(list);
+    if (Variable()) Tolerance = std::max(1e-6, 0.5 * Tick());
 }
 
 int64_t TFrameClock::FrameCount(double lengthSeconds) const {
@@ -238,7 +230,7 @@ TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t
         if (!list->Variable && list->Pieces.size() <= 1) return clock;
         list->EndTicks = end;
         list->Times = std::move(times);
-        clock.List = std::move(list);
+        clock.Adopt(std::move(list));
         return clock;
     } catch (const MediaError&) {
         return clock;

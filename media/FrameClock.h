@@ -74,11 +74,6 @@ struct TFrameClock {
 
     // The last stamp (ticks) that is on screen at `seconds`.
     int64_t TicksAt(double seconds) const;
-    // The same by the rule: where the pictures are listed off one grid, the
-    // listed time of the last picture whose own time (TimeOfFrame) is not
-    // after `seconds`, without the quarter-frame tolerance (their times are
-    // known exactly); TicksAt otherwise.
-    int64_t TicksOnScreenAt(double seconds) const;
     // Seconds from the first picture of a stamp.
     double SecondsOf(int64_t ticks) const { return double(ticks - Origin) * Tick(); }
     // Whether a picture stamped `seconds` (from the first picture) is on screen at time t.
@@ -101,6 +96,11 @@ struct TFrameClock {
     std::shared_ptr<const TList> List;  // null: not listed (constant rate, no jump known)
 
     bool Variable() const { return List && List->Variable; }
+    // Takes the list of the stream's pictures. Where they are off one grid
+    // their times are known exactly, and the tolerance shrinks to the
+    // rounding of a time in seconds (half a tick): a picture's own time shows
+    // that picture however close the next one follows.
+    void Adopt(std::shared_ptr<const TList> list);
     bool Jumps() const { return List && List->Pieces.size() > 1; }
     // The continuous tick at which frame n is shown: the stamp a request for
     // it looks for.

@@ -215,7 +215,7 @@ struct TMovieReader::TImpl {
         if (got) {
             const int64_t origin = Scratch->pts;
             Clock = TFrameClock::For(st, origin);
-            if (stream == VideoStream && OpenList) Clock.List = OpenList;
+            if (stream == VideoStream && OpenList) Clock.Adopt(OpenList);
             else Clock = ListedClock(st, File, origin);
             Piece = -1;
             ToContinuous(Scratch.get());
@@ -539,7 +539,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.StandInEvery = request.StandInEvery;
         // The first frame a long forward decode reaches is shown at once.
         d.LastStandIn = std::chrono::steady_clock::now() - request.StandInEvery;
-        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksOnScreenAt(request.Seconds));
+        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksAt(request.Seconds));
         d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
         if (!ok) return false;

@@ -4,6 +4,7 @@
 // same picture at the same position in the reader and in rendered clips.
 #include "RenderTestUtil.h"
 
+#include "media/MediaDetector.h"
 #include "media/MovieReader.h"
 #include "../fixtures/TestMovie.h"
 
@@ -135,7 +136,8 @@ TEST_F(FrameRuleTest, EveryPictureOfAnIrregularMovieIsOnePosition) {
                 EXPECT_NEAR(times[i] - times[0], facts.FrameTimes[i], 0.0015) << i;
         }
 
-        // AVI has one rate: output frame n is the picture on screen at n / rate.
+        // AVI has one rate: output frame n is the picture on screen at n / rate
+        // (the pictures' times are exact: no quarter-frame tolerance).
         const std::string avi = Dir + "/whole.avi";
         TTestHost host;
         ASSERT_TRUE(RenderClip(host, QString::fromStdString(movie), QString::fromStdString(avi), 0, 0, 0, facts.FrameRate,
@@ -145,8 +147,8 @@ TEST_F(FrameRuleTest, EveryPictureOfAnIrregularMovieIsOnePosition) {
         ASSERT_EQ(decoded.Error, "");
         const double end = facts.Length;
         std::vector<int> expected;
-        for (int n = 0; (n + 0.25) / facts.FrameRate < end; ++n) {
-            const double t = n / facts.FrameRate + 0.25 / facts.FrameRate;
+        for (int n = 0; n < std::llround(end * facts.FrameRate); ++n) {
+            const double t = n / facts.FrameRate + 1e-6;
             expected.push_back(int(std::upper_bound(facts.FrameTimes.begin(), facts.FrameTimes.end(), t) -
                                    facts.FrameTimes.begin()) - 1);
         }
@@ -172,6 +174,15 @@ TEST_F(FrameRuleTest, ClockJumpIsRemovedAlike) {
     const std::vector<int> shown = ReaderFrames(movie, &count);
     EXPECT_EQ(count, 100);
     EXPECT_EQ(shown, rendertest::Range(0, 100));
+
+    // Captures and snapshots take a position's time from the reader.
+    media::TMediaDetector detector;
+    ASSERT_TRUE(detector.put_Filename(movie)) << detector.LastError();
+    for (int p : {0, 48, 49, 50, 51, 99}) {
+        media::TRgbPicture pic;
+        ASSERT_TRUE(detector.GetPicture(detector.get_PositionTime(p), 160, 120, pic)) << detector.LastError();
+        EXPECT_EQ(testmovie::ReadFrameNumber(pic.Rgb.data(), pic.Width, pic.Height), p) << "captured position " << p;
+    }
 
     for (TClipFormat format : {TClipFormat::Mp4, TClipFormat::Avi}) {
         const std::string out = Dir + (format == TClipFormat::Mp4 ? "/jump.mp4" : "/jump.avi");

@@ -262,8 +262,8 @@ TEST_F(RenderWebTest, VariableRateSourceKeepsItsPicturesTimes) {
                 << i;
         const auto streams = rendertest::Probe(out, false);
         ASSERT_EQ(streams.size(), 2u);
-        // The same mean rate: four pictures every four periods.
-        EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1);
+        // The same mean rate (four pictures every four periods) where the file states one (WebM does not).
+        if (format == TClipFormat::Mp4) EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1);
     }
 }
 
