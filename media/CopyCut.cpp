@@ -502,7 +502,9 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
     const double mediaStop = cut.Clock.TimeOfFrame(endFrameNumber);
     const bool pastLast = cut.Clock.Variable() && endFrameNumber >= int64_t(cut.Clock.List->Times.size());
     const int64_t startTicks = cut.Clock.StampOf(cut.Clock.TicksOfFrame(firstFrame));
-    const int64_t stopTicks = cut.Clock.StampOf(pastLast ? cut.Clock.List->EndTicks : cut.Clock.TicksOfFrame(endFrameNumber));
+    // A range past the last picture reaches the movie's end.
+    const int64_t stopTicks = pastLast ? std::numeric_limits<int64_t>::max() / 4
+                                       : cut.Clock.StampOf(cut.Clock.TicksOfFrame(endFrameNumber));
     if (cut.Clock.Jumps() && cut.Clock.PieceOf(startTicks, -1) != cut.Clock.PieceOf(stopTicks, -1))
         return refuse("The movie's clock jumps inside the clip; its pictures can not be cut by their time stamps.");
     cut.ReadFromTicks = SeekBefore(in, vs, startTicks);

@@ -198,9 +198,11 @@ TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t
         AvPacketPtr pkt = MakePacket();
         std::vector<int64_t> times;
         int64_t end = INT64_MIN;
+        bool unstamped = false;  // a packet without its own time: a field or a picture of several packets
         while (av_read_frame(fmt, pkt.get()) >= 0) {
             if (pkt->stream_index == stream) {
-                const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+                const int64_t ts = pkt->pts;
+                unstamped = unstamped || ts == AV_NOPTS_VALUE;
                 if (ts != AV_NOPTS_VALUE) {
                     const int64_t shift = follow.Shift();
                     const int64_t cont = follow.Follow(ts);
@@ -219,6 +221,10 @@ TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t
             }
             av_packet_unref(pkt.get());
         }
+        // Packets are pictures only where each has its own time (field-coded
+        // H.264 in transport streams sends the second field without one);
+        // otherwise the stream keeps the rule of its rate.
+        if (unstamped) return clock;
         std::sort(times.begin(), times.end());
         times.erase(std::unique(times.begin(), times.end()), times.end());
         // Pictures before the first one the decoder gives (leading pictures it drops) are not shown.
@@ -226,7 +232,11 @@ TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t
             times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), originTicks));
         if (times.empty()) return clock;
         for (auto& piece : list->Pieces) piece.ContLow = piece.RawLow + piece.Shift;
-        list->Variable = !OnGrid(times, clock);
+        // An interlaced stream may send each field as a packet of its own:
+        // its packets are not pictures, and only its jumps are listed.
+        const AVFieldOrder field = st->codecpar->field_order;
+        const bool interlaced = field != AV_FIELD_PROGRESSIVE && field != AV_FIELD_UNKNOWN;
+        list->Variable = !interlaced && !OnGrid(times, clock);
         if (!list->Variable && list->Pieces.size() <= 1) return clock;
         list->EndTicks = end;
         list->Times = std::move(times);

@@ -30,7 +30,9 @@
 //    count is the number of pictures.
 // The frames' times come from the container's index where it has one (MP4,
 // MOV), else from one read through the packets (no decoding); AVI states one
-// rate for every frame and is never read through.
+// rate for every frame and is never read through; a stream with packets
+// that carry no time of their own, and an interlaced one (a packet may be a
+// field), keep the rule of their rate.
 #pragma once
 
 #include "media/AvPtr.h"
