@@ -198,4 +198,21 @@ TEST_F(FrameRuleTest, ClockJumpIsRemovedAlike) {
     }
 }
 
+// A real movie whose last picture starts a fraction of a frame before its
+// stated end: the frame count and a whole-movie clip agree on every picture.
+TEST_F(FrameRuleTest, FrameCountIsWhatAClipOfTheWholeMovieHolds) {
+    const std::string movie = std::string(FW_MEDIA_SAMPLES) + "/sio_sideways_movie.mov";
+    if (!std::filesystem::exists(movie)) GTEST_SKIP() << "sample missing";
+    media::TMovieReader reader;
+    ASSERT_TRUE(reader.Open(movie)) << reader.LastError();
+    const media::TMovieFacts facts = reader.Facts();
+    EXPECT_EQ(facts.FrameCount, 25);
+    const std::string out = Dir + "/sideways.mp4";
+    TTestHost host;
+    ASSERT_TRUE(RenderClip(host, QString::fromStdString(movie), QString::fromStdString(out), 0, 0, 0, facts.FrameRate, 0,
+                           int32_t(facts.FrameCount), TClipFormat::Mp4))
+        << host.FailureReason.toStdString();
+    EXPECT_EQ(rendertest::Num(rendertest::Probe(out)[0], "nb_read_frames"), double(facts.FrameCount));
+}
+
 }  // namespace
