@@ -113,6 +113,13 @@ int TFrameClock::PieceOf(int64_t stamp, int previous) const {
     return std::max(0, std::min(previous, int(pieces.size()) - 1));
 }
 
+int TFrameClock::PiecesHolding(int64_t stamp) const {
+    if (!List || List->Pieces.size() <= 1) return 1;
+    int n = 0;
+    for (const auto& piece : List->Pieces) n += stamp >= piece.RawLow && stamp <= piece.RawHigh;
+    return n;
+}
+
 int64_t TFrameClock::Continuous(int64_t stamp, int piece) const {
     if (!List || piece < 0 || piece >= int(List->Pieces.size())) return stamp;
     return stamp + List->Pieces[size_t(piece)].Shift;
@@ -128,7 +135,7 @@ int64_t TFrameClock::StampOf(int64_t continuous) const {
 
 TJumpFollower::TJumpFollower(const TFrameClock& clock, bool clockMayJump)
     : FFrameTicks(clock.FrameTicks),
-      FBack(std::max<int64_t>(1, av_rescale_q(2, AVRational{1, 1}, clock.TimeBase))),
+      FBack(std::max<int64_t>(1, av_rescale_q(1, AVRational{1, clockMayJump ? 2 : 1}, clock.TimeBase) * (clockMayJump ? 1 : 2))),
       FForward(std::max<int64_t>(1, av_rescale_q(clockMayJump ? 10 : 60, AVRational{1, 1}, clock.TimeBase))) {}
 
 int64_t TJumpFollower::Follow(int64_t stamp) {

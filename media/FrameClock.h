@@ -15,9 +15,12 @@
 //  - Clock jumps (a transport stream whose stamps restart or leap, wrapped
 //    stamps, recordings joined end to end) are removed: the pictures after a
 //    jump follow on from the picture before it, one frame (FrameTicks) after
-//    it. A jump is a step back by more than two seconds (more than pictures
-//    are ever reordered) or forward by more than ten seconds in formats whose
-//    clock may jump (AVFMT_TS_DISCONT), a minute in others. Times with the
+//    it. A jump is a step back by more than half a second in formats whose
+//    clock may jump (AVFMT_TS_DISCONT; recordings joined end to end restart
+//    their clock there) and two seconds in others (more than pictures are
+//    ever reordered), or forward by more than ten seconds in the former and
+//    a minute in the latter. Pictures are followed in the order they come,
+//    so a piece whose stamps repeat an earlier one's is told apart. Times with the
 //    jumps removed are "continuous ticks"; where there is no jump they are
 //    the stamps themselves.
 //  - A stream whose pictures lie on the grid of its rate (within container
@@ -113,6 +116,8 @@ struct TFrameClock {
     // The index of the piece (between jumps) a stamp belongs to, given the one
     // the stamp before it belonged to (-1: none known). 0 when not listed.
     int PieceOf(int64_t stamp, int previous) const;
+    // How many pieces hold the stamp (more than one where a piece repeats an earlier one's stamps).
+    int PiecesHolding(int64_t stamp) const;
     int64_t Continuous(int64_t stamp, int piece) const;
     int64_t StampOf(int64_t continuous) const;  // the stamp of a continuous tick
 };

@@ -95,7 +95,9 @@ struct TMovieReader::TImpl {
     // Decoding state of stream DecStream.
     int DecStream = -1;
     TFrameClock Clock;
-    int Piece = -1;       // the piece (between clock jumps) of the last picture decoded
+    // Removes clock jumps from the pictures as they are decoded (reset at
+    // the start of the file, resumed in the piece a seek lands in).
+    std::optional<TJumpFollower> Follow;
     // The video stream's pictures as listed when the file opened (measured
     // lengths): the clock's list, shared by the facts and the decoder.
     std::shared_ptr<const TFrameClock::TList> OpenList;
@@ -120,7 +122,7 @@ struct TMovieReader::TImpl {
         KeyPictures.clear();
         OpenList.reset();
         OpenClock = {};
-        Piece = -1;
+        Follow.reset();
         Dec.reset();
         DecStream = -1;
         In.reset();
@@ -169,8 +171,8 @@ struct TMovieReader::TImpl {
 
     // Pictures are handled in continuous ticks (clock jumps removed).
     void ToContinuous(AVFrame* f) {
-        Piece = Clock.PieceOf(f->pts, Piece);
-        f->pts = Clock.Continuous(f->pts, Piece);
+        if (!Follow) Follow.emplace(Clock, In->Format->iformat->flags & AVFMT_TS_DISCONT);
+        if (f->pts != AV_NOPTS_VALUE) f->pts = Follow->Follow(f->pts);
     }
 
     void TakeScratchAsCur() {
@@ -182,7 +184,7 @@ struct TMovieReader::TImpl {
 
     bool SeekToStart() {
         const bool ok = Dec->SeekToStart();
-        Piece = -1;
+        Follow.reset();
         ForgetFrames();
         AtStart = true;
         return ok;
@@ -217,7 +219,7 @@ struct TMovieReader::TImpl {
             Clock = TFrameClock::For(st, origin);
             if (stream == VideoStream && OpenList) Clock.Adopt(OpenList);
             else Clock = ListedClock(st, File, origin);
-            Piece = -1;
+            Follow.reset();
             ToContinuous(Scratch.get());
             TakeScratchAsCur();
         } else {
@@ -237,8 +239,13 @@ struct TMovieReader::TImpl {
         if (Dec->Cancelled()) Cancelled = true;
         if (Dec->SeekFailed()) Error = "Seeking in the movie failed.";
         if (!got) return false;
-        // The piece the target lies in, unless the picture reached shows otherwise.
-        Piece = Clock.PieceOf(targetStamp, -1);
+        // Decoding carries on in the piece the target lies in.
+        Follow.reset();
+        if (Clock.Jumps() && Scratch->pts != AV_NOPTS_VALUE) {
+            const int64_t shift = Clock.List->Pieces[size_t(Clock.PieceOf(targetStamp, -1))].Shift;
+            Follow.emplace(Clock, In->Format->iformat->flags & AVFMT_TS_DISCONT);
+            Follow->Resume(Scratch->pts, shift);
+        }
         ToContinuous(Scratch.get());
         TakeScratchAsCur();
         return true;
@@ -348,6 +355,13 @@ struct TMovieReader::TImpl {
                     const double framesAhead = double(targetTs - last) / double(Clock.FrameTicks);
                     seek = framesAhead > kSeekThresholdFrames && KeyFrameBetween(last, targetTs);
                 }
+                if (seek && Clock.PiecesHolding(Clock.StampOf(targetTs)) > 1) {
+                    // Pieces of the clock repeat the target's stamp (recordings
+                    // joined end to end): a seek can not tell them apart, so the
+                    // file is decoded from its start (or on from here).
+                    seek = false;
+                    if (forceSeek || !HasCur || targetTs < CurPts) SeekToStart();
+                }
                 if (seek) {
                     const int64_t key = StandIn && !forceSeek ? KeyEntryBefore(targetTs) : AV_NOPTS_VALUE;
                     const bool shown = ShowKeptStandIn(key);
@@ -359,7 +373,7 @@ struct TMovieReader::TImpl {
             }
             if (!HasCur) break;
             const int64_t skipped = Dec->MaxSkippedPts();
-            if (skipped == AV_NOPTS_VALUE || CurPts >= Clock.Continuous(skipped, Clock.PieceOf(skipped, Piece))) return true;
+            if (skipped == AV_NOPTS_VALUE || CurPts >= skipped + (Follow ? Follow->Shift() : 0)) return true;
             // A skipped non-reference frame may have been the one on screen: do it again in full.
             skipBefore = AV_NOPTS_VALUE;
             forceSeek = true;
