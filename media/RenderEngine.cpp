@@ -1424,6 +1424,8 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
+            // A clock that jumps states a length of its raw stamps: the movie lasts as long as its pictures do.
+            if (srcClock && srcClock->Jumps()) v->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
             CheckClipLength(clipLength, mediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
             v->MovieStart = movieStart(src->MediaName, ist);
@@ -1595,6 +1597,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (vs >= 0) {
                 OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
                 a->DeclaredEnd = DeclaredLength(a->In);
+                if (srcClock && srcClock->Jumps()) a->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
             }
             CheckClipLength(clipLength, mediaStart, a->DeclaredEnd);
 
