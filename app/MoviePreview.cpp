@@ -89,7 +89,9 @@ bool TMainForm::OpenMovie(const QString& path) {
         probed.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
         probed.FrameRate = rate;
         // The track bar holds 32-bit positions.
-        probed.FrameCount = std::clamp<int64_t>(RoundHalfEven(probed.StreamLength * probed.FrameRate), 0,
+        const media::TMovieFacts facts = detector.Reader().Facts();
+        probed.FrameTimes = facts.FrameTimes;
+        probed.FrameCount = std::clamp<int64_t>(facts.FrameCount, 0,
                                                 std::numeric_limits<int32_t>::max());
         probed.MediaType = detector.get_StreamMediaType();
         probed.FrameWidth = probed.MediaType.Width;
@@ -172,7 +174,7 @@ void TMainForm::tbPositionChange() {
     }
     FRequestedPosition = position;
     FPreviewPending = true;
-    FPreviewRequest = PreviewWorker->Request(position, position / MovieInfo.FrameRate, size.Width, size.Height);
+    FPreviewRequest = PreviewWorker->Request(position, size.Width, size.Height);
 }
 
 void TMainForm::PreviewDelivered(TPreviewWorker::TResult&& result) {
@@ -199,8 +201,13 @@ void TMainForm::ShowPositionText(int position) {
     QString text;
     if (Timecode1->isChecked()) {
         // A movie shorter than half a frame has no frames to divide by.
-        const double seconds = tbPosition->maximum() > 0 ? position * MovieInfo.StreamLength / tbPosition->maximum()
-                                                  : position / MovieInfo.FrameRate;
+        // A frame of a movie off one grid shows its own time (the end its
+        // length); others keep the position's share of the length.
+        const auto& times = MovieInfo.FrameTimes;
+        const double seconds = !times.empty() ? (position >= 0 && size_t(position) < times.size() ? times[size_t(position)]
+                                                                                                 : MovieInfo.StreamLength)
+                               : tbPosition->maximum() > 0 ? position * MovieInfo.StreamLength / tbPosition->maximum()
+                                                    : position / MovieInfo.FrameRate;
         text = TimecodeText(seconds);
     } else {
         text = QString::number(position);

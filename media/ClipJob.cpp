@@ -45,15 +45,13 @@ TJobEnd TClipJob::Body() {
     const double rate = FSpec.FrameRate != 0 ? FSpec.FrameRate : SourceFrameRate(FSpec.Source);
     if (!(rate > 0) || !std::isfinite(rate))
         throw MediaError("The movie's frame rate (" + std::to_string(rate) + ") is not usable.");
-    const double mediaStart = double(first) / rate;
-    const double mediaStop = double(end) / rate;
 
     TOutputSpec output = FSpec.Output;
     TJobPlan plan;
     plan.Frames = frames;
     bool fallback = false;
     if (output.Format == TOutputFormat::Copy) {
-        const TCopyPlan copy = PlanCopy(FSpec.Source, mediaStart, mediaStop);
+        const TCopyPlan copy = PlanCopy(FSpec.Source, first, end);
         plan.Copy = true;
         plan.CanCopy = copy.CanCopy;
         plan.Why = copy.Why;
@@ -79,8 +77,8 @@ TJobEnd TClipJob::Body() {
     TTimelineSource source;
     source.TimelineStart = 0;
     source.TimelineStop = double(frames) / rate;
-    source.MediaStart = mediaStart;
-    source.MediaStop = mediaStop;
+    source.FirstFrame = first;
+    source.EndFrame = end;
     source.MediaName = FSpec.Source;
     const int videoGroup = timeline.AddGroup(TGroupMediaType::VideoRgb555(copy ? 0 : FSpec.Width, copy ? 0 : FSpec.Height));
     timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);

@@ -445,7 +445,7 @@ bool FallbackKeepsColour(const AVCodecParameters* par) {
     return IsWideOrHdr(par) && scalerMakes && yuv;
 }
 
-TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop) {
+TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrameNumber) {
     TCutPoints cut;
     cut.Path = path;
     TCopyPlan& plan = cut.Plan;
@@ -497,9 +497,16 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
                       encoder->name + ".");
     }
 
-    cut.Clock = TFrameClock::For(st, FirstFrameTicks(path, vs));
-    const int64_t startTicks = cut.Clock.TicksAt(mediaStart);
-    const int64_t stopTicks = cut.Clock.TicksAt(mediaStop);
+    // The span's frames by the frame clock's rule, as stamps of the file.
+    cut.Clock = ListedClock(st, path, FirstFrameTicks(path, vs));
+    const double mediaStop = cut.Clock.TimeOfFrame(endFrameNumber);
+    const bool pastLast = cut.Clock.Variable() && endFrameNumber >= int64_t(cut.Clock.List->Times.size());
+    const int64_t startTicks = cut.Clock.StampOf(cut.Clock.TicksOfFrame(firstFrame));
+    // A range past the last picture reaches the movie's end.
+    const int64_t stopTicks = pastLast ? std::numeric_limits<int64_t>::max() / 4
+                                       : cut.Clock.StampOf(cut.Clock.TicksOfFrame(endFrameNumber));
+    if (cut.Clock.Jumps() && cut.Clock.PieceOf(startTicks, -1) != cut.Clock.PieceOf(stopTicks, -1))
+        return refuse("The movie's clock jumps inside the clip; its pictures can not be cut by their time stamps.");
     cut.ReadFromTicks = SeekBefore(in, vs, startTicks);
 
     // The picture packets from a key frame at or before the start to a little
@@ -696,8 +703,8 @@ TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop)
     return cut;
 }
 
-TCopyPlan PlanCopy(const std::string& sourceFile, double mediaStart, double mediaStop) {
-    return PlanCut(sourceFile, mediaStart, mediaStop).Plan;
+TCopyPlan PlanCopy(const std::string& sourceFile, int64_t firstFrame, int64_t endFrame) {
+    return PlanCut(sourceFile, firstFrame, endFrame).Plan;
 }
 
 

@@ -68,7 +68,7 @@ bool FallbackKeepsColour(const AVCodecParameters* par);
 
 // Reads the packets around the span and finds the cut points. Throws
 // MediaError when the file can not be read; otherwise Plan.CanCopy tells.
-TCutPoints PlanCut(const std::string& path, double mediaStart, double mediaStop);
+TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame);
 
 // The video part of a copy: the output stream and what the worker needs.
 struct TCopyVideo {

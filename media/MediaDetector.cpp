@@ -66,6 +66,8 @@ TMajorType TMediaDetector::get_StreamType() const { return Impl->Reader.StreamTy
 double TMediaDetector::get_StreamLength() const { return Impl->Reader.StreamLength(Impl->Current); }
 
 double TMediaDetector::get_FrameRate() const { return Impl->Reader.StreamFrameRate(Impl->Current); }
+int64_t TMediaDetector::get_FrameCount() const { return Impl->Reader.Facts().FrameCount; }
+double TMediaDetector::get_PositionTime(double position) const { return Impl->Reader.TimeOfPosition(position); }
 
 TMediaTypeInfo TMediaDetector::get_StreamMediaType() const { return Impl->Reader.StreamMediaType(Impl->Current); }
 

@@ -45,6 +45,10 @@ public:
     double get_StreamLength() const;   // seconds; 0 when unknown
     double get_FrameRate() const;      // frames per second; 0 when unusable
     TMediaTypeInfo get_StreamMediaType() const;
+    // The video stream's frames (track bar positions) and the time of a
+    // position, by the frame clock's rule (TMovieReader::Facts, TimeOfPosition).
+    int64_t get_FrameCount() const;
+    double get_PositionTime(double position) const;
     // Why the current stream's stated picture size can not be shown (a
     // sentence), or "" when it can: a size of 0 or beyond what the decoder
     // takes leaves the movie without usable video.

@@ -95,6 +95,13 @@ struct TMovieReader::TImpl {
     // Decoding state of stream DecStream.
     int DecStream = -1;
     TFrameClock Clock;
+    // Removes clock jumps from the pictures as they are decoded (reset at
+    // the start of the file, resumed in the piece a seek lands in).
+    std::optional<TJumpFollower> Follow;
+    // The video stream's pictures as listed when the file opened (measured
+    // lengths): the clock's list, shared by the facts and the decoder.
+    std::shared_ptr<const TFrameClock::TList> OpenList;
+    TFrameClock OpenClock;
     TPictureShape Shape;  // how DecStream's pictures are shown
     std::optional<TFrameDecoder> Dec;
     AvFramePtr Cur, Ahead, Scratch;
@@ -113,6 +120,9 @@ struct TMovieReader::TImpl {
 
     void Close() {
         KeyPictures.clear();
+        OpenList.reset();
+        OpenClock = {};
+        Follow.reset();
         Dec.reset();
         DecStream = -1;
         In.reset();
@@ -151,11 +161,18 @@ struct TMovieReader::TImpl {
     int64_t DecodedUntil() const { return HasAhead ? AheadPts : HasCur ? CurPts : Clock.Origin; }
 
     bool NextInto(AvFramePtr& f, int64_t skipBefore) {
-        Dec->SkipBefore(skipBefore);
+        Dec->SkipBefore(skipBefore == AV_NOPTS_VALUE ? skipBefore : Clock.StampOf(skipBefore));
         const bool got = Dec->Next(f.get());
         if (Dec->PacketsRead() > 0) AtStart = false;
         if (Dec->Cancelled()) Cancelled = true;
+        if (got) ToContinuous(f.get());
         return got;
+    }
+
+    // Pictures are handled in continuous ticks (clock jumps removed).
+    void ToContinuous(AVFrame* f) {
+        if (!Follow) Follow.emplace(Clock, In->Format->iformat->flags & AVFMT_TS_DISCONT);
+        if (f->pts != AV_NOPTS_VALUE) f->pts = Follow->Follow(f->pts);
     }
 
     void TakeScratchAsCur() {
@@ -167,6 +184,7 @@ struct TMovieReader::TImpl {
 
     bool SeekToStart() {
         const bool ok = Dec->SeekToStart();
+        Follow.reset();
         ForgetFrames();
         AtStart = true;
         return ok;
@@ -197,7 +215,12 @@ struct TMovieReader::TImpl {
         const bool got = NextInto(Scratch, AV_NOPTS_VALUE);
         Dec->PacketBudget = 0;
         if (got) {
-            Clock = TFrameClock::For(st, Scratch->pts);
+            const int64_t origin = Scratch->pts;
+            Clock = TFrameClock::For(st, origin);
+            if (stream == VideoStream && OpenList) Clock.Adopt(OpenList);
+            else Clock = ListedClock(st, File, origin);
+            Follow.reset();
+            ToContinuous(Scratch.get());
             TakeScratchAsCur();
         } else {
             SeekToStart();
@@ -209,12 +232,21 @@ struct TMovieReader::TImpl {
         AVStream* st = Stream(DecStream);
         const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : Clock.Origin;
         ForgetFrames();
-        Dec->SkipBefore(skipBefore);
-        const bool got = Dec->SeekTo(targetTs, start, Scratch.get());
+        Dec->SkipBefore(skipBefore == AV_NOPTS_VALUE ? skipBefore : Clock.StampOf(skipBefore));
+        const int64_t targetStamp = Clock.StampOf(targetTs);
+        const bool got = Dec->SeekTo(targetStamp, start, Scratch.get());
         AtStart = false;
         if (Dec->Cancelled()) Cancelled = true;
         if (Dec->SeekFailed()) Error = "Seeking in the movie failed.";
         if (!got) return false;
+        // Decoding carries on in the piece the target lies in.
+        Follow.reset();
+        if (Clock.Jumps() && Scratch->pts != AV_NOPTS_VALUE) {
+            const int64_t shift = Clock.List->Pieces[size_t(Clock.PieceOf(targetStamp, -1))].Shift;
+            Follow.emplace(Clock, In->Format->iformat->flags & AVFMT_TS_DISCONT);
+            Follow->Resume(Scratch->pts, shift);
+        }
+        ToContinuous(Scratch.get());
         TakeScratchAsCur();
         return true;
     }
@@ -222,6 +254,7 @@ struct TMovieReader::TImpl {
     bool KeyFrameBetween(int64_t fromTs, int64_t toTs) {
         AVStream* st = Stream(DecStream);
         if (avformat_index_get_entries_count(st) == 0) return true;  // no index: cannot tell
+        if (Clock.Jumps()) return true;
         const int idx = av_index_search_timestamp(st, toTs, AVSEEK_FLAG_BACKWARD);
         if (idx < 0) return false;
         const AVIndexEntry* e = avformat_index_get_entry(st, idx);
@@ -262,7 +295,7 @@ struct TMovieReader::TImpl {
     int64_t KeyEntryBefore(int64_t targetTs) const {
         const AVStream* st = Stream(DecStream);
         if (avformat_index_get_entries_count(st) == 0) return AV_NOPTS_VALUE;
-        const int idx = av_index_search_timestamp(const_cast<AVStream*>(st), targetTs, AVSEEK_FLAG_BACKWARD);
+        const int idx = av_index_search_timestamp(const_cast<AVStream*>(st), Clock.StampOf(targetTs), AVSEEK_FLAG_BACKWARD);
         const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(const_cast<AVStream*>(st), idx) : nullptr;
         return e ? e->timestamp : AV_NOPTS_VALUE;
     }
@@ -309,10 +342,9 @@ struct TMovieReader::TImpl {
         return HasCur && targetTs >= CurPts && (HasAhead ? targetTs < AheadPts : Dec->AtEnd());
     }
 
-    // Leaves the frame for `seconds` in Cur. False when none could be decoded
-    // or the request was cancelled.
-    bool FrameAt(double seconds) {
-        const int64_t targetTs = Clock.TicksAt(seconds);
+    // Leaves the frame on screen at continuous tick targetTs in Cur. False
+    // when none could be decoded or the request was cancelled.
+    bool FrameAt(int64_t targetTs) {
         int64_t skipBefore = targetTs;
         bool forceSeek = false;
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -322,6 +354,13 @@ struct TMovieReader::TImpl {
                     const int64_t last = DecodedUntil();
                     const double framesAhead = double(targetTs - last) / double(Clock.FrameTicks);
                     seek = framesAhead > kSeekThresholdFrames && KeyFrameBetween(last, targetTs);
+                }
+                if (seek && Clock.PiecesHolding(Clock.StampOf(targetTs)) > 1) {
+                    // Pieces of the clock repeat the target's stamp (recordings
+                    // joined end to end): a seek can not tell them apart, so the
+                    // file is decoded from its start (or on from here).
+                    seek = false;
+                    if (forceSeek || !HasCur || targetTs < CurPts) SeekToStart();
                 }
                 if (seek) {
                     const int64_t key = StandIn && !forceSeek ? KeyEntryBefore(targetTs) : AV_NOPTS_VALUE;
@@ -334,7 +373,7 @@ struct TMovieReader::TImpl {
             }
             if (!HasCur) break;
             const int64_t skipped = Dec->MaxSkippedPts();
-            if (skipped == AV_NOPTS_VALUE || CurPts >= skipped) return true;
+            if (skipped == AV_NOPTS_VALUE || CurPts >= skipped + (Follow ? Follow->Shift() : 0)) return true;
             // A skipped non-reference frame may have been the one on screen: do it again in full.
             skipBefore = AV_NOPTS_VALUE;
             forceSeek = true;
@@ -393,6 +432,16 @@ bool TMovieReader::Open(const std::string& path, bool measureLengths) {
         }
     }
     d.VideoStream = d.In->FirstVideoStream();
+    if (const AVStream* vs = d.Stream(d.VideoStream)) {
+        // The video stream's pictures by the frame clock's rule, counted from
+        // the first listed one (the decoder's first picture, as a rule).
+        d.OpenClock = TFrameClock::For(vs, vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0);
+        if (measureLengths) {
+            d.OpenClock = ListedClock(vs, path, AV_NOPTS_VALUE);
+            if (d.OpenClock.List) d.OpenClock.Origin = d.OpenClock.List->Times.front();
+            d.OpenList = d.OpenClock.List;
+        }
+    }
     d.AtStart = true;
     return true;
 }
@@ -408,9 +457,13 @@ TMovieFacts TMovieReader::Facts() const {
     f.FrameRate = StreamFrameRate(f.VideoStream);
     f.Length = StreamLength(f.VideoStream);
     f.MediaType = StreamMediaType(f.VideoStream);
-    if (f.FrameRate > 0)
-        f.FrameCount = std::clamp<int64_t>(static_cast<int64_t>(std::nearbyint(f.Length * f.FrameRate)), 0,
-                                           std::numeric_limits<int32_t>::max());
+    if (f.FrameRate > 0) {
+        const TFrameClock& clock = Impl->OpenClock;
+        f.FrameCount = std::clamp<int64_t>(clock.FrameCount(f.Length), 0, std::numeric_limits<int32_t>::max());
+        if (clock.Variable())
+            for (int64_t n = 0; n < f.FrameCount; ++n) f.FrameTimes.push_back(clock.TimeOfFrame(n));
+        if (clock.List) f.Length = clock.SecondsOf(clock.List->EndTicks);
+    }
     return f;
 }
 
@@ -500,7 +553,7 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
         d.StandInEvery = request.StandInEvery;
         // The first frame a long forward decode reaches is shown at once.
         d.LastStandIn = std::chrono::steady_clock::now() - request.StandInEvery;
-        const bool ok = d.FrameAt(request.Seconds);
+        const bool ok = d.FrameAt(request.Frame >= 0 ? d.Clock.TicksOfFrame(request.Frame) : d.Clock.TicksAt(request.Seconds));
         d.StandIn = nullptr;
         d.Dec->Cancel = nullptr;
         if (!ok) return false;
@@ -526,10 +579,20 @@ bool TMovieReader::FrameAt(int64_t frame, int width, int height, TRgbPicture& ou
         return false;
     }
     TPictureRequest request;
-    request.Seconds = double(frame) / rate;
+    request.Frame = std::max<int64_t>(0, frame);
     request.Width = width;
     request.Height = height;
     return PictureAt(request, out);
+}
+
+double TMovieReader::TimeOfPosition(double position) const {
+    const TFrameClock& clock = Impl->OpenClock;
+    if (!clock.Variable()) {
+        const double rate = StreamFrameRate(Impl->VideoStream);
+        return rate > 0 ? position / rate : 0;
+    }
+    // A position between frames shows the frame it is within a quarter of, as at a constant rate.
+    return clock.TimeOfFrame(std::max<int64_t>(0, int64_t(std::floor(position + 0.25))));
 }
 
 bool TMovieReader::Cancelled() const { return Impl->Cancelled; }

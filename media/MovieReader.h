@@ -39,7 +39,14 @@ struct TMovieFacts {
     int VideoStream = -1;       // -1: the file has no video stream to show
     double FrameRate = 0;       // frames per second; 0 when unusable
     double Length = 0;          // seconds; 0 when unknown
-    int64_t FrameCount = 0;     // Length * FrameRate, rounded half to even
+    // Frames (positions) by the frame clock's rule (media/FrameClock.h):
+    // the times n / FrameRate before the movie's end, or the number of
+    // pictures of a movie whose pictures are not on one grid.
+    int64_t FrameCount = 0;
+    // Where the pictures are not on one grid: the time of every frame
+    // (seconds from the first, jumps removed), FrameCount of them; empty when
+    // frame n is at n / FrameRate. Known without decoding.
+    std::vector<double> FrameTimes;
     TMediaTypeInfo MediaType;   // the video stream's
 };
 
@@ -71,7 +78,10 @@ public:
 
     struct TPictureRequest {
         int Stream = -1;        // a video stream; -1: the movie's video stream
-        double Seconds = 0;     // counted from the stream's first picture
+        double Seconds = 0;     // counted from the stream's first picture, clock jumps removed
+        // When >= 0: the movie's frame `Frame` by the frame clock's rule
+        // instead of the frame on screen at Seconds.
+        int64_t Frame = -1;
         int Width = 0, Height = 0;
         // Called (on the caller's thread) with a nearby picture when the exact
         // one needs a seek and more decoding: the key frame decoding starts from.
@@ -87,7 +97,12 @@ public:
     // (LastError() says why) when the size or time is not sane, the stream is
     // not video, or no picture could be decoded.
     bool PictureAt(const TPictureRequest& request, TRgbPicture& out);
-    // Frame `frame` of the movie's video stream (at frame / FrameRate).
+    // The time (seconds from the first picture) of track bar position
+    // `position` of the video stream by the frame clock's rule: position /
+    // FrameRate, or the own time of the picture a position between frames
+    // falls on where the pictures are not on one grid. Known without decoding.
+    double TimeOfPosition(double position) const;
+    // Frame `frame` of the movie's video stream by the frame clock's rule.
     bool FrameAt(int64_t frame, int width, int height, TRgbPicture& out);
 
     bool Cancelled() const;

@@ -235,6 +235,12 @@ struct TVideoPath {
     double MovieStart = 0;    // seconds of the movie's first frame in the container clock
     double MediaStart = 0;    // seconds from the movie's first frame
     double DeclaredEnd = 0;   // seconds: the movie's length as the file states it (0: unknown)
+    // MP4 and WebM clips of a movie whose pictures are not on one grid keep
+    // each picture once with its own time (the encoder counts source ticks):
+    // output frame n is source frame FirstFrame + n by the frame clock's rule.
+    bool OwnTimes = false;
+    int64_t FirstFrame = 0;
+    int64_t StartTicks = 0;   // OwnTimes: continuous ticks of the first frame, output time 0
     AVRational SrcRate{25, 1};
     AVRational OutRate{25, 1};
     // Output frames: the clip's, lowered by the decoder when the movie ends
@@ -259,6 +265,18 @@ struct TVideoPath {
     // queue per worker, each holding a whole segment and its end mark.
     std::vector<std::unique_ptr<TFrameQueue>> Segments;
     int64_t SegmentFrames = 0;
+
+    // How long the first `slots` output frames last, in seconds.
+    double SecondsOfSlots(int64_t slots) const {
+        if (!OwnTimes) return double(slots) / av_q2d(OutRate);
+        return Clock.TimeOfFrame(FirstFrame + slots) - Clock.TimeOfFrame(FirstFrame);
+    }
+    // OwnTimes: how long the picture at output time `pts` (source ticks) stays, up to the next one.
+    int64_t OwnDuration(int64_t pts) const {
+        const auto& times = Clock.List->Times;
+        const auto next = std::upper_bound(times.begin(), times.end(), pts + StartTicks);
+        return std::max<int64_t>(1, (next == times.end() ? Clock.List->EndTicks : *next) - (pts + StartTicks));
+    }
 };
 
 struct TAudioPath {
@@ -333,7 +351,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         // Land on a key frame at or before the frame on screen at the clip's start.
         const AVStream* st = fmt->streams[v.StreamIndex];
         const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : v.Clock.Origin;
-        const int64_t target = v.Clock.TicksAt(v.MediaStart);
+        const int64_t target = v.Clock.StampOf(v.Clock.TicksAt(v.MediaStart));
         if (target > startTicks) {
             first = MakeFrame();
             if (!dec.SeekTo(target, startTicks, first.get())) first.reset();
@@ -352,13 +370,14 @@ void TRenderGraph::TImpl::VideoDecode() {
     // (a still picture lasting to the end), whatever its packet says: a
     // damaged duration can not stretch the last frame over minutes.
     double longestStep = framePeriod;
-    bool closedUp = false;  // a jump of the clock was closed up: the stated length is not to be trusted
-    // Formats whose clock may jump (MPEG transport and program streams, also
-    // recordings joined end to end) continue after a jump back where the last
-    // frame ended; so does any file after a jump forward by more than a frame
-    // may last. `shift` is what the stamps then get added.
-    const bool clockMayJump = fmt->iformat->flags & AVFMT_TS_DISCONT;
-    double shift = 0;
+    // Clock jumps are removed by the frame clock's rule: the pictures after
+    // one follow on from the picture before it (media/FrameClock.h), as in
+    // the preview. A clock whose jumps were closed up states a length that
+    // means nothing.
+    TJumpFollower follow(v.Clock, fmt->iformat->flags & AVFMT_TS_DISCONT);
+    if (first && first->pts != AV_NOPTS_VALUE && v.Clock.Jumps())
+        follow.Resume(first->pts, v.Clock.List->Pieces[size_t(v.Clock.PieceOf(first->pts, -1))].Shift);
+    bool closedUp = v.Clock.Jumps();
     auto slotTime = [&](int64_t n) { return v.MediaStart + double(n) / rate; };
     const int64_t maxSlots = std::llround(kMaxClipSeconds * rate) + 1;
     auto emit = [&](const AVFrame* f) {
@@ -374,13 +393,8 @@ void TRenderGraph::TImpl::VideoDecode() {
     auto take = [&](AvFramePtr f) {
         // The decoder stamps every picture (one without a stamp comes where the one before it ends).
         const bool stamped = f->pts != AV_NOPTS_VALUE;
-        double t = stamped ? f->pts * tb - v.MovieStart + shift : lastTime + lastDuration;
-        if (stamped && lastTime > -1e299 &&
-            ((clockMayJump && (t < lastTime - 0.5 || t > lastTime + 10)) || t > lastTime + 1 / kMinFrameRate)) {
-            shift += lastTime + lastDuration - t;
-            t = lastTime + lastDuration;
-            closedUp = true;
-        }
+        double t = stamped ? double(follow.Follow(f->pts)) * tb - v.MovieStart : lastTime + lastDuration;
+        closedUp = closedUp || follow.Jumped();
         if (t <= lastTime) t = lastTime + 1e-9;  // keep decode order for broken stamps
         if (lastTime > -1e299) longestStep = std::max(longestStep, t - lastTime);
         lastTime = t;
@@ -389,6 +403,38 @@ void TRenderGraph::TImpl::VideoDecode() {
         while (slot < v.Slots && !v.Clock.OnScreenAt(t, slotTime(slot))) emit(current ? current.get() : f.get());
         current = std::move(f);
     };
+
+    if (v.OwnTimes) {
+        // Every picture from the clip's first frame on, once, at its own time.
+        int64_t lastPts = -1;
+        auto own = [&](AvFramePtr f) {
+            if (f->pts == AV_NOPTS_VALUE) return;
+            const int64_t pts = follow.Follow(f->pts) - v.StartTicks;
+            if (pts < 0 || slot >= v.Slots) return;
+            f->pts = std::max(pts, lastPts + 1);
+            lastPts = f->pts;
+            if (!v.Decoded.Push(std::move(f))) throw TAborted{};
+            ++slot;
+            v.SlotsDecoded = slot;
+        };
+        if (first) own(std::move(first));
+        while (slot < v.Slots) {
+            if (Shared.ShouldEnd()) throw TAborted{};
+            AvFramePtr f = MakeFrame();
+            if (!dec.Next(f.get())) break;
+            own(std::move(f));
+        }
+        CheckSourceUnchanged(fmt->url, sourceBefore,
+                             slot < v.Slots ? FramesText(v.FirstFrame + slot, v.FirstFrame + v.Slots - 1) : "");
+        if (slot == 0) throw MediaError("No picture of the movie could be decoded in the clip.");
+        if (slot < v.Slots) {
+            v.Slots = slot;
+            Duration = std::min<int64_t>(Duration, std::llround(v.SecondsOfSlots(slot) * 1e7));
+        }
+        v.DecodeDone = true;
+        v.Decoded.Close();
+        return;
+    }
 
     if (first) take(std::move(first));
     // The end of the file, or a truncated or damaged file: what was read is all there is.
@@ -467,6 +513,7 @@ void TRenderGraph::TImpl::VideoEncode() {
         f->pict_type = AV_PICTURE_TYPE_NONE;
         // Fixed-quantiser encoders take the quantiser from each frame.
         if (v.Out.Enc->flags & AV_CODEC_FLAG_QSCALE) f->quality = v.Out.Enc->global_quality;
+        if (v.OwnTimes) v.Out.Durations[f->pts] = v.OwnDuration(f->pts);
         v.Out.Encode(Shared, f.get());
         ++v.FramesEncoded;
     }
@@ -638,6 +685,7 @@ void TRenderGraph::TImpl::AudioWork() {
 
     // Output samples of the first `slots` output frames.
     auto samplesOfSlots = [&](int64_t slots) {
+        if (Video->OwnTimes) return int64_t(std::llround(Video->SecondsOfSlots(slots) * outRate));
         return av_rescale_q(slots, av_inv_q(Video->OutRate), AVRational{1, outRate});
     };
     // Waits until the next `n` samples may go out. While the video decoder may
@@ -655,7 +703,7 @@ void TRenderGraph::TImpl::AudioWork() {
                 continue;
             }
             if (Video->Done) return;
-            const double vpos = double(Video->FramesEncoded) / av_q2d(Video->OutRate);
+            const double vpos = Video->SecondsOfSlots(Video->FramesEncoded);
             if (double(emitted) / outRate < vpos + 1.0) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -1309,18 +1357,45 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         }
         return it->second.Seconds;
     };
+    // The clock of a file's video stream (the frame clock's rule), found once
+    // per file: it turns the span's frames into times for every group.
+    std::map<std::string, TFrameClock> clocks;
+    auto clockOf = [&](const std::string& file) -> const TFrameClock* {
+        auto it = clocks.find(file);
+        if (it == clocks.end()) {
+            TInputFile in = TInputFile::Open(file);
+            const int vs = in.FirstVideoStream();
+            if (vs < 0) return nullptr;
+            const AVStream* st = in.Format->streams[vs];
+            movieStart(file, st);
+            it = clocks.emplace(file, ListedClock(st, file, origins[{file, vs}].Ticks)).first;
+        }
+        return &it->second;
+    };
     for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
         const TTimelineGroup& group = timeline.Group(gi);
         const TTimelineSource* src = FirstSource(group);
         if (!src) continue;
-        const double clipLength = src->TimelineStop - src->TimelineStart;
-        if (!std::isfinite(clipLength) || !std::isfinite(src->MediaStart) || clipLength <= 0 || src->MediaStart < 0)
+        if (src->FirstFrame < 0 || src->EndFrame <= src->FirstFrame)
+            throw MediaError("The clip's start and end are not usable frames.");
+        // The span in seconds from the first picture, clock jumps removed;
+        // a movie without pictures counts frames at the timeline's rate.
+        const TFrameClock* srcClock = clockOf(src->MediaName);
+        const double timelineLength = src->TimelineStop - src->TimelineStart;
+        double mediaStart = 0, clipLength = timelineLength;
+        if (srcClock) {
+            mediaStart = srcClock->TimeOfFrame(src->FirstFrame);
+            if (srcClock->Variable()) clipLength = srcClock->TimeOfFrame(src->EndFrame) - mediaStart;
+        } else if (timelineLength > 0) {
+            mediaStart = timelineLength * double(src->FirstFrame) / double(src->EndFrame - src->FirstFrame);
+        }
+        if (!std::isfinite(clipLength) || !std::isfinite(mediaStart) || clipLength <= 0 || mediaStart < 0)
             throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
         if (copy && group.MediaType.MajorType == TMajorType::Video) {
             if (impl->CopyVideo) throw MediaError("Only one video group can be written.");
-            const TCutPoints cut = PlanCut(src->MediaName, src->MediaStart, src->MediaStop);
+            const TCutPoints cut = PlanCut(src->MediaName, src->FirstFrame, src->EndFrame);
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
@@ -1352,13 +1427,15 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
-            CheckClipLength(clipLength, src->MediaStart, v->DeclaredEnd);
+            // A clock that jumps states a length of its raw stamps: the movie lasts as long as its pictures do.
+            if (srcClock && srcClock->Jumps()) v->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
+            CheckClipLength(clipLength, mediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
             v->MovieStart = movieStart(src->MediaName, ist);
-            v->Clock = TFrameClock::For(ist, origins[{src->MediaName, ist->index}].Ticks);
+            v->Clock = *srcClock;
             v->Shape = ShapeOfStream(ist);
             v->Dec = std::make_unique<TFrameDecoder>(v->In, v->StreamIndex, v->Clock.FrameTicks, v->Clock.Origin);
-            v->MediaStart = src->MediaStart;
+            v->MediaStart = mediaStart;
             v->OutRate = srcRate;
             v->OutWidth = group.MediaType.Width;
             v->OutHeight = group.MediaType.Height;
@@ -1373,6 +1450,12 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 v->OutHeight = profile->Video.Height;
             }
             v->Slots = std::max<int64_t>(1, std::llround(clipLength * av_q2d(v->OutRate)));
+            v->FirstFrame = src->FirstFrame;
+            if (web && v->Clock.Variable()) {
+                v->OwnTimes = true;
+                v->StartTicks = v->Clock.TicksOfFrame(src->FirstFrame);
+                v->Slots = std::max<int64_t>(1, std::min<int64_t>(src->EndFrame, v->Clock.FrameCount(0)) - src->FirstFrame);
+            }
 
             std::string encoderName = "rawvideo", friendly = "uncompressed RGB555";
             if (profile) {
@@ -1422,7 +1505,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             enc->width = v->OutWidth;
             enc->height = v->OutHeight;
             enc->pix_fmt = pix;
-            enc->time_base = av_inv_q(v->OutRate);
+            enc->time_base = v->OwnTimes ? v->Clock.TimeBase : av_inv_q(v->OutRate);
             enc->framerate = v->OutRate;
             enc->sample_aspect_ratio = AVRational{1, 1};
             enc->thread_count = 0;
@@ -1433,8 +1516,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 enc->colorspace = colour.Matrix;
                 enc->color_primaries = colour.Primaries;
                 enc->color_trc = colour.Transfer;
-                // Each packet lasts one frame, also the last one the file's length ends with.
-                v->Out.FrameDuration = 1;
+                // Each packet lasts one frame, also the last one the file's length ends with
+                // (with own times: up to the next picture, set by VideoEncode).
+                v->Out.FrameDuration = v->OwnTimes ? 0 : 1;
             } else if (profile) {
                 enc->gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(v->OutRate) * 4)));
                 if (profile->Video.Quality > 0) {
@@ -1510,14 +1594,15 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
                 a->MovieStart = vs >= 0 ? movieStart(src->MediaName, a->In.Format->streams[vs])
                                         : a->In.StreamStartSeconds(a->StreamIndex);
             }
-            a->MediaStart = src->MediaStart;
+            a->MediaStart = mediaStart;
             // The movie's stated length counts when it comes from a picture
             // whose stamps can be trusted; without a picture the sound is the movie.
             if (vs >= 0) {
                 OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
                 a->DeclaredEnd = DeclaredLength(a->In);
+                if (srcClock && srcClock->Jumps()) a->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
             }
-            CheckClipLength(clipLength, src->MediaStart, a->DeclaredEnd);
+            CheckClipLength(clipLength, mediaStart, a->DeclaredEnd);
 
             TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
             std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";

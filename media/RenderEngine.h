@@ -3,10 +3,11 @@
 //
 //   decode (own thread per group) -> scale (video, own thread) -> encode + write
 //
-// Video sources are decoded from the frame on screen at the clip's media
-// start; output frame n is the source frame on screen at
-// media start + n / output rate, for round(clip length x output rate) frames.
-// With the source's own rate that is exactly the source frames of the span.
+// Video sources are decoded from the clip's first frame (its time by the
+// frame clock's rule, media/FrameClock.h, clock jumps removed); output frame
+// n is the source frame on screen at that time + n / output rate, for
+// round(clip length x output rate) frames. With the source's own rate that is
+// exactly the source frames of the span.
 // Audio is resampled to the writer's format (following any change of layout,
 // rate or sample format part-way), trimmed to the same span and padded with
 // silence where the source has none (or no audio stream at all).
@@ -64,9 +65,8 @@ enum class TOutputFormat {
     Copy,
 };
 
-// What copying a span of a movie does. Times are seconds from the movie's
-// first picture, as in the timeline; the clip is the source frames on screen
-// from mediaStart up to mediaStop.
+// What copying a span of a movie does. The clip is the source's frames
+// firstFrame .. endFrame - 1 by the frame clock's rule, as in the timeline.
 struct TCopyPlan {
     bool CanCopy = false;
     std::string Why;            // !CanCopy: one sentence for the user, ending with a full stop
@@ -84,7 +84,7 @@ struct TCopyPlan {
 };
 // Reads the source's packets around the span (no decoding) and plans the cut.
 // Throws MediaError only when the file can not be read at all.
-TCopyPlan PlanCopy(const std::string& sourceFile, double mediaStart, double mediaStop);
+TCopyPlan PlanCopy(const std::string& sourceFile, int64_t firstFrame, int64_t endFrame);
 
 // Encoder choices of the MP4 and WebM files.
 struct TWebOptions {

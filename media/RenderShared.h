@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -119,11 +120,18 @@ struct TEncoderOut {
     AVStream* Stream = nullptr;
     // > 0: the length (encoder time base) given to packets that come without one.
     int64_t FrameDuration = 0;
+    // Lengths (encoder time base) by stamp of frames sent, for packets that
+    // come without one where frames last differently; taken as they are used.
+    std::map<int64_t, int64_t> Durations;
 
     // Sends a frame (nullptr flushes) and writes every packet that comes out.
     void Encode(TShared& shared, AVFrame* frame) {
         EncodeFrame(Enc.get(), frame, [&](AVPacket* pkt) {
             if (pkt->duration <= 0 && FrameDuration > 0) pkt->duration = FrameDuration;
+            if (auto it = Durations.find(pkt->pts); it != Durations.end()) {
+                if (pkt->duration <= 0) pkt->duration = it->second;
+                Durations.erase(it);
+            }
             av_packet_rescale_ts(pkt, Enc->time_base, Stream->time_base);
             pkt->stream_index = Stream->index;
             shared.Write(pkt);

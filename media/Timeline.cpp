@@ -93,8 +93,8 @@ void TTimeline::AddSource(int group, int track, const TTimelineSource& source) {
     if (group < 0 || group >= GetGroupCount()) throw MediaError("There is no such group on the timeline.");
     auto& tracks = FGroups[static_cast<size_t>(group)].Tracks;
     if (track < 0 || track >= static_cast<int>(tracks.size())) throw MediaError("There is no such track on the timeline.");
-    if (!(source.TimelineStop > source.TimelineStart) || !(source.MediaStop > source.MediaStart) ||
-        source.MediaStart < 0 || !std::isfinite(source.MediaStop) || !std::isfinite(source.TimelineStop))
+    if (!(source.TimelineStop > source.TimelineStart) || source.EndFrame <= source.FirstFrame ||
+        source.FirstFrame < 0 || !std::isfinite(source.TimelineStop))
         throw MediaError("The clip's times do not make a clip (the end must come after the start).");
     tracks[static_cast<size_t>(track)].Sources.push_back(source);
 }

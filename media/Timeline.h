@@ -1,6 +1,8 @@
 // The editing timeline: groups (one per output stream) with their
 // uncompressed media type, tracks with priorities, and source clips that play
-// a span of a file. Times are seconds. No FFmpeg and no Qt type here.
+// a span of a file. Timeline times are seconds; a source's span is frames of
+// its video stream by the frame clock's rule (media/FrameClock.h). No FFmpeg
+// and no Qt type here.
 #pragma once
 
 #include "media/MediaTypes.h"
@@ -50,8 +52,8 @@ struct TGroupMediaType {
 struct TTimelineSource {
     double TimelineStart = 0;  // seconds on the timeline
     double TimelineStop = 0;
-    double MediaStart = 0;     // seconds in the source, from its first frame
-    double MediaStop = 0;
+    int64_t FirstFrame = 0;    // the span's first frame of the source's video stream
+    int64_t EndFrame = 0;      // one past its last frame
     std::string MediaName;     // UTF-8 path of the source file
 };
 
@@ -76,7 +78,7 @@ public:
     // Inserts a track into the group's composition; returns its index.
     int InsertTrack(int group, int priority);
     // Adds a source clip to a track. Throws MediaError for times that make no
-    // clip (stop not after start, negative media start).
+    // clip (stop not after start, end frame not after the first, a negative first frame).
     void AddSource(int group, int track, const TTimelineSource& source);
 
     int GetGroupCount() const { return static_cast<int>(FGroups.size()); }

@@ -30,12 +30,12 @@ void TPreviewWorker::Open(const std::string& path) {
     FWake.notify_all();
 }
 
-uint64_t TPreviewWorker::Request(int position, double seconds, int width, int height) {
+uint64_t TPreviewWorker::Request(int position, int width, int height) {
     uint64_t id;
     {
         std::lock_guard<std::mutex> lock(FMutex);
         id = ++FNextId;
-        FPending = TJob{id, position, seconds, width, height};
+        FPending = TJob{id, position, width, height};
         FCancel = true;
     }
     FWake.notify_all();
@@ -110,7 +110,7 @@ void TPreviewWorker::Serve(const TJob& job) {
         return;
     }
     media::TMovieReader::TPictureRequest request;
-    request.Seconds = job.Seconds;
+    request.Frame = std::max(0, job.Position);
     request.Width = job.Width;
     request.Height = job.Height;
     request.Cancel = &FCancel;

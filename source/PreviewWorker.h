@@ -44,9 +44,10 @@ public:
     // The movie later requests read (UTF-8 path); opened on the worker's
     // thread. Ends the work on the movie before.
     void Open(const std::string& path);
-    // Asks for the frame of `position` (at `seconds`) at width x height.
-    // Returns the request's number; numbers only grow.
-    uint64_t Request(int position, double seconds, int width, int height);
+    // Asks for frame `position` (by the frame clock's rule, as
+    // TMovieReader::FrameAt) at width x height. Returns the request's number;
+    // numbers only grow.
+    uint64_t Request(int position, int width, int height);
     // Drops what is asked and pending (the movie is being closed or replaced).
     void Cancel();
 
@@ -57,7 +58,6 @@ private:
     struct TJob {
         uint64_t Id = 0;
         int Position = 0;
-        double Seconds = 0;
         int Width = 0, Height = 0;
     };
     void Run();

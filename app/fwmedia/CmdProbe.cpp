@@ -31,7 +31,7 @@ bool ProbeMovie(media::TMediaDetector& det, const std::string& path, TProbe& rec
         rec.VideoStream = i;
         rec.StreamLength = det.get_StreamLength();
         rec.FrameRate = det.get_FrameRate();
-        rec.FrameCount = static_cast<int64_t>(std::nearbyint(rec.StreamLength * rec.FrameRate));  // ties to even
+        rec.FrameCount = det.get_FrameCount();
         const media::TMediaTypeInfo mt = det.get_StreamMediaType();
         rec.FrameWidth = mt.Width;
         rec.FrameHeight = mt.Height;
@@ -119,7 +119,7 @@ int CmdGrab(const TArgs& args) {
         width = rec.FrameWidth;
         height = rec.FrameHeight;
     }
-    const double seconds = double(position) / rec.FrameRate;
+    const double seconds = det.get_PositionTime(double(position));
     media::TRgbPicture frame;
     if (!det.GetPicture(seconds, int(width), int(height), frame) || frame.Empty()) {
         std::fprintf(stderr, "%s\n", det.LastError().c_str());

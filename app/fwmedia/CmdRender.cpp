@@ -241,7 +241,7 @@ int CmdRender(const TArgs& args) {
     media::TCopyPlan plan;
     if (copy) {
         try {
-            plan = media::PlanCopy(args[0], double(start) / frameRate, double(end) / frameRate);
+            plan = media::PlanCopy(args[0], start, end);
         } catch (const std::exception&) {
         }
     }

@@ -1001,7 +1001,7 @@ QString MakeH264Movie(const QString& folder, int frames, int gop, int width = 16
 
 // The plan RenderClip makes for frames start .. end - 1 of a 25 fps movie.
 media::TCopyPlan PlanOf(const QString& movie, int start, int end) {
-    return media::PlanCopy(QFile::encodeName(movie).toStdString(), start / 25.0, end / 25.0);
+    return media::PlanCopy(QFile::encodeName(movie).toStdString(), start, end);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ protected:
         std::lock_guard<std::mutex> lock(Mutex);
         return Seen;
     }
-    uint64_t Ask(int position) { return Worker.Request(position, position / kRate, 160, 120); }
+    uint64_t Ask(int position) { return Worker.Request(position, 160, 120); }
 
     static inline std::string Dir, File;
     std::mutex Mutex;
@@ -129,7 +129,7 @@ TEST_F(PreviewWorker, AJumpShowsTheKeyFrameBeforeTheExactFrame) {
     int back = 4;  // a frame not shown before, so the reader goes back there
     for (const auto& [w, h] : {std::pair{160, 120}, std::pair{96, 72}}) {
         ASSERT_TRUE(WaitExact(Ask(back++)));
-        const uint64_t again = Worker.Request(285, 285 / kRate, w, h);
+        const uint64_t again = Worker.Request(285, w, h);
         ASSERT_TRUE(WaitExact(again));
         std::vector<TSeen> second;
         for (const TSeen& s : Snapshot())

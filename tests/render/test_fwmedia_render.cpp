@@ -516,7 +516,7 @@ protected:
 // line of standard error instead.
 TEST_F(FwMediaCopy, WritesTheExactFramesAndSaysWhatItDid) {
     const std::string src = H264Source(), out = Dir + "/cut.mp4";
-    const media::TCopyPlan plan = media::PlanCopy(src, 13 / 25.0, 37 / 25.0);
+    const media::TCopyPlan plan = media::PlanCopy(src, 13, 37);
     const TSplitRun r = RunFwMediaSplit("render " + Q(src) + " " + Q(out) + " 13 37 --copy", Dir + "/err.txt");
     ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
     EXPECT_NE(r.Out.find("Written " + out + "\n"), std::string::npos) << r.Out;
@@ -545,7 +545,7 @@ TEST_F(FwMediaCopy, WritesTheExactFramesAndSaysWhatItDid) {
 // size, AAC sound), with the reason as the only line on standard error.
 TEST_F(FwMediaCopy, SourceItCanNotCopyIsReencodedWithOneLineSayingWhy) {
     const std::string src = Source(10), out = Dir + "/out.mp4";
-    const media::TCopyPlan plan = media::PlanCopy(src, 2 / 25.0, 8 / 25.0);
+    const media::TCopyPlan plan = media::PlanCopy(src, 2, 8);
     ASSERT_FALSE(plan.CanCopy);
     ASSERT_FALSE(plan.Why.empty());
     const TSplitRun r = RunFwMediaSplit("render " + Q(src) + " " + Q(out) + " 2 8 --copy", Dir + "/err.txt");

@@ -9,6 +9,7 @@
 
 #include "convert/RenderClip.h"
 #include "media/MediaTypes.h"
+#include "media/MovieReader.h"
 #include "media/RenderEngine.h"
 #include "media/Timeline.h"
 #include "tests/fixtures/TestMovie.h"
@@ -378,7 +379,7 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
     const std::string& src = Source(c.Kind);
     ASSERT_GE(SourceFrames(c.Kind), c.End);
 
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     SCOPED_TRACE("plan: CanCopy " + std::to_string(plan.CanCopy) + " (" + plan.Why + "), head " +
                  std::to_string(plan.HeadFrames) + ", copied " + std::to_string(plan.CopiedFrames) + ", tail " +
                  std::to_string(plan.TailFrames));
@@ -575,7 +576,7 @@ TEST_P(CopyTone, StartsWhereTheSourcesDoes) {
                               "-c:v libx264 -preset veryfast -g 25 -keyint_min 25 -sc_threshold 0 -bf 2 -pix_fmt yuv420p "
                               "-c:a " + std::string(c.Audio) + " '" + src + "'"),
               0);
-    const media::TCopyPlan plan = media::PlanCopy(src, 20 / kRate, 60 / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, 20, 60);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     EXPECT_EQ(plan.AudioCopied, c.Copied);
     const std::string out = Dir + "/onset.mp4";
@@ -652,7 +653,7 @@ TEST_P(CopyFallback, NoticeNamesTheReasonAndTheClipKeepsTheColours) {
         input = "-noautorotate -i '" + Dir + "/turned.mov'";
     }
     ASSERT_EQ(rendertest::Run("ffmpeg -nostdin -v error -y " + input + " " + c.Encode + " '" + src + "'"), 0);
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kRate, c.End / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     ASSERT_FALSE(plan.CanCopy);
     EXPECT_NE(plan.Why.find(c.Reason), std::string::npos) << plan.Why;
     if (*c.ColourNote) {
@@ -741,7 +742,7 @@ TEST_P(CopyVariableRate, HoldsThePicturesOnScreenAndEndsWithItsSound) {
         return p;
     };
     const int first = pictureAt(c.Start), end = pictureAt(c.End);
-    const media::TCopyPlan plan = media::PlanCopy(src, c.Start / kFast, c.End / kFast);
+    const media::TCopyPlan plan = media::PlanCopy(src, c.Start, c.End);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     EXPECT_EQ(plan.Frames, end - first);
     EXPECT_GT(plan.CopiedFrames, 0);
@@ -774,10 +775,9 @@ INSTANTIATE_TEST_SUITE_P(Ranges, CopyVariableRate,
                                            TVariableRateCase{"AcrossThreeKeyFrames", 97, 263}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-// Real variable-rate movies whose last packet claims one tick of 1/600 s,
-// cut at frame numbers of their mean rate as the window does: the clip holds
-// the pictures on screen from the start up to the one on screen at the end,
-// whether or not that is the movie's last picture.
+// Real variable-rate movies whose last packet claims one tick of 1/600 s: a
+// position is a picture, so the clip holds the range's pictures, up to the
+// movie's last one, the MP4 clip of the same range as many.
 TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
     struct TSampleCase {
         const char* File;
@@ -785,16 +785,16 @@ TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
         int Start, End, Pictures;
     };
     // sio_awesome_movie.mov: 123 pictures, 30 and then 15 per second, the last at 7.278 s and
-    // shown until 7.345 s; frame 122 of the mean rate (7.285 s) shows it.
-    const TSampleCase cases[] = {{"sio_awesome_movie.mov", 24600.0 / 1469, 40, 122, 87},
-                                 {"sio_awesome_movie.mov", 24600.0 / 1469, 40, 124, 88}};
+    // shown until 7.345 s.
+    const TSampleCase cases[] = {{"sio_awesome_movie.mov", 24600.0 / 1469, 40, 122, 82},
+                                 {"sio_awesome_movie.mov", 24600.0 / 1469, 40, 124, 83}};
     int tried = 0;
     for (const auto& c : cases) {
         const fs::path src = fs::path(FW_MEDIA_SAMPLES) / c.File;
         if (!fs::exists(src)) continue;
         ++tried;
         SCOPED_TRACE(std::string(c.File) + " " + std::to_string(c.Start) + ".." + std::to_string(c.End));
-        const media::TCopyPlan plan = media::PlanCopy(src.string(), c.Start / c.Rate, c.End / c.Rate);
+        const media::TCopyPlan plan = media::PlanCopy(src.string(), c.Start, c.End);
         ASSERT_TRUE(plan.CanCopy) << plan.Why;
         EXPECT_EQ(plan.Frames, c.Pictures);
         const std::string out = Dir + "/sample.mp4";
@@ -808,6 +808,11 @@ TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
         const std::vector<double> shown = EditListSeconds(out);
         ASSERT_EQ(shown.size(), 2u);
         EXPECT_NEAR(shown[1], shown[0], 1024.0 / Num(streams[1], "sample_rate") + 1e-3);
+        const std::string mp4 = Dir + "/sample-reencoded.mp4";
+        ASSERT_TRUE(RenderClip(host, QString::fromStdString(src.string()), QString::fromStdString(mp4), 0, 0, 0, c.Rate,
+                               c.Start, c.End, TClipFormat::Mp4))
+            << host.FailureReason.toStdString();
+        EXPECT_EQ(Num(rendertest::Probe(mp4)[0], "nb_read_frames"), c.Pictures);
     }
     if (tried == 0) GTEST_SKIP() << "no variable-rate samples in " << FW_MEDIA_SAMPLES;
 }
@@ -820,8 +825,8 @@ media::TTimeline CopyTimeline(const std::string& src, int start, int end) {
     media::TTimelineSource source;
     source.TimelineStart = 0;
     source.TimelineStop = (end - start) / kRate;
-    source.MediaStart = start / kRate;
-    source.MediaStop = end / kRate;
+    source.FirstFrame = start;
+    source.EndFrame = end;
     source.MediaName = src;
     const int video = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(0, 0));
     timeline.AddSource(video, timeline.InsertTrack(video, 0), source);
@@ -847,7 +852,7 @@ long WaitForEnd(media::TRenderGraph& graph) {
 // clip's length when it is done.
 TEST_F(CopyTest, GraphFollowsThePlanAndItsPositionReachesTheClipsLength) {
     const std::string src = Source("H264Mp4"), out = Dir + "/graph.mp4";
-    const media::TCopyPlan plan = media::PlanCopy(src, 13 / kRate, 88 / kRate);
+    const media::TCopyPlan plan = media::PlanCopy(src, 13, 88);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
     auto graph = media::TRenderEngine::Build(CopyTimeline(src, 13, 88), CopySpec(out));
     const media::TCopyPlan& running = graph->CopyPlan();
@@ -867,7 +872,7 @@ TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
     for (const auto& [kind, start, end] : {std::tuple{"H264Mp4", 30, 45}, std::tuple{"Mpeg4Avi", 13, 88}}) {
         SCOPED_TRACE(kind);
         const std::string src = Source(kind), out = Dir + "/refused.mp4";
-        const media::TCopyPlan plan = media::PlanCopy(src, start / kRate, end / kRate);
+        const media::TCopyPlan plan = media::PlanCopy(src, start, end);
         ASSERT_FALSE(plan.CanCopy);
         try {
             media::TRenderEngine::Build(CopyTimeline(src, start, end), CopySpec(out));
@@ -948,19 +953,20 @@ TEST_F(CopyTest, RealSamplesCopyExactlyOrSayWhyNot) {
         const std::string ext = entry.path().extension().string();
         if (ext == ".tsv" || ext == ".txt") continue;
         SCOPED_TRACE(entry.path().filename().string());
-        const auto streams = rendertest::Probe(src, false);
-        double length = 0;
-        for (const auto& s : streams) length = std::max(length, Num(s, "duration"));
-        if (!(length > 0)) length = 4;
-        // Hundredths of a second as "frames" of a 100 fps clock.
-        std::vector<std::pair<int, int>> ranges{{int(length * 30), int(length * 80)}};
+        // The movie's positions, as the window has them.
+        media::TMovieReader reader;
+        const bool opened = reader.Open(src);
+        const double rate = opened && reader.Facts().FrameRate > 0 ? reader.Facts().FrameRate : 25;
+        const int64_t frames = opened ? reader.Facts().FrameCount : 0;
+        // A movie without positions is still asked for its first frame: it is refused with a sentence.
+        std::vector<std::pair<int, int>> ranges{{int(frames * 3 / 10), std::max(1, int(frames * 8 / 10))}};
         // Real footage whose re-encoded frames fell to 38.5 dB luma at x264 CRF 16: frames 100 to 200 of 25 fps.
-        if (entry.path().filename() == "hach_flashmob.mkv") ranges.emplace_back(400, 800);
+        if (entry.path().filename() == "hach_flashmob.mkv") ranges.emplace_back(100, 200);
         for (const auto& [start, end] : ranges) {
             SCOPED_TRACE(std::to_string(start) + ".." + std::to_string(end));
             media::TCopyPlan plan;
             try {
-                plan = media::PlanCopy(src, start / 100.0, end / 100.0);
+                plan = media::PlanCopy(src, start, end);
             } catch (const media::MediaError& e) {
                 EXPECT_FALSE(std::string(e.what()).empty());
                 continue;
@@ -972,7 +978,7 @@ TEST_F(CopyTest, RealSamplesCopyExactlyOrSayWhyNot) {
             ++copied;
             const std::string out = Dir + "/" + entry.path().stem().string() + ".mp4";
             TNoticeHost host;
-            ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 100, start, end,
+            ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, rate, start, end,
                                    TClipFormat::Copy))
                 << host.FailureReason.toStdString();
             EXPECT_TRUE(host.Notices.isEmpty());

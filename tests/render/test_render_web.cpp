@@ -232,10 +232,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, WebKindsSync, ::testing::Values(TClipFormat::Mp4
 
 // ------------------------------------------------------------- variable rate
 
-// A variable-rate source is written at its stated rate: output frame n is the
-// source frame on screen at the clip's start + n / rate, and every frame lasts
-// one period.
-TEST_F(RenderWebTest, VariableRateSourceIsWrittenAtConstantRate) {
+// A variable-rate source keeps its pictures' own times: positions are its
+// pictures, and the clip of positions start .. end - 1 holds those pictures,
+// each once, each lasting until the next as in the source.
+TEST_F(RenderWebTest, VariableRateSourceKeepsItsPicturesTimes) {
     testmovie::TMovieSpec s;
     s.Container = "mp4";
     s.VideoCodec = "mpeg4";
@@ -251,21 +251,19 @@ TEST_F(RenderWebTest, VariableRateSourceIsWrittenAtConstantRate) {
         ASSERT_TRUE(RenderClip(host, QString::fromStdString(src), QString::fromStdString(out), 0, 0, 0, 25, start, end,
                                format))
             << host.FailureReason.toStdString();
-        std::vector<int> expected;
-        for (int n = start; n < end; ++n) {
-            int k = 0;
-            while (testmovie::VariableRateStart(k + 1) <= n + 1e-6) ++k;
-            expected.push_back(k);
-        }
         const auto decoded = rendertest::DecodeFile(out);
         ASSERT_EQ(decoded.Error, "");
-        EXPECT_EQ(decoded.FrameNumbers, expected);
+        EXPECT_EQ(decoded.FrameNumbers, rendertest::Range(start, end));
         const auto times = VideoFrameTimes(out);
         ASSERT_EQ(times.size(), size_t(end - start));
-        for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], times[0] + double(i) / 25, 0.0015) << i;
+        for (size_t i = 0; i < times.size(); ++i)
+            EXPECT_NEAR(times[i] - times[0],
+                        (testmovie::VariableRateStart(start + int(i)) - testmovie::VariableRateStart(start)) / 25, 0.0015)
+                << i;
         const auto streams = rendertest::Probe(out, false);
         ASSERT_EQ(streams.size(), 2u);
-        EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1e-3);
+        // The same mean rate (four pictures every four periods) where the file states one (WebM does not).
+        if (format == TClipFormat::Mp4) EXPECT_NEAR(RateOf(Str(streams[0], "avg_frame_rate")), 25, 1);
     }
 }
 
