@@ -347,7 +347,6 @@ TMainForm::~TMainForm() {
     PreviewWorker.reset();    // ends its decoding; pictures still queued are dropped with the window
     PreviewBitmap.reset();
     DestroyImageForm();
-    MovieInfo.MediaDetector.reset();
     OutputSettings.VideoCompressor.reset();
     OutputSettings.AudioCompressor.reset();
     try {

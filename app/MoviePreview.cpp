@@ -4,6 +4,7 @@
 
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
+#include "media/MovieReader.h"
 #include "mru/MruUnit.h"
 
 #include <QAction>
@@ -66,43 +67,28 @@ bool TMainForm::OpenMovie(const QString& path) {
     // window as it was, with the movie open before (if any) fully usable.
     TMovieInfo probed;
     probed.FileName = path;
-    try {
-        probed.MediaDetector = std::make_unique<media::TMediaDetector>();
-    } catch (const std::exception&) {
-        return false;
-    }
-    media::TMediaDetector& detector = *probed.MediaDetector;
-    detector.put_Filename(QFile::encodeName(path).toStdString());
-    const int streams = std::max(0, detector.get_OutputStreams());
-    for (int i = 0; i < streams && !probed.HasAudio; ++i)
-        probed.HasAudio = detector.put_CurrentStream(i) && detector.get_StreamType() == media::TMajorType::Audio;
-    bool found = false;
-    for (int i = 0; i < streams; ++i) {
-        if (i != detector.get_VideoStream() || !detector.put_CurrentStream(i))
-            continue;
-        const double length = detector.get_StreamLength();
-        const double rate = detector.get_FrameRate();
-        // A rate of 0, NaN or infinity makes no usable movie; an unknown
-        // length counts as 0.
-        if (!(std::isfinite(rate) && rate > 0))
-            break;
-        probed.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
-        probed.FrameRate = rate;
-        // The track bar holds 32-bit positions.
-        const media::TMovieFacts facts = detector.Reader().Facts();
-        probed.FrameTimes = facts.FrameTimes;
-        probed.FrameCount = std::clamp<int64_t>(facts.FrameCount, 0,
-                                                std::numeric_limits<int32_t>::max());
-        probed.MediaType = detector.get_StreamMediaType();
-        probed.FrameWidth = probed.MediaType.Width;
-        probed.FrameHeight = probed.MediaType.Height;
-        found = true;
-        break;
-    }
-    if (!found) {
+    media::TMovieReader reader;
+    reader.Open(QFile::encodeName(path).toStdString());  // a file it cannot read shows no video stream
+    for (int i = 0; i < reader.StreamCount() && !probed.HasAudio; ++i)
+        probed.HasAudio = reader.StreamType(i) == media::TMajorType::Audio;
+    const media::TMovieFacts facts = reader.Facts();
+    // The video stream's own length, as the file states or measures it; a
+    // rate of 0, NaN or infinity makes no usable movie; an unknown length
+    // counts as 0.
+    const double length = reader.StreamLength(facts.VideoStream);
+    const double rate = facts.FrameRate;
+    if (facts.VideoStream < 0 || !(std::isfinite(rate) && rate > 0)) {
         ShowMessage(QStringLiteral("Can not find the video stream in ") + path);
         return false;
     }
+    probed.StreamLength = std::isfinite(length) && length > 0 ? length : 0;
+    probed.FrameRate = rate;
+    probed.FrameTimes = facts.FrameTimes;
+    // The track bar holds 32-bit positions.
+    probed.FrameCount = std::clamp<int64_t>(facts.FrameCount, 0, std::numeric_limits<int32_t>::max());
+    probed.MediaType = facts.MediaType;
+    probed.FrameWidth = probed.MediaType.Width;
+    probed.FrameHeight = probed.MediaType.Height;
     // A video track that gives no picture at all (no frames, or none that
     // decodes) is no movie either; its first picture at the preview's size
     // tells.
@@ -110,9 +96,11 @@ bool TMainForm::OpenMovie(const QString& path) {
     const TPreviewSize firstSize =
         ::FitPreviewSize(AreaDim(std::max(pBackground1->width(), 160)), AreaDim(std::max(pBackground1->height(), 120)),
                          probed.FrameWidth, probed.FrameHeight);
+    media::TMovieReader::TPictureRequest request;
+    request.Width = firstSize.Width;
+    request.Height = firstSize.Height;
     media::TRgbPicture first;
-    if (firstSize.Width == 0 || firstSize.Height == 0 ||
-        !detector.GetPicture(0, firstSize.Width, firstSize.Height, first) || first.Empty()) {
+    if (firstSize.Width == 0 || firstSize.Height == 0 || !reader.PictureAt(request, first) || first.Empty()) {
         ShowMessage(QStringLiteral("No picture can be decoded from the video stream in ") + path);
         return false;
     }

@@ -1,4 +1,4 @@
-// Opening a movie for reading: shared by the detector and the renderer.
+// Opening a movie for reading: shared by the movie reader and the renderer.
 // Private to media/ (FFmpeg types).
 #pragma once
 

@@ -13,10 +13,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Major type of a stream, as the detector reports it.
+// Major type of a stream, as the movie reader reports it.
 enum class TMajorType { Unknown, Video, Audio, Subtitle, Data, Attachment };
 
-// The media type of the detector's current stream.
+// The media type of a stream, as the movie reader reports it.
 struct TMediaTypeInfo {
     TMajorType MajorType = TMajorType::Unknown;
     std::string CodecName;      // FFmpeg's short codec name, "" when unknown
@@ -31,9 +31,5 @@ struct TMediaTypeInfo {
     int32_t SampleRate = 0;     // Hz, audio only
     int32_t Channels = 0;       // audio only
 };
-
-// Layout of the 40-byte BITMAPINFOHEADER that starts a packed bitmap
-// (little-endian on disk and in memory buffers).
-constexpr int kBitmapInfoHeaderSize = 40;
 
 }  // namespace media

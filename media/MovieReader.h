@@ -1,6 +1,6 @@
 // The movie reader: opens a movie, tells its facts and gives the picture of
-// any frame at any size as RGB. The preview, the snapshot and the capture
-// batch read movies through it; the media detector is a thin layer over it.
+// any frame at any size as RGB. The window's probe of a movie, the preview,
+// the snapshot, the capture batch and fwmedia read movies through it.
 //
 // The decoder stays open between requests, so that nearby frames are reached
 // by decoding forward instead of seeking, and a request far from the last one

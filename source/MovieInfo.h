@@ -1,17 +1,14 @@
 // The open movie, as the main window holds it.
 #pragma once
 
-#include "media/MediaDetector.h"
 #include "media/MediaTypes.h"
 
 #include <QString>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 struct TMovieInfo {
     QString FileName;                                  // full path of the movie
-    std::unique_ptr<media::TMediaDetector> MediaDetector;  // made by the first probe, reused after
     media::TMediaTypeInfo MediaType;                   // the video stream's media type
     double StreamLength = 0;                           // seconds
     int64_t FrameCount = 0;                            // by the frame clock's rule (TMovieFacts::FrameCount)

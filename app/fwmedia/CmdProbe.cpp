@@ -1,9 +1,9 @@
 // fwmedia probe and grab: the open-movie record and single frames, straight
-// from the media detector.
+// from the movie reader.
 #include "app/fwmedia/Commands.h"
 
 #include "media/ImageFiles.h"
-#include "media/MediaDetector.h"
+#include "media/MovieReader.h"
 
 #include <charconv>
 #include <cmath>
@@ -23,21 +23,18 @@ struct TProbe {
     int32_t FrameHeight = 0;
 };
 
-bool ProbeMovie(media::TMediaDetector& det, const std::string& path, TProbe& rec) {
-    det.put_Filename(path);  // a file it cannot read simply shows no streams
-    const int streams = det.get_OutputStreams();
-    for (int i = 0; i < streams; ++i) {
-        if (i != det.get_VideoStream() || !det.put_CurrentStream(i)) continue;
-        rec.VideoStream = i;
-        rec.StreamLength = det.get_StreamLength();
-        rec.FrameRate = det.get_FrameRate();
-        rec.FrameCount = det.get_FrameCount();
-        const media::TMediaTypeInfo mt = det.get_StreamMediaType();
-        rec.FrameWidth = mt.Width;
-        rec.FrameHeight = mt.Height;
-        return true;
-    }
-    return false;
+bool ProbeMovie(media::TMovieReader& reader, const std::string& path, TProbe& rec) {
+    reader.Open(path);  // a file it cannot read simply shows no video stream
+    const media::TMovieFacts facts = reader.Facts();
+    if (facts.VideoStream < 0) return false;
+    rec.VideoStream = facts.VideoStream;
+    // The stream's own length, as the window shows it.
+    rec.StreamLength = reader.StreamLength(facts.VideoStream);
+    rec.FrameRate = facts.FrameRate;
+    rec.FrameCount = facts.FrameCount;
+    rec.FrameWidth = facts.MediaType.Width;
+    rec.FrameHeight = facts.MediaType.Height;
+    return true;
 }
 
 std::string Number(double v) {
@@ -54,9 +51,9 @@ bool ParseInt(const std::string& s, long long lo, long long hi, long long& out) 
     return true;
 }
 
-int NoVideo(const media::TMediaDetector& det, const std::string& path) {
+int NoVideo(const media::TMovieReader& reader, const std::string& path) {
     std::printf("Can not find the video stream in %s\n", path.c_str());
-    if (!det.LastError().empty()) std::fprintf(stderr, "%s\n", det.LastError().c_str());
+    if (!reader.LastError().empty()) std::fprintf(stderr, "%s\n", reader.LastError().c_str());
     return 1;
 }
 
@@ -67,9 +64,9 @@ int CmdProbe(const TArgs& args) {
         std::fprintf(stderr, "usage: fwmedia probe FILE\n");
         return 2;
     }
-    media::TMediaDetector det;
+    media::TMovieReader reader;
     TProbe rec;
-    if (!ProbeMovie(det, args[0], rec)) return NoVideo(det, args[0]);
+    if (!ProbeMovie(reader, args[0], rec)) return NoVideo(reader, args[0]);
     std::printf("VideoStream=%d\n", rec.VideoStream);
     std::printf("StreamLength=%s\n", Number(rec.StreamLength).c_str());
     std::printf("FrameRate=%s\n", Number(rec.FrameRate).c_str());
@@ -80,7 +77,7 @@ int CmdProbe(const TArgs& args) {
         std::fprintf(stderr, "The video stream has no usable frame rate.\n");
         return 1;
     }
-    const std::string sizeProblem = det.PictureSizeProblem();
+    const std::string sizeProblem = reader.PictureSizeProblem(rec.VideoStream);
     if (!sizeProblem.empty()) {
         std::fprintf(stderr, "%s The movie has no usable video.\n", sizeProblem.c_str());
         return 1;
@@ -103,14 +100,14 @@ int CmdGrab(const TArgs& args) {
         return 2;
     }
     const std::string& out = args.back();
-    media::TMediaDetector det;
+    media::TMovieReader reader;
     TProbe rec;
-    if (!ProbeMovie(det, args[0], rec)) return NoVideo(det, args[0]);
+    if (!ProbeMovie(reader, args[0], rec)) return NoVideo(reader, args[0]);
     if (rec.FrameRate == 0) {
         std::fprintf(stderr, "The video stream of %s has no usable frame rate.\n", args[0].c_str());
         return 1;
     }
-    const std::string sizeProblem = det.PictureSizeProblem();
+    const std::string sizeProblem = reader.PictureSizeProblem(rec.VideoStream);
     if (!sizeProblem.empty()) {
         std::fprintf(stderr, "%s The movie has no usable video.\n", sizeProblem.c_str());
         return 1;
@@ -119,10 +116,13 @@ int CmdGrab(const TArgs& args) {
         width = rec.FrameWidth;
         height = rec.FrameHeight;
     }
-    const double seconds = det.get_PositionTime(double(position));
+    media::TMovieReader::TPictureRequest request;
+    request.Seconds = reader.TimeOfPosition(double(position));
+    request.Width = int(width);
+    request.Height = int(height);
     media::TRgbPicture frame;
-    if (!det.GetPicture(seconds, int(width), int(height), frame) || frame.Empty()) {
-        std::fprintf(stderr, "%s\n", det.LastError().c_str());
+    if (!reader.PictureAt(request, frame) || frame.Empty()) {
+        std::fprintf(stderr, "%s\n", reader.LastError().c_str());
         return 1;
     }
     try {

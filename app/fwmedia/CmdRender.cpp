@@ -5,7 +5,7 @@
 #include "convert/OutputSettings.h"
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
-#include "media/MediaDetector.h"
+#include "media/MovieReader.h"
 #include "media/RenderEngine.h"
 
 #include <algorithm>
@@ -222,15 +222,12 @@ int CmdRender(const TArgs& args) {
     host.Settings.AudioCompressorName = QString::fromStdString(audioName);
 
     // The frame rate turns frame numbers into seconds, as the open movie's record does.
-    media::TMediaDetector detector;
-    double frameRate = 0;
-    if (!detector.put_Filename(args[0])) {
-        std::fprintf(stderr, "%s\n", detector.LastError().c_str());
+    media::TMovieReader reader;
+    if (!reader.Open(args[0])) {
+        std::fprintf(stderr, "%s\n", reader.LastError().c_str());
         return 1;
     }
-    for (int i = 0; i < detector.get_OutputStreams() && frameRate == 0; ++i)
-        if (i == detector.get_VideoStream() && detector.put_CurrentStream(i))
-            frameRate = detector.get_FrameRate();
+    const double frameRate = reader.Facts().FrameRate;
     if (frameRate == 0) {
         std::fprintf(stderr, "%s has no video stream with a usable frame rate.\n", args[0].c_str());
         return 1;

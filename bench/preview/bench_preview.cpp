@@ -1,12 +1,12 @@
-// Frame preview benchmark: the media detector against the ffmpeg command line,
+// Frame preview benchmark: the movie reader against the ffmpeg command line,
 // on the same files and the same frames, reported as medians and ratios.
-// Every frame the detector delivers is checked against a plain start-to-end
+// Every frame the reader delivers is checked against a plain start-to-end
 // decode, so a wrong frame can never count as a fast one.
 //
 // Usage: bench_preview FILE RANDOM_TARGET [FILE RANDOM_TARGET ...]
 #include "media/AvPtr.h"
 #include "media/InputFile.h"
-#include "media/MediaDetector.h"
+#include "media/MovieReader.h"
 #include "media/Scaler.h"
 
 #include <algorithm>
@@ -38,8 +38,8 @@ uint64_t Fnv(const uint8_t* p, size_t n, uint64_t h) {
     return h;
 }
 
-// Hash of every frame, in presentation order, converted the way the detector
-// converts them at full size (BGR24, the program's interpolation, rows without padding).
+// Hash of every frame, in presentation order, converted the way the reader
+// converts them at full size (RGB24, the program's interpolation, rows without padding).
 std::vector<uint64_t> ReferenceHashes(const std::string& path) {
     TInputFile in = TInputFile::Open(path);
     const int vs = in.FirstVideoStream();
@@ -53,13 +53,13 @@ std::vector<uint64_t> ReferenceHashes(const std::string& path) {
         while (avcodec_receive_frame(dec.get(), f.get()) == 0) {
             const int w = f->width, h = f->height;
             if (!sws)
-                sws.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24, kPictureScaleFlags,
+                sws.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_RGB24, kPictureScaleFlags,
                                          nullptr, nullptr, nullptr));
             // FFmpeg writes into a picture of its own; the rows are copied out.
             AvFramePtr pic = MakeFrame();
             pic->width = w;
             pic->height = h;
-            pic->format = AV_PIX_FMT_BGR24;
+            pic->format = AV_PIX_FMT_RGB24;
             CheckRc(av_frame_get_buffer(pic.get(), 0), "picture");
             sws_scale(sws.get(), f->data, f->linesize, 0, h, pic->data, pic->linesize);
             bgr.resize(size_t(w) * 3 * h);
@@ -83,42 +83,40 @@ std::vector<uint64_t> ReferenceHashes(const std::string& path) {
     return out;
 }
 
-// Hash of the detector's packed bitmap (bottom-up, padded) as top-down rows.
-uint64_t DibHash(const std::vector<uint8_t>& dib, int w, int h) {
-    const size_t stride = (size_t(w) * 3 + 3) & ~size_t(3);
-    uint64_t hash = 1469598103934665603ull;
-    for (int y = 0; y < h; ++y) hash = Fnv(dib.data() + 40 + stride * (h - 1 - y), size_t(w) * 3, hash);
-    return hash;
+// Hash of the reader's picture (top-down rows without padding).
+uint64_t PictureHash(const TRgbPicture& picture) {
+    return Fnv(picture.Rgb.data(), picture.Rgb.size(), 1469598103934665603ull);
 }
 
 struct TBench {
     std::string File;
-    TMediaDetector Det;
+    TMovieReader Reader;
     double Fps = 0;
     int W = 0, H = 0, Frames = 0;
     std::vector<uint64_t> Ref;
-    std::vector<uint8_t> Buf;
+    TRgbPicture Picture;
     int Wrong = 0, Checked = 0;
 
     void Open() {
-        Det.put_Filename(File);
-        Det.put_CurrentStream(Det.get_VideoStream());
-        Fps = Det.get_FrameRate();
-        W = Det.get_StreamMediaType().Width;
-        H = Det.get_StreamMediaType().Height;
+        Reader.Open(File);
+        const TMovieFacts facts = Reader.Facts();
+        Fps = facts.FrameRate;
+        W = facts.MediaType.Width;
+        H = facts.MediaType.Height;
     }
     // Grabs position p at full size; returns seconds taken. Checks the frame.
     double Grab(int p) {
         const double t0 = Now();
-        std::size_t size = 0;
-        Det.GetBitmapBits(p / Fps, &size, nullptr, W, H);
-        Buf.resize(size);
-        const bool ok = Det.GetBitmapBits(p / Fps, &size, Buf.data(), W, H);
+        TMovieReader::TPictureRequest request;
+        request.Seconds = p / Fps;
+        request.Width = W;
+        request.Height = H;
+        const bool ok = Reader.PictureAt(request, Picture);
         const double dt = Now() - t0;
         ++Checked;
-        if (!ok || p >= int(Ref.size()) || DibHash(Buf, W, H) != Ref[p]) {
+        if (!ok || p >= int(Ref.size()) || PictureHash(Picture) != Ref[p]) {
             ++Wrong;
-            std::printf("  WRONG FRAME at position %d%s\n", p, ok ? "" : (" (" + Det.LastError() + ")").c_str());
+            std::printf("  WRONG FRAME at position %d%s\n", p, ok ? "" : (" (" + Reader.LastError() + ")").c_str());
         }
         return dt;
     }
@@ -196,27 +194,27 @@ int main(int argc, char** argv) {
         const int step = std::max(1, int(std::lround(0.2 * b.Fps)));
         const int from = n / 3, steps = std::min(60, (n - from - 1) / step);
         b.Grab(from);
-        const auto seeksBefore = b.Det.Stats().Seeks;
+        const auto seeksBefore = b.Reader.Stats().Seeks;
         const double d0 = Now();
         for (int s = 1; s <= steps; ++s) b.Grab(from + s * step);
         const double drag = Now() - d0;
-        const auto dragSeeks = b.Det.Stats().Seeks - seeksBefore;
+        const auto dragSeeks = b.Reader.Stats().Seeks - seeksBefore;
         const double dragBudget = 2.0 * steps * step * oneFrame;
 
         const double rRandom = Median(randDet) / Median(randCli);
         const double rNext = Median(nextDet) / oneFrame;
         const double rDrag = drag / (steps * step * oneFrame);
         const double rOpen = Median(openDet) / Median(openCli);
-        std::printf("  random grab:   detector %7.2f ms, ffmpeg -ss %7.2f ms, ratio %.3f (target <= %.2f) %s\n",
+        std::printf("  random grab:   reader   %7.2f ms, ffmpeg -ss %7.2f ms, ratio %.3f (target <= %.2f) %s\n",
                     Median(randDet) * 1e3, Median(randCli) * 1e3, rRandom, randomTarget,
                     Verdict(rRandom, randomTarget));
-        std::printf("  next frame:    detector %7.2f ms, one frame's decode %5.2f ms, ratio %.2f (target <= 2) %s\n",
+        std::printf("  next frame:    reader   %7.2f ms, one frame's decode %5.2f ms, ratio %.2f (target <= 2) %s\n",
                     Median(nextDet) * 1e3, oneFrame * 1e3, rNext, Verdict(rNext, 2));
         std::printf("  drag 0.2 s:    %d steps of %d frames in %.1f ms (budget %.1f ms), ratio %.2f (target <= 2) %s, "
                     "seeks %llu\n",
                     steps, step, drag * 1e3, dragBudget * 1e3, rDrag, Verdict(rDrag, 2),
                     static_cast<unsigned long long>(dragSeeks));
-        std::printf("  open to frame: detector %7.2f ms, ffmpeg first frame %7.2f ms, ratio %.3f (target <= 0.5) %s\n",
+        std::printf("  open to frame: reader   %7.2f ms, ffmpeg first frame %7.2f ms, ratio %.3f (target <= 0.5) %s\n",
                     Median(openDet) * 1e3, Median(openCli) * 1e3, rOpen, Verdict(rOpen, 0.5));
         std::printf("  frames checked against the plain decode: %d, wrong: %d\n", b.Checked, b.Wrong);
         missed += (rRandom > randomTarget) + (rNext > 2) + (rDrag > 2) + (rOpen > 0.5);

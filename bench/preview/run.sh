@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Frame preview benchmark: generates three 60 s sources once (cached), then
-# measures the detector and the ffmpeg command line side by side.
+# measures the movie reader and the ffmpeg command line side by side.
 # Usage: run.sh BUILD_DIR   (cache: $FW_BENCH_CACHE, default ~/.cache/framewhisk-bench)
 set -euo pipefail
 build=${1:?build folder}

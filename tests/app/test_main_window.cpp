@@ -924,13 +924,13 @@ TEST_F(MainWindowTest, OpeningAMovieShowsFrameZeroAndTheTexts) {
 
     // A burst of moves shows the last one, without working through the
     // positions on the way (each of these jumps back would need a seek).
-    const auto before = f.MovieInfo.MediaDetector->Stats();
+    const auto before = f.PreviewWorker->Stats();
     for (int i = 0; i < 20; ++i)
         f.tbPosition->SetPosition(i % 2 ? 45 : 3);
     f.tbPosition->SetPosition(40);
     QApplication::processEvents();
     EXPECT_EQ(ShownFrame(), 40);
-    EXPECT_LE(f.MovieInfo.MediaDetector->Stats().Seeks - before.Seeks, 2u);
+    EXPECT_LE(f.PreviewWorker->Stats().Seeks - before.Seeks, 2u);
 
     // Opening the same file again keeps one entry; the bar goes back to 0.
     ASSERT_TRUE(f.OpenMovie(MoviePath));

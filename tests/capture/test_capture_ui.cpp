@@ -4,6 +4,7 @@
 #include "capture/ImageSettings.h"
 #include "capture/ProgressDlg.h"
 #include "common/JobSignals.h"
+#include "media/MovieReader.h"
 #include "platform/DesktopOpener.h"
 #include "source/MovieInfo.h"
 #include "ImageReaders.h"
@@ -232,10 +233,10 @@ protected:
     void SetUp() override {
         Dir = testmovie::MakeTempDir("fw-capture-ui");
         Movie.FileName = QString::fromStdString(MoviePath);
-        Movie.MediaDetector = std::make_unique<media::TMediaDetector>();
-        ASSERT_TRUE(Movie.MediaDetector->put_Filename(MoviePath));
-        ASSERT_TRUE(Movie.MediaDetector->put_CurrentStream(0));
-        Movie.FrameRate = Movie.MediaDetector->get_FrameRate();
+        media::TMovieReader reader;
+        ASSERT_TRUE(reader.Open(MoviePath)) << reader.LastError();
+        ASSERT_EQ(reader.Facts().VideoStream, 0);
+        Movie.FrameRate = reader.Facts().FrameRate;
         Movie.FrameWidth = 160;
         Movie.FrameHeight = 120;
         Prompts->DefaultAnswer = TModalResult::Ok;  // error boxes have one OK button

@@ -4,7 +4,6 @@
 // same picture at the same position in the reader and in rendered clips.
 #include "RenderTestUtil.h"
 
-#include "media/MediaDetector.h"
 #include "media/MovieReader.h"
 #include "../fixtures/TestMovie.h"
 
@@ -183,11 +182,15 @@ TEST_F(FrameRuleTest, ClockJumpIsRemovedAlike) {
         EXPECT_EQ(shown, rendertest::Range(0, 100));
 
         // Captures and snapshots take a position's time from the reader.
-        media::TMediaDetector detector;
-        ASSERT_TRUE(detector.put_Filename(movie)) << detector.LastError();
+        media::TMovieReader reader;
+        ASSERT_TRUE(reader.Open(movie)) << reader.LastError();
         for (int p : {0, 48, 49, 50, 51, 99}) {
+            media::TMovieReader::TPictureRequest request;
+            request.Seconds = reader.TimeOfPosition(p);
+            request.Width = 160;
+            request.Height = 120;
             media::TRgbPicture pic;
-            ASSERT_TRUE(detector.GetPicture(detector.get_PositionTime(p), 160, 120, pic)) << detector.LastError();
+            ASSERT_TRUE(reader.PictureAt(request, pic)) << reader.LastError();
             EXPECT_EQ(testmovie::ReadFrameNumber(pic.Rgb.data(), pic.Width, pic.Height), p) << "captured position " << p;
         }
 

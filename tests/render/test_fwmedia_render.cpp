@@ -225,7 +225,7 @@ TEST_F(FwMediaRender, FullDeviceAsOutputStays) {
 }
 
 // A movie whose time base claims 4000 seconds a frame writes nothing (the
-// detector's frame rate of 1/4000 makes the clip 11 hours long).
+// reader's frame rate of 1/4000 makes the clip 11 hours long).
 TEST_F(FwMediaRender, BrokenTimeBaseWritesNothing) {
     const std::string src = Source();
     ASSERT_TRUE(rendertest::PatchAfterTag(src, "strh", 0, 28, 100000, false));

@@ -6,7 +6,6 @@
 
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
-#include "media/MediaDetector.h"
 #include "media/MovieReader.h"
 #include "media/Scaler.h"
 #include "tests/fixtures/TestMovie.h"
@@ -126,12 +125,12 @@ TBars MeasureBars(const std::vector<uint8_t>& rgb, int w, int h) {
     return b;
 }
 
-TEST_P(PictureShape, DetectorShowsThePictureUprightAtItsShape) {
+TEST_P(PictureShape, ReaderShowsThePictureUprightAtItsShape) {
     const TShapeMovie& m = GetParam();
-    media::TMediaDetector det;
-    ASSERT_TRUE(det.put_Filename(Path)) << det.LastError();
-    ASSERT_TRUE(det.put_CurrentStream(0));
-    const media::TMediaTypeInfo type = det.get_StreamMediaType();
+    media::TMovieReader reader;
+    ASSERT_TRUE(reader.Open(Path)) << reader.LastError();
+    ASSERT_EQ(reader.Facts().VideoStream, 0);
+    const media::TMediaTypeInfo type = reader.Facts().MediaType;
     EXPECT_EQ(type.Width, m.ShownW);
     EXPECT_EQ(type.Height, m.ShownH);
     EXPECT_EQ(type.StoredWidth, m.StoredW);
@@ -139,7 +138,11 @@ TEST_P(PictureShape, DetectorShowsThePictureUprightAtItsShape) {
     EXPECT_EQ(type.Rotation, m.Rotation);
     for (int frame : {0, 7, 19}) {
         media::TRgbPicture picture;
-        ASSERT_TRUE(det.GetPicture(frame / 25.0, m.ShownW, m.ShownH, picture)) << det.LastError();
+        media::TMovieReader::TPictureRequest request;
+        request.Seconds = frame / 25.0;
+        request.Width = m.ShownW;
+        request.Height = m.ShownH;
+        ASSERT_TRUE(reader.PictureAt(request, picture)) << reader.LastError();
         EXPECT_EQ(testmovie::ReadFrameNumber(picture.Rgb.data(), picture.Width, picture.Height), frame);
         const TBars bars = MeasureBars(picture.Rgb, picture.Width, picture.Height);
         EXPECT_EQ(bars.Top + bars.Bottom + bars.Left + bars.Right, 0) << "no bars at the picture's own shape";

@@ -1,5 +1,5 @@
 // The preview and the output show the same picture for the same frame: the
-// detector's frame N at the movie's own size is the picture of output frame
+// reader's frame N at the movie's own size is the picture of output frame
 // N - RangeStart of a clip rendered with a lossless compressor at that size.
 // The output is read back with libavformat/libavcodec and turned into RGB by
 // the engine's own scaler, as the preview does with the source.
@@ -7,7 +7,7 @@
 
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
-#include "media/MediaDetector.h"
+#include "media/MovieReader.h"
 #include "media/Scaler.h"
 #include "tests/fixtures/TestMovie.h"
 
@@ -50,7 +50,7 @@ std::string Db(double v) {
     return buf;
 }
 
-// What the preview shows: the detector's pictures 0 .. count-1 (fewer when the
+// What the preview shows: the reader's pictures 0 .. count-1 (fewer when the
 // movie ends) at the movie's own size, picture n at the time of position
 // `start` + (n - start) / rate: the times a clip from position `start` samples
 // in a one-rate output (for a movie on the grid of its rate, frame n itself).
@@ -65,46 +65,37 @@ struct TPreview {
 
 TPreview PreviewFrames(const std::string& path, int count, int start = 0, int spanEnd = -1) {
     TPreview p;
-    media::TMediaDetector d;
-    if (!d.put_Filename(path)) {
+    media::TMovieReader d;
+    if (!d.Open(path)) {
         p.Error = d.LastError();
         return p;
     }
-    const int vs = d.get_VideoStream();
-    if (vs < 0 || !d.put_CurrentStream(vs)) {
+    const media::TMovieFacts facts = d.Facts();
+    if (facts.VideoStream < 0) {
         p.Error = "no video stream";
         return p;
     }
-    const media::TMediaTypeInfo info = d.get_StreamMediaType();
-    p.Width = info.Width;
-    p.Height = info.Height;
-    p.Rate = d.get_FrameRate();
-    const int last = int(std::floor(d.get_StreamLength() * p.Rate + 1e-6));
-    std::size_t size = 0;
-    if (p.Rate <= 0 || !d.GetBitmapBits(0, &size, nullptr, p.Width, p.Height)) {
-        p.Error = "no usable size or frame rate: " + d.LastError();
+    p.Width = facts.MediaType.Width;
+    p.Height = facts.MediaType.Height;
+    p.Rate = facts.FrameRate;
+    const int last = int(std::floor(d.StreamLength(facts.VideoStream) * p.Rate + 1e-6));
+    const std::string sizeProblem = d.PictureSizeProblem(facts.VideoStream);
+    if (p.Rate <= 0 || p.Width <= 0 || p.Height <= 0 || !sizeProblem.empty()) {
+        p.Error = "no usable size or frame rate: " + sizeProblem;
         return p;
     }
-    if (spanEnd >= 0) p.Span = d.get_PositionTime(spanEnd) - d.get_PositionTime(start);
-    std::vector<uint8_t> dib(size);
-    const std::size_t stride = (std::size_t(p.Width) * 3 + 3) & ~std::size_t(3);
+    if (spanEnd >= 0) p.Span = d.TimeOfPosition(spanEnd) - d.TimeOfPosition(start);
     for (int n = 0; n < std::min(count, last); ++n) {
-        std::size_t got = dib.size();
-        if (!d.GetBitmapBits(d.get_PositionTime(start) + (n - start) / p.Rate, &got, dib.data(), p.Width, p.Height)) {
+        media::TMovieReader::TPictureRequest request;
+        request.Seconds = d.TimeOfPosition(start) + (n - start) / p.Rate;
+        request.Width = p.Width;
+        request.Height = p.Height;
+        media::TRgbPicture picture;
+        if (!d.PictureAt(request, picture)) {
             p.Error = "frame " + std::to_string(n) + ": " + d.LastError();
             return p;
         }
-        TRgb rgb(std::size_t(p.Width) * p.Height * 3);
-        for (int y = 0; y < p.Height; ++y) {
-            const uint8_t* src = dib.data() + media::kBitmapInfoHeaderSize + stride * std::size_t(p.Height - 1 - y);
-            uint8_t* dst = rgb.data() + std::size_t(y) * p.Width * 3;
-            for (int x = 0; x < p.Width; ++x) {
-                dst[x * 3] = src[x * 3 + 2];
-                dst[x * 3 + 1] = src[x * 3 + 1];
-                dst[x * 3 + 2] = src[x * 3];
-            }
-        }
-        p.Frames.push_back(std::move(rgb));
+        p.Frames.push_back(std::move(picture.Rgb));
     }
     return p;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
-#include "media/MediaDetector.h"
-TEST(Smoke, DetectorWithoutFileHasNoStreams) {
-    media::TMediaDetector d;
-    EXPECT_EQ(d.get_OutputStreams(), 0);
+#include "media/MovieReader.h"
+TEST(Smoke, ReaderWithoutFileHasNoStreams) {
+    media::TMovieReader r;
+    EXPECT_FALSE(r.IsOpen());
+    EXPECT_EQ(r.StreamCount(), 0);
+    EXPECT_EQ(r.Facts().VideoStream, -1);
 }

@@ -2,7 +2,6 @@
 // or hangs, and nothing unreasonable is allocated.
 #include "tests/fixtures/TestMovie.h"
 
-#include "media/MediaDetector.h"
 #include "media/MovieReader.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +16,23 @@
 
 namespace fs = std::filesystem;
 using media::TMajorType;
-using media::TMediaDetector;
+using media::TMovieReader;
 using media::TRgbPicture;
 
 namespace {
 
-class DetectorBadInput : public ::testing::Test {
+// The picture on screen at t seconds of the movie's video stream.
+bool PictureAt(TMovieReader& r, double t, int w, int h, TRgbPicture& out) {
+    TMovieReader::TPictureRequest request;
+    request.Seconds = t;
+    request.Width = w;
+    request.Height = h;
+    return r.PictureAt(request, out);
+}
+
+class ReaderBadInput : public ::testing::Test {
 protected:
-    void SetUp() override { Dir = testmovie::MakeTempDir("fw_detector_bad_"); }
+    void SetUp() override { Dir = testmovie::MakeTempDir("fw_reader_bad_"); }
     void TearDown() override { fs::remove_all(Dir); }
 
     std::string Write(const std::string& name, const std::string& bytes) {
@@ -32,15 +40,19 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    static int FirstVideo(TMediaDetector& d) {
-        for (int i = 0; i < d.get_OutputStreams(); ++i)
-            if (d.put_CurrentStream(i) && d.get_StreamType() == TMajorType::Video) return i;
-        return -1;
+    // The first stream of video pictures; the reader's choice of video stream
+    // must agree where there is one.
+    static int FirstVideo(const TMovieReader& d) {
+        int video = -1;
+        for (int i = 0; i < d.StreamCount() && video < 0; ++i)
+            if (d.StreamType(i) == TMajorType::Video) video = i;
+        EXPECT_EQ(d.Facts().VideoStream, video);
+        return video;
     }
     std::string Dir;
 };
 
-TEST_F(DetectorBadInput, UnreadableFilesAreRefusedWithAMessage) {
+TEST_F(ReaderBadInput, UnreadableFilesAreRefusedWithAMessage) {
     const struct {
         const char* Name;
         std::string Path;
@@ -51,62 +63,69 @@ TEST_F(DetectorBadInput, UnreadableFilesAreRefusedWithAMessage) {
         {"a folder", Dir},
     };
     for (const auto& c : cases) {
-        TMediaDetector d;
-        EXPECT_FALSE(d.put_Filename(c.Path)) << c.Name;
+        TMovieReader d;
+        EXPECT_FALSE(d.Open(c.Path)) << c.Name;
         EXPECT_FALSE(d.LastError().empty()) << c.Name;
-        EXPECT_EQ(d.get_OutputStreams(), 0) << c.Name;
-        std::size_t size = 0;
-        EXPECT_FALSE(d.GetBitmapBits(0, &size, nullptr, 64, 48)) << c.Name;
+        EXPECT_EQ(d.StreamCount(), 0) << c.Name;
+        EXPECT_EQ(d.Facts().VideoStream, -1) << c.Name;
+        TRgbPicture picture;
+        EXPECT_FALSE(PictureAt(d, 0, 64, 48, picture)) << c.Name;
+        EXPECT_FALSE(d.LastError().empty()) << c.Name;
     }
 }
 
-TEST_F(DetectorBadInput, AudioOnlyHasNoVideoStream) {
+TEST_F(ReaderBadInput, AudioOnlyHasNoVideoStream) {
     testmovie::TMovieSpec s;
     s.Container = "wav";
     s.VideoCodec = "";
     s.AudioCodec = "pcm_s16le";
     const std::string path = Dir + "/tone.wav";
     testmovie::MakeTestMovie(path, s);
-    TMediaDetector d;
-    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    TMovieReader d;
+    ASSERT_TRUE(d.Open(path)) << d.LastError();
     EXPECT_EQ(FirstVideo(d), -1);
-    ASSERT_TRUE(d.put_CurrentStream(0));
-    EXPECT_EQ(d.get_FrameRate(), 0);
-    std::size_t size = 0;
-    EXPECT_FALSE(d.GetBitmapBits(0, &size, nullptr, 64, 48));
+    ASSERT_GE(d.StreamCount(), 1);
+    EXPECT_EQ(d.StreamFrameRate(0), 0);
+    EXPECT_EQ(d.Facts().FrameRate, 0);
+    TRgbPicture picture;
+    EXPECT_FALSE(PictureAt(d, 0, 64, 48, picture));
+    TMovieReader::TPictureRequest audio;  // asked for the sound stream itself
+    audio.Stream = 0;
+    audio.Width = 64;
+    audio.Height = 48;
+    EXPECT_FALSE(d.PictureAt(audio, picture));
+    EXPECT_FALSE(d.LastError().empty());
 }
 
-TEST_F(DetectorBadInput, CoverPictureOfAnAudioFileIsNotVideo) {
+TEST_F(ReaderBadInput, CoverPictureOfAnAudioFileIsNotVideo) {
     const std::string path = std::string(FW_MEDIA_SAMPLES) + "/fate_wma_with_ID3_APIC_trimmed.wma";
     if (!fs::exists(path)) GTEST_SKIP() << "sample missing";
-    TMediaDetector d;
-    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
-    ASSERT_TRUE(d.put_CurrentStream(0));
-    EXPECT_EQ(d.get_StreamType(), TMajorType::Attachment);
+    TMovieReader d;
+    ASSERT_TRUE(d.Open(path)) << d.LastError();
+    ASSERT_GE(d.StreamCount(), 1);
+    EXPECT_EQ(d.StreamType(0), TMajorType::Attachment);
     EXPECT_EQ(FirstVideo(d), -1);
 }
 
-TEST_F(DetectorBadInput, TruncatedMovieDeliversWhatIsThere) {
+TEST_F(ReaderBadInput, TruncatedMovieDeliversWhatIsThere) {
     testmovie::TMovieSpec s;
     s.Frames = 50;
     s.TruncateFraction = 0.5;
     const std::string path = Dir + "/cut.avi";
     testmovie::MakeTestMovie(path, s);
-    TMediaDetector d;
-    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    TMovieReader d;
+    ASSERT_TRUE(d.Open(path)) << d.LastError();
     ASSERT_EQ(FirstVideo(d), 0);
-    const double rate = d.get_FrameRate();
+    const double rate = d.Facts().FrameRate;
     ASSERT_GT(rate, 0);
     int seen = -1;
     for (int p : {0, 5, 12, 40, 49, 3}) {
-        std::size_t size = 0;
-        ASSERT_TRUE(d.GetBitmapBits(p / rate, &size, nullptr, 80, 60));
-        std::vector<uint8_t> buf(size);
-        if (!d.GetBitmapBits(p / rate, &size, buf.data(), 80, 60)) {
+        TRgbPicture picture;
+        if (!PictureAt(d, p / rate, 80, 60, picture)) {
             EXPECT_FALSE(d.LastError().empty());
             continue;
         }
-        const int n = testmovie::ReadFrameNumberFromDib(buf.data(), size);
+        const int n = testmovie::ReadFrameNumber(picture.Rgb.data(), picture.Width, picture.Height);
         // Beyond the cut the last whole frame stays; before it every frame is exact.
         EXPECT_TRUE(n == p || (p >= 20 && n >= 15 && n <= p)) << "position " << p << " showed " << n;
         seen = std::max(seen, n);
@@ -114,7 +133,7 @@ TEST_F(DetectorBadInput, TruncatedMovieDeliversWhatIsThere) {
     EXPECT_GE(seen, 12);
 }
 
-TEST_F(DetectorBadInput, NonAsciiPathAndOddFrameSize) {
+TEST_F(ReaderBadInput, NonAsciiPathAndOddFrameSize) {
     testmovie::TMovieSpec s;
     s.Width = 161;
     s.Height = 121;
@@ -123,27 +142,27 @@ TEST_F(DetectorBadInput, NonAsciiPathAndOddFrameSize) {
     s.Container = "matroska";
     const std::string path = Dir + "/Fïlm – ünïcödé 映画.mkv";
     testmovie::MakeTestMovie(path, s);
-    TMediaDetector d;
-    ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
+    TMovieReader d;
+    ASSERT_TRUE(d.Open(path)) << d.LastError();
     ASSERT_EQ(FirstVideo(d), 0);
-    EXPECT_EQ(d.get_StreamMediaType().Width, 161);
-    EXPECT_EQ(d.get_StreamMediaType().Height, 121);
+    EXPECT_EQ(d.Facts().MediaType.Width, 161);
+    EXPECT_EQ(d.Facts().MediaType.Height, 121);
     for (auto [w, h] : {std::pair{161, 121}, std::pair{67, 51}}) {
         TRgbPicture bmp;
-        ASSERT_TRUE(d.GetPicture(7 / d.get_FrameRate(), w, h, bmp));
+        ASSERT_TRUE(PictureAt(d, 7 / d.Facts().FrameRate, w, h, bmp)) << d.LastError();
         EXPECT_EQ(bmp.Width, w);
         EXPECT_EQ(bmp.Height, h);
         EXPECT_EQ(testmovie::ReadFrameNumber(bmp.Rgb.data(), bmp.Width, bmp.Height), 7);
     }
 }
 
-TEST_F(DetectorBadInput, InsaneRequestsAreRefusedNotAllocated) {
+TEST_F(ReaderBadInput, InsaneRequestsAreRefusedNotAllocated) {
     testmovie::TMovieSpec s;
     s.Frames = 5;
     const std::string path = Dir + "/small.avi";
     testmovie::MakeTestMovie(path, s);
-    TMediaDetector d;
-    ASSERT_TRUE(d.put_Filename(path));
+    TMovieReader d;
+    ASSERT_TRUE(d.Open(path));
     ASSERT_EQ(FirstVideo(d), 0);
     const struct {
         double T;
@@ -153,20 +172,18 @@ TEST_F(DetectorBadInput, InsaneRequestsAreRefusedNotAllocated) {
         {std::nan(""), 64, 48}, {std::numeric_limits<double>::infinity(), 64, 48},
     };
     for (const auto& c : cases) {
-        std::size_t size = 12345;
-        EXPECT_FALSE(d.GetBitmapBits(c.T, &size, nullptr, c.W, c.H)) << c.W << "x" << c.H << " t=" << c.T;
+        TRgbPicture picture;
+        EXPECT_FALSE(PictureAt(d, c.T, c.W, c.H, picture)) << c.W << "x" << c.H << " t=" << c.T;
         EXPECT_FALSE(d.LastError().empty());
+        EXPECT_TRUE(picture.Empty());
     }
-    // A buffer smaller than asked for is refused, not overrun.
-    std::size_t size = 0;
-    ASSERT_TRUE(d.GetBitmapBits(0, &size, nullptr, 64, 48));
-    std::vector<uint8_t> small(size - 1);
-    std::size_t have = small.size();
-    EXPECT_FALSE(d.GetBitmapBits(0, &have, small.data(), 64, 48));
+    // The reader stays usable after refusing.
+    TRgbPicture picture;
+    EXPECT_TRUE(PictureAt(d, 0, 64, 48, picture)) << d.LastError();
 }
 
 // The AVI stream header's frame size patched to nonsense: refused with a message.
-TEST_F(DetectorBadInput, MovieClaimingAnAbsurdFrameSize) {
+TEST_F(ReaderBadInput, MovieClaimingAnAbsurdFrameSize) {
     for (int32_t claimed : {0, 100000}) {
         testmovie::TMovieSpec s;
         s.VideoCodec = "rawvideo";
@@ -183,22 +200,23 @@ TEST_F(DetectorBadInput, MovieClaimingAnAbsurdFrameSize) {
             f.write(reinterpret_cast<const char*>(le), 4);
         }
         f.close();
-        TMediaDetector d;
-        if (!d.put_Filename(path)) {
+        TMovieReader d;
+        if (!d.Open(path)) {
             EXPECT_FALSE(d.LastError().empty());
             continue;
         }
         if (FirstVideo(d) < 0) continue;
         TRgbPicture bmp;
-        const auto mt = d.get_StreamMediaType();
-        EXPECT_FALSE(d.GetPicture(0, std::clamp(mt.Width, 1, 65535), std::clamp(mt.Height, 1, 65535), bmp))
+        const auto mt = d.Facts().MediaType;
+        EXPECT_FALSE(PictureAt(d, 0, std::clamp(mt.Width, 1, 65535), std::clamp(mt.Height, 1, 65535), bmp))
             << claimed;
+        EXPECT_FALSE(d.PictureSizeProblem(d.Facts().VideoStream).empty()) << claimed;
         EXPECT_TRUE(bmp.Empty());
     }
 }
 
 // Every real sample opens and shows a frame, or is refused with a message.
-TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
+TEST(ReaderSamples, EverySampleAnswersWithoutCrashing) {
     const fs::path dir(FW_MEDIA_SAMPLES);
     if (!fs::is_directory(dir)) GTEST_SKIP() << "no samples at " << dir;
     int files = 0, shown = 0;
@@ -206,22 +224,20 @@ TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
         const std::string name = entry.path().filename().string();
         if (name == "MANIFEST.tsv" || name == "PROBE.txt") continue;
         ++files;
-        TMediaDetector d;
-        if (!d.put_Filename(entry.path().string())) {
+        TMovieReader d;
+        if (!d.Open(entry.path().string())) {
             EXPECT_FALSE(d.LastError().empty()) << name;
             continue;
         }
-        int video = -1;
-        for (int i = 0; i < d.get_OutputStreams() && video < 0; ++i)
-            if (d.put_CurrentStream(i) && d.get_StreamType() == TMajorType::Video) video = i;
-        if (video < 0) continue;
-        const double rate = d.get_FrameRate(), length = d.get_StreamLength();
+        const media::TMovieFacts facts = d.Facts();
+        if (facts.VideoStream < 0) continue;
+        const double rate = facts.FrameRate, length = d.StreamLength(facts.VideoStream);
         EXPECT_TRUE(std::isfinite(rate) && rate >= 0) << name;
         EXPECT_TRUE(std::isfinite(length) && length >= 0) << name;
         bool any = false;
         for (double t : {0.0, length / 2, length, 0.0}) {
             TRgbPicture bmp;
-            if (d.GetPicture(t, 64, 48, bmp)) {
+            if (PictureAt(d, t, 64, 48, bmp)) {
                 any = true;
                 EXPECT_EQ(bmp.Width, 64);
             } else {
@@ -241,7 +257,7 @@ TEST(DetectorSamples, EverySampleAnswersWithoutCrashing) {
 // timestamps of their own and whose decoder times them one tick late) and
 // H.264 with B-frames: track-bar position p shows picture p of a plain decode,
 // going forward and jumping back.
-TEST(DetectorSamples, EveryPositionShowsItsOwnPicture) {
+TEST(ReaderSamples, EveryPositionShowsItsOwnPicture) {
     const fs::path dir(FW_MEDIA_SAMPLES);
     if (!fs::is_directory(dir)) GTEST_SKIP() << "no samples at " << dir;
     for (const char* name : {"fate_packed_bframes.avi", "pmi_sample.mp4", "riff_simpson.avi",
@@ -252,21 +268,19 @@ TEST(DetectorSamples, EveryPositionShowsItsOwnPicture) {
         int w = 0, h = 0;
         const auto plain = testmovie::DecodeAllRgb(path, &w, &h);
         ASSERT_GT(plain.size(), 3u);
-        TMediaDetector d;
-        ASSERT_TRUE(d.put_Filename(path)) << d.LastError();
-        int video = -1;
-        for (int i = 0; i < d.get_OutputStreams() && video < 0; ++i)
-            if (d.put_CurrentStream(i) && d.get_StreamType() == TMajorType::Video) video = i;
-        ASSERT_GE(video, 0);
-        const double rate = d.get_FrameRate();
-        EXPECT_GE(d.get_StreamLength() * rate, double(plain.size()) - 1.01);
+        TMovieReader d;
+        ASSERT_TRUE(d.Open(path)) << d.LastError();
+        const media::TMovieFacts facts = d.Facts();
+        ASSERT_GE(facts.VideoStream, 0);
+        const double rate = facts.FrameRate;
+        EXPECT_GE(d.StreamLength(facts.VideoStream) * rate, double(plain.size()) - 1.01);
         const int n = int(plain.size());
         std::vector<int> positions;
         for (int p = 0; p < n; ++p) positions.push_back(p);
         for (int p : {n - 1, 1, n / 2, 0, n - 2}) positions.push_back(p);
         for (int p : positions) {
             TRgbPicture bmp;
-            ASSERT_TRUE(d.GetPicture(p / rate, w, h, bmp)) << d.LastError();
+            ASSERT_TRUE(PictureAt(d, p / rate, w, h, bmp)) << d.LastError();
             auto same = [&](int k) { return bmp.Rgb == plain[k]; };
             if (!same(p)) {
                 int shown = -1;

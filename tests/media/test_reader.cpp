@@ -1,8 +1,8 @@
-// The detector delivers frame p at position p (time p / FrameRate) for every
-// container and codec the program meets, whichever way the position moves.
+// The movie reader delivers frame p at position p (time p / FrameRate) for
+// every container and codec the program meets, whichever way the position moves.
 #include "tests/fixtures/TestMovie.h"
 
-#include "media/MediaDetector.h"
+#include "media/MovieReader.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-using media::TMediaDetector;
+using media::TMovieReader;
 using testmovie::TMovieSpec;
 
 struct TCase {
@@ -52,9 +52,9 @@ const TCase kCases[] = {
     {"mkv_mpeg4_bframes_23976", "m.mkv", Spec("matroska", "mpeg4", "", 24000, 1001, 20, 2)},
 };
 
-class DetectorExactness : public ::testing::TestWithParam<TCase> {
+class ReaderExactness : public ::testing::TestWithParam<TCase> {
 protected:
-    static void SetUpTestSuite() { Dir = new std::string(testmovie::MakeTempDir("fw_detector_")); }
+    static void SetUpTestSuite() { Dir = new std::string(testmovie::MakeTempDir("fw_reader_")); }
     static void TearDownTestSuite() {
         std::filesystem::remove_all(*Dir);
         delete Dir;
@@ -64,46 +64,49 @@ protected:
         const TCase& c = GetParam();
         Path = *Dir + "/" + c.File;
         testmovie::MakeTestMovie(Path, c.Spec);
-        ASSERT_TRUE(Det.put_Filename(Path)) << Det.LastError();
+        ASSERT_TRUE(Reader.Open(Path)) << Reader.LastError();
         int video = -1;
-        for (int i = 0; i < Det.get_OutputStreams() && video < 0; ++i) {
-            ASSERT_TRUE(Det.put_CurrentStream(i));
-            if (Det.get_StreamType() == media::TMajorType::Video) video = i;
-        }
+        for (int i = 0; i < Reader.StreamCount() && video < 0; ++i)
+            if (Reader.StreamType(i) == media::TMajorType::Video) video = i;
         ASSERT_GE(video, 0);
         EXPECT_EQ(video, c.Spec.AudioFirst ? 1 : 0);
-        Rate = Det.get_FrameRate();
+        EXPECT_EQ(Reader.Facts().VideoStream, video);
+        Rate = Reader.Facts().FrameRate;
     }
 
-    // Number read from the frame the detector shows at track-bar position p.
-    int At(int p, int w = 80, int h = 60) {
-        std::size_t size = 0;
-        const double t = p / Rate;
-        if (!Det.GetBitmapBits(t, &size, nullptr, w, h)) return -100;
-        std::vector<uint8_t> buf(size);
-        if (!Det.GetBitmapBits(t, &size, buf.data(), w, h)) return -200;
-        return testmovie::ReadFrameNumberFromDib(buf.data(), buf.size());
+    // Number read from the frame the reader shows at time t.
+    int NumberAt(double t, int w, int h) {
+        TMovieReader::TPictureRequest request;
+        request.Seconds = t;
+        request.Width = w;
+        request.Height = h;
+        media::TRgbPicture picture;
+        if (!Reader.PictureAt(request, picture)) return -100;
+        if (picture.Width != w || picture.Height != h) return -200;
+        return testmovie::ReadFrameNumber(picture.Rgb.data(), w, h);
     }
+    // Number read from the frame the reader shows at track-bar position p.
+    int At(int p, int w = 80, int h = 60) { return NumberAt(p / Rate, w, h); }
 
     static std::string* Dir;
     std::string Path;
-    TMediaDetector Det;
+    TMovieReader Reader;
     double Rate = 0;
 };
-std::string* DetectorExactness::Dir = nullptr;
+std::string* ReaderExactness::Dir = nullptr;
 
-TEST_P(DetectorExactness, ProbeFacts) {
+TEST_P(ReaderExactness, ProbeFacts) {
     const TMovieSpec& s = GetParam().Spec;
     EXPECT_NEAR(Rate, double(s.FrameRateNum) / s.FrameRateDen, 1e-9);
     // ASF states the file's play time, which the audio's last block may stretch a little.
-    const double frames = Det.get_StreamLength() * Rate;
+    const double frames = Reader.StreamLength(Reader.Facts().VideoStream) * Rate;
     EXPECT_NEAR(frames, s.Frames, 1.5);
-    const media::TMediaTypeInfo mt = Det.get_StreamMediaType();
+    const media::TMediaTypeInfo mt = Reader.Facts().MediaType;
     EXPECT_EQ(mt.Width, s.Width);
     EXPECT_EQ(mt.Height, s.Height);
 }
 
-TEST_P(DetectorExactness, ForwardBackwardAndRandomMoves) {
+TEST_P(ReaderExactness, ForwardBackwardAndRandomMoves) {
     const int n = GetParam().Spec.Frames;
     std::vector<int> positions;
     for (int p = 0; p < 12; ++p) positions.push_back(p);        // step forward from the start
@@ -114,26 +117,20 @@ TEST_P(DetectorExactness, ForwardBackwardAndRandomMoves) {
     EXPECT_EQ(At(33, GetParam().Spec.Width, GetParam().Spec.Height), 33) << "full size";
 }
 
-TEST_P(DetectorExactness, NextFrameAndDragDoNotSeek) {
+TEST_P(ReaderExactness, NextFrameAndDragDoNotSeek) {
     ASSERT_EQ(At(30), 30);
-    const auto seeks = Det.Stats().Seeks;
+    const auto seeks = Reader.Stats().Seeks;
     for (int p = 31; p <= 40; ++p) EXPECT_EQ(At(p), p);    // arrow key
     for (int p = 42; p <= 60; p += 3) EXPECT_EQ(At(p), p); // a slow drag forward
-    EXPECT_EQ(Det.Stats().Seeks, seeks) << "moving forward a little must not seek";
+    EXPECT_EQ(Reader.Stats().Seeks, seeks) << "moving forward a little must not seek";
     EXPECT_EQ(At(10), 10);                                  // backward needs a seek
-    EXPECT_GT(Det.Stats().Seeks, seeks);
+    EXPECT_GT(Reader.Stats().Seeks, seeks);
 }
 
-TEST_P(DetectorExactness, TimesBetweenFramesAndPastTheEnd) {
+TEST_P(ReaderExactness, TimesBetweenFramesAndPastTheEnd) {
     // Half a frame after frame 20 still shows frame 20; a hair before frame 21 too.
     EXPECT_EQ(testmovie::ReadFrameNumberFromDib(nullptr, 0), -1);
-    auto numberAt = [&](double t) {
-        std::size_t size = 0;
-        if (!Det.GetBitmapBits(t, &size, nullptr, 64, 48)) return -100;
-        std::vector<uint8_t> buf(size);
-        if (!Det.GetBitmapBits(t, &size, buf.data(), 64, 48)) return -200;
-        return testmovie::ReadFrameNumberFromDib(buf.data(), buf.size());
-    };
+    auto numberAt = [&](double t) { return NumberAt(t, 64, 48); };
     EXPECT_EQ(numberAt(20.5 / Rate), 20);
     EXPECT_EQ(numberAt(20.7 / Rate), 20);
     EXPECT_EQ(numberAt(21 / Rate), 21);
@@ -142,55 +139,51 @@ TEST_P(DetectorExactness, TimesBetweenFramesAndPastTheEnd) {
     EXPECT_EQ(numberAt(-1), 0);                   // before the start: the first frame
 }
 
-// The scaler stores whole vectors at a time: the bitmap must still end where
-// its size says, or the caller's heap is overwritten (no sanitizer sees it,
-// the scaler is not instrumented). Bytes past the asked size keep a sentinel.
-TEST(DetectorBitmap, WritesNothingPastTheSizeItAsked) {
-    const std::string dir = testmovie::MakeTempDir("fw_detector_pad_");
+// The scaler stores whole vectors at a time: the picture must still be
+// exactly the size asked, its rows packed, at sizes whose rows are no
+// multiple of the scaler's vectors; a picture of another shape is fitted
+// inside with black bars.
+TEST(ReaderPicture, IsExactlyTheSizeItAsked) {
+    const std::string dir = testmovie::MakeTempDir("fw_reader_pad_");
     TMovieSpec s = Spec("vob", "mpeg2video", "mp2", 30000, 1001, 15, 2);
     s.Width = 720;
     s.Height = 480;
     s.Frames = 6;
     const std::string path = dir + "/big.vob";
     testmovie::MakeTestMovie(path, s);
-    TMediaDetector det;
-    ASSERT_TRUE(det.put_Filename(path)) << det.LastError();
-    ASSERT_TRUE(det.put_CurrentStream(0));
+    TMovieReader reader;
+    ASSERT_TRUE(reader.Open(path)) << reader.LastError();
     const struct {
         int W, H;
     } sizes[] = {{450, 300}, {534, 300}, {375, 300}, {161, 121}, {80, 60}, {720, 480}};
-    constexpr std::size_t kSentinel = 256;
     for (const auto& z : sizes) {
-        std::size_t size = 0;
-        ASSERT_TRUE(det.GetBitmapBits(0.0, &size, nullptr, z.W, z.H)) << z.W << "x" << z.H;
-        std::vector<uint8_t> buf(size + kSentinel, 0xAB);
-        std::size_t filled = size;
-        ASSERT_TRUE(det.GetBitmapBits(0.0, &filled, buf.data(), z.W, z.H)) << z.W << "x" << z.H;
-        std::size_t spoiled = 0;
-        for (std::size_t i = size; i < buf.size(); ++i)
-            spoiled += buf[i] != 0xAB;
-        EXPECT_EQ(spoiled, 0u) << z.W << "x" << z.H;
-        buf.resize(size);
+        TMovieReader::TPictureRequest request;
+        request.Width = z.W;
+        request.Height = z.H;
+        media::TRgbPicture picture;
+        ASSERT_TRUE(reader.PictureAt(request, picture)) << z.W << "x" << z.H << ": " << reader.LastError();
+        ASSERT_EQ(picture.Width, z.W);
+        ASSERT_EQ(picture.Height, z.H);
+        ASSERT_EQ(picture.Rgb.size(), std::size_t(z.W) * z.H * 3) << z.W << "x" << z.H;
         // A size of the picture's shape (3:2) holds the whole picture; another
         // shape holds it fitted inside, with black bars at the sides.
         const double shape = double(z.W) / z.H;
         if (std::fabs(shape - 1.5) < 0.02) {
-            EXPECT_EQ(testmovie::ReadFrameNumberFromDib(buf.data(), buf.size()), 0) << z.W << "x" << z.H;
+            EXPECT_EQ(testmovie::ReadFrameNumber(picture.Rgb.data(), z.W, z.H), 0) << z.W << "x" << z.H;
         } else {
-            const std::size_t stride = (static_cast<std::size_t>(z.W) * 3 + 3) & ~std::size_t(3);
-            auto pixel = [&](int x, int y) { return buf.data() + media::kBitmapInfoHeaderSize + stride * y + 3 * x; };
+            auto pixel = [&](int x, int y) { return picture.Row(y) + 3 * x; };
             auto dark = [](const uint8_t* p) { return p[0] + p[1] + p[2] < 3 * 8; };
             const bool wider = shape > 1.5;  // bars left and right, else above and below
             EXPECT_TRUE(dark(wider ? pixel(0, z.H / 2) : pixel(z.W / 2, 0))) << "first bar " << z.W << "x" << z.H;
             EXPECT_TRUE(dark(wider ? pixel(z.W - 1, z.H / 2) : pixel(z.W / 2, z.H - 1))) << "second bar " << z.W << "x" << z.H;
             const uint8_t* centre = pixel(z.W / 2, z.H / 2);
-            EXPECT_GT(centre[0], 100) << "picture " << z.W << "x" << z.H;
+            EXPECT_GT(centre[2], 100) << "picture " << z.W << "x" << z.H;
         }
     }
     std::filesystem::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Movies, DetectorExactness, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Movies, ReaderExactness, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
