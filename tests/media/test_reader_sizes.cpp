@@ -74,7 +74,9 @@ protected:
         EXPECT_EQ(picture.Width, w);
         EXPECT_EQ(picture.Height, h);
         ASSERT_EQ(picture.Rgb.size(), std::size_t(w) * 3 * h);
-        if (readNumber) EXPECT_EQ(testmovie::ReadFrameNumber(picture.Rgb.data(), w, h), p);
+        if (readNumber) {
+            EXPECT_EQ(testmovie::ReadFrameNumber(picture.Rgb.data(), w, h), p);
+        }
     }
 
     static std::string* Dir;
