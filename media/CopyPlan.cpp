@@ -163,10 +163,19 @@ bool FallbackKeepsColour(const AVCodecParameters* par) {
     return IsWideOrHdr(par) && scalerMakes && yuv;
 }
 
-TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrameNumber) {
+TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrameNumber,
+                   const std::atomic<bool>* cancel) {
     TCutPoints cut;
     cut.Path = path;
     TCopyPlan& plan = cut.Plan;
+    auto raised = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
+    auto stopped = [&] {
+        TCutPoints none;
+        none.Path = path;
+        none.Cancelled = true;
+        none.Plan.Why = "Planning the copy was stopped.";
+        return none;
+    };
     TInputFile in = TInputFile::Open(path);
     auto refuse = [&](const std::string& why) {
         plan.CanCopy = false;
@@ -216,7 +225,9 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
     }
 
     // The span's frames by the frame clock's rule, as stamps of the file.
-    cut.Clock = ListedClock(st, path, FirstFrameTicks(path, vs));
+    // A stopped listing leaves the clock without its list; the packet read
+    // below looks at the flag before its first packet and ends there.
+    cut.Clock = ListedClock(st, path, FirstFrameTicks(path, vs), cancel);
     const double mediaStop = cut.Clock.TimeOfFrame(endFrameNumber);
     const bool pastLast = cut.Clock.Variable() && endFrameNumber >= int64_t(cut.Clock.List->Times.size());
     const int64_t startTicks = cut.Clock.StampOf(cut.Clock.TicksOfFrame(firstFrame));
@@ -239,7 +250,8 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
     const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, st->time_base));
     int64_t highest = std::numeric_limits<int64_t>::min();
     AvPacketPtr pkt = MakePacket();
-    for (;;) {
+    for (int64_t packets = 0;; ++packets) {
+        if (packets % kPlanCancelPackets == 0 && raised()) return stopped();
         if (av_read_frame(fmt, pkt.get()) < 0) {
             eof = true;
             break;
@@ -421,8 +433,13 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
     return cut;
 }
 
+TCopyPlan PlanCopy(const std::string& sourceFile, int64_t firstFrame, int64_t endFrame,
+                   const std::atomic<bool>* cancel) {
+    return PlanCut(sourceFile, firstFrame, endFrame, cancel).Plan;
+}
+
 TCopyPlan PlanCopy(const std::string& sourceFile, int64_t firstFrame, int64_t endFrame) {
-    return PlanCut(sourceFile, firstFrame, endFrame).Plan;
+    return PlanCopy(sourceFile, firstFrame, endFrame, nullptr);
 }
 
 }  // namespace media
