@@ -57,6 +57,8 @@ struct TCutPoints {
     // the stream instead (avc3; HEVC always, as hev1).
     int OwnParameterSetId = -1;
     std::vector<std::string> SourceSps, SourcePps;  // NAL units, by number
+    // Planning was stopped by its cancel flag (see PlanCut): only Path and Plan.Why are filled.
+    bool Cancelled = false;
 };
 
 // Whether an MP4 clip made instead of a copy (TWebOptions::KeepSourceColour)
@@ -68,7 +70,23 @@ bool FallbackKeepsColour(const AVCodecParameters* par);
 
 // Reads the packets around the span and finds the cut points. Throws
 // MediaError when the file can not be read; otherwise Plan.CanCopy tells.
-TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame);
+//
+// Stopping: planning reads the movie's packets (all of them for a clip of
+// the whole movie, and the frame clock lists every picture of Matroska and
+// MPEG-TS files), so it watches `cancel` when given one: before the first
+// packet of each read and every kPlanCancelPackets packets after. Once the
+// flag is raised it ends early and returns a plan marked Cancelled, with
+// Plan.CanCopy false and Plan.Why saying it was stopped. It throws nothing
+// for a stop: a caller that looks at its own flag after planning (a job
+// then ends Stopped) needs nothing more, and must not take a cancelled plan
+// for a refusal (the fallback to MP4).
+constexpr int kPlanCancelPackets = 256;
+TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame,
+                   const std::atomic<bool>* cancel = nullptr);
+// PlanCopy (media/RenderEngine.h) with PlanCut's stop: a cancelled plan has
+// CanCopy false and says so in Why; the caller tells it by its own flag.
+TCopyPlan PlanCopy(const std::string& sourceFile, int64_t firstFrame, int64_t endFrame,
+                   const std::atomic<bool>* cancel);
 
 // The video part of a copy: the output stream and what the worker needs.
 struct TCopyVideo {

@@ -176,7 +176,8 @@ bool OnGrid(const std::vector<int64_t>& times, const TFrameClock& clock) {
 
 }  // namespace
 
-TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t originTicks) {
+TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t originTicks,
+                        const std::atomic<bool>* cancel) {
     TFrameClock clock = TFrameClock::For(stated, originTicks);
     const int stream = stated->index;
     try {
@@ -206,7 +207,9 @@ TFrameClock ListedClock(const AVStream* stated, const std::string& path, int64_t
         std::vector<int64_t> times;
         int64_t end = INT64_MIN;
         bool unstamped = false;  // a packet without its own time: a field or a picture of several packets
-        while (av_read_frame(fmt, pkt.get()) >= 0) {
+        for (int64_t packets = 0;; ++packets) {
+            if (cancel && packets % 256 == 0 && cancel->load(std::memory_order_relaxed)) return clock;
+            if (av_read_frame(fmt, pkt.get()) < 0) break;
             if (pkt->stream_index == stream) {
                 const int64_t ts = pkt->pts;
                 unstamped = unstamped || ts == AV_NOPTS_VALUE;

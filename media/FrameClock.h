@@ -40,6 +40,7 @@
 
 #include "media/AvPtr.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -145,6 +146,10 @@ private:
 // The clock of a video stream (TFrameClock::For) with its pictures listed
 // where the rule needs them; the file (`path`) is opened afresh, so the
 // caller's reading is not disturbed. Without a list when it can not be read.
-TFrameClock ListedClock(const AVStream* stream, const std::string& path, int64_t originTicks);
+// The listing reads every packet of the file; `cancel` (optional) is looked
+// at every few hundred of them, and once it is raised the clock comes back
+// without a list: the caller, who raised it, tells that by its own flag.
+TFrameClock ListedClock(const AVStream* stream, const std::string& path, int64_t originTicks,
+                        const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace media

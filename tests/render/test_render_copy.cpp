@@ -8,6 +8,7 @@
 #include "RenderTestUtil.h"
 
 #include "convert/RenderClip.h"
+#include "media/CopyCut.h"
 #include "media/MediaTypes.h"
 #include "media/MovieReader.h"
 #include "media/RenderEngine.h"
@@ -24,6 +25,7 @@ extern "C" {
 
 #include <QString>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -881,6 +883,66 @@ TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
             EXPECT_EQ(std::string(e.what()), plan.Why);
         }
         EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// Bytes this process has read from files so far (rchar of /proc/self/io); -1
+// where the system does not tell.
+int64_t BytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    int64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
+// Planning a copy of a long movie reads all of it (the packets of a clip of
+// the whole movie; Matroska and MPEG-TS also have every picture listed for
+// the frame clock), and a raised cancel flag ends it before that: the plan
+// comes back marked stopped, having read a small part of what the full plan
+// reads. The same flag lowered changes nothing.
+TEST_F(CopyTest, PlanningEndsEarlyWhenCancelled) {
+    constexpr int kFrames = 3000;
+    for (const auto& [container, ext] : {std::pair{"mp4", "mp4"}, std::pair{"matroska", "mkv"}, std::pair{"mpegts", "ts"}}) {
+        SCOPED_TRACE(container);
+        testmovie::TMovieSpec s = H264(container, "");
+        s.Frames = kFrames;
+        s.GopSize = 100;
+        s.MaxBFrames = 0;
+        // Big pictures, so that the file is large against what opening it reads.
+        s.BitRate = 4000000;
+        const std::string src = Dir + "/long." + ext;
+        testmovie::MakeTestMovie(src, s);
+        const int64_t size = int64_t(fs::file_size(src));
+
+        std::atomic<bool> cancel{false};
+        int64_t before = BytesRead();
+        const media::TCutPoints whole = media::PlanCut(src, 0, kFrames, &cancel);
+        const int64_t wholeRead = BytesRead() - before;
+        EXPECT_FALSE(whole.Cancelled);
+        ASSERT_TRUE(whole.Plan.CanCopy) << whole.Plan.Why;
+        EXPECT_EQ(whole.Plan.Frames, kFrames);
+        EXPECT_EQ(whole.Plan.CopiedFrames, kFrames);
+
+        cancel = true;
+        before = BytesRead();
+        const media::TCutPoints stopped = media::PlanCut(src, 0, kFrames, &cancel);
+        const int64_t stoppedRead = BytesRead() - before;
+        EXPECT_TRUE(stopped.Cancelled);
+        EXPECT_FALSE(stopped.Plan.CanCopy);
+        EXPECT_EQ(stopped.Plan.Why, "Planning the copy was stopped.");
+        EXPECT_TRUE(stopped.CopiedPts.empty());
+        const media::TCopyPlan copy = media::PlanCopy(src, 0, kFrames, &cancel);
+        EXPECT_FALSE(copy.CanCopy);
+        EXPECT_EQ(copy.Why, stopped.Plan.Why);
+        if (before >= 0) {
+            // Opening the file (several times: the rate check, the first
+            // picture, the clock) reads the same amount either way; the MP4
+            // index grows with the movie, and is the most of it here.
+            EXPECT_GE(wholeRead, size);
+            EXPECT_LT(stoppedRead, wholeRead / 3) << "of " << size << " bytes";
+        }
     }
 }
 
