@@ -254,7 +254,7 @@ void TRenderGraph::TImpl::AudioWork() {
                                                     : std::string(".")));
             }
             a.TotalSamples = end;
-            Duration = std::min<int64_t>(Duration, std::llround(double(end) * 1e7 / outRate));
+            Length = std::min<double>(Length, double(end) / outRate);
         }
     }
     encodeFromFifo(true);

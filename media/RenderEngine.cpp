@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <optional>
+
 namespace media {
 
 namespace {
@@ -56,12 +58,34 @@ double DeclaredLength(const TInputFile& in) {
     return 0;
 }
 
+// Refuses a clip that makes no clip: the checks the clip's description must
+// pass before anything is opened.
+void CheckClip(const TRenderClip& clip) {
+    const int w = clip.Width, h = clip.Height;
+    // 0 x 0: the source's picture, as the engine finds it.
+    if ((w != 0 || h != 0) && (w <= 0 || h <= 0))
+        throw MediaError("The frame size " + std::to_string(w) + " x " + std::to_string(h) +
+                         " is not valid: width and height must be at least 1 pixel.");
+    if (w > 8192 || h > 8192)
+        throw MediaError("The frame size " + std::to_string(w) + " x " + std::to_string(h) +
+                         " is too large (at most 8192 x 8192).");
+    if (clip.Sound == TRenderClip::TSound::Pcm) {
+        const TPcmFormat& p = clip.Pcm;
+        if (p.SampleRate < 1000 || p.SampleRate > 192000 || (p.Bits != 8 && p.Bits != 16) || p.Channels < 1 ||
+            p.Channels > 2)
+            throw MediaError("The audio format is not a PCM format this program can write.");
+    }
+    const double length = double(clip.EndFrame - clip.FirstFrame) / clip.FrameRate;
+    if (!(length > 0) || clip.EndFrame <= clip.FirstFrame || clip.FirstFrame < 0 || !std::isfinite(length))
+        throw MediaError("The clip's times do not make a clip (the end must come after the start).");
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ the graph
 
 void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
-    long event = kEcComplete;
+    TGraphEnd event = TGraphEnd::Done;
     if (!Shared.Failed) {
         try {
             std::lock_guard lock(Shared.MuxMutex);
@@ -79,7 +103,7 @@ void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
         }
     }
     if (Shared.Failed) {
-        event = kEcErrorAbort;
+        event = TGraphEnd::Failed;
         // One failure flag: nothing more goes into the file; let go of it and
         // take the unfinished file away (a stop keeps its playable file).
         if (Shared.Out && Shared.Out->pb) avio_closep(&Shared.Out->pb);
@@ -88,10 +112,10 @@ void TRenderGraph::TImpl::Finish(bool stoppedEarly) {
         // Finished, or stopped with a playable file: it takes its name now.
         try {
             Shared.Output.Commit();
-            if (stoppedEarly) event = kEcUserAbort;
+            if (stoppedEarly) event = TGraphEnd::Stopped;
         } catch (const std::exception& e) {
             Shared.Fail(e.what());
-            event = kEcErrorAbort;
+            event = TGraphEnd::Failed;
         }
     }
     std::lock_guard lock(EventMutex);
@@ -152,10 +176,11 @@ void TRenderGraph::Run() {
     Impl->Supervisor = std::thread([this] { Impl->RunAll(); });
 }
 
-long TRenderGraph::WaitForCompletion(int ms) {
+TGraphEnd TRenderGraph::Wait(int ms) {
     std::unique_lock lock(Impl->EventMutex);
-    if (!Impl->Started) return kEcRunning;
-    Impl->EventCv.wait_for(lock, std::chrono::milliseconds(std::max(0, ms)), [&] { return Impl->Event != kEcRunning; });
+    if (!Impl->Started) return TGraphEnd::Running;
+    Impl->EventCv.wait_for(lock, std::chrono::milliseconds(std::max(0, ms)),
+                           [&] { return Impl->Event != TGraphEnd::Running; });
     return Impl->Event;
 }
 
@@ -169,20 +194,31 @@ void TRenderGraph::Stop() {
     }
 }
 
-int64_t TRenderGraph::GetDuration() const { return Impl->Duration; }
+int64_t TRenderGraph::FramesTotal() const {
+    const int64_t frames = Impl->ClipFrames;
+    const double length = Impl->Length, planned = Impl->PlannedLength;
+    if (planned <= 0 || length <= 0) return frames;
+    return std::max<int64_t>(1, std::min<int64_t>(frames, std::llround(double(frames) * length / planned)));
+}
 
-int64_t TRenderGraph::GetCurrentPosition() const {
-    int64_t pos = 0;
+int64_t TRenderGraph::FramesWritten() const {
+    const double length = Impl->Length, planned = Impl->PlannedLength;
+    if (length <= 0 || planned <= 0) return 0;
+    // How far the writer has got, in seconds of the clip.
+    double pos = 0;
     if (Impl->CopyVideo) {
         const int64_t frames = Impl->CopyVideo->Cut.Plan.Frames;
-        pos = frames > 0 ? GetDuration() * Impl->CopyVideo->FramesDone / frames : 0;
+        pos = frames > 0 ? length * double(Impl->CopyVideo->FramesDone) / double(frames) : 0;
     } else if (Impl->Video) {
         const int64_t frames = std::max<int64_t>(Impl->Video->FramesEncoded, Impl->Video->FramesWorked);
-        pos = static_cast<int64_t>(std::llround(double(frames) * 1e7 / av_q2d(Impl->Video->OutRate)));
+        pos = double(frames) / av_q2d(Impl->Video->OutRate);
     } else if (Impl->Audio) {
-        pos = static_cast<int64_t>(std::llround(double(Impl->Audio->SamplesEncoded) * 1e7 / Impl->Audio->Out.Enc->sample_rate));
+        pos = double(Impl->Audio->SamplesEncoded) / Impl->Audio->Out.Enc->sample_rate;
     }
-    return std::min(pos, GetDuration());
+    pos = std::min(pos, length);
+    // The small allowance keeps a whole frame whole through the division.
+    const auto written = static_cast<int64_t>(double(Impl->ClipFrames) * pos / planned + 1e-6);
+    return std::min(FramesTotal(), written);
 }
 
 std::string TRenderGraph::ErrorText() const {
@@ -199,27 +235,15 @@ const TCopyPlan& TRenderGraph::CopyPlan() const {
 
 // ------------------------------------------------------------------ building
 
-namespace {
-
-const TTimelineSource* FirstSource(const TTimelineGroup& g) {
-    for (const auto& t : g.Tracks)
-        if (!t.Sources.empty()) return &t.Sources.front();
-    return nullptr;
-}
-
-}  // namespace
-
-std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, const TOutputSpec& spec) {
+std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutputSpec& spec) {
+    CheckClip(clip);
     auto impl = std::make_unique<TRenderGraph::TImpl>();
     impl->FileName = spec.FileName;
     if (spec.FileName.empty()) throw MediaError("No output file name was given.");
     // Never write over a movie being read, whatever name it is reached by.
-    for (int g = 0; g < timeline.GetGroupCount(); ++g)
-        for (const auto& track : timeline.Group(g).Tracks)
-            for (const auto& source : track.Sources)
-                if (SameFile(source.MediaName, spec.FileName))
-                    throw MediaError("The output file " + Quoted(spec.FileName) +
-                                     " is the movie being cut. Choose another name for the clip.");
+    if (SameFile(clip.Source, spec.FileName))
+        throw MediaError("The output file " + Quoted(spec.FileName) +
+                         " is the movie being cut. Choose another name for the clip.");
     if (const std::string why = WhyNotReplaceable(spec.FileName); !why.empty()) throw MediaError(why);
 
     const bool copy = spec.Format == TOutputFormat::Copy;
@@ -250,7 +274,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
     const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
 
     // The time origin of a file's video stream (its first picture), found once
-    // per file and stream: the video and the audio group share it.
+    // per file and stream: the video and the sound share it.
     struct TOrigin {
         int64_t Ticks = 0;
         double Seconds = 0;
@@ -266,7 +290,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         return it->second.Seconds;
     };
     // The clock of a file's video stream (the frame clock's rule), found once
-    // per file: it turns the span's frames into times for every group.
+    // per file: it turns the span's frames into times for both streams.
     std::map<std::string, TFrameClock> clocks;
     auto clockOf = [&](const std::string& file) -> const TFrameClock* {
         auto it = clocks.find(file);
@@ -280,73 +304,69 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         }
         return &it->second;
     };
-    for (int gi = 0; gi < timeline.GetGroupCount(); ++gi) {
-        const TTimelineGroup& group = timeline.Group(gi);
-        const TTimelineSource* src = FirstSource(group);
-        if (!src) continue;
-        if (src->FirstFrame < 0 || src->EndFrame <= src->FirstFrame)
-            throw MediaError("The clip's start and end are not usable frames.");
+    // The picture first, then the sound.
+    for (const TMajorType kind : {TMajorType::Video, TMajorType::Audio}) {
+        if (kind == TMajorType::Audio && clip.Sound == TRenderClip::TSound::None && !copy) continue;
+        const TRenderClip* src = &clip;
         // The span in seconds from the first picture, clock jumps removed;
-        // a movie without pictures counts frames at the timeline's rate.
-        const TFrameClock* srcClock = clockOf(src->MediaName);
-        const double timelineLength = src->TimelineStop - src->TimelineStart;
-        double mediaStart = 0, clipLength = timelineLength;
+        // a movie without pictures counts frames at the clip's rate.
+        const TFrameClock* srcClock = clockOf(src->Source);
+        const double rateLength = double(src->EndFrame - src->FirstFrame) / src->FrameRate;
+        double mediaStart = 0, clipLength = rateLength;
         if (srcClock) {
             mediaStart = srcClock->TimeOfFrame(src->FirstFrame);
             if (srcClock->Variable()) clipLength = srcClock->TimeOfFrame(src->EndFrame) - mediaStart;
-        } else if (timelineLength > 0) {
-            mediaStart = timelineLength * double(src->FirstFrame) / double(src->EndFrame - src->FirstFrame);
+        } else if (rateLength > 0) {
+            mediaStart = rateLength * double(src->FirstFrame) / double(src->EndFrame - src->FirstFrame);
         }
         if (!std::isfinite(clipLength) || !std::isfinite(mediaStart) || clipLength <= 0 || mediaStart < 0)
             throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
-        if (copy && group.MediaType.MajorType == TMajorType::Video) {
-            if (impl->CopyVideo) throw MediaError("Only one video group can be written.");
-            const TCutPoints cut = PlanCut(src->MediaName, src->FirstFrame, src->EndFrame);
+        if (copy && kind == TMajorType::Video) {
+            std::optional<TCutPoints> planned;
+            if (!clip.Cut) planned = PlanCut(src->Source, src->FirstFrame, src->EndFrame);
+            const TCutPoints& cut = clip.Cut ? *clip.Cut : *planned;
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
-            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0, gi});
+            impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0});
             continue;
         }
-        if (copy && group.MediaType.MajorType == TMajorType::Audio && impl->CopyVideo &&
+        if (copy && kind == TMajorType::Audio && impl->CopyVideo &&
             (impl->CopyVideo->Cut.Plan.AudioCopied || !impl->CopyVideo->Cut.Plan.HasAudio)) {
             // Sound MP4 takes is copied; a movie without sound gets none.
             if (!impl->CopyVideo->Cut.Plan.HasAudio) continue;
-            if (impl->CopyAudio) throw MediaError("Only one audio group can be written.");
             impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
             const AVCodecParameters* par = impl->CopyAudio->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, "copy", 0, 0, 0, par->sample_rate,
-                                                      par->ch_layout.nb_channels, gi});
+                                                      par->ch_layout.nb_channels});
             continue;
         }
-        if (group.MediaType.MajorType == TMajorType::Video) {
-            if (impl->Video) throw MediaError("Only one video group can be written.");
+        if (kind == TMajorType::Video) {
             if (profile && !profile->Video.Present) continue;
             auto v = std::make_unique<TVideoPath>();
-            v->Group = gi;
-            v->In = TInputFile::Open(src->MediaName);
+            v->In = TInputFile::Open(src->Source);
             // The source as it was opened: a change while the clip is made is a failure.
-            v->SourceBefore = TSourceState::Of(src->MediaName.c_str());
+            v->SourceBefore = TSourceState::Of(src->Source.c_str());
             v->StreamIndex = v->In.FirstVideoStream();
-            if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->MediaName) + " has no video stream.");
+            if (v->StreamIndex < 0) throw MediaError("The file " + Quoted(src->Source) + " has no video stream.");
             const AVStream* ist = v->In.Format->streams[v->StreamIndex];
-            const AVRational srcRate = OutputFrameRate(ist, src->MediaName);
+            const AVRational srcRate = OutputFrameRate(ist, src->Source);
             v->SrcRate = srcRate;
             v->DeclaredEnd = DeclaredLength(v->In);
             // A clock that jumps states a length of its raw stamps: the movie lasts as long as its pictures do.
             if (srcClock && srcClock->Jumps()) v->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
             CheckClipLength(clipLength, mediaStart, v->DeclaredEnd);
             // Times count from the first picture, as in the preview.
-            v->MovieStart = movieStart(src->MediaName, ist);
+            v->MovieStart = movieStart(src->Source, ist);
             v->Clock = *srcClock;
             v->Shape = ShapeOfStream(ist);
             v->Dec = std::make_unique<TFrameDecoder>(v->In, v->StreamIndex, v->Clock.FrameTicks, v->Clock.Origin);
             v->MediaStart = mediaStart;
             v->OutRate = srcRate;
-            v->OutWidth = group.MediaType.Width;
-            v->OutHeight = group.MediaType.Height;
+            v->OutWidth = clip.Width;
+            v->OutHeight = clip.Height;
             if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist, v->Shape);
             if (v->OutWidth <= 0 || v->OutHeight <= 0)
                 throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
@@ -477,19 +497,17 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             }
             v->Out.Stream = AddStream(out, enc);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, codec->name, v->OutWidth, v->OutHeight,
-                                                      av_q2d(v->OutRate), 0, 0, gi});
+                                                      av_q2d(v->OutRate), 0, 0});
             impl->Video = std::move(v);
-        } else if (group.MediaType.MajorType == TMajorType::Audio) {
-            if (impl->Audio) throw MediaError("Only one audio group can be written.");
+        } else {
             if (profile && !profile->Audio.Present) continue;
             auto a = std::make_unique<TAudioPath>();
-            a->Group = gi;
-            a->In = TInputFile::Open(src->MediaName);
+            a->In = TInputFile::Open(src->Source);
             a->StreamIndex = a->In.FirstAudioStream();
             a->HasSource = a->StreamIndex >= 0;
             // A profile that writes only sound would write nothing but silence.
             if (!a->HasSource && profile && !profile->Video.Present)
-                throw MediaError("The movie " + Quoted(src->MediaName) +
+                throw MediaError("The movie " + Quoted(src->Source) +
                                  " has no sound, and the chosen profile writes only sound: there is nothing to write. "
                                  "Choose a profile with video.");
             const int vs = a->In.FirstVideoStream();
@@ -499,20 +517,20 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             if (a->HasSource) {
                 a->Dec = std::make_unique<TFrameDecoder>(a->In, a->StreamIndex, 1, AV_NOPTS_VALUE, 1);
                 // Audio counts from the same zero as the picture, so both start together.
-                a->MovieStart = vs >= 0 ? movieStart(src->MediaName, a->In.Format->streams[vs])
+                a->MovieStart = vs >= 0 ? movieStart(src->Source, a->In.Format->streams[vs])
                                         : a->In.StreamStartSeconds(a->StreamIndex);
             }
             a->MediaStart = mediaStart;
             // The movie's stated length counts when it comes from a picture
             // whose stamps can be trusted; without a picture the sound is the movie.
             if (vs >= 0) {
-                OutputFrameRate(a->In.Format->streams[vs], src->MediaName);
+                OutputFrameRate(a->In.Format->streams[vs], src->Source);
                 a->DeclaredEnd = DeclaredLength(a->In);
                 if (srcClock && srcClock->Jumps()) a->DeclaredEnd = srcClock->SecondsOf(srcClock->List->EndTicks);
             }
             CheckClipLength(clipLength, mediaStart, a->DeclaredEnd);
 
-            TPcmFormat pcm = group.MediaType.HasFormat ? group.MediaType.Pcm : PcmFormatByIndex(0);
+            TPcmFormat pcm = clip.Sound == TRenderClip::TSound::Pcm ? clip.Pcm : PcmFormatByIndex(0);
             std::string encoderName = pcm.Bits == 8 ? "pcm_u8" : "pcm_s16le";
             std::string friendly = "PCM";
             int64_t bitRate = 0;
@@ -549,7 +567,7 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
             a->TotalSamples = std::max<int64_t>(1, std::llround(clipLength * enc->sample_rate));
             a->Out.Stream = AddStream(out, enc);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, codec->name, 0, 0, 0, enc->sample_rate,
-                                                      enc->ch_layout.nb_channels, gi});
+                                                      enc->ch_layout.nb_channels});
             impl->Audio = std::move(a);
         }
     }
@@ -567,7 +585,9 @@ std::unique_ptr<TRenderGraph> TRenderEngine::Build(const TTimeline& timeline, co
         const TCutPoints& cut = impl->CopyVideo->Cut;
         expected = double(cut.EndSecondsPts - cut.StartPts) * cut.Clock.Tick();
     }
-    impl->Duration = std::llround(expected * 1e7);
+    impl->Length = expected;
+    impl->PlannedLength = expected;
+    impl->ClipFrames = impl->CopyVideo ? impl->CopyVideo->Cut.Plan.Frames : clip.EndFrame - clip.FirstFrame;
     if (impl->Video) {
         impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());

@@ -87,7 +87,6 @@ struct TSourceState {
 
 
 struct TVideoPath {
-    int Group = -1;
     TInputFile In;
     TSourceState SourceBefore;
     int StreamIndex = -1;
@@ -142,7 +141,6 @@ struct TVideoPath {
 };
 
 struct TAudioPath {
-    int Group = -1;
     bool HasSource = false;
     TInputFile In;
     int StreamIndex = -1;
@@ -173,14 +171,18 @@ struct TRenderGraph::TImpl {
     std::unique_ptr<TCopyAudio> CopyAudio;
     std::vector<TOutputStreamInfo> Streams;
     double ClipLength = 0;
-    std::atomic<int64_t> Duration{0};  // 100 ns units: the clip's, or the movie's rest when that is shorter
+    // Seconds: the clip's length, or the movie's rest when that is shorter;
+    // lowered by the workers when they find the movie's end.
+    std::atomic<double> Length{0};
+    double PlannedLength = 0;  // Length once built
+    int64_t ClipFrames = 0;    // frames of the clip (for a copy: of the copy plan)
     std::string FileName;
 
     std::thread Supervisor;
     bool Started = false;
     std::mutex EventMutex;
     std::condition_variable EventCv;
-    long Event = kEcRunning;
+    TGraphEnd Event = TGraphEnd::Running;
 
     ~TImpl() {
         Shared.StopFlag = true;

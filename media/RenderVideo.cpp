@@ -165,7 +165,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         if (slot == 0) throw MediaError("No picture of the movie could be decoded in the clip.");
         if (slot < v.Slots) {
             v.Slots = slot;
-            Duration = std::min<int64_t>(Duration, std::llround(v.SecondsOfSlots(slot) * 1e7));
+            Length = std::min<double>(Length, v.SecondsOfSlots(slot));
         }
         v.DecodeDone = true;
         v.Decoded.Close();
@@ -214,7 +214,7 @@ void TRenderGraph::TImpl::VideoDecode() {
         }
         if (slot < v.Slots) {
             v.Slots = slot;
-            Duration = std::min<int64_t>(Duration, std::llround(double(slot) / rate * 1e7));
+            Length = std::min<double>(Length, double(slot) / rate);
         }
     } else {
         CheckSourceUnchanged(fmt->url, sourceBefore, "");
