@@ -1,10 +1,12 @@
 #include "media/ClipJob.h"
 
+#include "media/CopyCut.h"
 #include "media/InputFile.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace media {
 
@@ -50,8 +52,11 @@ TJobEnd TClipJob::Body() {
     TJobPlan plan;
     plan.Frames = frames;
     bool fallback = false;
+    // A copy is planned once: the plan told and the cut the engine carries out.
+    std::optional<TCutPoints> cut;
     if (output.Format == TOutputFormat::Copy) {
-        const TCopyPlan copy = PlanCopy(FSpec.Source, first, end);
+        cut = PlanCut(FSpec.Source, first, end);
+        const TCopyPlan& copy = cut->Plan;
         plan.Copy = true;
         plan.CanCopy = copy.CanCopy;
         plan.Why = copy.Why;
@@ -80,6 +85,7 @@ TJobEnd TClipJob::Body() {
     clip.FrameRate = rate;
     clip.Width = copy ? 0 : FSpec.Width;
     clip.Height = copy ? 0 : FSpec.Height;
+    clip.Cut = copy ? &*cut : nullptr;
     if (copy || fallback || FSpec.WithAudio) {
         clip.Sound = copy || fallback || web || output.AudioCompressor ? TRenderClip::TSound::Encoder
                                                                        : TRenderClip::TSound::Pcm;
