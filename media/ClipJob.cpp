@@ -1,10 +1,12 @@
 #include "media/ClipJob.h"
 
+#include "media/CopyCut.h"
 #include "media/InputFile.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace media {
 
@@ -50,8 +52,13 @@ TJobEnd TClipJob::Body() {
     TJobPlan plan;
     plan.Frames = frames;
     bool fallback = false;
+    // A copy is planned once: the plan told and the cut the engine carries out.
+    std::optional<TCutPoints> cut;
     if (output.Format == TOutputFormat::Copy) {
-        const TCopyPlan copy = PlanCopy(FSpec.Source, first, end);
+        cut = PlanCut(FSpec.Source, first, end, &CancelFlag());
+        // Stopped while planning: no file, and no fallback either.
+        if (cut->Cancelled) return {TJobEnd::Stopped, {}, true};
+        const TCopyPlan& copy = cut->Plan;
         plan.Copy = true;
         plan.CanCopy = copy.CanCopy;
         plan.Why = copy.Why;
@@ -73,21 +80,19 @@ TJobEnd TClipJob::Body() {
 
     const bool copy = output.Format == TOutputFormat::Copy;
     const bool web = output.Format == TOutputFormat::Mp4 || output.Format == TOutputFormat::WebM;
-    TTimeline timeline;
-    TTimelineSource source;
-    source.TimelineStart = 0;
-    source.TimelineStop = double(frames) / rate;
-    source.FirstFrame = first;
-    source.EndFrame = end;
-    source.MediaName = FSpec.Source;
-    const int videoGroup = timeline.AddGroup(TGroupMediaType::VideoRgb555(copy ? 0 : FSpec.Width, copy ? 0 : FSpec.Height));
-    timeline.AddSource(videoGroup, timeline.InsertTrack(videoGroup, 0), source);
+    TRenderClip clip;
+    clip.Source = FSpec.Source;
+    clip.FirstFrame = first;
+    clip.EndFrame = end;
+    clip.FrameRate = rate;
+    clip.Width = copy ? 0 : FSpec.Width;
+    clip.Height = copy ? 0 : FSpec.Height;
+    clip.Cut = copy ? &*cut : nullptr;
+    clip.Cancel = &CancelFlag();
     if (copy || fallback || FSpec.WithAudio) {
-        const auto type = copy || fallback || web || output.AudioCompressor
-                              ? TGroupMediaType::AudioMajorOnly()
-                              : TGroupMediaType::AudioPcm(PcmFormatByIndex(FSpec.AudioFormatIndex));
-        const int audioGroup = timeline.AddGroup(type);
-        timeline.AddSource(audioGroup, timeline.InsertTrack(audioGroup, -1), source);
+        clip.Sound = copy || fallback || web || output.AudioCompressor ? TRenderClip::TSound::Encoder
+                                                                       : TRenderClip::TSound::Pcm;
+        clip.Pcm = PcmFormatByIndex(FSpec.AudioFormatIndex);
     }
     if (!web) output.Web = TWebOptions();
     if (output.Format != TOutputFormat::Avi) {
@@ -95,7 +100,7 @@ TJobEnd TClipJob::Body() {
         output.AudioCompressor.reset();
     }
 
-    std::unique_ptr<TRenderGraph> graph = TRenderEngine::Build(timeline, output);
+    std::unique_ptr<TRenderGraph> graph = BuildRender(clip, output);
     if (CancelFlag()) {
         // Stopped while the file was being set up: nothing of the clip is in it yet.
         graph.reset();
@@ -103,26 +108,12 @@ TJobEnd TClipJob::Body() {
     }
     Planned(plan);
 
-    // Frames written from the graph's position; its duration is lowered when
-    // the movie ends before the clip.
-    const int64_t clipTotal = graph->GetDuration();
-    auto total = [&] {
-        const int64_t d = graph->GetDuration();
-        if (clipTotal <= 0 || d <= 0) return plan.Frames;
-        return std::max<int64_t>(1, std::min<int64_t>(plan.Frames, std::llround(double(plan.Frames) * double(d) / double(clipTotal))));
-    };
-    auto done = [&] {
-        const int64_t d = graph->GetDuration();
-        if (d <= 0) return int64_t(0);
-        return std::min(total(), static_cast<int64_t>(double(plan.Frames) * double(graph->GetCurrentPosition()) / double(clipTotal)));
-    };
-
     graph->Run();
-    long event = kEcRunning;
+    TGraphEnd outcome = TGraphEnd::Running;
     bool stopSent = false;
     int64_t lastDone = -1;
     auto lastReport = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    while ((event = graph->WaitForCompletion(20)) == kEcRunning) {
+    while ((outcome = graph->Wait(20)) == TGraphEnd::Running) {
         if (CancelFlag() && !stopSent) {
             graph->Stop();
             stopSent = true;
@@ -130,19 +121,19 @@ TJobEnd TClipJob::Body() {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastReport >= std::chrono::milliseconds(100)) {
             lastReport = now;
-            const int64_t d = done();
+            const int64_t d = graph->FramesWritten();
             if (d != lastDone) {
                 lastDone = d;
-                Progressed(d, total());
+                Progressed(d, graph->FramesTotal());
                 Showing(first + std::min(d, frames - 1));
             }
         }
     }
-    if (event == kEcErrorAbort) return {TJobEnd::Failed, graph->ErrorText()};
+    if (outcome == TGraphEnd::Failed) return {TJobEnd::Failed, graph->ErrorText()};
     // Written to its end: every frame of the (possibly shortened) clip is done.
-    const int64_t d = event == kEcComplete ? total() : done();
-    if (d != lastDone) Progressed(d, total());
-    return {event == kEcUserAbort ? TJobEnd::Stopped : TJobEnd::Done, {}};
+    const int64_t d = outcome == TGraphEnd::Done ? graph->FramesTotal() : graph->FramesWritten();
+    if (d != lastDone) Progressed(d, graph->FramesTotal());
+    return {outcome == TGraphEnd::Stopped ? TJobEnd::Stopped : TJobEnd::Done, {}};
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The render engine: turns a timeline into a running pipeline that writes one
-// file, with one output stream per group.
+// The render engine: turns the description of one clip into a running
+// pipeline that writes one file (a video stream and a sound stream at most).
+// Private to media/: the clip job (media/ClipJob.h) is its user.
 //
 //   decode (own thread per group) -> scale (video, own thread) -> encode + write
 //
@@ -15,38 +16,30 @@
 // A clip never runs past the movie's end: when the source ends before the
 // clip does, the last frame is repeated only up to where the movie ends (that
 // frame's end, or the length the file states when longer) and the file ends
-// there, sound included; GetDuration then gives the shorter length. Without a
+// there, sound included; FramesTotal then gives the shorter length. Without a
 // picture the sound's end (or the stated length) bounds it the same way.
 //
 // A single-threaded video encoder (Cinepak) on a machine with several cores
 // encodes segments of about a second side by side, each starting with a key
 // frame, and they are written in order; progress counts written frames.
 //
-// Threads: Build and the TRenderGraph methods are called from one thread (the
+// Threads: BuildRender and the TRenderGraph methods are called from one thread (the
 // window's); the pipeline runs on worker threads of its own. No call blocks
 // for longer than the wait asked for, except the destructor, which stops and
 // joins the workers.
 #pragma once
 
 #include "media/Compressors.h"
-#include "media/Timeline.h"
+#include "media/MediaTypes.h"
+#include "media/PcmFormat.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace media {
-
-// Event codes of WaitForCompletion.
-constexpr long kEcRunning = 0;     // still running (or not started)
-constexpr long kEcComplete = 1;    // every stream written to its end, file closed
-constexpr long kEcUserAbort = 2;   // stopped by Stop(); the file is finished and playable
-// Failed; ErrorText() says why. The file is written under a temporary name
-// (TStagedFile) and takes the output's name only when it is complete or
-// stopped: after a failure the temporary file is removed and an old file of
-// the output's name is as it was.
-constexpr long kEcErrorAbort = 3;
 
 // The kinds of file the engine writes.
 enum class TOutputFormat {
@@ -60,13 +53,13 @@ enum class TOutputFormat {
     // before the first copied key frame and after the last copied one are
     // re-encoded with the source's codec, profile, size, pixel format and
     // colour tags. Sound is copied when MP4 takes its codec, else made AAC.
-    // The video group's size is not used. Build refuses a source PlanCopy
-    // cannot copy.
+    // The clip's video size is not used. BuildRender refuses a source
+    // PlanCopy cannot copy.
     Copy,
 };
 
 // What copying a span of a movie does. The clip is the source's frames
-// firstFrame .. endFrame - 1 by the frame clock's rule, as in the timeline.
+// firstFrame .. endFrame - 1 by the frame clock's rule, as in TRenderClip.
 struct TCopyPlan {
     bool CanCopy = false;
     std::string Why;            // !CanCopy: one sentence for the user, ending with a full stop
@@ -103,15 +96,13 @@ struct TWebOptions {
 // Opus 6..510 kb/s) encoders would not take these choices.
 void CheckWebOptions(TOutputFormat format, const TWebOptions& options);
 
-// What file to write. The video group's size is the output's frame size;
-// 0 x 0 asks for the source's picture as it is shown (rotated, at its display
-// aspect ratio), rounded to what the encoder takes.
+// What file to write.
 struct TOutputSpec {
     std::string FileName;       // UTF-8 path
     TOutputFormat Format = TOutputFormat::Asf;
     std::string ProfileGuid;    // ASF: one of the 27 profile identifiers
-    // AVI: video groups go through VideoCompressor, audio groups through
-    // AudioCompressor; nullptr writes uncompressed (RGB555 / the group's PCM).
+    // AVI: the video goes through VideoCompressor, the sound through
+    // AudioCompressor; nullptr writes uncompressed (RGB555 / the clip's PCM).
     TCompressorFilterPtr VideoCompressor;
     TCompressorFilterPtr AudioCompressor;
     TWebOptions Web;            // Mp4 and WebM
@@ -124,7 +115,48 @@ struct TOutputStreamInfo {
     int Width = 0, Height = 0;  // video
     double FrameRate = 0;       // video
     int SampleRate = 0, Channels = 0;  // audio
-    int Group = -1;             // the timeline group it comes from
+};
+
+struct TCutPoints;
+
+// One clip to render: frames FirstFrame .. EndFrame - 1 of the source's video
+// stream by the frame clock's rule (media/FrameClock.h).
+struct TRenderClip {
+    std::string Source;         // UTF-8 path of the movie
+    int64_t FirstFrame = 0;
+    int64_t EndFrame = 0;       // exclusive
+    // Frames per second that give the clip its length where the movie's
+    // pictures are on one grid, and that count the span of a movie without
+    // pictures; a movie off one grid takes its pictures' own times.
+    double FrameRate = 0;
+    // The output's frame size; 0 x 0 asks for the source's picture as it is
+    // shown (rotated, at its display aspect ratio), rounded to what the
+    // encoder takes. At most 8192 x 8192.
+    int Width = 0, Height = 0;
+    enum class TSound {
+        None,     // no sound stream (a copy has the source's sound whatever this says)
+        Pcm,      // uncompressed AVI and WMV: PCM in the format Pcm
+        Encoder,  // the encoder picks its own format, following the source as far as it can
+    };
+    TSound Sound = TSound::None;
+    TPcmFormat Pcm;
+    // TOutputFormat::Copy: the cut PlanCut made for this span; nullptr: BuildRender plans it.
+    const TCutPoints* Cut = nullptr;
+    // Raised when the job is cancelled: reading the movie's frame times ends
+    // early (the caller then drops the graph unrun).
+    const std::atomic<bool>* Cancel = nullptr;
+};
+
+// How the pipeline ends.
+enum class TGraphEnd {
+    Running,  // still running (or not started)
+    Done,     // every stream written to its end, file closed
+    Stopped,  // stopped by Stop(); the file is finished and playable
+    // Failed; ErrorText() says why. The file is written under a temporary name
+    // (TStagedFile) and takes the output's name only when it is complete or
+    // stopped: after a failure the temporary file is removed and an old file of
+    // the output's name is as it was.
+    Failed,
 };
 
 class TRenderGraph {
@@ -135,20 +167,21 @@ public:
 
     // Starts the worker threads. A second call does nothing.
     void Run();
-    // Waits up to `ms` milliseconds for the end; returns kEcRunning while the
-    // pipeline still runs, else the final event code.
-    long WaitForCompletion(int ms);
+    // Waits up to `ms` milliseconds for the end; Running while the pipeline
+    // still runs, else how it ended.
+    TGraphEnd Wait(int ms);
     // Asks the pipeline to stop; it flushes the encoders and finishes the file
-    // on its own threads (WaitForCompletion then gives kEcUserAbort, or
-    // kEcComplete when everything was already written). Does not block.
+    // on its own threads (Wait then gives Stopped, or Done when everything was
+    // already written). Does not block.
     void Stop();
 
-    // 100 ns units: the clip's length (lowered once the movie is found to end
-    // before the clip), and how far the writer has got.
-    int64_t GetDuration() const;
-    int64_t GetCurrentPosition() const;
+    // Frames of the clip (for a copy: of the copy plan), lowered once the
+    // movie is found to end before the clip; at least 1.
+    int64_t FramesTotal() const;
+    // Frames of the clip written (or handed to the encoders), at most FramesTotal().
+    int64_t FramesWritten() const;
 
-    // The failure's text once WaitForCompletion gave kEcErrorAbort.
+    // The failure's text once Wait gave Failed.
     std::string ErrorText() const;
 
     const std::vector<TOutputStreamInfo>& OutputStreams() const;
@@ -158,25 +191,21 @@ public:
     struct TImpl;
 
 private:
-    friend class TRenderEngine;
+    friend std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutputSpec& output);
     explicit TRenderGraph(std::unique_ptr<TImpl> impl);
     std::unique_ptr<TImpl> Impl;
 };
 
-class TRenderEngine {
-public:
-    // Builds the pipeline for the timeline and creates the output file:
-    // opens the sources and decoders, checks and opens every encoder, and only
-    // then creates the file and writes its header. Throws MediaError with a
-    // sentence for the user when anything is refused; nothing is written then
-    // (a file this call created for a header it could not write is removed).
-    // Refused among others: a clip longer than 24 hours, and a video whose
-    // stamps show each frame for more than a minute (a broken time base).
-    //
-    // Each group renders the sources of its first track (one source per group);
-    // a group the writer has no stream for (an audio-only profile's video
-    // group, a video-only profile's audio group) is left out.
-    static std::unique_ptr<TRenderGraph> Build(const TTimeline& timeline, const TOutputSpec& output);
-};
+// Builds the pipeline for the clip and creates the output file: opens the
+// source and decoders, checks and opens every encoder, and only then creates
+// the file and writes its header. Throws MediaError with a sentence for the
+// user when anything is refused; nothing is written then (a file this call
+// created for a header it could not write is removed). Refused among others:
+// a clip longer than 24 hours, and a video whose stamps show each frame for
+// more than a minute (a broken time base).
+//
+// A stream the writer has none for (an audio-only profile's video, a
+// video-only profile's sound) is left out.
+std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutputSpec& output);
 
 }  // namespace media

@@ -2,7 +2,7 @@
 // detail text's labels and number formats.
 #include "convert/MyWMFBase.h"
 #include "convert/RenderClip.h"
-#include "media/Timeline.h"
+#include "media/PcmFormat.h"
 #include "media/WmProfiles.h"
 
 #include <gtest/gtest.h>

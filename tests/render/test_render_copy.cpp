@@ -11,8 +11,8 @@
 #include "media/CopyCut.h"
 #include "media/MediaTypes.h"
 #include "media/MovieReader.h"
+#include "media/ClipJob.h"
 #include "media/RenderEngine.h"
-#include "media/Timeline.h"
 #include "tests/fixtures/TestMovie.h"
 
 extern "C" {
@@ -33,10 +33,12 @@ extern "C" {
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -821,20 +823,15 @@ TEST_F(CopyTest, RealVariableRateSamplesEndWhereTheRangeEnds) {
 
 // ------------------------------------------------------------- the graph
 
-// The timeline RenderClip builds for a copy of frames start .. end - 1.
-media::TTimeline CopyTimeline(const std::string& src, int start, int end) {
-    media::TTimeline timeline;
-    media::TTimelineSource source;
-    source.TimelineStart = 0;
-    source.TimelineStop = (end - start) / kRate;
-    source.FirstFrame = start;
-    source.EndFrame = end;
-    source.MediaName = src;
-    const int video = timeline.AddGroup(media::TGroupMediaType::VideoRgb555(0, 0));
-    timeline.AddSource(video, timeline.InsertTrack(video, 0), source);
-    const int audio = timeline.AddGroup(media::TGroupMediaType::AudioMajorOnly());
-    timeline.AddSource(audio, timeline.InsertTrack(audio, -1), source);
-    return timeline;
+// The clip the clip job hands the engine for a copy of frames start .. end - 1.
+media::TRenderClip CopyClip(const std::string& src, int start, int end) {
+    media::TRenderClip clip;
+    clip.Source = src;
+    clip.FirstFrame = start;
+    clip.EndFrame = end;
+    clip.FrameRate = kRate;
+    clip.Sound = media::TRenderClip::TSound::Encoder;
+    return clip;
 }
 
 media::TOutputSpec CopySpec(const std::string& out) {
@@ -844,32 +841,57 @@ media::TOutputSpec CopySpec(const std::string& out) {
     return spec;
 }
 
-long WaitForEnd(media::TRenderGraph& graph) {
-    long event = media::kEcRunning;
-    for (int i = 0; i < 6000 && event == media::kEcRunning; ++i) event = graph.WaitForCompletion(100);
-    return event;
+// What a clip job told, in order.
+struct TJobLog {
+    std::mutex Mutex;
+    std::vector<media::TJobPlan> Plans;
+    std::vector<media::TJobProgress> Progress;
+    media::TJobEnd End;
+
+    media::TJobEvents Events() {
+        media::TJobEvents e;
+        e.Plan = [this](const media::TJobPlan& p) { std::lock_guard l(Mutex); Plans.push_back(p); };
+        e.Progress = [this](const media::TJobProgress& p) { std::lock_guard l(Mutex); Progress.push_back(p); };
+        e.End = [this](const media::TJobEnd& end) { std::lock_guard l(Mutex); End = end; };
+        return e;
+    }
+    int64_t LastDone() { std::lock_guard l(Mutex); return Progress.empty() ? 0 : Progress.back().Done; }
+};
+
+media::TClipJobSpec CopyJobSpec(const std::string& src, const std::string& out, int start, int end) {
+    media::TClipJobSpec spec;
+    spec.Source = src;
+    spec.FirstFrame = start;
+    spec.EndFrame = end;
+    spec.FrameRate = kRate;
+    spec.Output = CopySpec(out);
+    return spec;
 }
 
-// The graph carries out the plan PlanCopy gives, and its position reaches the
-// clip's length when it is done.
+// The job carries out the plan PlanCopy gives, and its progress reaches the
+// clip's frames when it is done.
 TEST_F(CopyTest, GraphFollowsThePlanAndItsPositionReachesTheClipsLength) {
     const std::string src = Source("H264Mp4"), out = Dir + "/graph.mp4";
     const media::TCopyPlan plan = media::PlanCopy(src, 13, 88);
     ASSERT_TRUE(plan.CanCopy) << plan.Why;
-    auto graph = media::TRenderEngine::Build(CopyTimeline(src, 13, 88), CopySpec(out));
-    const media::TCopyPlan& running = graph->CopyPlan();
+    TJobLog log;
+    auto job = media::StartClipJob(CopyJobSpec(src, out, 13, 88), log.Events());
+    job->Wait();
+    ASSERT_EQ(log.End.Outcome, media::TJobEnd::Done) << log.End.Error;
+    ASSERT_EQ(log.Plans.size(), 1u);
+    const media::TJobPlan& running = log.Plans[0];
     EXPECT_TRUE(running.CanCopy);
     EXPECT_EQ(running.HeadFrames, plan.HeadFrames);
     EXPECT_EQ(running.CopiedFrames, plan.CopiedFrames);
     EXPECT_EQ(running.TailFrames, plan.TailFrames);
-    EXPECT_EQ(graph->GetDuration(), std::llround(75 / kRate * 1e7));
-    graph->Run();
-    ASSERT_EQ(WaitForEnd(*graph), media::kEcComplete) << graph->ErrorText();
-    EXPECT_EQ(graph->GetCurrentPosition(), graph->GetDuration());
+    EXPECT_EQ(running.Frames, 75);
+    ASSERT_FALSE(log.Progress.empty());
+    EXPECT_EQ(log.Progress.back().Total, 75);
+    EXPECT_EQ(log.Progress.back().Done, log.Progress.back().Total);
     EXPECT_EQ(rendertest::DecodeFile(out).FrameNumbers, Range(13, 88));
 }
 
-// Build refuses what PlanCopy refuses, with its sentence, and makes no file.
+// BuildRender refuses what PlanCopy refuses, with its sentence, and makes no file.
 TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
     for (const auto& [kind, start, end] : {std::tuple{"H264Mp4", 30, 45}, std::tuple{"Mpeg4Avi", 13, 88}}) {
         SCOPED_TRACE(kind);
@@ -877,8 +899,8 @@ TEST_F(CopyTest, BuildRefusesWhatCanNotBeCopiedAndWritesNothing) {
         const media::TCopyPlan plan = media::PlanCopy(src, start, end);
         ASSERT_FALSE(plan.CanCopy);
         try {
-            media::TRenderEngine::Build(CopyTimeline(src, start, end), CopySpec(out));
-            ADD_FAILURE() << "Build took a source PlanCopy refuses";
+            media::BuildRender(CopyClip(src, start, end), CopySpec(out));
+            ADD_FAILURE() << "BuildRender took a source PlanCopy refuses";
         } catch (const media::MediaError& e) {
             EXPECT_EQ(std::string(e.what()), plan.Why);
         }
@@ -954,16 +976,17 @@ TEST_F(CopyTest, StopPartWayLeavesAPlayableFile) {
     s.GopSize = 200;
     const std::string src = Dir + "/long.mp4", out = Dir + "/stopped.mp4";
     testmovie::MakeTestMovie(src, s);
-    auto graph = media::TRenderEngine::Build(CopyTimeline(src, 1, 300), CopySpec(out));
-    ASSERT_TRUE(graph->CopyPlan().CanCopy) << graph->CopyPlan().Why;
-    ASSERT_EQ(graph->CopyPlan().HeadFrames, 199);
-    graph->Run();
-    long event = media::kEcRunning;
-    while (event == media::kEcRunning && graph->GetCurrentPosition() == 0) event = graph->WaitForCompletion(5);
-    graph->Stop();
-    if (event == media::kEcRunning) event = WaitForEnd(*graph);
-    ASSERT_NE(event, media::kEcErrorAbort) << graph->ErrorText();
-    EXPECT_EQ(event, media::kEcUserAbort) << "the stop came after the end; nothing stopped";
+    TJobLog log;
+    auto job = media::StartClipJob(CopyJobSpec(src, out, 1, 300), log.Events());
+    // Stop once the first frames are written.
+    while (!job->Ended() && log.LastDone() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    job->Cancel();
+    job->Wait();
+    ASSERT_EQ(log.Plans.size(), 1u);
+    ASSERT_TRUE(log.Plans[0].CanCopy) << log.Plans[0].Why;
+    ASSERT_EQ(log.Plans[0].HeadFrames, 199);
+    ASSERT_NE(log.End.Outcome, media::TJobEnd::Failed) << log.End.Error;
+    EXPECT_EQ(log.End.Outcome, media::TJobEnd::Stopped) << "the stop came after the end; nothing stopped";
     EXPECT_EQ(StrictDecodeProblem(out), "");
     const auto decoded = rendertest::DecodeFile(out);
     ASSERT_EQ(decoded.Error, "");
