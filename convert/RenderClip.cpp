@@ -1,6 +1,5 @@
 #include "convert/RenderClip.h"
 
-#include "common/DateTime.h"
 #include "common/MyCommonParams.h"
 
 #include <algorithm>
@@ -10,8 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-
-double TRenderClipHost::Now() { return NowDateTime(); }
 
 QString CopyFallbackNotice(const std::string& why) {
     return QString::fromStdString(why) + QStringLiteral(" The clip is re-encoded to MP4 instead.");

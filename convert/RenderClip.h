@@ -52,9 +52,6 @@ public:
     // the window runs a timer instead. Tests may return at once.
     virtual void Pause(int milliseconds) { (void)milliseconds; }
 
-    // The current local time as a date-time value (days); tests may fake it.
-    virtual double Now();
-
     // A one-line notice that does not stop the render (a copy that falls
     // back to re-encoding says why). Shown without a question.
     virtual void ShowNotice(const QString& text) { (void)text; }

@@ -1,7 +1,6 @@
 #include "media/ClipJob.h"
 
 #include "media/CopyCut.h"
-#include "media/InputFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,22 +11,14 @@ namespace media {
 
 namespace {
 
-// Frames per second of the movie's video stream, by the frame clock's rule; 0
-// when it has none or none usable.
-double SourceFrameRate(const std::string& path) {
-    TInputFile in = TInputFile::Open(path);
-    const int v = in.FirstVideoStream();
-    if (v < 0) return 0;
-    const AVRational rate = StreamFrameRate(in.Format->streams[v]);
-    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
-}
-
 class TClipJob final : public TJob {
 public:
     TClipJob(TClipJobSpec spec, TJobEvents events) : TJob(std::move(events)), FSpec(std::move(spec)) {}
+    // Body reads this object's members: it must be over before they go
+    // (the base class joins the thread only after they are destroyed).
     ~TClipJob() override {
         Cancel();
-        // The graph's own threads end before the job's thread is joined.
+        Wait();
     }
 
     using TJob::Start;
@@ -44,7 +35,7 @@ TJobEnd TClipJob::Body() {
     if (first < 0 || frames <= 0)
         throw MediaError("The clip's range (frames " + std::to_string(first) + " to " + std::to_string(end) +
                          ") holds no frame.");
-    const double rate = FSpec.FrameRate != 0 ? FSpec.FrameRate : SourceFrameRate(FSpec.Source);
+    const double rate = FSpec.FrameRate;
     if (!(rate > 0) || !std::isfinite(rate))
         throw MediaError("The movie's frame rate (" + std::to_string(rate) + ") is not usable.");
 

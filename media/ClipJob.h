@@ -23,9 +23,9 @@ struct TClipJobSpec {
     std::string Source;          // UTF-8 path of the movie
     int64_t FirstFrame = 0;
     int64_t EndFrame = 0;        // exclusive
-    // The clip's length in seconds is its frames at this rate where the
-    // movie's pictures are on one grid (0: the movie's own rate); a movie off
-    // one grid takes its pictures' own times.
+    // The movie's frame rate as its reader states it: the clip's length in
+    // seconds is its frames at this rate where the movie's pictures are on one
+    // grid; a movie off one grid takes its pictures' own times.
     double FrameRate = 0;
     // The file, its format and the format's choices (profile, compressors,
     // MP4/WebM options).
