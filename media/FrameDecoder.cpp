@@ -106,9 +106,13 @@ bool TFrameDecoder::Next(AVFrame* frame) {
             continue;
         }
         ++FPacketsRead;
+        if (KeysOnly && !(FPkt->flags & AV_PKT_FLAG_KEY)) {
+            av_packet_unref(FPkt.get());
+            continue;
+        }
         const bool skip = FSkipBefore != AV_NOPTS_VALUE && !FAwaitKey && FPkt->pts != AV_NOPTS_VALUE &&
                           FPkt->pts < FSkipBefore - kSkipMarginFrames * FFrameTicks;
-        FDec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        FDec->skip_frame = KeysOnly ? AVDISCARD_NONKEY : skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         if (skip && (FMaxSkipped == AV_NOPTS_VALUE || FPkt->pts > FMaxSkipped)) FMaxSkipped = FPkt->pts;
         rc = avcodec_send_packet(FDec.get(), FPkt.get());
         av_packet_unref(FPkt.get());

@@ -66,6 +66,11 @@ public:
 
     // Raised from another thread to end the current Next early.
     const std::atomic<bool>* Cancel = nullptr;
+    // When set, only key pictures are read and decoded: the other packets of
+    // the stream are dropped unread by the decoder (thumbnails of key frames).
+    // What the decoder holds afterwards can not be decoded on from: Restart
+    // (or seek) before decoding every picture again.
+    bool KeysOnly = false;
     // When not 0: Next gives up (as at the end) once that many packets of the
     // stream were read since the last Restart without a picture coming out.
     uint64_t PacketBudget = 0;

@@ -573,6 +573,70 @@ bool TMovieReader::PictureAt(const TPictureRequest& request, TRgbPicture& out) {
     return true;
 }
 
+bool TMovieReader::KeyPictureAt(int64_t frame, int width, int height, TRgbPicture& out, int64_t* shown) {
+    TImpl& d = *Impl;
+    d.Error.clear();
+    d.Cancelled = false;
+    const AVStream* st = d.Stream(d.VideoStream);
+    if (!st || StreamFrameRate(d.VideoStream) <= 0) {
+        d.Error = st ? "The movie has no usable frame rate." : "No movie is open.";
+        return false;
+    }
+    d.Error = PictureSizeProblem(d.VideoStream);
+    if (!d.Error.empty()) return false;
+    if (width <= 0 || height <= 0 || PictureBytes(width, height) > kMaxPictureBytes) {
+        d.Error = "A picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels is not possible.";
+        return false;
+    }
+    try {
+        d.EnsureDecoder(d.VideoStream);
+        const int64_t target = d.Clock.TicksOfFrame(std::max<int64_t>(0, frame));
+        // Where stamps repeat across joined recordings a seek can not find the key frame: decode exactly.
+        if (d.Clock.PiecesHolding(d.Clock.StampOf(target)) > 1) {
+            if (shown) *shown = frame;
+            return FrameAt(frame, width, height, out);
+        }
+        d.Dec->KeysOnly = true;
+        bool ok = d.SeekTo(target, AV_NOPTS_VALUE);
+        // Without an index (transport and program streams) a seek may land
+        // several key frames early: the key pictures are read on up to the target.
+        const bool indexed = avformat_index_get_entries_count(st) > 0 &&
+                             !(d.In->Format->iformat->flags & AVFMT_TS_DISCONT);
+        while (ok && !indexed && d.NextInto(d.Scratch, AV_NOPTS_VALUE)) {
+            if (d.Scratch->pts > target) break;
+            d.TakeScratchAsCur();
+        }
+        d.Dec->KeysOnly = false;
+        if (!ok) {
+            d.ForgetFrames();
+            if (d.Error.empty()) d.Error = "No picture could be decoded from the movie at this time.";
+            return false;
+        }
+        const AVFrame* f = d.Cur.get();
+        if (f->width <= 0 || f->height <= 0 || PictureBytes(f->width, f->height) > kMaxPictureBytes) {
+            d.ForgetFrames();
+            d.Error = "The movie's picture has an unusable size.";
+            return false;
+        }
+        d.ToRgb(d.Scaler, f, width, height, out);
+        if (shown) {
+            const double t = d.Clock.SecondsOf(d.CurPts);
+            *shown = d.Clock.Variable()
+                         ? int64_t(std::lower_bound(d.Clock.List->Times.begin(), d.Clock.List->Times.end(), d.CurPts) -
+                                   d.Clock.List->Times.begin())
+                         : std::max<int64_t>(0, int64_t(std::ceil(t * d.Clock.Fps() - 0.25 - 1e-9)));
+        }
+        // The pictures between key frames were not decoded: nothing held can be decoded on from.
+        d.ForgetFrames();
+    } catch (const MediaError& e) {
+        if (d.Dec) d.Dec->KeysOnly = false;
+        d.ForgetFrames();
+        d.Error = e.what();
+        return false;
+    }
+    return true;
+}
+
 bool TMovieReader::FrameAt(int64_t frame, int width, int height, TRgbPicture& out) {
     const double rate = StreamFrameRate(Impl->VideoStream);
     if (rate <= 0) {

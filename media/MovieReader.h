@@ -118,6 +118,12 @@ public:
     };
     TKeyFrames KeyFrames(const std::atomic<bool>* cancel = nullptr) const;
 
+    // A thumbnail: the key frame at or before frame `frame`, decoded alone
+    // (no other picture is decoded), scaled to width x height by the one
+    // scaler. *shown (optional) gets the frame number of the key frame. Far
+    // cheaper than FrameAt; the next exact request seeks afresh.
+    bool KeyPictureAt(int64_t frame, int width, int height, TRgbPicture& out, int64_t* shown = nullptr);
+
     bool Cancelled() const;
     const std::string& LastError() const;
 

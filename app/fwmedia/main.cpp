@@ -24,6 +24,8 @@ const TCommand kCommands[] = {
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},
     {"keyframes", CmdKeyFrames, "keyframes FILE"},
+    {"strip", CmdStrip, "strip FILE OUT.png [--width W]"},
+    {"waveform", CmdWaveform, "waveform FILE OUT.png [--width W]"},
 };
 
 int Usage() {
