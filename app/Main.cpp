@@ -119,6 +119,7 @@ TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     CreateControls();
     CreateMenus();
     FormCreate();
+    CreateTimeline();
 }
 
 void TMainForm::CreateControls() {

@@ -42,6 +42,7 @@ class TMainFormRenderHost;
 class TMostRecentFiles;
 class TMyRegistry;
 class TTrackBar;
+class TTimelineView;
 
 // The Open dialog's filters: first every common movie type FFmpeg reads, then
 // the classic movie types, then everything.
@@ -100,6 +101,7 @@ public:
     TTrackBar* tbPosition = nullptr;   // position in frames; selection = clip range
     QToolButton* sbLocStart = nullptr; // go to the range's start
     QToolButton* sbLocEnd = nullptr;   // go to the range's end
+    TTimelineView* tlView = nullptr;   // the timeline under the track bar (app/TimelineView.h)
     QWidget* BottomPanel = nullptr;
     QToolButton* sbOpenMovie = nullptr;
     QLabel* IAnim = nullptr;           // busy animation frame, 16 x 16
@@ -253,6 +255,8 @@ private:
     void CreateControls();
     void CreateMenus();
     void CreateImageForm();
+    void CreateTimeline();       // app/MainTimeline.cpp
+    void TimelineMovieOpened();
     void DestroyImageForm();
     QShortcut* AddHiddenShortcut(QAction* action, const QKeySequence& key);
     void QueuePreviewRefresh();

@@ -136,6 +136,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
     MovieShown();
+    TimelineMovieOpened();
     return true;
 }
 
