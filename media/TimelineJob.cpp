@@ -260,7 +260,6 @@ TJobEnd TTimelineJob::Body() {
         {
             std::lock_guard lock(FMutex);
             FInfo.FramesDecoded = stats.FramesDecoded;
-            FInfo.Complete = true;
             data.FrameCount = FInfo.FrameCount;
             data.KeyFrames = FInfo.KeyFrames;
             data.ThumbWidth = FInfo.ThumbWidth;
@@ -271,7 +270,6 @@ TJobEnd TTimelineJob::Body() {
                 data.Wave = FWave;
             }
         }
-        FWake.notify_all();
         if (!FSpec.CacheFolder.empty() && id) {
             try {
                 TTimelineCache(FSpec.CacheFolder, FSpec.CacheLimit).Store(*id, data);
@@ -279,6 +277,12 @@ TJobEnd TTimelineJob::Body() {
                 Noticed(TJobNotice::Message, e.what());  // the timeline stays; it is only not kept
             }
         }
+        // Complete once kept: a movie opened again from now on comes from the cache.
+        {
+            std::lock_guard lock(FMutex);
+            FInfo.Complete = true;
+        }
+        FWake.notify_all();
     } else {
         TJobPlan plan;
         plan.Frames = int64_t(Info().ThumbFrames.size());
