@@ -660,8 +660,8 @@ double TMovieReader::TimeOfPosition(double position) const {
     return clock.TimeOfFrame(std::max<int64_t>(0, int64_t(std::floor(position + 0.25))));
 }
 
-TMovieReader::TKeyFrames TMovieReader::KeyFrames(const std::atomic<bool>* cancel) const {
-    const TImpl& d = *Impl;
+TMovieReader::TKeyFrames TMovieReader::KeyFrames(const std::atomic<bool>* cancel) {
+    TImpl& d = *Impl;
     TKeyFrames out;
     const AVStream* vs = d.Stream(d.VideoStream);
     if (!vs) return out;
@@ -670,11 +670,14 @@ TMovieReader::TKeyFrames TMovieReader::KeyFrames(const std::atomic<bool>* cancel
     if (!clock.List) clock.Origin = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
     TKeyStamps keys;
     try {
-        keys = ReadKeyStamps(d.File, d.VideoStream, clock, cancel);
+        keys = ReadKeyStamps(*d.In, d.VideoStream, clock, cancel);
     } catch (const MediaError& e) {
         out.Error = e.what();
-        return out;
     }
+    // The demuxer has moved: the next picture is found by a seek.
+    d.ForgetFrames();
+    d.AtStart = false;
+    if (!out.Error.empty()) return out;
     out.PacketsRead = keys.PacketsRead;
     out.Cancelled = keys.Cancelled;
     const int64_t count = Facts().FrameCount;

@@ -107,16 +107,16 @@ public:
 
     // The video stream's key frames (frames a decode can start from) by
     // frame number, ascending, from the packets alone: nothing is decoded
-    // (media/PacketIndex.h says how each container is read). The file is read
-    // from a fresh opening, so requests for pictures are not disturbed;
-    // cancel (optional) is looked at every few hundred packets.
+    // (media/PacketIndex.h says how each container is read). The next picture
+    // request seeks afresh; cancel (optional) is looked at every few hundred
+    // packets.
     struct TKeyFrames {
         std::vector<int64_t> Frames;
         uint64_t PacketsRead = 0;  // packets read to find them
         bool Cancelled = false;
         std::string Error;         // "" unless the file could not be read
     };
-    TKeyFrames KeyFrames(const std::atomic<bool>* cancel = nullptr) const;
+    TKeyFrames KeyFrames(const std::atomic<bool>* cancel = nullptr);
 
     // A thumbnail: the key frame at or before frame `frame`, decoded alone
     // (no other picture is decoded), scaled to width x height by the one

@@ -75,17 +75,23 @@ void FromPackets(AVFormatContext* fmt, AVStream* st, const TFrameClock& clock, c
 
 }  // namespace
 
-TKeyStamps ReadKeyStamps(const std::string& path, int stream, const TFrameClock& clock,
-                         const std::atomic<bool>* cancel) {
+TKeyStamps ReadKeyStamps(TInputFile& in, int stream, const TFrameClock& clock, const std::atomic<bool>* cancel) {
     TKeyStamps out;
-    TInputFile in = TInputFile::Open(path);
     AVFormatContext* fmt = in.Format.get();
     if (stream < 0 || stream >= int(fmt->nb_streams)) return out;
+    // Only this stream is read; the others' settings come back afterwards.
+    struct TDiscards {
+        AVFormatContext* Fmt;
+        std::vector<AVDiscard> Kept;
+        ~TDiscards() {
+            for (unsigned i = 0; i < Fmt->nb_streams && i < Kept.size(); ++i) Fmt->streams[i]->discard = Kept[i];
+        }
+    } discards{fmt, {}};
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) discards.Kept.push_back(fmt->streams[i]->discard);
     AVStream* st = fmt->streams[stream];
     const std::string name = fmt->iformat->name ? fmt->iformat->name : "";
     bool done = false;
     if (name.find("mov") != std::string::npos && !clock.Jumps()) {
-        // Only this stream is wanted; the others are skipped by the demuxer.
         for (unsigned i = 0; i < fmt->nb_streams; ++i)
             if (int(i) != stream) fmt->streams[i]->discard = AVDISCARD_ALL;
         done = FromMovIndex(fmt, st, cancel, out);

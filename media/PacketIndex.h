@@ -20,16 +20,19 @@
 
 namespace media {
 
+struct TInputFile;
+
 struct TKeyStamps {
     std::vector<int64_t> Stamps;  // continuous ticks of the key pictures, ascending, no repeats
     uint64_t PacketsRead = 0;     // packets read from the file to find them
     bool Cancelled = false;
 };
 
-// The key pictures of stream `stream` of the file at `path` (opened afresh,
-// so no reader's position moves), whose clock is `clock`. `cancel` is looked
-// at every few hundred packets. Throws MediaError when the file can not be opened.
-TKeyStamps ReadKeyStamps(const std::string& path, int stream, const TFrameClock& clock,
+// The key pictures of stream `stream` of `in`, whose clock is `clock`. The
+// demuxer is left anywhere: the caller seeks before reading on (the other
+// streams' discard settings are restored). `cancel` is looked at every few
+// hundred packets.
+TKeyStamps ReadKeyStamps(TInputFile& in, int stream, const TFrameClock& clock,
                          const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace media
