@@ -56,7 +56,7 @@ bool TFrameDecoder::SeekTo(int64_t ticks, int64_t startTicks, AVFrame* frame) {
 
 void TFrameDecoder::Restart(bool awaitKey) {
     avcodec_flush_buffers(FDec.get());
-    FDemuxEof = FDecoderEof = FCancelled = false;
+    FDemuxEof = FDecoderEof = FCancelled = FKeyDrain = false;
     FAwaitKey = awaitKey;
     FAwaited = 0;
     FMaxSkipped = AV_NOPTS_VALUE;
@@ -86,6 +86,12 @@ bool TFrameDecoder::Next(AVFrame* frame) {
             return true;
         }
         if (rc == AVERROR(ENOMEM)) throw std::bad_alloc();
+        if (rc == AVERROR_EOF && FKeyDrain) {
+            // The key picture drained: the decoder starts afresh for the next one.
+            avcodec_flush_buffers(FDec.get());
+            FKeyDrain = false;
+            rc = AVERROR(EAGAIN);
+        }
         if (rc != AVERROR(EAGAIN) || FDemuxEof) {  // the end, or a decoder that cannot go on
             FDecoderEof = true;
             return false;
@@ -117,6 +123,9 @@ bool TFrameDecoder::Next(AVFrame* frame) {
         rc = avcodec_send_packet(FDec.get(), FPkt.get());
         av_packet_unref(FPkt.get());
         if (rc == AVERROR(ENOMEM)) throw std::bad_alloc();
+        // A key picture alone comes out at once when drained; frame threads
+        // would otherwise wait for as many more key pictures as they are.
+        if (KeysOnly && rc >= 0 && avcodec_send_packet(FDec.get(), nullptr) >= 0) FKeyDrain = true;
         // Any other refusal: the packet is damaged and dropped.
     }
 }

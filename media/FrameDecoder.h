@@ -87,6 +87,7 @@ private:
     AvPacketPtr FPkt;
     bool FDemuxEof = false, FDecoderEof = false, FCancelled = false, FSeekFailed = false;
     uint64_t FSeeks = 0;
+    bool FKeyDrain = false;  // a key picture was sent and the decoder drained (KeysOnly)
     bool FAwaitKey = false;
     int FAwaited = 0;
     int64_t FSkipBefore = AV_NOPTS_VALUE;
