@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -98,6 +99,7 @@ void TTimelineView::StopBuild() {
     FWave = {};
     FHasSound = false;
     FComplete = false;
+    FPending.clear();
     FThumbWidth = FThumbHeight = 0;
 }
 
@@ -166,12 +168,36 @@ void TTimelineView::TakeProgress() {
     const media::TTimelineJob::TInfo info = FBuild->Job->Info();
     FHasSound = info.HasSound;
     FBuild->Job->WaveSince(FWave.Peak.size(), FWave);
-    if (info.Complete && !FComplete) {
-        FComplete = true;
-        // Every thumbnail there is (from the cache they come all at once).
-        media::TRgbPicture picture;
+    if (info.Complete && !FComplete && FPending.empty()) {
+        // Every thumbnail there is (from the cache they come all at once),
+        // taken in a few at a time so that the window keeps answering.
         for (const int64_t f : info.ThumbFrames)
-            if (!FThumbs.count(f) && FBuild->Job->Thumb(f, picture)) FThumbs[f] = ToImage(picture);
+            if (!FThumbs.count(f)) FPending.push_back(f);
+        TakePending();
+        return;
+    }
+    update();
+    emit Changed();
+}
+
+void TTimelineView::TakePending() {
+    if (!FBuild) {
+        FPending.clear();
+        return;
+    }
+    constexpr std::size_t kPerTurn = 48;
+    media::TRgbPicture picture;
+    for (std::size_t n = 0; n < kPerTurn && !FPending.empty(); ++n) {
+        const qint64 f = FPending.back();
+        FPending.pop_back();
+        if (FBuild->Job->Thumb(f, picture)) FThumbs[f] = ToImage(picture);
+    }
+    if (!FPending.empty()) {
+        QTimer::singleShot(0, this, [this, build = FBuild.get()] {
+            if (FBuild.get() == build) TakePending();
+        });
+    } else {
+        FComplete = true;
     }
     update();
     emit Changed();

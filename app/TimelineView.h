@@ -95,6 +95,7 @@ private:
     void TakePlan();
     void TakePicture(qint64 frame);
     void TakeProgress();
+    void TakePending();
     void TellFocus();
     void Clamp();
     void Relayout();
@@ -118,6 +119,7 @@ private:
     std::map<qint64, QImage> FThumbs, FExact;
     media::TWaveform FWave;
     bool FHasSound = false, FComplete = false;
+    std::vector<qint64> FPending;  // thumbnails announced but not taken in yet
 
     std::unique_ptr<TBuild> FBuild;                // the job building the movie in view
     std::vector<std::unique_ptr<TBuild>> FEnding;  // cancelled, waiting for their end

@@ -265,10 +265,12 @@ TJobEnd TTimelineJob::Body() {
             data.ThumbWidth = FInfo.ThumbWidth;
             data.ThumbHeight = FInfo.ThumbHeight;
             data.HasSound = FInfo.HasSound;
-            if (!FSpec.CacheFolder.empty() && id) {
-                data.Thumbs = FThumbs;
-                data.Wave = FWave;
-            }
+        }
+        // Nothing writes the thumbnails or the waveform any more (the waveform's
+        // thread has ended): they are copied without holding up the window's getters.
+        if (!FSpec.CacheFolder.empty() && id) {
+            data.Thumbs = FThumbs;
+            data.Wave = FWave;
         }
         if (!FSpec.CacheFolder.empty() && id) {
             try {
