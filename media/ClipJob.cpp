@@ -58,6 +58,7 @@ TJobEnd TClipJob::Body() {
         plan.CopiedFrames = copy.CopiedFrames;
         plan.TailFrames = copy.TailFrames;
         plan.AudioCopied = copy.AudioCopied;
+        plan.SampleEntryNote = copy.SampleEntryNote;
         if (copy.CanCopy) {
             plan.Frames = copy.Frames;
         } else {

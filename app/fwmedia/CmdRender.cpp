@@ -261,6 +261,7 @@ int CmdRender(const TArgs& args) {
                     static_cast<long long>(plan.HeadFrames), static_cast<long long>(plan.CopiedFrames),
                     static_cast<long long>(plan.TailFrames),
                     !plan.HasAudio ? "none" : plan.AudioCopied ? "copied" : "re-encoded");
+    if (ok && plan.CanCopy && !plan.SampleEntryNote.empty()) std::printf("note: %s\n", plan.SampleEntryNote.c_str());
     if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
     return ok ? 0 : 1;
 }
