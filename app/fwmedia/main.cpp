@@ -23,6 +23,7 @@ const TCommand kCommands[] = {
     {"compressors", CmdCompressors, "compressors"},
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},
+    {"keyframes", CmdKeyFrames, "keyframes FILE"},
 };
 
 int Usage() {
