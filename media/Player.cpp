@@ -84,6 +84,8 @@ struct TPlayer::TImpl {
     std::optional<TInputFile> AIn;
     std::optional<TFrameDecoder> ADec;
     SwrContextPtr Swr;
+    int64_t ResumeFrame = -1;   // the sound stopped while this frame was on screen
+    double ResumeSeconds = 0;   // and had been given to the device up to here
     std::atomic<double> Volume{1.0};
     std::atomic<bool> Muted{false};
 
@@ -281,10 +283,15 @@ struct TPlayer::TImpl {
     // --- sound -----------------------------------------------------------------
     void StopSound() {
         SoundStop = true;
-        if (SoundThread.joinable()) SoundThread.join();
+        const bool running = SoundThread.joinable();
+        if (running) SoundThread.join();
         SoundStop = false;
         if (SoundOk) {
             Sound.Pause(true);
+            // Played on from the same frame, the sound goes on where the device stopped taking it.
+            double handed = 0;
+            if (running) ResumeFrame = Sound.HandedOver(&handed) ? CurFrame : -1;
+            ResumeSeconds = ResumeFrame >= 0 ? handed : 0;
             Sound.Clear();
         }
     }
@@ -395,6 +402,10 @@ struct TPlayer::TImpl {
         m.Speed = speed;
         m.Start = Clock.TimeOfFrame(CurFrame);
         m.UseSound = SoundOk && speed == 1;
+        if (m.UseSound && ResumeFrame == CurFrame && ResumeSeconds > m.Start &&
+            ResumeSeconds < Clock.TimeOfFrame(CurFrame + 1))
+            m.Start = ResumeSeconds;
+        ResumeFrame = -1;
         if (!CurEmitted) {
             if (!CurPicture) CurPicture = PictureOf(Cur.get());
             CurEmitted = true;

@@ -14,7 +14,15 @@
 namespace media {
 
 namespace {
-constexpr int kDeviceFrames = 512;           // one callback's worth: about 11 ms at 48 kHz
+// One callback's worth: about 85 ms at 48 kHz. Shorter ones leave gaps in
+// the sound on a busy machine (the device's thread comes too late).
+constexpr int kDeviceFrames = 4096;
+// From the earliest callback to the loudspeaker, as a share of one callback's
+// worth: SDL asks PulseAudio for a stream of one callback's length, of which
+// the server keeps this much queued (measured on PulseAudio 16 against the
+// recording of a null sink, tests/playback). SDL2 does not tell the
+// stream's latency itself.
+constexpr double kLatencyShare = 0.72;
 constexpr double kBufferSeconds = 0.5;       // what the writer may run ahead of the device
 constexpr std::size_t kMaxChunks = 256;      // time marks kept for the clock
 using TClockType = std::chrono::steady_clock;
@@ -37,8 +45,8 @@ struct TSoundOut::TImpl {
     };
     std::deque<TMark> Marks;       // movie time of the first frame of each written piece
     bool ClockValid = false;
-    uint64_t CbIndex = 0;          // ReadIndex before the last callback that played written sound
-    TClockType::time_point CbWall;
+    double Base = 0;               // wall seconds at which index 0 was taken by the device
+    bool Starved = false;          // the last callback ran out of sound
     bool Paused = true;
     double FrozenSeconds = 0;      // the clock when paused
     bool Frozen = false;
@@ -63,8 +71,14 @@ struct TSoundOut::TImpl {
                 std::memcpy(out + i * std::size_t(Channels), Ring.data() + at, sizeof(int16_t) * std::size_t(Channels));
             }
             if (copied > 0) {
-                CbIndex = ReadIndex;
-                CbWall = TClockType::now();
+                // The device's clock runs with the wall's; a callback that
+                // came late tells a later time for its sound than it has, so
+                // the earliest relation of sound to wall is kept (until the
+                // device runs out of sound, which moves it).
+                const double base = std::chrono::duration<double>(TClockType::now().time_since_epoch()).count() -
+                                    double(ReadIndex) / Rate;
+                if (!ClockValid || base < Base || Starved) Base = base;
+                Starved = copied < frames;
                 ClockValid = true;
             }
             ReadIndex += copied;
@@ -132,7 +146,7 @@ bool TSoundOut::Open(int rate, int channels) {
     d.Capacity = std::size_t(rate * kBufferSeconds);
     d.Ring.assign(d.Capacity * std::size_t(channels), 0);
     // The sound server holds about one callback's worth besides the one being filled.
-    d.Latency = std::chrono::microseconds(int64_t(1e6 * got.samples / rate));
+    d.Latency = std::chrono::microseconds(int64_t(kLatencyShare * 1e6 * got.samples / rate));
     Clear();
     // The device runs from here on, playing silence while nothing is written
     // or paused: a sound server takes a moment to start a stream, which would
@@ -228,10 +242,18 @@ bool TSoundOut::Clock(double* movieSeconds) const {
         return true;
     }
     if (!d.ClockValid || d.Marks.empty()) return false;
-    const double since = std::chrono::duration<double>(TClockType::now() - d.CbWall).count();
+    const double now = std::chrono::duration<double>(TClockType::now().time_since_epoch()).count();
     const double latency = std::chrono::duration<double>(d.Latency).count();
-    const double heard = double(d.CbIndex) + (since - latency) * d.Rate;
+    const double heard = (now - d.Base - latency) * d.Rate;
     *movieSeconds = d.SecondsOfIndex(heard);
+    return true;
+}
+
+bool TSoundOut::HandedOver(double* movieSeconds) const {
+    const TImpl& d = *Impl;
+    std::lock_guard<std::mutex> g(d.Lock);
+    if (d.Marks.empty() || d.ReadIndex == 0) return false;
+    *movieSeconds = d.SecondsOfIndex(double(d.ReadIndex));
     return true;
 }
 

@@ -55,6 +55,10 @@ public:
     // its latency, carried on with the wall clock between two callbacks.
     // False until a written sample has reached the device since the last Clear.
     bool Clock(double* movieSeconds) const;
+    // The movie time of the first sample not yet given to the device (where
+    // sound that was paused goes on without a gap or a repeat). False when
+    // nothing was given since the last Clear.
+    bool HandedOver(double* movieSeconds) const;
     // The estimated time from the callback to the loudspeaker.
     std::chrono::microseconds Latency() const;
 
