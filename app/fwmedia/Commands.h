@@ -12,5 +12,6 @@ int CmdRender(const TArgs& args);        // render SOURCE OUTPUT START END [...]
 int CmdCompressors(const TArgs& args);   // compressors
 int CmdCapture(const TArgs& args);       // capture SOURCE FOLDER START END COUNT --type ...
 int CmdKeyFrames(const TArgs& args);      // keyframes FILE
+int CmdPlay(const TArgs& args);          // play FILE START END [--speed N] [--no-sound]
 int CmdStrip(const TArgs& args);          // strip FILE OUT.png [--width W]
 int CmdWaveform(const TArgs& args);       // waveform FILE OUT.png [--width W]
