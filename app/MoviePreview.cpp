@@ -1,6 +1,7 @@
 // The main window's side of the open movie: probing a file into MovieInfo,
 // the position track bar, the preview and the position text.
 #include "app/Main.h"
+#include "app/SegmentsPanel.h"
 
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
@@ -135,6 +136,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     MostRecentFiles->AddFile(MovieInfo.FileName);
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
+    SegmentsPanel->MovieOpened(path);
     MovieShown();
     return true;
 }
