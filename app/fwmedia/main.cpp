@@ -23,6 +23,7 @@ const TCommand kCommands[] = {
     {"compressors", CmdCompressors, "compressors"},
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},
+    {"queue", CmdQueue, "queue FILE.json  (clip jobs one after another, one line each)"},
 };
 
 int Usage() {

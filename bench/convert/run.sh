@@ -128,7 +128,7 @@ if [ "$only" = segments ]; then
     graph+="[0:a]atrim=start=$(awk -v f="$a" 'BEGIN { print f / 25 }'):end=$(awk -v f="$b" 'BEGIN { print f / 25 }'),asetpts=PTS-STARTPTS[a$i];"
     labels+="[v$i][a$i]"
   done
-  graph+="${labels}concat=n=${#starts[@]}:v=1:a=1[v][a]"
+  graph+="${labels}concat=n=${#starts[@]}:v=1:a=1[vc][a]"
   pair_rows() {  # label target ours-options... -- cli-options...  (medians of $rounds interleaved rounds)
     local label=$1 target=$2; shift 2
     local ours=() cli=() ot=() ct=() r who t m
@@ -137,7 +137,8 @@ if [ "$only" = segments ]; then
     for (( r = 0; r < rounds; r++ )); do
       for who in $([ $(( r % 2 )) -eq 0 ] && echo "cli ours" || echo "ours cli"); do
         if [ "$who" = cli ]; then
-          read -r t m < <(measure ffmpeg -v error -y -i "$src" -filter_complex "$graph" -map "[v]" -map "[a]" "${cli[@]}" "$work/cli.mp4")
+          read -r t m < <(measure ffmpeg -v error -y -i "$src" -filter_complex "$graph;[vc]${seg_post:-null}[v]" -map "[v]" \
+            -map "[a]" "${cli[@]}" "$work/cli.mp4")
           ct+=("$t")
         else
           read -r t m < <(measure "$fwmedia" render "$src" "$work/ours.mp4" "${ranges[@]}" "${ours[@]}")
@@ -159,8 +160,8 @@ if [ "$only" = segments ]; then
   echo "Five segments joined, 10 s each of 10 min 720p25 H.264 (machine: $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg))"
   pair_rows "Copy, 5 segments joined vs trim/concat x264 crf 16" 0.15 --copy -- \
     -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 128k -movflags +faststart
-  pair_rows "MP4, 5 segments joined vs trim/concat x264 crf 23" 1.0 --mp4 -- \
-    -vf "scale=out_color_matrix=bt709:out_range=tv" -c:v libx264 -preset veryfast -crf 23 \
+  seg_post="scale=out_color_matrix=bt709:out_range=tv" pair_rows "MP4, 5 segments joined vs trim/concat x264 crf 23" 1.0 \
+    --mp4 -- -c:v libx264 -preset veryfast -crf 23 \
     -pix_fmt yuv420p -color_primaries bt709 -color_trc bt709 -colorspace bt709 -color_range tv \
     -c:a aac -b:a 128k -movflags +faststart
   exit 0

@@ -321,4 +321,34 @@ TEST_F(SegmentsTest, FwmediaRendersRangesAndNeverReplacesSegmentFiles) {
     }
 }
 
+// fwmedia queue: three jobs, the middle one writing below a regular file (a
+// folder that can not be made): the other two are written, the failure is
+// said on its line and in the exit code, and its place gets no file.
+TEST_F(SegmentsTest, FwmediaQueueRunsEveryJobAndReportsTheFailure) {
+    const std::string src = *Dir + "/clicks.mp4", bin = FWMEDIA_BIN;
+    const std::string dir = *Dir + "/queue";
+    fs::create_directories(dir);
+    std::ofstream(dir + "/plain") << "a file, not a folder";
+    const std::string queue = dir + "/queue.json";
+    std::ofstream(queue) << "{\"jobs\": [\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/one.mp4\", \"ranges\": [[10, 40], [60, 70]], \"options\": [\"--copy\"]},\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/plain/two.mp4\", \"start\": 0, \"end\": 20, \"options\": [\"--mp4\"]},\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/three.mp4\", \"start\": 5, \"end\": 25, \"options\": [\"--mp4\", \"--crf\", \"30\"]}\n"
+                            "]}\n";
+    std::string out;
+    EXPECT_EQ(rendertest::Run(bin + " queue '" + queue + "' 2>/dev/null", &out), 1) << out;
+    EXPECT_NE(out.find("job 1 of 3: done " + dir + "/one.mp4"), std::string::npos) << out;
+    EXPECT_NE(out.find("job 2 of 3: failed " + dir + "/plain/two.mp4"), std::string::npos) << out;
+    EXPECT_NE(out.find("job 3 of 3: done " + dir + "/three.mp4"), std::string::npos) << out;
+    EXPECT_EQ(rendertest::DecodeFile(dir + "/one.mp4").FrameNumbers, Expected({{10, 40}, {60, 70}}));
+    EXPECT_EQ(rendertest::DecodeFile(dir + "/three.mp4").FrameNumbers, Range(5, 25));
+    // The failure's sentence goes to the error stream, before the job's line.
+    std::string err;
+    rendertest::Run(bin + " queue '" + queue + "' 2>&1 >/dev/null", &err);
+    EXPECT_NE(err.find("Fail to make clip"), std::string::npos) << err;
+    // A file that is no queue: a usage error, nothing run.
+    std::ofstream(dir + "/bad.json") << "[1, 2";
+    EXPECT_EQ(rendertest::Run(bin + " queue '" + dir + "/bad.json' 2>&1", &out), 2) << out;
+}
+
 }  // namespace
