@@ -185,6 +185,7 @@ void TMainForm::sbExecuteClick() {
         host.Movie = &MovieInfo;
         host.RangeStart = tbPosition->SelStart();
         host.RangeEnd = tbPosition->SelEnd();
+        host.Ranges = SegmentsPanel->List().Segments();
         host.Busy = ConversionUnderWay();
         host.LoadPreferences = [this] { LoadPreferences(); };
         host.SavePreferences = [this] { SavePreferences(); };

@@ -6,6 +6,7 @@
 // edit lists applied), and the sound's smoothness across re-encoded joins.
 #include "RenderTestUtil.h"
 
+#include "media/CaptureJob.h"
 #include "media/ClipJob.h"
 #include "media/RenderEngine.h"
 #include "tests/fixtures/TestMovie.h"
@@ -349,6 +350,40 @@ TEST_F(SegmentsTest, FwmediaQueueRunsEveryJobAndReportsTheFailure) {
     // A file that is no queue: a usage error, nothing run.
     std::ofstream(dir + "/bad.json") << "[1, 2";
     EXPECT_EQ(rendertest::Run(bin + " queue '" + dir + "/bad.json' 2>&1", &out), 2) << out;
+}
+
+// Image captures over segments: the samples spread over the segments joined,
+// each in proportion to its length, and the frames are the segments' own.
+TEST_F(SegmentsTest, CapturesSampleEverySegment) {
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 0), 10);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 9), 19);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 10), 40);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 99), 44);
+    media::TCaptureSpec spec;
+    spec.Source = *Dir + "/clicks.mp4";
+    spec.Ranges = {{10, 20}, {40, 45}, {100, 105}};
+    spec.Samples = 8;
+    spec.Width = 160;
+    spec.Height = 120;
+    spec.Folder = *Dir + "/captures/";
+    spec.PictureType = media::ptPng;
+    std::mutex m;
+    std::vector<int64_t> shown;
+    media::TJobEnd end;
+    media::TJobEvents e;
+    e.Picture = [&](int64_t f) {
+        std::lock_guard l(m);
+        shown.push_back(f);
+    };
+    e.End = [&](const media::TJobEnd& x) {
+        std::lock_guard l(m);
+        end = x;
+    };
+    auto job = media::TCaptureJob::Start(spec, e);
+    job->Wait();
+    ASSERT_EQ(end.Outcome, media::TJobEnd::Done) << end.Error;
+    EXPECT_EQ(end.FilesWritten, 8);
+    EXPECT_EQ(shown, (std::vector<int64_t>{10, 12, 15, 17, 40, 42, 100, 102}));
 }
 
 }  // namespace
