@@ -122,6 +122,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     FShownPosition = -1;
     FRequestedPosition = -1;
     PreviewWorker->Open(QFile::encodeName(path).toStdString());
+    SegmentsPanel->MovieClosing();
     tbPosition->setMaximum(static_cast<int>(MovieInfo.FrameCount));
     tbPosition->setMinimum(0);
     tbPosition->SetSelStart(0);

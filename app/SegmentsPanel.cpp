@@ -98,7 +98,13 @@ QString TSegmentsPanel::FrameText(int64_t frame) const {
     return time + QStringLiteral(" (") + QString::number(frame) + QLatin1Char(')');
 }
 
+void TSegmentsPanel::MovieClosing() {
+    FOpening = true;
+    FIdentity.clear();
+}
+
 void TSegmentsPanel::MovieOpened(const QString& path) {
+    FOpening = false;
     const auto identity = media::IdentifyFile(QFile::encodeName(path).toStdString());
     FIdentity = identity ? identity->Key() : std::string();
     TSegmentState state;
@@ -120,7 +126,7 @@ void TSegmentsPanel::MovieOpened(const QString& path) {
 }
 
 void TSegmentsPanel::SelectionMarked(int selStart, int selEnd) {
-    if (FApplying) return;
+    if (FApplying || FOpening) return;
     if (FList.Mark({selStart, selEnd})) Changed(lvSegments->currentRow());
 }
 

@@ -39,6 +39,9 @@ public:
     // A movie was opened: its remembered segments and marked range come back
     // (the marked range onto the track bar); undo starts here.
     void MovieOpened(const QString& path);
+    // Another movie is being opened: the bar's changes until MovieOpened are
+    // not markings of the movie before (nor remembered for it).
+    void MovieClosing();
 
     // Start with segments: the save dialog offers joined or one file per
     // segment (FilterIndex 1 or 2). Does nothing without segments.
@@ -69,5 +72,6 @@ private:
     TSegmentList FList;
     std::string FIdentity;   // the open movie's identity key ("" : none, nothing remembered)
     bool FApplying = false;  // the bar's selection is being set from the list
+    bool FOpening = false;   // between MovieClosing and MovieOpened
     bool FSplit = false;     // the last save dialog chose one file per segment
 };

@@ -94,6 +94,11 @@ TEST_F(SegmentsWindowTest, InsertUndoRedoAndReopen) {
     EXPECT_EQ(Segments(), (std::vector<R>{{5, 15}, {30, 40}}));
     EXPECT_EQ(Marked(), (R{5, 15}));
     EXPECT_FALSE(Form->SegmentsPanel->List().CanUndo());
+    // Opened again in the same window: opening sets the bar anew, which is
+    // no marking of the movie and leaves what is remembered alone.
+    ASSERT_TRUE(Form->OpenMovie(Movie));
+    EXPECT_EQ(Marked(), (R{5, 15}));
+    EXPECT_FALSE(Form->SegmentsPanel->List().CanUndo());
     Form->SegmentsPanel->ForgetSegments();
     OpenInNewWindow();
     EXPECT_TRUE(Segments().empty());
