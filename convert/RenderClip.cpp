@@ -91,6 +91,8 @@ void TClipJobView::Plan(const media::TJobPlan& plan) {
     FPlanned = true;
     if (plan.Copy && !plan.CanCopy)
         FHost.ShowNotice(CopyFallbackNotice(plan.Why) + QString::fromStdString(plan.FallbackColour));
+    if (plan.Copy && plan.CanCopy && !plan.SampleEntryNote.empty())
+        FHost.ShowNotice(QString::fromStdString(plan.SampleEntryNote));
 }
 
 void TClipJobView::Progress(const media::TJobProgress& progress, bool moveTimeLeft) {

@@ -65,6 +65,7 @@ TJobEnd TClipJob::Body() {
                 plan.FallbackColour = copy.FallbackColour;
                 break;
             }
+            if (plan.SampleEntryNote.empty()) plan.SampleEntryNote = copy.SampleEntryNote;
             plan.HeadFrames += copy.HeadFrames;
             plan.CopiedFrames += copy.CopiedFrames;
             plan.TailFrames += copy.TailFrames;
@@ -73,6 +74,7 @@ TJobEnd TClipJob::Body() {
         if (!plan.CanCopy) {
             plan.HeadFrames = plan.CopiedFrames = plan.TailFrames = 0;
             plan.AudioCopied = false;
+            plan.SampleEntryNote.clear();
             plan.Frames = 0;
             for (const auto& r : ranges) plan.Frames += r.End - r.First;
             fallback = true;

@@ -87,6 +87,8 @@ AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, con
         // memory it never set, so the same frames would not always give the
         // same stream.
         params = "log-level=error:open-gop=0:sao=0";
+        // hvc1: the sets go to the extradata only (renumbered by THevcRenumber).
+        if (ownId >= 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (par->level > 0) params += ":level-idc=" + std::to_string(par->level / 30) + "." + std::to_string(par->level % 30 / 3);
         av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
     } else {
@@ -122,7 +124,28 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
     AVStream* st = avformat_new_stream(out, nullptr);
     if (!st) throw std::bad_alloc();
     CheckRc(avcodec_parameters_copy(st->codecpar, par), "Setting up the output stream");
-    if (cut.OwnParameterSetId > 0) {
+    std::string hvc1Sets;  // hvc1: the sample entry's sets, with start codes
+    if (IsHevc(par) && cut.OwnParameterSetId > 0) {
+        // The re-encoder's sets, renumbered; a stream the renumbering can not
+        // read keeps its sets in the stream (hev1).
+        AvFramePtr shape = MakeFrame();
+        shape->width = par->width;
+        shape->height = par->height;
+        shape->format = par->format;
+        shape->sample_aspect_ratio = par->sample_aspect_ratio;
+        AvCodecContextPtr probe = OpenSameCodecEncoder(ist, shape.get(), cut.Clock, cut.OwnParameterSetId);
+        job->OwnParameterSets.assign(reinterpret_cast<const char*>(probe->extradata), size_t(probe->extradata_size));
+        if (job->Renumber.Start(probe->extradata, size_t(probe->extradata_size), cut.OwnParameterSetId)) {
+            for (int type = 32; type <= 34; ++type) {
+                for (const auto& nal : cut.SourceSps)
+                    if (NalType(true, uint8_t(nal[0])) == type) hvc1Sets += std::string("\0\0\0\1", 4) + nal;
+                hvc1Sets += std::string("\0\0\0\1", 4) + job->Renumber.Sets()[size_t(type - 32)];
+            }
+        } else {
+            job->Cut.OwnParameterSetId = -1;
+        }
+    }
+    if (!IsHevc(par) && cut.OwnParameterSetId > 0) {
         // The re-encoder's parameter sets, from an encoder set up as the real ones will be.
         AvFramePtr shape = MakeFrame();
         shape->width = par->width;
@@ -157,10 +180,18 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
         // The sample entry describes the stream by the source's parameter sets, as start codes.
         CheckRc(avcodec_parameters_copy(st->codecpar, raw->par_out), "Setting up the output stream");
     }
+    if (!hvc1Sets.empty()) {
+        av_freep(&st->codecpar->extradata);
+        st->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(hvc1Sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!st->codecpar->extradata) throw std::bad_alloc();
+        std::memcpy(st->codecpar->extradata, hvc1Sets.data(), hvc1Sets.size());
+        st->codecpar->extradata_size = int(hvc1Sets.size());
+    }
     // Parameter sets in the sample entry (avc1), or in the stream, every part bringing its own.
-    st->codecpar->codec_tag = IsHevc(par)                  ? MKTAG('h', 'e', 'v', '1')
-                              : cut.OwnParameterSetId > 0 ? MKTAG('a', 'v', 'c', '1')
-                                                          : MKTAG('a', 'v', 'c', '3');
+    const bool ownSets = job->Cut.OwnParameterSetId > 0;
+    st->codecpar->codec_tag = IsHevc(par) ? (ownSets ? MKTAG('h', 'v', 'c', '1') : MKTAG('h', 'e', 'v', '1'))
+                              : ownSets   ? MKTAG('a', 'v', 'c', '1')
+                                          : MKTAG('a', 'v', 'c', '3');
     st->time_base = ist->time_base;
     st->avg_frame_rate = cut.Clock.Rate;
     st->sample_aspect_ratio = ist->sample_aspect_ratio;
@@ -195,7 +226,7 @@ public:
     // Writes a packet stamped in source ticks; the clip's first frame is 0.
     // lengthSize: how its NAL units are framed (0: start codes).
     void Write(AVPacket* pkt, int lengthSize) {
-        if (FJob.Cut.OwnParameterSetId > 0) ToLengthPrefixed(pkt, lengthSize);
+        if (FJob.Cut.OwnParameterSetId > 0 && !IsHevc(FJob.Stream->codecpar)) ToLengthPrefixed(pkt, lengthSize);
         // The n-th packet decodes at the time the clip's picture ReorderDepth
         // places before the n-th is shown: rising, never after its own
         // picture, and the decode times span exactly the clip's length.
@@ -260,6 +291,7 @@ public:
         AvCodecContextPtr enc;
         auto write = [&](AVPacket* pkt) {
             if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
+            if (cut.OwnParameterSetId > 0 && IsHevc(st->codecpar)) FJob.Renumber.Rewrite(pkt);
             Write(pkt, 0);
         };
         int64_t done = 0;
@@ -277,7 +309,7 @@ public:
                     if (cut.OwnParameterSetId > 0 &&
                         std::string(reinterpret_cast<const char*>(enc->extradata), size_t(std::max(0, enc->extradata_size))) !=
                             FJob.OwnParameterSets)
-                        throw MediaError("The H.264 encoder's parameter sets differ from the ones written for it.");
+                        throw MediaError("The encoder's parameter sets differ from the ones written for it.");
                 }
                 if (f->width != enc->width || f->height != enc->height || f->format != enc->pix_fmt)
                     throw MediaError("The movie's picture size or format changes next to the cut; it can not be re-encoded as one part.");
@@ -322,7 +354,7 @@ public:
             if (pkt->pts != cut.CopiedPts[j]) throw MediaError("The movie's packets differ from what was read before; was it changed meanwhile?");
             AVPacket* out = pkt.get();
             int lengthSize = 0;
-            if (cut.OwnParameterSetId > 0) {
+            if (cut.OwnParameterSetId > 0 && !hevc) {
                 lengthSize = NalLengthSize(st->codecpar);
             } else if (bsf) {
                 CheckRc(av_bsf_send_packet(bsf, pkt.get()), "Copying the pictures");
@@ -337,6 +369,7 @@ public:
                 std::memmove(out->data + extra, out->data, size_t(size));
                 std::memcpy(out->data, st->codecpar->extradata, size_t(extra));
             }
+            if (cut.OwnParameterSetId > 0 && hevc) DropHevcParameterSets(out);
             if (j == 0 && hevc) MarkCraAsBla(out);
             out->pts = cut.CopiedPts[j];
             if (out->duration <= 0) out->duration = cut.Clock.FrameTicks;

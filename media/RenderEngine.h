@@ -48,8 +48,8 @@ enum class TOutputFormat {
     Mp4,   // H.264 (libx264) + AAC, yuv420p, BT.709 tags, index before the data
     WebM,  // VP9 (libvpx-vp9, row threading) + Opus
     // The source's own pictures: H.264 or HEVC from MP4, MOV, Matroska or an
-    // MPEG transport stream, into MP4 (avc3 / hev1 sample entries, parameter
-    // sets in band). Packets between the cut points are copied; the frames
+    // MPEG transport stream, into MP4 (avc1 / hvc1 sample entries holding the
+    // parameter sets when they stay the same, else avc3 / hev1 with them in band). Packets between the cut points are copied; the frames
     // before the first copied key frame and after the last copied one are
     // re-encoded with the source's codec, profile, size, pixel format and
     // colour tags. Sound is copied when MP4 takes its codec, else made AAC.
@@ -74,6 +74,9 @@ struct TCopyPlan {
     // (TWebOptions::KeepSourceColour), as sentences after a space; "" when
     // they come through as they are (8-bit BT.709 or BT.601).
     std::string FallbackColour;
+    // CanCopy: a sentence for the user about the file's form when it is not
+    // the plain one (HEVC whose parameter sets change: hev1), else "".
+    std::string SampleEntryNote;
 };
 // Reads the source's packets around the span (no decoding) and plans the cut.
 // Throws MediaError only when the file can not be read at all.

@@ -322,6 +322,7 @@ int CmdRender(const TArgs& given) {
                     static_cast<long long>(plan.HeadFrames), static_cast<long long>(plan.CopiedFrames),
                     static_cast<long long>(plan.TailFrames),
                     !plan.HasAudio ? "none" : plan.AudioCopied ? "copied" : "re-encoded");
+    if (ok && plan.CanCopy && !plan.SampleEntryNote.empty()) std::printf("note: %s\n", plan.SampleEntryNote.c_str());
     if (ok && split) {
         for (size_t i = 0; i < ranges.size(); ++i) {
             const std::string name = media::SplitFileName(args[1], i, ranges.size());

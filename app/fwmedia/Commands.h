@@ -10,5 +10,7 @@ int CmdProbe(const TArgs& args);         // probe FILE
 int CmdGrab(const TArgs& args);          // grab FILE POSITION [WIDTH HEIGHT] OUT.bmp
 int CmdRender(const TArgs& args);        // render SOURCE OUTPUT START END [...]
 int CmdCompressors(const TArgs& args);   // compressors
-int CmdCapture(const TArgs& args);
-int CmdQueue(const TArgs& args);         // queue FILE.json: clip jobs one after another       // capture SOURCE FOLDER START END COUNT --type ...
+int CmdCapture(const TArgs& args);       // capture SOURCE FOLDER START END COUNT --type ...
+int CmdKeyFrames(const TArgs& args);      // keyframes FILE
+int CmdPlay(const TArgs& args);          // play FILE START END [--speed N] [--no-sound]
+int CmdQueue(const TArgs& args);         // queue FILE.json: clip jobs one after another
