@@ -2,6 +2,7 @@
 // of one conversion (output file, output settings, the render, the result).
 #include "app/Main.h"
 
+#include "app/SegmentsPanel.h"
 #include "app/RenderHost.h"
 #include "common/JobSignals.h"
 #include "app/TrackBar.h"
@@ -147,7 +148,7 @@ void TMainForm::sbExecuteClick() {
                     QStringLiteral("\n\r") + QStringLiteral("Please choose AVI format instead."));
         return;
     }
-    if (tbPosition->SelEnd() - tbPosition->SelStart() <= 0) {
+    if (tbPosition->SelEnd() - tbPosition->SelStart() <= 0 && SegmentsPanel->List().Empty()) {
         ShowMessage(QStringLiteral("Please set the range first"));
         return;
     }
@@ -184,6 +185,7 @@ void TMainForm::sbExecuteClick() {
         host.Movie = &MovieInfo;
         host.RangeStart = tbPosition->SelStart();
         host.RangeEnd = tbPosition->SelEnd();
+        host.Ranges = SegmentsPanel->List().Segments();
         host.Busy = ConversionUnderWay();
         host.LoadPreferences = [this] { LoadPreferences(); };
         host.SavePreferences = [this] { SavePreferences(); };
@@ -224,6 +226,7 @@ bool TMainForm::RunConversion(int mode) {
     }
     sdOutput.FilterIndex = clip.FilterIndex;
     sdOutput.DefaultExt = clip.Ext;
+    SegmentsPanel->OfferSaveChoice(sdOutput);
     sdOutput.FileName = StripExtension(sdOutput.FileName);
     // An old file of the chosen name is not touched here: the clip is written
     // under a temporary name and replaces it only once it is finished, so a
@@ -256,6 +259,8 @@ bool TMainForm::RunConversion(int mode) {
 
     sdOutput.FileName = ReplaceExtension(chosen, clip.Ext);
     const QString output = sdOutput.FileName;
+    if (!SegmentsPanel->ConfirmOutput(sdOutput, output))
+        return false;
 
     LoadPreferences();
 
@@ -348,10 +353,11 @@ bool TMainForm::RunConversion(int mode) {
     const bool copy = clip.Format == TClipFormat::Copy;
     const int32_t width = copy ? 0 : web ? webSettings.Width : OutputSettings.OutputWidth;
     const int32_t height = copy ? 0 : web ? webSettings.Height : OutputSettings.OutputHeight;
-    const media::TClipJobSpec spec =
+    media::TClipJobSpec spec =
         ClipJobSpec(settings, MovieInfo.FileName, output, Narrow16(width), Narrow16(height),
                     Narrow16(OutputSettings.AudioFormatIndex), tbPosition->SelStart(), tbPosition->SelEnd(), clip.Format,
                     MovieInfo.FrameRate);
+    SegmentsPanel->IntoSpec(spec);
 
     FLastConversionMade = false;
     FJobOutput = output;

@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "app/SegmentsPanel.h"
 
 #include "app/RenderHost.h"
 #include "common/JobSignals.h"
@@ -118,6 +119,7 @@ void TMainForm::RunCommand(const std::function<void()>& command) {
 TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     CreateControls();
     CreateMenus();
+    SegmentsPanel = new TSegmentsPanel(*this);
     FormCreate();
     CreateTimeline();
 }

@@ -36,6 +36,7 @@ class QStatusBar;
 class QTimer;
 class QToolButton;
 class TClipJobView;
+class TSegmentsPanel;
 class TImageForm;
 class TJobSignals;
 class TMainFormRenderHost;
@@ -146,6 +147,7 @@ public:
     TMovieInfo MovieInfo;
     QString ImageFolder, VideoFolder, SourceFolder;  // each ends with "/"
     TOutputSettings OutputSettings;
+    TSegmentsPanel* SegmentsPanel = nullptr;  // the segment list beside the preview (Qt child)
 
     // ------------------------------------------------------------ job state
     TJobState JobState() const { return FJobState; }

@@ -1,6 +1,7 @@
 // The main window's side of the open movie: probing a file into MovieInfo,
 // the position track bar, the preview and the position text.
 #include "app/Main.h"
+#include "app/SegmentsPanel.h"
 
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
@@ -121,6 +122,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     FShownPosition = -1;
     FRequestedPosition = -1;
     PreviewWorker->Open(QFile::encodeName(path).toStdString());
+    SegmentsPanel->MovieClosing();
     tbPosition->setMaximum(static_cast<int>(MovieInfo.FrameCount));
     tbPosition->setMinimum(0);
     tbPosition->SetSelStart(0);
@@ -135,6 +137,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     MostRecentFiles->AddFile(MovieInfo.FileName);
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
+    SegmentsPanel->MovieOpened(path);
     MovieShown();
     TimelineMovieOpened();
     return true;

@@ -16,6 +16,7 @@ bool CaptureSpecOf(const TProgressInfo& info, media::TCaptureSpec& spec, QString
     spec.Source = info.SourceFile.toStdString();
     spec.First = info.RangeStart;
     spec.End = info.RangeEnd;
+    spec.Ranges = info.Ranges;
     spec.Samples = info.SampleCount;
     spec.Width = info.FrameWidth;
     spec.Height = info.FrameHeight;

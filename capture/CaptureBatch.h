@@ -25,6 +25,7 @@ struct TProgressInfo {
     uint16_t PictureType = media::ptJpg;    // 0 GIF, 1 JPG, 2 BMP, 3 PNG
     double FrameRate = 0;            // frames per second
     uint32_t SampleCount = 0;        // number of images to take
+    std::vector<media::TFrameRange> Ranges;  // segments sampled in place of the range (empty: none)
 };
 
 // prefix + number (decimal, at least 8 digits) + "." + extension: B00000001.jpg.

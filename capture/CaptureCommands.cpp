@@ -73,6 +73,7 @@ QString CaptureImages(const TCaptureHost& host) {
     info.FrameHeight = static_cast<uint16_t>(host.Movie->FrameHeight);
     info.RangeStart = static_cast<uint32_t>(host.RangeStart);
     info.RangeEnd = static_cast<uint32_t>(host.RangeEnd);
+    info.Ranges = host.Ranges;
     info.PictureType = form.PictureType();
     info.FrameRate = host.Movie->FrameRate;
     info.SampleCount = static_cast<uint32_t>(form.SampleCount);

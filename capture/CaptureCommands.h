@@ -5,9 +5,12 @@
 //   CaptureThisFrame: "Capture this frame" (F8).
 #pragma once
 
+#include "media/RenderEngine.h"
+
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QObject;
 class QWidget;
@@ -22,6 +25,7 @@ struct TCaptureHost {
     int32_t RangeStart = 0;                // the clip range, frame numbers
     int32_t RangeEnd = 0;
     bool Busy = false;                     // a conversion is under way
+    std::vector<media::TFrameRange> Ranges;  // the segments, sampled in place of the range (empty: none)
     std::function<void()> LoadPreferences;
     std::function<void()> SavePreferences;
     std::function<QString()> ImageFolder;  // read after LoadPreferences ran

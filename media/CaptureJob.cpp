@@ -2,6 +2,7 @@
 
 #include "media/StagedFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
@@ -118,6 +119,15 @@ TJobEnd Failure(TJobEnd end, std::string why) {
 
 int64_t SampleFrame(double x) { return static_cast<int64_t>(std::floor(x + 0.25)); }
 
+int64_t JoinedFrame(const std::vector<TFrameRange>& ranges, int64_t joined) {
+    if (ranges.empty()) return joined;
+    for (const auto& r : ranges) {
+        if (joined < r.End - r.First) return r.First + std::max<int64_t>(0, joined);
+        joined -= r.End - r.First;
+    }
+    return ranges.back().End - 1;
+}
+
 std::string NumberedFileName(const std::string& prefix, uint64_t number, const std::string& extension) {
     std::string digits = std::to_string(number);
     if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
@@ -161,15 +171,21 @@ TJobEnd TCaptureJob::Body() {
     uint64_t fileCounter = 1;  // wide: a batch never runs out of names
     TRgbPicture picture;       // the frame being fetched; the writer holds the one being written
     // The difference in floating point: a reversed span steps backwards.
-    const double step =
-        FSpec.Samples > 0 ? (static_cast<double>(FSpec.End) - static_cast<double>(FSpec.First)) / FSpec.Samples : 0.0;
-    double x = static_cast<double>(FSpec.First);
+    double first = static_cast<double>(FSpec.First), last = static_cast<double>(FSpec.End);
+    if (!FSpec.Ranges.empty()) {
+        // Segments: positions in the segments joined.
+        first = 0;
+        last = 0;
+        for (const auto& r : FSpec.Ranges) last += static_cast<double>(std::max<int64_t>(0, r.End - r.First));
+    }
+    const double step = FSpec.Samples > 0 ? (last - first) / FSpec.Samples : 0.0;
+    double x = first;
     for (int64_t i = 0; i < FSpec.Samples; ++i) {
         if (Cancelled()) {
             end.Outcome = TJobEnd::Stopped;
             break;
         }
-        const int64_t frame = SampleFrame(x);
+        const int64_t frame = FSpec.Ranges.empty() ? SampleFrame(x) : JoinedFrame(FSpec.Ranges, SampleFrame(x));
         const bool grabbed = reader.FrameAt(frame, FSpec.Width, FSpec.Height, picture) && !picture.Empty();
         // A write error ends the job before anything else is written.
         if (!writer.WaitIdle().empty()) break;

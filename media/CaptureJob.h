@@ -13,10 +13,12 @@
 #include "media/ImageFiles.h"
 #include "media/Job.h"
 #include "media/MovieReader.h"
+#include "media/RenderEngine.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace media {
 
@@ -34,7 +36,15 @@ struct TCaptureSpec {
     uint16_t PictureType = ptJpg;
     int JpegQuality = 40;      // the JPEG encoder's quality, 1..100
     int PngStep = 9;           // the PNG quality step, 0..9
+    // Segments (each First .. End - 1) in place of First .. End: the samples
+    // spread over their frames as if they were one span joined in this
+    // order, so every segment is sampled in proportion to its length.
+    std::vector<TFrameRange> Ranges;
 };
+
+// Segments: the frame at position `joined` of the segments joined in order
+// (clamped to the last segment's last frame).
+int64_t JoinedFrame(const std::vector<TFrameRange>& ranges, int64_t joined);
 
 // The frame of sample position x (x = First + i * (End - First) / Samples, by
 // repeated addition): the frame on screen at time x / rate, which the frame

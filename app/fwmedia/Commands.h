@@ -15,3 +15,4 @@ int CmdKeyFrames(const TArgs& args);      // keyframes FILE
 int CmdPlay(const TArgs& args);          // play FILE START END [--speed N] [--no-sound]
 int CmdStrip(const TArgs& args);          // strip FILE OUT.png [--width W]
 int CmdWaveform(const TArgs& args);       // waveform FILE OUT.png [--width W]
+int CmdQueue(const TArgs& args);         // queue FILE.json: clip jobs one after another

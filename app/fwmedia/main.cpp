@@ -27,6 +27,7 @@ const TCommand kCommands[] = {
     {"play", CmdPlay, "play FILE START END [--speed 1|2|4|-1|-2|-4] [--no-sound]"},
     {"strip", CmdStrip, "strip FILE OUT.png [--width W]"},
     {"waveform", CmdWaveform, "waveform FILE OUT.png [--width W]"},
+    {"queue", CmdQueue, "queue FILE.json  (clip jobs one after another, one line each)"},
 };
 
 int Usage() {

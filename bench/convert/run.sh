@@ -6,7 +6,9 @@
 #        FW_BENCH_SECONDS (default 60) shortens every clip;
 #        FW_BENCH_CINEPAK_SECONDS (default 10) the slow Cinepak clip;
 #        FW_BENCH_ONLY=web runs only the MP4 and WebM rows, FW_BENCH_ONLY=copy
-#        only the same-as-source (--copy) rows;
+#        only the same-as-source (--copy) rows, FW_BENCH_ONLY=segments only
+#        the rows of five segments joined (not run otherwise: its source is
+#        10 minutes long);
 #        FW_BENCH_ROUNDS (default 3) rounds of the MP4, WebM and copy rows.
 set -euo pipefail
 build=${1:?build folder}
@@ -33,7 +35,7 @@ if [ -z "$only" ]; then
   make_source conv_mpeg4_480p_stereo.avi 640x480 -c:v mpeg4 -g 25 -q:v 4 -c:a libmp3lame -b:a 128k -f avi
   make_source conv_mpeg2_576p_stereo.mpg 720x576 -c:v mpeg2video -g 15 -bf 2 -q:v 4 -c:a mp2 -b:a 192k -f vob
 fi
-if [ "$only" != copy ]; then
+if [ "$only" != copy ] && [ "$only" != segments ]; then
   make_source conv_h264_720p_stereo.mp4 1280x720 -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p \
     -c:a aac -b:a 128k -f mp4
   # 4K for the downscaling row: 25 s, made quickly (ultrafast) with a usual key frame interval.
@@ -109,6 +111,61 @@ web_rows() {
   [ "$of" = "$cf" ] || echo "  frames differ: ours $of, cli $cf" >&2
 }
 
+if [ "$only" = segments ]; then
+  # Five segments of 10 s out of a 10-minute 720p H.264 movie with a key frame
+  # every 2 s, joined: ours (--range ..., --copy and --mp4) against the command
+  # line cutting the same frames with trim/concat and re-encoding them with
+  # libx264 (at the quality the copy re-encodes with, and at the MP4 mode's).
+  source_seconds=600 make_source seg_h264_720p_key2s_10min.mp4 1280x720 -c:v libx264 -preset ultrafast -g 50 \
+    -keyint_min 50 -sc_threshold 0 -bf 3 -pix_fmt yuv420p -c:a aac -b:a 128k -f mp4
+  src="$cache/seg_h264_720p_key2s_10min.mp4"
+  starts=(1510 4037 7020 9999 13001); len=250
+  ranges=(); graph=""; labels=""
+  for i in "${!starts[@]}"; do
+    a=${starts[i]}; b=$(( a + len ))
+    ranges+=(--range "$a:$b")
+    graph+="[0:v]trim=start_frame=$a:end_frame=$b,setpts=PTS-STARTPTS[v$i];"
+    graph+="[0:a]atrim=start=$(awk -v f="$a" 'BEGIN { print f / 25 }'):end=$(awk -v f="$b" 'BEGIN { print f / 25 }'),asetpts=PTS-STARTPTS[a$i];"
+    labels+="[v$i][a$i]"
+  done
+  graph+="${labels}concat=n=${#starts[@]}:v=1:a=1[vc][a]"
+  pair_rows() {  # label target ours-options... -- cli-options...  (medians of $rounds interleaved rounds)
+    local label=$1 target=$2; shift 2
+    local ours=() cli=() ot=() ct=() r who t m
+    while [ "$1" != -- ]; do ours+=("$1"); shift; done
+    shift; cli=("$@")
+    for (( r = 0; r < rounds; r++ )); do
+      for who in $([ $(( r % 2 )) -eq 0 ] && echo "cli ours" || echo "ours cli"); do
+        if [ "$who" = cli ]; then
+          read -r t m < <(measure ffmpeg -v error -y -i "$src" -filter_complex "$graph;[vc]${seg_post:-null}[v]" -map "[v]" \
+            -map "[a]" "${cli[@]}" "$work/cli.mp4")
+          ct+=("$t")
+        else
+          read -r t m < <(measure "$fwmedia" render "$src" "$work/ours.mp4" "${ranges[@]}" "${ours[@]}")
+          ot+=("$t")
+        fi
+      done
+    done
+    local med='sort -g | awk "{ v[NR] = \$1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }"'
+    local omed cmed
+    omed=$(printf '%s\n' "${ot[@]}" | eval "$med"); cmed=$(printf '%s\n' "${ct[@]}" | eval "$med")
+    printf '%-52s ours %7.2fs  cli %7.2fs  ours/cli %sx (target <= %s)\n' "$label ($rounds rounds)" "$omed" "$cmed" \
+      "$(ratio "$omed" "$cmed")" "$target"
+    printf '    seconds: ours %s | cli %s\n' "${ot[*]}" "${ct[*]}"
+    local of cf
+    of=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/ours.mp4")
+    cf=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/cli.mp4")
+    [ "$of" = "$cf" ] || echo "  frames differ: ours $of, cli $cf" >&2
+  }
+  echo "Five segments joined, 10 s each of 10 min 720p25 H.264 (machine: $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg))"
+  pair_rows "Copy, 5 segments joined vs trim/concat x264 crf 16" 0.15 --copy -- \
+    -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 128k -movflags +faststart
+  seg_post="scale=out_color_matrix=bt709:out_range=tv" pair_rows "MP4, 5 segments joined vs trim/concat x264 crf 23" 1.0 \
+    --mp4 -- -c:v libx264 -preset veryfast -crf 23 \
+    -pix_fmt yuv420p -color_primaries bt709 -color_trc bt709 -colorspace bt709 -color_range tv \
+    -c:a aac -b:a 128k -movflags +faststart
+  exit 0
+fi
 if [ -z "$only" ] || [ "$only" = copy ]; then
   # Same as source: a minute out of 90 s, starting between key frames. The
   # command line re-encodes the whole minute with the encoder and quality the

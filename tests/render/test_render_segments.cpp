@@ -6,6 +6,7 @@
 // edit lists applied), and the sound's smoothness across re-encoded joins.
 #include "RenderTestUtil.h"
 
+#include "media/CaptureJob.h"
 #include "media/ClipJob.h"
 #include "media/RenderEngine.h"
 #include "tests/fixtures/TestMovie.h"
@@ -319,6 +320,70 @@ TEST_F(SegmentsTest, FwmediaRendersRangesAndNeverReplacesSegmentFiles) {
         EXPECT_EQ(rendertest::Run(bin + " render '" + src + "' '" + dir + "/bad.mp4' " + bad + " --mp4 2>&1", &out), 2) << out;
         EXPECT_FALSE(fs::exists(dir + "/bad.mp4"));
     }
+}
+
+// fwmedia queue: three jobs, the middle one writing below a regular file (a
+// folder that can not be made): the other two are written, the failure is
+// said on its line and in the exit code, and its place gets no file.
+TEST_F(SegmentsTest, FwmediaQueueRunsEveryJobAndReportsTheFailure) {
+    const std::string src = *Dir + "/clicks.mp4", bin = FWMEDIA_BIN;
+    const std::string dir = *Dir + "/queue";
+    fs::create_directories(dir);
+    std::ofstream(dir + "/plain") << "a file, not a folder";
+    const std::string queue = dir + "/queue.json";
+    std::ofstream(queue) << "{\"jobs\": [\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/one.mp4\", \"ranges\": [[10, 40], [60, 70]], \"options\": [\"--copy\"]},\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/plain/two.mp4\", \"start\": 0, \"end\": 20, \"options\": [\"--mp4\"]},\n"
+                            "  {\"source\": \"" + src + "\", \"output\": \"" + dir + "/three.mp4\", \"start\": 5, \"end\": 25, \"options\": [\"--mp4\", \"--crf\", \"30\"]}\n"
+                            "]}\n";
+    std::string out;
+    EXPECT_EQ(rendertest::Run(bin + " queue '" + queue + "' 2>/dev/null", &out), 1) << out;
+    EXPECT_NE(out.find("job 1 of 3: done " + dir + "/one.mp4"), std::string::npos) << out;
+    EXPECT_NE(out.find("job 2 of 3: failed " + dir + "/plain/two.mp4"), std::string::npos) << out;
+    EXPECT_NE(out.find("job 3 of 3: done " + dir + "/three.mp4"), std::string::npos) << out;
+    EXPECT_EQ(rendertest::DecodeFile(dir + "/one.mp4").FrameNumbers, Expected({{10, 40}, {60, 70}}));
+    EXPECT_EQ(rendertest::DecodeFile(dir + "/three.mp4").FrameNumbers, Range(5, 25));
+    // The failure's sentence goes to the error stream, before the job's line.
+    std::string err;
+    rendertest::Run(bin + " queue '" + queue + "' 2>&1 >/dev/null", &err);
+    EXPECT_NE(err.find("Fail to make clip"), std::string::npos) << err;
+    // A file that is no queue: a usage error, nothing run.
+    std::ofstream(dir + "/bad.json") << "[1, 2";
+    EXPECT_EQ(rendertest::Run(bin + " queue '" + dir + "/bad.json' 2>&1", &out), 2) << out;
+}
+
+// Image captures over segments: the samples spread over the segments joined,
+// each in proportion to its length, and the frames are the segments' own.
+TEST_F(SegmentsTest, CapturesSampleEverySegment) {
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 0), 10);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 9), 19);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 10), 40);
+    EXPECT_EQ(media::JoinedFrame({{10, 20}, {40, 45}}, 99), 44);
+    media::TCaptureSpec spec;
+    spec.Source = *Dir + "/clicks.mp4";
+    spec.Ranges = {{10, 20}, {40, 45}, {100, 105}};
+    spec.Samples = 8;
+    spec.Width = 160;
+    spec.Height = 120;
+    spec.Folder = *Dir + "/captures/";
+    spec.PictureType = media::ptPng;
+    std::mutex m;
+    std::vector<int64_t> shown;
+    media::TJobEnd end;
+    media::TJobEvents e;
+    e.Picture = [&](int64_t f) {
+        std::lock_guard l(m);
+        shown.push_back(f);
+    };
+    e.End = [&](const media::TJobEnd& x) {
+        std::lock_guard l(m);
+        end = x;
+    };
+    auto job = media::TCaptureJob::Start(spec, e);
+    job->Wait();
+    ASSERT_EQ(end.Outcome, media::TJobEnd::Done) << end.Error;
+    EXPECT_EQ(end.FilesWritten, 8);
+    EXPECT_EQ(shown, (std::vector<int64_t>{10, 12, 15, 17, 40, 42, 100, 102}));
 }
 
 }  // namespace
