@@ -4,6 +4,7 @@
 #include "common/JobSignals.h"
 #include "convert/RenderClip.h"
 
+#include "app/Playback.h"
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "help/HelpViewer.h"
@@ -119,6 +120,7 @@ TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     CreateControls();
     CreateMenus();
     FormCreate();
+    new TPlayback(*this);  // app/Playback: owned by the window
 }
 
 void TMainForm::CreateControls() {

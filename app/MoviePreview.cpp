@@ -2,6 +2,7 @@
 // the position track bar, the preview and the position text.
 #include "app/Main.h"
 
+#include "app/Playback.h"
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "media/MovieReader.h"
@@ -47,10 +48,6 @@ TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh) {
     } else {
         h = ah;
         w = RoundHalfEven(static_cast<double>(int64_t{ah} * vw) / vh);
-    }
-    if (h > 300) {
-        w = RoundHalfEven(static_cast<double>(w) / static_cast<double>(h) * 300.0);
-        h = 300;
     }
     return {ToDim(w), ToDim(h)};
 }
@@ -135,6 +132,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     MostRecentFiles->AddFile(MovieInfo.FileName);
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
+    if (auto* playback = findChild<TPlayback*>()) playback->MovieOpened();
     MovieShown();
     return true;
 }

@@ -53,6 +53,7 @@ struct TPlayer::TImpl {
     bool WantPlaying = false;
     int WantSpeed = 1;
     int64_t WantSeek = -1;
+    int WantKeyStep = 0;
     int64_t RangeFirst = -1, RangeEnd = -1;
     bool Loop = false;
     int Width = 0, Height = 0;
@@ -541,6 +542,8 @@ struct TPlayer::TImpl {
                 speed = WantSpeed;
                 seek = WantSeek;
                 WantSeek = -1;
+                if (WantKeyStep != 0) seek = KeyFrameFrom(seek >= 0 ? std::min(seek, FrameCount - 1) : CurFrame, WantKeyStep);
+                WantKeyStep = 0;
                 rangeFirst = RangeFirst;
                 rangeEnd = RangeEnd;
                 loop = Loop;
@@ -600,6 +603,25 @@ struct TPlayer::TImpl {
         }
         StopSound();
     }
+    // The previous or next key frame from `frame` by the stream's index.
+    int64_t KeyFrameFrom(int64_t frame, int direction) const {
+        AVStream* st = VIn->Format->streams[VStream];
+        const int count = avformat_index_get_entries_count(st);
+        const int64_t here = Clock.StampOf(Clock.TicksOfFrame(frame));
+        int64_t best = -1;
+        for (int i = 0; i < count; ++i) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, i);
+            if (!e || !(e->flags & AVINDEX_KEYFRAME)) continue;
+            // Index stamps are decoding stamps; a key frame shows at or after its own.
+            const int64_t n = Clock.FrameOfTicks(e->timestamp);
+            if (direction < 0 && e->timestamp < here && n < frame) best = std::max(best, n);
+            if (direction > 0 && e->timestamp > here && n > frame && (best < 0 || n < best)) best = n;
+        }
+        if (best >= 0) return best;
+        if (count > 0) return direction < 0 ? 0 : frame;
+        const int64_t second = std::max<int64_t>(1, int64_t(std::lround(Clock.Fps())));
+        return std::clamp<int64_t>(frame + direction * second, 0, FrameCount - 1);
+    }
     static bool ranged(int64_t first, int64_t end) { return end > first && first >= 0; }
 };
 
@@ -657,6 +679,11 @@ void TPlayer::PlayRange(int64_t first, int64_t end, bool loop) {
         Impl->RangeEnd = std::max(Impl->RangeFirst + 1, end);
         Impl->Loop = loop;
     });
+}
+
+void TPlayer::StepKeyFrame(int direction) {
+    if (direction == 0) return;
+    Impl->Command([&] { Impl->WantKeyStep = direction < 0 ? -1 : 1; });
 }
 
 void TPlayer::SetLoop(bool loop) {
