@@ -22,6 +22,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -37,6 +38,7 @@ constexpr auto kSoundRunTimeout = std::chrono::milliseconds(3000);  // a fresh s
 constexpr int64_t kForwardDecodeFrames = 64;         // decode forward up to this far instead of seeking
 constexpr std::size_t kMaxBackwardGroup = 48;        // pictures of one group kept for backward play
 constexpr auto kLongestWait = std::chrono::milliseconds(4);
+constexpr std::size_t kAheadPictures = 8;            // decoded ahead while playing forward (a busy moment's worth)
 
 }  // namespace
 
@@ -71,6 +73,7 @@ struct TPlayer::TImpl {
     int64_t FrameCount = 0;
     int64_t StartTicks = 0;
     AvFramePtr Cur, Next;
+    std::deque<AvFramePtr> Pending;  // decoded ahead, not shown yet, in order
     bool HasCur = false, HasNext = false, CurEmitted = false;
     int64_t CurFrame = -1, NextFrame = -1;
     std::shared_ptr<const TRgbPicture> CurPicture;
@@ -178,6 +181,16 @@ struct TPlayer::TImpl {
     }
 
     // --- pictures ------------------------------------------------------------
+    // The next picture: one decoded ahead and not shown yet (Pending) first.
+    bool DecodeInto(AVFrame* f) {
+        if (!Pending.empty()) {
+            av_frame_unref(f);
+            av_frame_move_ref(f, Pending.front().get());
+            Pending.pop_front();
+            return true;
+        }
+        return Decode(f);
+    }
     bool Decode(AVFrame* f) {
         if (!VDec->Next(f)) return false;
         if (!Follow) Follow.emplace(Clock, VIn->Format->iformat->flags & AVFMT_TS_DISCONT);
@@ -186,6 +199,7 @@ struct TPlayer::TImpl {
         return true;
     }
     void Forget() {
+        Pending.clear();
         HasCur = HasNext = CurEmitted = false;
         av_frame_unref(Cur.get());
         av_frame_unref(Next.get());
@@ -229,7 +243,7 @@ struct TPlayer::TImpl {
         if (!forward && !SeekNear(target)) return false;
         for (;;) {
             if (!HasNext) {
-                if (!Decode(Next.get())) return HasCur;  // the end: Cur is the last picture
+                if (!DecodeInto(Next.get())) return HasCur;  // the end: Cur is the last picture
                 NextFrame = Clock.FrameOfTicks(Next->pts);
                 HasNext = true;
             }
@@ -425,10 +439,77 @@ struct TPlayer::TImpl {
         }
         m.WallStart = TSteady::now();
         Publish(true, speed);
+        // A reader thread decodes a few pictures ahead, so that a moment
+        // without the processor does not cost pictures; what it has not
+        // handed over goes back to Pending when playing ends.
+        struct TAhead {
+            std::mutex Lock;
+            std::condition_variable Cv;
+            std::deque<AvFramePtr> Frames;
+            bool Stop = false, End = false;
+        } ahead;
+        std::thread reader([this, &ahead] {
+            try {
+                for (;;) {
+                    {
+                        std::unique_lock<std::mutex> g(ahead.Lock);
+                        ahead.Cv.wait(g, [&] { return ahead.Stop || ahead.Frames.size() < kAheadPictures; });
+                        if (ahead.Stop) return;
+                    }
+                    AvFramePtr f = MakeFrame();
+                    const bool got = DecodeInto(f.get());
+                    std::lock_guard<std::mutex> g(ahead.Lock);
+                    if (!got) {
+                        ahead.End = true;
+                        ahead.Cv.notify_all();
+                        return;
+                    }
+                    ahead.Frames.push_back(std::move(f));
+                    ahead.Cv.notify_all();
+                }
+            } catch (const std::exception&) {
+                std::lock_guard<std::mutex> g(ahead.Lock);
+                ahead.End = true;  // a picture that can not be decoded ends the play there
+                ahead.Cv.notify_all();
+            }
+        });
+        struct TJoin {
+            TImpl* P;
+            TAhead& A;
+            std::thread& T;
+            ~TJoin() {
+                {
+                    std::lock_guard<std::mutex> g(A.Lock);
+                    A.Stop = true;
+                }
+                A.Cv.notify_all();
+                T.join();
+                while (!A.Frames.empty()) {
+                    P->Pending.push_front(std::move(A.Frames.back()));
+                    A.Frames.pop_back();
+                }
+            }
+        } join{this, ahead, reader};
         for (;;) {
             if (Stale(gen)) return TEnd::Interrupted;
             if (!HasNext) {
-                if (!Decode(Next.get())) {
+                bool got = false, end = false;
+                for (;;) {
+                    {
+                        std::lock_guard<std::mutex> g(ahead.Lock);
+                        if (!ahead.Frames.empty()) {
+                            av_frame_move_ref(Next.get(), ahead.Frames.front().get());
+                            ahead.Frames.pop_front();
+                            ahead.Cv.notify_all();
+                            got = true;
+                        } else {
+                            end = ahead.End;
+                        }
+                    }
+                    if (got || end) break;
+                    if (Sleep(gen, std::chrono::milliseconds(1))) return TEnd::Interrupted;
+                }
+                if (!got) {
                     // The movie ends: the last picture stays for its time.
                     if (!WaitFor(gen, m, std::min(endTime, Clock.TimeOfFrame(FrameCount)))) return TEnd::Interrupted;
                     return TEnd::Finished;
@@ -478,7 +559,7 @@ struct TPlayer::TImpl {
             for (;;) {
                 if (Stale(gen)) return TEnd::Interrupted;
                 if (!HasNext) {
-                    if (!Decode(Next.get())) break;
+                    if (!DecodeInto(Next.get())) break;
                     NextFrame = Clock.FrameOfTicks(Next->pts);
                     HasNext = true;
                 }
