@@ -15,6 +15,7 @@
 
 #include "media/AvPtr.h"
 #include "media/FrameClock.h"
+#include "media/HevcParameterSets.h"
 #include "media/InputFile.h"
 #include "media/RenderEngine.h"
 #include "media/RenderShared.h"
@@ -51,12 +52,13 @@ struct TCutPoints {
     // any packet comes after pictures shown later than it.
     std::vector<int64_t> ClipPts;
     int64_t ReorderDepth = 0;
-    // H.264 whose parameter sets stay the same through the copy: an avc1
-    // sample entry holds the source's sets and the re-encoder's, which get a
-    // number the source does not use. -1: every part brings its own sets in
-    // the stream instead (avc3; HEVC always, as hev1).
+    // H.264 or HEVC whose parameter sets stay the same through the copy: an
+    // avc1 / hvc1 sample entry holds the source's sets and the re-encoder's,
+    // which get a number the source does not use. -1: every part brings its
+    // own sets in the stream instead (avc3, hev1).
     int OwnParameterSetId = -1;
-    std::vector<std::string> SourceSps, SourcePps;  // NAL units, by number
+    // NAL units, by number (HEVC: all of VPS, SPS and PPS in SourceSps, in that order).
+    std::vector<std::string> SourceSps, SourcePps;
     // Planning was stopped by its cancel flag (see PlanCut): only Path and Plan.Why are filled.
     bool Cancelled = false;
 };
@@ -93,10 +95,20 @@ struct TCopyVideo {
     TCutPoints Cut;
     TInputFile In;
     AvBsfPtr ToByteStream;         // in band, length-prefixed sources: to start codes, parameter sets before each IDR
-    std::string OwnParameterSets;  // avc1: the re-encoder's SPS and PPS as it gives them (start codes)
+    std::string OwnParameterSets;  // avc1, hvc1: the re-encoder's parameter sets as it gives them (start codes)
+    copycut::THevcRenumber Renumber;       // hvc1: the re-encoder's stream given the number OwnParameterSetId
     AVStream* Stream = nullptr;    // the output's video stream
     AVRational SourceTb{1, 1};
     std::atomic<int64_t> FramesDone{0};
+    // Joined spans: the cuts of the spans after the first (Cut), in order;
+    // each is written after the one before it without a gap.
+    std::vector<TCutPoints> MoreCuts;
+    // Frames of every span.
+    int64_t AllFrames() const {
+        int64_t n = Cut.Plan.Frames;
+        for (const auto& c : MoreCuts) n += c.Plan.Frames;
+        return n;
+    }
 };
 // Adds the video stream to `out` (before its header is written).
 std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext* out);

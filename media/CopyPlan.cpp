@@ -2,6 +2,7 @@
 // read without decoding, give the cut points, or the sentence that says why
 // nothing can be copied.
 #include "media/CopyBitstream.h"
+#include "media/HevcParameterSets.h"
 #include "media/CopyCut.h"
 #include "media/CopyCutParts.h"
 
@@ -278,10 +279,10 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
             ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](const uint8_t* nal, size_t len) {
                 if ((nal[0] & 0x1f) == 1 && IsIntraSlice(nal, len)) e.WholePicture = true;
             });
-        if (!hevc)
-            ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](const uint8_t* nal, size_t len) {
-                if (IsH264ParameterSet(nal[0] & 0x1f)) e.ParameterSets.emplace_back(reinterpret_cast<const char*>(nal), len);
-            });
+        ForEachNal(pkt->data, size_t(pkt->size), lengthSize, [&](const uint8_t* nal, size_t len) {
+            if (hevc ? len >= 2 && IsHevcParameterSet(NalType(true, nal[0])) : IsH264ParameterSet(nal[0] & 0x1f))
+                e.ParameterSets.emplace_back(reinterpret_cast<const char*>(nal), len);
+        });
         av_packet_unref(pkt.get());
         index.push_back(e);
         if (e.Pts > stopTicks && ++pastEnd >= 64) break;
@@ -427,6 +428,39 @@ TCutPoints PlanCut(const std::string& path, int64_t firstFrame, int64_t endFrame
         if (!clash && own > 0 && sets.size() < 31) {
             for (const auto& [key, nal] : sets) (key.first == 7 ? cut.SourceSps : cut.SourcePps).push_back(nal);
             if (!cut.SourceSps.empty() && !cut.SourcePps.empty()) cut.OwnParameterSetId = own;
+        }
+    }
+    // HEVC: the same, in an hvc1 sample entry; the re-encoder's sets are
+    // renumbered to sit beside the source's (media/HevcParameterSets.h).
+    if (hevc) {
+        std::map<std::pair<int, int>, std::string> sets;
+        bool clash = false;
+        auto add = [&](const std::string& nal) {
+            const int id = HevcParameterSetId(reinterpret_cast<const uint8_t*>(nal.data()), nal.size());
+            if (id < 0) {
+                clash = true;
+                return;
+            }
+            auto [it, added] = sets.emplace(std::make_pair(NalType(true, uint8_t(nal[0])), id), nal);
+            clash = clash || (!added && it->second != nal);
+        };
+        bool ownAtStart = false;
+        for (const auto& nal : index[k].ParameterSets) ownAtStart = ownAtStart || NalType(true, uint8_t(nal[0])) == 34;
+        if (!ownAtStart)
+            for (const auto& nal : HevcExtradataParameterSets(par)) add(nal);
+        for (size_t i = k; i < end; ++i)
+            for (const auto& nal : index[i].ParameterSets) add(nal);
+        int own = -1;
+        for (int id = 1; id < 16 && own < 0; ++id)
+            if (!sets.count({32, id}) && !sets.count({33, id}) && !sets.count({34, id})) own = id;
+        for (int type = 32; type <= 34; ++type)
+            if (std::none_of(sets.begin(), sets.end(), [&](const auto& s) { return s.first.first == type; })) clash = true;
+        if (!clash && own > 0) {
+            for (const auto& [key, nal] : sets) cut.SourceSps.push_back(nal);  // VPS, SPS, PPS in that order
+            cut.OwnParameterSetId = own;
+        } else {
+            plan.SampleEntryNote = "The movie's HEVC parameter sets change inside the clip, so the copy keeps them in "
+                                   "the stream (hev1), which Apple's players do not play.";
         }
     }
     plan.CanCopy = true;

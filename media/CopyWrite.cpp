@@ -87,6 +87,8 @@ AvCodecContextPtr OpenSameCodecEncoder(const AVStream* st, const AVFrame* f, con
         // memory it never set, so the same frames would not always give the
         // same stream.
         params = "log-level=error:open-gop=0:sao=0";
+        // hvc1: the sets go to the extradata only (renumbered by THevcRenumber).
+        if (ownId >= 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (par->level > 0) params += ":level-idc=" + std::to_string(par->level / 30) + "." + std::to_string(par->level % 30 / 3);
         av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
     } else {
@@ -122,7 +124,28 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
     AVStream* st = avformat_new_stream(out, nullptr);
     if (!st) throw std::bad_alloc();
     CheckRc(avcodec_parameters_copy(st->codecpar, par), "Setting up the output stream");
-    if (cut.OwnParameterSetId > 0) {
+    std::string hvc1Sets;  // hvc1: the sample entry's sets, with start codes
+    if (IsHevc(par) && cut.OwnParameterSetId > 0) {
+        // The re-encoder's sets, renumbered; a stream the renumbering can not
+        // read keeps its sets in the stream (hev1).
+        AvFramePtr shape = MakeFrame();
+        shape->width = par->width;
+        shape->height = par->height;
+        shape->format = par->format;
+        shape->sample_aspect_ratio = par->sample_aspect_ratio;
+        AvCodecContextPtr probe = OpenSameCodecEncoder(ist, shape.get(), cut.Clock, cut.OwnParameterSetId);
+        job->OwnParameterSets.assign(reinterpret_cast<const char*>(probe->extradata), size_t(probe->extradata_size));
+        if (job->Renumber.Start(probe->extradata, size_t(probe->extradata_size), cut.OwnParameterSetId)) {
+            for (int type = 32; type <= 34; ++type) {
+                for (const auto& nal : cut.SourceSps)
+                    if (NalType(true, uint8_t(nal[0])) == type) hvc1Sets += std::string("\0\0\0\1", 4) + nal;
+                hvc1Sets += std::string("\0\0\0\1", 4) + job->Renumber.Sets()[size_t(type - 32)];
+            }
+        } else {
+            job->Cut.OwnParameterSetId = -1;
+        }
+    }
+    if (!IsHevc(par) && cut.OwnParameterSetId > 0) {
         // The re-encoder's parameter sets, from an encoder set up as the real ones will be.
         AvFramePtr shape = MakeFrame();
         shape->width = par->width;
@@ -157,10 +180,18 @@ std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext
         // The sample entry describes the stream by the source's parameter sets, as start codes.
         CheckRc(avcodec_parameters_copy(st->codecpar, raw->par_out), "Setting up the output stream");
     }
+    if (!hvc1Sets.empty()) {
+        av_freep(&st->codecpar->extradata);
+        st->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(hvc1Sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!st->codecpar->extradata) throw std::bad_alloc();
+        std::memcpy(st->codecpar->extradata, hvc1Sets.data(), hvc1Sets.size());
+        st->codecpar->extradata_size = int(hvc1Sets.size());
+    }
     // Parameter sets in the sample entry (avc1), or in the stream, every part bringing its own.
-    st->codecpar->codec_tag = IsHevc(par)                  ? MKTAG('h', 'e', 'v', '1')
-                              : cut.OwnParameterSetId > 0 ? MKTAG('a', 'v', 'c', '1')
-                                                          : MKTAG('a', 'v', 'c', '3');
+    const bool ownSets = job->Cut.OwnParameterSetId > 0;
+    st->codecpar->codec_tag = IsHevc(par) ? (ownSets ? MKTAG('h', 'v', 'c', '1') : MKTAG('h', 'e', 'v', '1'))
+                              : ownSets   ? MKTAG('a', 'v', 'c', '1')
+                                          : MKTAG('a', 'v', 'c', '3');
     st->time_base = ist->time_base;
     st->avg_frame_rate = cut.Clock.Rate;
     st->sample_aspect_ratio = ist->sample_aspect_ratio;
@@ -178,16 +209,32 @@ namespace {
 
 class TVideoWriter {
 public:
-    TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared) {}
+    TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared), FCut(&job.Cut) {}
+
+    // Joined spans: the writer goes on with `cut`, whose first frame comes
+    // `offset` ticks after the output's start. `joinedPts` are the output's
+    // pictures' stamps (every span's, from 0) and `depth` the most any span
+    // reorders: packet n decodes at joinedPts[n - depth], rising across the
+    // joins and never after its own picture.
+    void Continue(const TCutPoints& cut, int64_t offset, const std::vector<int64_t>* joinedPts, int64_t depth) {
+        FCut = &cut;
+        FOffset = offset;
+        FJoinedPts = joinedPts;
+        FDepth = depth;
+    }
 
     // Writes a packet stamped in source ticks; the clip's first frame is 0.
     // lengthSize: how its NAL units are framed (0: start codes).
     void Write(AVPacket* pkt, int lengthSize) {
-        if (FJob.Cut.OwnParameterSetId > 0) ToLengthPrefixed(pkt, lengthSize);
+        if (FJob.Cut.OwnParameterSetId > 0 && !IsHevc(FJob.Stream->codecpar)) ToLengthPrefixed(pkt, lengthSize);
         // The n-th packet decodes at the time the clip's picture ReorderDepth
         // places before the n-th is shown: rising, never after its own
         // picture, and the decode times span exactly the clip's length.
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
+        if (FJoinedPts) {
+            WriteJoined(pkt);
+            return;
+        }
         const int64_t n = FWritten - cut.ReorderDepth;
         if (FWritten >= int64_t(cut.ClipPts.size())) throw MediaError("More pictures came out than the clip holds.");
         // Each picture lasts until the next one of the clip shows, the last
@@ -209,10 +256,30 @@ public:
         FShared.Write(pkt);
     }
 
+    // Write for joined spans: stamps from the span's start plus its offset.
+    void WriteJoined(AVPacket* pkt) {
+        const TCutPoints& cut = *FCut;
+        const std::vector<int64_t>& all = *FJoinedPts;
+        if (FWritten >= int64_t(all.size())) throw MediaError("More pictures came out than the clip holds.");
+        const auto shown = std::lower_bound(cut.ClipPts.begin(), cut.ClipPts.end(), pkt->pts);
+        if (shown != cut.ClipPts.end() && *shown == pkt->pts)
+            pkt->duration = std::next(shown) != cut.ClipPts.end() ? *std::next(shown) - pkt->pts
+                                                                  : std::max<int64_t>(1, cut.EndSecondsPts - pkt->pts);
+        if (pkt->pts == AV_NOPTS_VALUE) throw MediaError("The pictures around the cut come in an order that can not be written.");
+        pkt->pts = pkt->pts - cut.StartPts + FOffset;
+        const int64_t n = FWritten - FDepth;
+        pkt->dts = n >= 0 ? all[size_t(n)] : all.front() + n * cut.Clock.FrameTicks;
+        if (pkt->dts > pkt->pts) throw MediaError("The pictures around the cut come in an order that can not be written.");
+        ++FWritten;
+        av_packet_rescale_ts(pkt, FJob.SourceTb, FJob.Stream->time_base);
+        pkt->stream_index = FJob.Stream->index;
+        FShared.Write(pkt);
+    }
+
     // Decodes the frames stamped from..to-1 and encodes them as a part of
     // their own; false when stopped part-way (what was encoded is written).
     bool Reencode(int64_t from, int64_t to, int64_t expected) {
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
         const AVStream* st = FJob.In.Format->streams[cut.VideoStream];
         TFrameDecoder dec(FJob.In, cut.VideoStream, cut.Clock.FrameTicks, cut.Clock.Origin);
         const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : cut.Clock.Origin;
@@ -224,6 +291,7 @@ public:
         AvCodecContextPtr enc;
         auto write = [&](AVPacket* pkt) {
             if (pkt->duration <= 0) pkt->duration = cut.Clock.FrameTicks;
+            if (cut.OwnParameterSetId > 0 && IsHevc(st->codecpar)) FJob.Renumber.Rewrite(pkt);
             Write(pkt, 0);
         };
         int64_t done = 0;
@@ -241,7 +309,7 @@ public:
                     if (cut.OwnParameterSetId > 0 &&
                         std::string(reinterpret_cast<const char*>(enc->extradata), size_t(std::max(0, enc->extradata_size))) !=
                             FJob.OwnParameterSets)
-                        throw MediaError("The H.264 encoder's parameter sets differ from the ones written for it.");
+                        throw MediaError("The encoder's parameter sets differ from the ones written for it.");
                 }
                 if (f->width != enc->width || f->height != enc->height || f->format != enc->pix_fmt)
                     throw MediaError("The movie's picture size or format changes next to the cut; it can not be re-encoded as one part.");
@@ -263,7 +331,7 @@ public:
 
     // Copies the planned packets as they are; false when stopped part-way.
     bool Copy() {
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
         AVFormatContext* fmt = FJob.In.Format.get();
         const AVStream* st = fmt->streams[cut.VideoStream];
         const bool hevc = IsHevc(st->codecpar);
@@ -286,7 +354,7 @@ public:
             if (pkt->pts != cut.CopiedPts[j]) throw MediaError("The movie's packets differ from what was read before; was it changed meanwhile?");
             AVPacket* out = pkt.get();
             int lengthSize = 0;
-            if (cut.OwnParameterSetId > 0) {
+            if (cut.OwnParameterSetId > 0 && !hevc) {
                 lengthSize = NalLengthSize(st->codecpar);
             } else if (bsf) {
                 CheckRc(av_bsf_send_packet(bsf, pkt.get()), "Copying the pictures");
@@ -301,6 +369,7 @@ public:
                 std::memmove(out->data + extra, out->data, size_t(size));
                 std::memcpy(out->data, st->codecpar->extradata, size_t(extra));
             }
+            if (cut.OwnParameterSetId > 0 && hevc) DropHevcParameterSets(out);
             if (j == 0 && hevc) MarkCraAsBla(out);
             out->pts = cut.CopiedPts[j];
             if (out->duration <= 0) out->duration = cut.Clock.FrameTicks;
@@ -318,6 +387,10 @@ private:
     TCopyVideo& FJob;
     TShared& FShared;
     int64_t FWritten = 0;  // packets written
+    const TCutPoints* FCut;  // the span being written
+    int64_t FOffset = 0;
+    const std::vector<int64_t>* FJoinedPts = nullptr;
+    int64_t FDepth = 0;
 };
 
 }  // namespace
@@ -325,9 +398,31 @@ private:
 void RunCopyVideo(TCopyVideo& job, TShared& shared) {
     const TCutPoints& cut = job.Cut;
     TVideoWriter writer(job, shared);
-    if (cut.Plan.HeadFrames > 0 && !writer.Reencode(cut.StartPts, cut.CopyStartPts, cut.Plan.HeadFrames)) return;
-    if (!writer.Copy()) return;
-    if (cut.Plan.TailFrames > 0) writer.Reencode(cut.CopyEndPts, cut.EndPts, cut.Plan.TailFrames);
+    if (job.MoreCuts.empty()) {
+        if (cut.Plan.HeadFrames > 0 && !writer.Reencode(cut.StartPts, cut.CopyStartPts, cut.Plan.HeadFrames)) return;
+        if (!writer.Copy()) return;
+        if (cut.Plan.TailFrames > 0) writer.Reencode(cut.CopyEndPts, cut.EndPts, cut.Plan.TailFrames);
+        return;
+    }
+    // Joined spans: each smart-cut on its own, one after the other, their
+    // stamps following on without a gap.
+    std::vector<const TCutPoints*> cuts{&job.Cut};
+    for (const auto& c : job.MoreCuts) cuts.push_back(&c);
+    std::vector<int64_t> joinedPts, offsets;
+    int64_t offset = 0, depth = 0;
+    for (const TCutPoints* c : cuts) {
+        offsets.push_back(offset);
+        for (int64_t p : c->ClipPts) joinedPts.push_back(p - c->StartPts + offset);
+        offset += c->EndSecondsPts - c->StartPts;
+        depth = std::max(depth, c->ReorderDepth);
+    }
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const TCutPoints& c = *cuts[i];
+        writer.Continue(c, offsets[i], &joinedPts, depth);
+        if (c.Plan.HeadFrames > 0 && !writer.Reencode(c.StartPts, c.CopyStartPts, c.Plan.HeadFrames)) return;
+        if (!writer.Copy()) return;
+        if (c.Plan.TailFrames > 0 && !writer.Reencode(c.CopyEndPts, c.EndPts, c.Plan.TailFrames)) return;
+    }
 }
 
 // ------------------------------------------------------------------ audio

@@ -70,6 +70,7 @@ struct TJobPlan {
     std::string FallbackColour;  // !CanCopy: what the MP4 made instead does to colours ("" when nothing)
     int64_t HeadFrames = 0, CopiedFrames = 0, TailFrames = 0;  // CanCopy: re-encoded, copied, re-encoded
     bool AudioCopied = false;
+    std::string SampleEntryNote;  // CanCopy: the file's form is not the plain one ("" when it is)
 };
 
 struct TJobEvents {

@@ -48,8 +48,8 @@ enum class TOutputFormat {
     Mp4,   // H.264 (libx264) + AAC, yuv420p, BT.709 tags, index before the data
     WebM,  // VP9 (libvpx-vp9, row threading) + Opus
     // The source's own pictures: H.264 or HEVC from MP4, MOV, Matroska or an
-    // MPEG transport stream, into MP4 (avc3 / hev1 sample entries, parameter
-    // sets in band). Packets between the cut points are copied; the frames
+    // MPEG transport stream, into MP4 (avc1 / hvc1 sample entries holding the
+    // parameter sets when they stay the same, else avc3 / hev1 with them in band). Packets between the cut points are copied; the frames
     // before the first copied key frame and after the last copied one are
     // re-encoded with the source's codec, profile, size, pixel format and
     // colour tags. Sound is copied when MP4 takes its codec, else made AAC.
@@ -74,6 +74,9 @@ struct TCopyPlan {
     // (TWebOptions::KeepSourceColour), as sentences after a space; "" when
     // they come through as they are (8-bit BT.709 or BT.601).
     std::string FallbackColour;
+    // CanCopy: a sentence for the user about the file's form when it is not
+    // the plain one (HEVC whose parameter sets change: hev1), else "".
+    std::string SampleEntryNote;
 };
 // Reads the source's packets around the span (no decoding) and plans the cut.
 // Throws MediaError only when the file can not be read at all.
@@ -119,6 +122,13 @@ struct TOutputStreamInfo {
 
 struct TCutPoints;
 
+// A span of a movie's frames: First .. End - 1.
+struct TFrameRange {
+    int64_t First = 0;
+    int64_t End = 0;  // exclusive
+    bool operator==(const TFrameRange&) const = default;
+};
+
 // One clip to render: frames FirstFrame .. EndFrame - 1 of the source's video
 // stream by the frame clock's rule (media/FrameClock.h).
 struct TRenderClip {
@@ -145,6 +155,16 @@ struct TRenderClip {
     // Raised when the job is cancelled: reading the movie's frame times ends
     // early (the caller then drops the graph unrun).
     const std::atomic<bool>* Cancel = nullptr;
+    // Several spans joined into one file, in this order (they may overlap);
+    // FirstFrame and EndFrame then hold the first one. Empty or one span: the
+    // clip is FirstFrame .. EndFrame - 1 as above. Joined spans follow each
+    // other on the output's frame grid (a movie off one grid is put on it);
+    // each must lie within the movie. Their sound is cut on the same frame
+    // edges and cross-faded over a few milliseconds at each join. A copy cuts
+    // each span on its own (Cuts, one per span, or planned here) and
+    // re-encodes the sound, as copied sound would not meet the joins.
+    std::vector<TFrameRange> Ranges;
+    std::vector<const TCutPoints*> Cuts;
 };
 
 // How the pipeline ends.

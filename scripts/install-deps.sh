@@ -8,7 +8,7 @@ PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config make git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   libsqlite3-dev libjpeg62-turbo-dev libpng-dev libgif-dev libcurl4-openssl-dev
   libsdl2-dev  # the sound device of playback
   libgtest-dev googletest

@@ -281,6 +281,9 @@ const std::vector<TSourceKind>& SourceKinds() {
         hevcOpen.Container = "matroska";
         hevcOpen.OpenGop = true;
         k.push_back({"HevcOpenGopMkv", "hevc-open.mkv", hevcOpen});
+        testmovie::TMovieSpec hevcChanges = changes;
+        hevcChanges.VideoCodec = "libx265";
+        k.push_back({"HevcTsParameterSetChanges", "hevc-changes.ts", hevcChanges});
         // 120 frames per second on average, each packet claiming one tick of 1/240 s.
         testmovie::TMovieSpec vfr = H264("mp4", "aac");
         vfr.FrameRateNum = 120;
@@ -371,7 +374,7 @@ struct TCopyCase {
     TExpect Expect;
     int AudioCopied;  // 1 copied, 0 re-encoded to AAC, -1 the source has no sound
     // A copy's sample entry: avc1 (H.264 whose parameter sets stay the same
-    // through the copied part), avc3 (they change), hev1 (HEVC).
+    // through the copied part), avc3 (they change), hvc1 and hev1 likewise for HEVC.
     const char* Entry;
 };
 void PrintTo(const TCopyCase& c, std::ostream* os) { *os << c.Name; }
@@ -431,8 +434,14 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
                            c.End, TClipFormat::Copy))
         << host.FailureReason.toStdString();
     EXPECT_EQ(host.Failures, 0);
-    if (copies) {
+    if (copies && std::string(c.Entry) == "hev1") {
+        // Sets that change keep the stream's form, and the user is told.
+        ASSERT_EQ(host.Notices.size(), 1);
+        EXPECT_EQ(host.Notices[0].toStdString(), plan.SampleEntryNote);
+        EXPECT_NE(plan.SampleEntryNote.find("hev1"), std::string::npos);
+    } else if (copies) {
         EXPECT_TRUE(host.Notices.isEmpty()) << host.Notices.join('|').toStdString();
+        EXPECT_EQ(plan.SampleEntryNote, "");
     } else {
         ASSERT_EQ(host.Notices.size(), 1);
         EXPECT_EQ(host.Notices[0], CopyFallbackNotice(plan.Why));
@@ -459,6 +468,8 @@ TEST_P(CopyCuts, HoldTheRangesFramesCopiedBitExactAndPlayEverywhere) {
                                        [](const auto& s) { return Str(s, "codec_type") == "video"; });
         EXPECT_EQ(Str(v, "codec_name"), Str(sv, "codec_name"));
         EXPECT_EQ(Str(v, "codec_tag_string"), c.Entry);
+        // hvc1: every part's sets are in the sample entry, none in the stream.
+        if (std::string(c.Entry) == "hvc1") EXPECT_EQ(Shape(out).SequenceParameterSets, 1u);
         for (const char* key : {"profile", "pix_fmt", "width", "height", "color_range", "color_space",
                                 "color_primaries", "color_transfer"})
             EXPECT_EQ(Str(v, key), Str(sv, key)) << key;
@@ -524,13 +535,16 @@ INSTANTIATE_TEST_SUITE_P(
         TCopyCase{"H264TsEndingInANewPart", "H264TsParameterSetChanges", 50, 86, TExpect::Copies, 1, "avc3"},
         TCopyCase{"H264TsCopyWithinOnePart", "H264TsParameterSetChanges", 45, 78, TExpect::Copies, 1, "avc1"},
         TCopyCase{"H264TenBit", "H264TenBit", 13, 88, TExpect::Copies, 1, "avc1"},
-        TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1, "hev1"},
-        TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1, "hev1"},
-        TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1, "hev1"},
+        TCopyCase{"HevcMp4", "HevcMp4", 13, 88, TExpect::Copies, 1, "hvc1"},
+        TCopyCase{"HevcMp4FromKeyFrameToKeyFrame", "HevcMp4", 50, 100, TExpect::CopiesAll, 1, "hvc1"},
+        TCopyCase{"HevcOpenGopMkv", "HevcOpenGopMkv", 13, 88, TExpect::Either, 1, "hvc1"},
         // Starting on a CRA picture (its leading pictures lie before the
         // range), and ending where the next CRA's leading pictures are shown.
-        TCopyCase{"HevcOpenGopMkvFromACra", "HevcOpenGopMkv", 25, 88, TExpect::Either, 1, "hev1"},
-        TCopyCase{"HevcOpenGopMkvUpToACra", "HevcOpenGopMkv", 13, 50, TExpect::Either, 1, "hev1"},
+        TCopyCase{"HevcOpenGopMkvFromACra", "HevcOpenGopMkv", 25, 88, TExpect::Either, 1, "hvc1"},
+        TCopyCase{"HevcOpenGopMkvUpToACra", "HevcOpenGopMkv", 13, 50, TExpect::Either, 1, "hvc1"},
+        // x265 numbers every part's sets 0: they change under the same number.
+        TCopyCase{"HevcTsAcrossParameterSetChanges", "HevcTsParameterSetChanges", 30, 95, TExpect::Copies, 1, "hev1"},
+        TCopyCase{"HevcTsCopyWithinOnePart", "HevcTsParameterSetChanges", 45, 78, TExpect::Copies, 1, "hvc1"},
         TCopyCase{"Mpeg4AviFallsBack", "Mpeg4Avi", 13, 88, TExpect::FallsBack, 0, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
