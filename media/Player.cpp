@@ -69,6 +69,7 @@ struct TPlayer::TImpl {
     TFrameClock Clock;
     TPictureShape Shape;
     TScaler Scaler;
+    TScaler PlayScaler{SWS_FAST_BILINEAR};
     int VStream = -1, AStream = -1;
     int64_t FrameCount = 0;
     int64_t StartTicks = 0;
@@ -251,7 +252,10 @@ struct TPlayer::TImpl {
             TakeNext();
         }
     }
-    std::shared_ptr<const TRgbPicture> PictureOf(const AVFrame* f) {
+    // exact: the program's one interpolation (a paused picture is the
+    // preview's and the output's); while playing, pictures stay on screen for
+    // a frame and a cheaper filter does.
+    std::shared_ptr<const TRgbPicture> PictureOf(const AVFrame* f, bool exact = false) {
         int w, h;
         {
             std::lock_guard<std::mutex> g(Lock);
@@ -259,7 +263,7 @@ struct TPlayer::TImpl {
             h = Height;
         }
         if (w <= 0 || h <= 0) return nullptr;
-        AvFramePtr rgb = Scaler.Scale(f, w, h, AV_PIX_FMT_RGB24, false, AVCOL_SPC_UNSPECIFIED, Shape);
+        AvFramePtr rgb = (exact ? Scaler : PlayScaler).Scale(f, w, h, AV_PIX_FMT_RGB24, false, AVCOL_SPC_UNSPECIFIED, Shape);
         auto out = std::make_shared<TRgbPicture>();
         const std::size_t row = std::size_t(w) * 3;
         out->Width = w;
@@ -289,7 +293,7 @@ struct TPlayer::TImpl {
         if (!PositionAt(frame) || !HasCur) return;
         // A position between pictures shows the picture on screen there, numbered as the request.
         const int64_t shown = std::clamp<int64_t>(frame, CurFrame, FrameCount - 1);
-        if (!CurPicture) CurPicture = PictureOf(Cur.get());
+        CurPicture = PictureOf(Cur.get(), true);
         CurFrame = shown;
         CurEmitted = true;
         Emit(shown, CurPicture, Clock.TimeOfFrame(shown), false, true);

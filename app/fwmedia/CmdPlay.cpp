@@ -111,7 +111,9 @@ int CmdPlay(const TArgs& args) {
         }
         player.Pause();
         player.WaitStopped(std::chrono::minutes(1));
-        player.Play(speed);
+        // Resumed from the paused frame, to the same end.
+        if (speed == 1) player.PlayRange(player.State().Position, end, false);
+        else player.Play(speed);
     }
     player.WaitStopped(std::chrono::hours(24));
     const media::TPlayerState st = player.State();
