@@ -243,8 +243,7 @@ void TPlayback::StepSeconds(int seconds) {
 void TPlayback::StepKeyFrame(int direction) {
     if (!FPlayer) return;
     FBarMovedWhilePaused = false;
-    if (F.tbPosition->Position() != FPlayerPosition) FPlayer->Seek(F.tbPosition->Position());
-    FPlayer->StepKeyFrame(direction);  // the player's frame comes back and moves the bar
+    FPlayer->StepKeyFrame(direction, F.tbPosition->Position());  // the player's frame comes back and moves the bar
 }
 
 void TPlayback::PlayRange() {

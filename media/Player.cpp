@@ -766,9 +766,12 @@ void TPlayer::PlayRange(int64_t first, int64_t end, bool loop) {
     });
 }
 
-void TPlayer::StepKeyFrame(int direction) {
+void TPlayer::StepKeyFrame(int direction, int64_t from) {
     if (direction == 0) return;
-    Impl->Command([&] { Impl->WantKeyStep = direction < 0 ? -1 : 1; });
+    Impl->Command([&] {
+        if (from >= 0) Impl->WantSeek = from;
+        Impl->WantKeyStep = direction < 0 ? -1 : 1;
+    });
 }
 
 void TPlayer::SetLoop(bool loop) {
