@@ -1,6 +1,7 @@
 // The conversion job of the main window: the Start/Stop command and the run
 // of one conversion (output file, output settings, the render, the result).
 #include "app/Main.h"
+#include "app/Playback.h"
 
 #include "app/SegmentsPanel.h"
 #include "app/RenderHost.h"
@@ -104,6 +105,8 @@ bool TMainForm::OutputReplaceable(const QString& path) {
 
 void TMainForm::SetJobState(TJobState state) {
     FJobState = state;
+    if (state == TJobState::Converting || state == TJobState::Capturing)
+        if (auto* playback = findChild<TPlayback*>()) playback->Stop();
     const bool offersStop =
         state == TJobState::Converting || state == TJobState::Capturing || state == TJobState::StoppingToClose;
     sbExecute->setText(offersStop ? QStringLiteral("Stop") : QStringLiteral("Start"));

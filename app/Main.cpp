@@ -5,6 +5,7 @@
 #include "common/JobSignals.h"
 #include "convert/RenderClip.h"
 
+#include "app/Playback.h"
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "help/HelpViewer.h"
@@ -122,6 +123,7 @@ TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     SegmentsPanel = new TSegmentsPanel(*this);
     FormCreate();
     CreateTimeline();
+    new TPlayback(*this);  // app/Playback: owned by the window
 }
 
 void TMainForm::CreateControls() {

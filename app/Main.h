@@ -68,8 +68,8 @@ QString InstalledDesktopFileFor(const QString& exeFolder);
 QString UserDataFolder();
 
 // The preview size for a frame of vw x vh in an area of aw x ah: never
-// enlarged, fitted on the tight side, at most 300 pixels high; rounding to
-// nearest, ties to even.
+// enlarged, fitted on the tight side (it grows with the window up to the
+// movie's own size); rounding to nearest, ties to even.
 struct TPreviewSize {
     uint16_t Width = 0;
     uint16_t Height = 0;
@@ -92,6 +92,7 @@ enum class TJobState {
 
 class TMainForm : public TD6MainForm {
     Q_OBJECT
+    friend class TPlayback;  // app/Playback: the position text while playing
 public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;  // FormDestroy

@@ -3,6 +3,7 @@
 #include "app/Main.h"
 #include "app/SegmentsPanel.h"
 
+#include "app/Playback.h"
 #include "app/TrackBar.h"
 #include "common/MyCommonParams.h"
 #include "media/MovieReader.h"
@@ -48,10 +49,6 @@ TPreviewSize FitPreviewSize(uint16_t aw, uint16_t ah, int32_t vw, int32_t vh) {
     } else {
         h = ah;
         w = RoundHalfEven(static_cast<double>(int64_t{ah} * vw) / vh);
-    }
-    if (h > 300) {
-        w = RoundHalfEven(static_cast<double>(w) / static_cast<double>(h) * 300.0);
-        h = 300;
     }
     return {ToDim(w), ToDim(h)};
 }
@@ -138,6 +135,7 @@ bool TMainForm::OpenMovie(const QString& path) {
     SavePreferences();
     SB1Panels[1]->setText(QStringLiteral("Duration: ") + TimecodeText(MovieInfo.StreamLength));
     SegmentsPanel->MovieOpened(path);
+    if (auto* playback = findChild<TPlayback*>()) playback->MovieOpened();
     MovieShown();
     TimelineMovieOpened();
     return true;

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -37,6 +38,7 @@ constexpr auto kSoundRunTimeout = std::chrono::milliseconds(3000);  // a fresh s
 constexpr int64_t kForwardDecodeFrames = 64;         // decode forward up to this far instead of seeking
 constexpr std::size_t kMaxBackwardGroup = 48;        // pictures of one group kept for backward play
 constexpr auto kLongestWait = std::chrono::milliseconds(4);
+constexpr std::size_t kAheadPictures = 8;            // decoded ahead while playing forward (a busy moment's worth)
 
 }  // namespace
 
@@ -53,6 +55,7 @@ struct TPlayer::TImpl {
     bool WantPlaying = false;
     int WantSpeed = 1;
     int64_t WantSeek = -1;
+    int WantKeyStep = 0;
     int64_t RangeFirst = -1, RangeEnd = -1;
     bool Loop = false;
     int Width = 0, Height = 0;
@@ -66,10 +69,12 @@ struct TPlayer::TImpl {
     TFrameClock Clock;
     TPictureShape Shape;
     TScaler Scaler;
+    TScaler PlayScaler{SWS_FAST_BILINEAR};
     int VStream = -1, AStream = -1;
     int64_t FrameCount = 0;
     int64_t StartTicks = 0;
     AvFramePtr Cur, Next;
+    std::deque<AvFramePtr> Pending;  // decoded ahead, not shown yet, in order
     bool HasCur = false, HasNext = false, CurEmitted = false;
     int64_t CurFrame = -1, NextFrame = -1;
     std::shared_ptr<const TRgbPicture> CurPicture;
@@ -177,6 +182,16 @@ struct TPlayer::TImpl {
     }
 
     // --- pictures ------------------------------------------------------------
+    // The next picture: one decoded ahead and not shown yet (Pending) first.
+    bool DecodeInto(AVFrame* f) {
+        if (!Pending.empty()) {
+            av_frame_unref(f);
+            av_frame_move_ref(f, Pending.front().get());
+            Pending.pop_front();
+            return true;
+        }
+        return Decode(f);
+    }
     bool Decode(AVFrame* f) {
         if (!VDec->Next(f)) return false;
         if (!Follow) Follow.emplace(Clock, VIn->Format->iformat->flags & AVFMT_TS_DISCONT);
@@ -185,6 +200,7 @@ struct TPlayer::TImpl {
         return true;
     }
     void Forget() {
+        Pending.clear();
         HasCur = HasNext = CurEmitted = false;
         av_frame_unref(Cur.get());
         av_frame_unref(Next.get());
@@ -228,7 +244,7 @@ struct TPlayer::TImpl {
         if (!forward && !SeekNear(target)) return false;
         for (;;) {
             if (!HasNext) {
-                if (!Decode(Next.get())) return HasCur;  // the end: Cur is the last picture
+                if (!DecodeInto(Next.get())) return HasCur;  // the end: Cur is the last picture
                 NextFrame = Clock.FrameOfTicks(Next->pts);
                 HasNext = true;
             }
@@ -236,7 +252,10 @@ struct TPlayer::TImpl {
             TakeNext();
         }
     }
-    std::shared_ptr<const TRgbPicture> PictureOf(const AVFrame* f) {
+    // exact: the program's one interpolation (a paused picture is the
+    // preview's and the output's); while playing, pictures stay on screen for
+    // a frame and a cheaper filter does.
+    std::shared_ptr<const TRgbPicture> PictureOf(const AVFrame* f, bool exact = false) {
         int w, h;
         {
             std::lock_guard<std::mutex> g(Lock);
@@ -244,7 +263,7 @@ struct TPlayer::TImpl {
             h = Height;
         }
         if (w <= 0 || h <= 0) return nullptr;
-        AvFramePtr rgb = Scaler.Scale(f, w, h, AV_PIX_FMT_RGB24, false, AVCOL_SPC_UNSPECIFIED, Shape);
+        AvFramePtr rgb = (exact ? Scaler : PlayScaler).Scale(f, w, h, AV_PIX_FMT_RGB24, false, AVCOL_SPC_UNSPECIFIED, Shape);
         auto out = std::make_shared<TRgbPicture>();
         const std::size_t row = std::size_t(w) * 3;
         out->Width = w;
@@ -274,7 +293,7 @@ struct TPlayer::TImpl {
         if (!PositionAt(frame) || !HasCur) return;
         // A position between pictures shows the picture on screen there, numbered as the request.
         const int64_t shown = std::clamp<int64_t>(frame, CurFrame, FrameCount - 1);
-        if (!CurPicture) CurPicture = PictureOf(Cur.get());
+        CurPicture = PictureOf(Cur.get(), true);
         CurFrame = shown;
         CurEmitted = true;
         Emit(shown, CurPicture, Clock.TimeOfFrame(shown), false, true);
@@ -424,10 +443,77 @@ struct TPlayer::TImpl {
         }
         m.WallStart = TSteady::now();
         Publish(true, speed);
+        // A reader thread decodes a few pictures ahead, so that a moment
+        // without the processor does not cost pictures; what it has not
+        // handed over goes back to Pending when playing ends.
+        struct TAhead {
+            std::mutex Lock;
+            std::condition_variable Cv;
+            std::deque<AvFramePtr> Frames;
+            bool Stop = false, End = false;
+        } ahead;
+        std::thread reader([this, &ahead] {
+            try {
+                for (;;) {
+                    {
+                        std::unique_lock<std::mutex> g(ahead.Lock);
+                        ahead.Cv.wait(g, [&] { return ahead.Stop || ahead.Frames.size() < kAheadPictures; });
+                        if (ahead.Stop) return;
+                    }
+                    AvFramePtr f = MakeFrame();
+                    const bool got = DecodeInto(f.get());
+                    std::lock_guard<std::mutex> g(ahead.Lock);
+                    if (!got) {
+                        ahead.End = true;
+                        ahead.Cv.notify_all();
+                        return;
+                    }
+                    ahead.Frames.push_back(std::move(f));
+                    ahead.Cv.notify_all();
+                }
+            } catch (const std::exception&) {
+                std::lock_guard<std::mutex> g(ahead.Lock);
+                ahead.End = true;  // a picture that can not be decoded ends the play there
+                ahead.Cv.notify_all();
+            }
+        });
+        struct TJoin {
+            TImpl* P;
+            TAhead& A;
+            std::thread& T;
+            ~TJoin() {
+                {
+                    std::lock_guard<std::mutex> g(A.Lock);
+                    A.Stop = true;
+                }
+                A.Cv.notify_all();
+                T.join();
+                while (!A.Frames.empty()) {
+                    P->Pending.push_front(std::move(A.Frames.back()));
+                    A.Frames.pop_back();
+                }
+            }
+        } join{this, ahead, reader};
         for (;;) {
             if (Stale(gen)) return TEnd::Interrupted;
             if (!HasNext) {
-                if (!Decode(Next.get())) {
+                bool got = false, end = false;
+                for (;;) {
+                    {
+                        std::lock_guard<std::mutex> g(ahead.Lock);
+                        if (!ahead.Frames.empty()) {
+                            av_frame_move_ref(Next.get(), ahead.Frames.front().get());
+                            ahead.Frames.pop_front();
+                            ahead.Cv.notify_all();
+                            got = true;
+                        } else {
+                            end = ahead.End;
+                        }
+                    }
+                    if (got || end) break;
+                    if (Sleep(gen, std::chrono::milliseconds(1))) return TEnd::Interrupted;
+                }
+                if (!got) {
                     // The movie ends: the last picture stays for its time.
                     if (!WaitFor(gen, m, std::min(endTime, Clock.TimeOfFrame(FrameCount)))) return TEnd::Interrupted;
                     return TEnd::Finished;
@@ -477,7 +563,7 @@ struct TPlayer::TImpl {
             for (;;) {
                 if (Stale(gen)) return TEnd::Interrupted;
                 if (!HasNext) {
-                    if (!Decode(Next.get())) break;
+                    if (!DecodeInto(Next.get())) break;
                     NextFrame = Clock.FrameOfTicks(Next->pts);
                     HasNext = true;
                 }
@@ -541,6 +627,8 @@ struct TPlayer::TImpl {
                 speed = WantSpeed;
                 seek = WantSeek;
                 WantSeek = -1;
+                if (WantKeyStep != 0) seek = KeyFrameFrom(seek >= 0 ? std::min(seek, FrameCount - 1) : CurFrame, WantKeyStep);
+                WantKeyStep = 0;
                 rangeFirst = RangeFirst;
                 rangeEnd = RangeEnd;
                 loop = Loop;
@@ -600,6 +688,25 @@ struct TPlayer::TImpl {
         }
         StopSound();
     }
+    // The previous or next key frame from `frame` by the stream's index.
+    int64_t KeyFrameFrom(int64_t frame, int direction) const {
+        AVStream* st = VIn->Format->streams[VStream];
+        const int count = avformat_index_get_entries_count(st);
+        const int64_t here = Clock.StampOf(Clock.TicksOfFrame(frame));
+        int64_t best = -1;
+        for (int i = 0; i < count; ++i) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, i);
+            if (!e || !(e->flags & AVINDEX_KEYFRAME)) continue;
+            // Index stamps are decoding stamps; a key frame shows at or after its own.
+            const int64_t n = Clock.FrameOfTicks(e->timestamp);
+            if (direction < 0 && e->timestamp < here && n < frame) best = std::max(best, n);
+            if (direction > 0 && e->timestamp > here && n > frame && (best < 0 || n < best)) best = n;
+        }
+        if (best >= 0) return best;
+        if (count > 0) return direction < 0 ? 0 : frame;
+        const int64_t second = std::max<int64_t>(1, int64_t(std::lround(Clock.Fps())));
+        return std::clamp<int64_t>(frame + direction * second, 0, FrameCount - 1);
+    }
     static bool ranged(int64_t first, int64_t end) { return end > first && first >= 0; }
 };
 
@@ -656,6 +763,14 @@ void TPlayer::PlayRange(int64_t first, int64_t end, bool loop) {
         Impl->RangeFirst = std::max<int64_t>(0, first);
         Impl->RangeEnd = std::max(Impl->RangeFirst + 1, end);
         Impl->Loop = loop;
+    });
+}
+
+void TPlayer::StepKeyFrame(int direction, int64_t from) {
+    if (direction == 0) return;
+    Impl->Command([&] {
+        if (from >= 0) Impl->WantSeek = from;
+        Impl->WantKeyStep = direction < 0 ? -1 : 1;
     });
 }
 

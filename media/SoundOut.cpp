@@ -121,6 +121,9 @@ bool TSoundOut::Open(int rate, int channels) {
         return false;
     }
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // The device's thread gets real-time scheduling where the system allows
+    // it: on a busy machine a late callback is a gap in the sound.
+    SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Framewhisk");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Movie sound");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {

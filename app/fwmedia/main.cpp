@@ -24,7 +24,7 @@ const TCommand kCommands[] = {
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},
     {"keyframes", CmdKeyFrames, "keyframes FILE"},
-    {"play", CmdPlay, "play FILE START END [--speed 1|2|4|-1|-2|-4] [--no-sound]"},
+    {"play", CmdPlay, "play FILE START END [--speed 1|2|4|-1|-2|-4] [--no-sound] [--size W H] [--pause-after MS]"},
     {"strip", CmdStrip, "strip FILE OUT.png [--width W]"},
     {"waveform", CmdWaveform, "waveform FILE OUT.png [--width W]"},
     {"queue", CmdQueue, "queue FILE.json  (clip jobs one after another, one line each)"},

@@ -223,11 +223,12 @@ TEST(OpenDialogFilter, MoviesOfEveryCommonTypeFirst) {
 TEST_F(MainWindowTest, CommandTable) {
     TMainForm& f = MakeForm();
     const QList<QAction*> bar = f.menuBar()->actions();
-    ASSERT_EQ(bar.size(), 3);
+    ASSERT_EQ(bar.size(), 4);
     EXPECT_EQ(bar[0]->text(), QStringLiteral("&Files"));
     EXPECT_EQ(bar[1]->text(), QStringLiteral("&Edit"));
     EXPECT_FALSE(bar[1]->isVisible());
     EXPECT_EQ(bar[2]->text(), QStringLiteral("&Help"));
+    EXPECT_EQ(bar[3]->text(), QStringLiteral("&Play"));  // app/Playback
 
     const struct {
         QAction* Item;
@@ -858,15 +859,15 @@ TEST(FitPreview, Examples) {
         uint16_t W, H;
     } cases[] = {
         {663, 376, 320, 240, 320, 240},   // fits: own size
-        {663, 376, 720, 576, 375, 300},   // 470 x 376, then at most 300 high
-        {663, 376, 1280, 720, 533, 300},  // 663 x 373, then 533 x 300
-        {1900, 1000, 640, 480, 400, 300}, // fits, but taller than 300
+        {663, 376, 720, 576, 470, 376},   // height tight
+        {663, 376, 1280, 720, 663, 373},  // width tight
+        {1900, 1000, 640, 480, 640, 480}, // fits: own size, however large the area
         {300, 200, 320, 240, 267, 200},   // equal-or-less ratio: height is tight
         {400, 100, 100, 200, 50, 100},    // height tight
         {100, 400, 200, 100, 100, 50},    // width tight
         {663, 376, 0, 0, 0, 0},           // no frame size: nothing
         {0, 0, 320, 240, 0, 0},
-        {663, 376, 100000, 100000, 300, 300},
+        {663, 376, 100000, 100000, 376, 376},
     };
     for (const auto& c : cases) {
         const TPreviewSize s = FitPreviewSize(c.Aw, c.Ah, c.Vw, c.Vh);

@@ -55,7 +55,7 @@ TEST_F(HelpTest, BundleListsEveryPageWithItsContext) {
     const struct {
         int Context;
         const char* Page;
-    } cases[] = {{1, "index.html"},  {10, "opening.html"},     {20, "range.html"},
+    } cases[] = {{1, "index.html"},  {10, "opening.html"},     {20, "range.html"}, {22, "playback.html"}, {25, "timeline.html"}, {27, "segments.html"},
                  {30, "modes.html"}, {35, "copy.html"},        {40, "output.html"}, {50, "captures.html"},
                  {60, "preferences.html"}, {70, "troubleshooting.html"}};
     for (const auto& c : cases) {

@@ -334,14 +334,19 @@ TEST_F(PlayerTest, NoSoundDevicePlaysSilently) {
     {
         TWatch watch;
         media::TPlayer player(Small, watch.Events());
+        player.SetPictureSize(kW, kH);
         ASSERT_TRUE(player.WaitOpen(60s)) << player.State().Error;
         const auto st = player.State();
         EXPECT_FALSE(st.Sound);
         EXPECT_FALSE(st.SoundNote.empty());
         EXPECT_EQ(st.SoundNote.find('\n'), std::string::npos);
         player.PlayRange(0, 10, false);
-        ASSERT_TRUE(player.WaitStopped(10s));
+        ASSERT_TRUE(player.WaitStopped(60s));
         EXPECT_EQ(player.State().Position, 9);
+        const auto shown = watch.Copy();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(shown.back().Exact);
+        EXPECT_EQ(shown.back().Drawn, 9);
     }
     if (old) setenv("PULSE_SERVER", keep.c_str(), 1);
     else unsetenv("PULSE_SERVER");
