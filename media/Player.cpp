@@ -615,6 +615,7 @@ struct TPlayer::TImpl {
             bool playing;
             int speed;
             int64_t seek, rangeFirst, rangeEnd;
+            int keyStep;
             bool loop;
             {
                 std::unique_lock<std::mutex> g(Lock);
@@ -627,12 +628,14 @@ struct TPlayer::TImpl {
                 speed = WantSpeed;
                 seek = WantSeek;
                 WantSeek = -1;
-                if (WantKeyStep != 0) seek = KeyFrameFrom(seek >= 0 ? std::min(seek, FrameCount - 1) : CurFrame, WantKeyStep);
+                keyStep = WantKeyStep;
                 WantKeyStep = 0;
                 rangeFirst = RangeFirst;
                 rangeEnd = RangeEnd;
                 loop = Loop;
             }
+            // Outside the lock: the first step lists the key frames, and commands must not wait for that.
+            if (keyStep != 0) seek = KeyFrameFrom(seek >= 0 ? std::min(seek, FrameCount - 1) : CurFrame, keyStep);
             StopSound();
             try {
                 if (seek >= 0) CurFrame = std::clamp<int64_t>(seek, 0, FrameCount - 1);
@@ -688,25 +691,32 @@ struct TPlayer::TImpl {
         }
         StopSound();
     }
-    // The previous or next key frame from `frame` by the stream's index.
-    int64_t KeyFrameFrom(int64_t frame, int direction) const {
-        AVStream* st = VIn->Format->streams[VStream];
-        const int count = avformat_index_get_entries_count(st);
-        const int64_t here = Clock.StampOf(Clock.TicksOfFrame(frame));
-        int64_t best = -1;
-        for (int i = 0; i < count; ++i) {
-            const AVIndexEntry* e = avformat_index_get_entry(st, i);
-            if (!e || !(e->flags & AVINDEX_KEYFRAME)) continue;
-            // Index stamps are decoding stamps; a key frame shows at or after its own.
-            const int64_t n = Clock.FrameOfTicks(e->timestamp);
-            if (direction < 0 && e->timestamp < here && n < frame) best = std::max(best, n);
-            if (direction > 0 && e->timestamp > here && n > frame && (best < 0 || n < best)) best = n;
+    // The previous or next key frame from `frame`, by the reader's key frame
+    // list (the timeline's ticks come from the same list). It is read on the
+    // first step and kept; a movie whose key frames cannot be listed steps a
+    // second.
+    int64_t KeyFrameFrom(int64_t frame, int direction) {
+        if (!KeyList) {
+            KeyList.emplace();
+            TMovieReader reader;
+            if (reader.Open(Path)) {
+                TMovieReader::TKeyFrames keys = reader.KeyFrames();
+                if (keys.Error.empty()) *KeyList = std::move(keys.Frames);
+            }
         }
-        if (best >= 0) return best;
-        if (count > 0) return direction < 0 ? 0 : frame;
+        const std::vector<int64_t>& keys = *KeyList;
+        if (!keys.empty()) {
+            if (direction < 0) {
+                auto it = std::lower_bound(keys.begin(), keys.end(), frame);
+                return it == keys.begin() ? 0 : *std::prev(it);
+            }
+            auto it = std::upper_bound(keys.begin(), keys.end(), frame);
+            return it == keys.end() ? frame : std::min(*it, FrameCount - 1);
+        }
         const int64_t second = std::max<int64_t>(1, int64_t(std::lround(Clock.Fps())));
         return std::clamp<int64_t>(frame + direction * second, 0, FrameCount - 1);
     }
+    std::optional<std::vector<int64_t>> KeyList;   // the movie's key frames, once asked for
     static bool ranged(int64_t first, int64_t end) { return end > first && first >= 0; }
 };
 

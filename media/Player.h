@@ -84,7 +84,8 @@ public:
     void PlayRange(int64_t first, int64_t end, bool loop);
     void SetLoop(bool loop);
     // Moves to the previous (direction < 0) or next key frame from frame
-    // `from` (-1: the position), by the file's index (one second where it has none).
+    // `from` (-1: the position), by the movie's key frame list (TMovieReader::KeyFrames;
+    // one second where it has none).
     void StepKeyFrame(int direction, int64_t from = -1);
     void SetVolume(double volume);   // 0 .. 1
     void SetMuted(bool muted);

@@ -325,6 +325,35 @@ TEST_F(PlayerTest, SeekWhilePlayingGoesOn) {
     for (auto it = at + 1; it != frames.end(); ++it) EXPECT_EQ(*it, *(it - 1) + 1);
 }
 
+// Ctrl+arrows: the previous and next key frame are the reader's key frames
+// (the same list the timeline ticks), not the index's decoding stamps.
+TEST_F(PlayerTest, KeyFrameStepsLandOnTheListedKeyFrames) {
+    media::TMovieReader reader;
+    ASSERT_TRUE(reader.Open(Small));
+    const auto keys = reader.KeyFrames();
+    ASSERT_TRUE(keys.Error.empty()) << keys.Error;
+    ASSERT_GE(keys.Frames.size(), 3u);
+    TWatch watch;
+    media::TPlayerOptions quiet;
+    quiet.Sound = false;
+    media::TPlayer player(Small, watch.Events(), quiet);
+    ASSERT_TRUE(player.WaitOpen(60s)) << player.State().Error;
+    const int64_t second = keys.Frames[1], third = keys.Frames[2];
+    struct TCase {
+        int64_t From;
+        int Direction;
+        int64_t Expected;
+    } cases[] = {
+        {second + 1, +1, third},   {second, +1, third},   {second - 1, +1, second},
+        {second + 1, -1, second},  {second, -1, keys.Frames[0]}, {0, -1, 0},
+    };
+    for (const TCase& c : cases) {
+        player.StepKeyFrame(c.Direction, c.From);
+        ASSERT_TRUE(player.WaitStopped(10s));
+        EXPECT_EQ(player.State().Position, c.Expected) << "from " << c.From << " direction " << c.Direction;
+    }
+}
+
 // Without a sound server the movie plays silently and says why in one line.
 TEST_F(PlayerTest, NoSoundDevicePlaysSilently) {
     const char* old = std::getenv("PULSE_SERVER");
