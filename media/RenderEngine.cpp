@@ -2,6 +2,7 @@
 
 #include "media/EncoderChoice.h"
 #include "media/RenderGraph.h"
+#include "media/RenderAnim.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -258,7 +259,13 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         if (!profile) throw MediaError("The Windows Media profile " + Quoted(spec.ProfileGuid) + " is not known.");
     }
     const bool web = IsWebFormat(format);
-    const char* muxer = asf ? "asf" : web ? WebCodecs(format).Muxer : "avi";
+    const bool anim = IsAnimFormat(format);
+    const char* muxer = asf ? "asf" : web ? WebCodecs(format).Muxer : anim ? AnimMuxer(format) : "avi";
+    if (anim) {
+        CheckAnimOptions(spec.Anim);
+        if (!av_guess_format(muxer, nullptr, nullptr) || !avcodec_find_encoder_by_name(AnimEncoder(format)))
+            throw MediaError(std::string("This installation can not write ") + AnimFriendly(format) + " files.");
+    }
     if (web) {
         CheckWebOptions(format, spec.Web);
         if (!av_guess_format(muxer, nullptr, nullptr))
@@ -307,6 +314,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
     // The picture first, then the sound.
     for (const TMajorType kind : {TMajorType::Video, TMajorType::Audio}) {
         if (kind == TMajorType::Audio && clip.Sound == TRenderClip::TSound::None && !copy) continue;
+        if (kind == TMajorType::Audio && anim) continue;  // animations have no sound
         const TRenderClip* src = &clip;
         // The span in seconds from the first picture, clock jumps removed;
         // a movie without pictures counts frames at the clip's rate.
@@ -367,6 +375,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             v->OutRate = srcRate;
             v->OutWidth = clip.Width;
             v->OutHeight = clip.Height;
+            if (anim) ShapeAnimVideo(*v, spec.Anim, ist);
             if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist, v->Shape);
             if (v->OutWidth <= 0 || v->OutHeight <= 0)
                 throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
@@ -392,6 +401,9 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             } else if (web) {
                 encoderName = WebCodecs(format).Video;
                 friendly = WebCodecs(format).VideoFriendly;
+            } else if (anim) {
+                encoderName = AnimEncoder(format);
+                friendly = AnimFriendly(format);
             } else if (spec.VideoCompressor) {
                 encoderName = spec.VideoCompressor->EncoderName();
                 friendly = spec.VideoCompressor->FriendlyName();
@@ -404,6 +416,8 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             AVPixelFormat pix = AV_PIX_FMT_RGB555LE;
             if (web) {
                 pix = AV_PIX_FMT_YUV420P;
+            } else if (anim) {
+                pix = AnimScaledFormat(format);
             } else if (encoderName != "rawvideo") {
                 pix = IsLosslessEncoder(codec) ? ClosestEncoderFormat(codec, static_cast<AVPixelFormat>(ist->codecpar->format),
                                                                       v->OutWidth, v->OutHeight)
@@ -424,6 +438,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
             if (web) colour = format == TOutputFormat::Mp4 && spec.Web.KeepSourceColour ? KeptSourceColour(ist->codecpar)
                                                                                          : kWebColour;
+            if (anim) colour = AnimColour(format);
             v->OutFullRange = colour.FullRange;
             v->OutMatrix = colour.Matrix;
             enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
@@ -474,12 +489,18 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
                     if (crf >= 0) av_opt_set_int(enc->priv_data, "crf", crf, 0);
                 }
             }
+            if (anim) {
+                SetUpAnimEncoder(enc, format, spec.Anim);
+                v->Out.FrameDuration = 1;
+                v->PaletteGif = format == TOutputFormat::Gif;
+                v->Anim = spec.Anim;
+            }
             OpenEncoder(enc, codec, friendly, "video");
             // A single-threaded encoder uses the other cores by encoding
             // segments of about a second (whole key frame intervals) side by side.
             const unsigned cores = std::thread::hardware_concurrency();
             constexpr int kThreadCaps = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
-            if (!profile && !web && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
+            if (!profile && !web && !anim && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
                 enc->extradata_size == 0) {
                 const int64_t period = std::max(1, enc->keyint_min);
                 const int64_t second = std::max<int64_t>({1, std::llround(std::ceil(av_q2d(v->OutRate))), enc->gop_size});
@@ -600,6 +621,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
     } optionsFree{options};
     // MP4: the index goes before the data once the file is finished, so that it plays while it downloads.
     if (format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
+    if (anim) SetAnimMuxerOptions(&options, format, spec.Anim);
     // Everything is accepted: only now create the file.
     // The clip is written under a temporary name and takes the chosen one
     // when it is finished (Finish); an old file of that name stays as it is

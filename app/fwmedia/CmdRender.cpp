@@ -1,6 +1,7 @@
 // fwmedia render and compressors: the clip renderer with a console host, and
 // the compressor lists as the output settings dialog shows them.
 #include "app/fwmedia/Commands.h"
+#include "app/fwmedia/ShareOptions.h"
 
 #include "convert/OutputSettings.h"
 #include "convert/RenderClip.h"
@@ -98,6 +99,7 @@ int RenderUsage() {
                  "       fwmedia render SOURCE OUTPUT START END --copy\n"
                  "         (MP4 with the source's own H.264 or HEVC pictures and its sound, re-encoded only around\n"
                  "         the cut; other sources are re-encoded as --mp4 does, with a notice saying why)\n");
+    std::fprintf(stderr, "%s", ShareUsage());
     return 2;
 }
 
@@ -108,8 +110,11 @@ int UsageError(const std::string& text) {
 
 }  // namespace
 
-int CmdRender(const TArgs& args) {
-    if (args.size() < 4) return RenderUsage();
+int CmdRender(const TArgs& allArgs) {
+    if (allArgs.size() < 4) return RenderUsage();
+    TArgs args = allArgs;
+    TShareChoices share;
+    if (const std::string error = TakeShareOptions(args, share); !error.empty()) return UsageError(error);
     long width = 320, height = 240, audioFormat = 0;
     int32_t start = 0, end = 0;
     for (const std::string& error : {ParseFrameNumber(args[2], "START", start), ParseFrameNumber(args[3], "END", end)})
@@ -161,7 +166,10 @@ int CmdRender(const TArgs& args) {
                           "): the clip keeps the source's pictures, size and sound.");
     if (width < 0 || width > 65535 || height < 0 || height > 65535 || audioFormat < 0 || audioFormat > 65535)
         return RenderUsage();
-    if (int(avi) + int(mp4) + int(webm) > 1) return UsageError("Choose one of --avi, --mp4 and --webm.");
+    if (int(avi) + int(mp4) + int(webm) + int(share.Format.has_value()) > 1)
+        return UsageError("Choose one of --avi, --mp4, --webm, --gif and --webp.");
+    if (copy && share.Format) return UsageError("--copy takes no other option: the clip keeps the source's pictures.");
+    ApplyShareChoices(share, widthGiven ? width : 0, host.Settings);
     if (copy) width = height = 0;  // re-encoding when it can not copy: the source's size, as --mp4 gives it
     const bool web = mp4 || webm;
     if (!web && (crfGiven || presetGiven || kbpsGiven))
@@ -243,7 +251,8 @@ int CmdRender(const TArgs& args) {
         }
     }
 
-    const TClipFormat format = copy ? TClipFormat::Copy
+    const TClipFormat format = share.Format ? *share.Format
+                               : copy ? TClipFormat::Copy
                                : mp4 ? TClipFormat::Mp4
                                : webm ? TClipFormat::WebM
                                : avi ? TClipFormat::Avi
