@@ -53,4 +53,6 @@ struct TOutputSettings {
     TWebSettings WebM = DefaultWebMSettings();
     TAnimSettings Gif;
     TAnimSettings WebP;
+    // The movie's audio track the clip's sound comes from (from 0); -1: the first. Not stored.
+    int32_t AudioTrack = -1;
 };

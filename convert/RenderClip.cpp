@@ -42,6 +42,7 @@ media::TClipJobSpec ClipJobSpec(const TOutputSettings& settings, const QString& 
     spec.AudioFormatIndex = audioFormatIndex;
     spec.Output.FileName = outputFile.toStdString();
     spec.Output.ProfileGuid = settings.WMVSelected.toStdString();
+    spec.AudioTrack = settings.AudioTrack;
     const auto webOptions = [](const TWebSettings& web) {
         media::TWebOptions o;
         o.Crf = web.Crf;

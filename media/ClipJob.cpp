@@ -81,6 +81,7 @@ TJobEnd TClipJob::Body() {
     clip.Height = copy ? 0 : FSpec.Height;
     clip.Cut = copy ? &*cut : nullptr;
     clip.Cancel = &CancelFlag();
+    clip.AudioTrack = FSpec.AudioTrack;
     if (copy || fallback || FSpec.WithAudio) {
         clip.Sound = copy || fallback || web || output.AudioCompressor ? TRenderClip::TSound::Encoder
                                                                        : TRenderClip::TSound::Pcm;

@@ -40,6 +40,8 @@ struct TClipJobSpec {
     int AudioFormatIndex = 0;
     // A copy that can not keep the source's pictures: the MP4 encoder's choices.
     TWebOptions Fallback;
+    // Which of the source's audio tracks is the sound (from 0); -1: the first.
+    int AudioTrack = -1;
 };
 
 // Starts the job. Checks of the span and every failure to build or write

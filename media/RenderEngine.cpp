@@ -3,6 +3,7 @@
 #include "media/EncoderChoice.h"
 #include "media/RenderGraph.h"
 #include "media/RenderAnim.h"
+#include "media/RenderMeta.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -337,6 +338,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             const TCutPoints& cut = clip.Cut ? *clip.Cut : *planned;
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
+            KeepStreamDescription(impl->CopyVideo->In.Format->streams[cut.VideoStream], impl->CopyVideo->Stream);
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0});
             continue;
@@ -346,6 +348,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             // Sound MP4 takes is copied; a movie without sound gets none.
             if (!impl->CopyVideo->Cut.Plan.HasAudio) continue;
             impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
+            KeepStreamDescription(impl->CopyAudio->In.Format->streams[impl->CopyVideo->Cut.AudioStream], impl->CopyAudio->Stream);
             const AVCodecParameters* par = impl->CopyAudio->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, "copy", 0, 0, 0, par->sample_rate,
                                                       par->ch_layout.nb_channels});
@@ -517,6 +520,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
                 }
             }
             v->Out.Stream = AddStream(out, enc);
+            KeepStreamDescription(ist, v->Out.Stream);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, codec->name, v->OutWidth, v->OutHeight,
                                                       av_q2d(v->OutRate), 0, 0});
             impl->Video = std::move(v);
@@ -525,6 +529,13 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             auto a = std::make_unique<TAudioPath>();
             a->In = TInputFile::Open(src->Source);
             a->StreamIndex = a->In.FirstAudioStream();
+            if (clip.AudioTrack >= 0) {
+                a->StreamIndex = AudioStreamByNumber(a->In.Format.get(), clip.AudioTrack);
+                if (a->StreamIndex < 0)
+                    throw MediaError("The movie has no audio track " + std::to_string(clip.AudioTrack) + " (it has " +
+                                     std::to_string(AudioTrackCount(a->In.Format.get())) +
+                                     ", counted from 0).");
+            }
             a->HasSource = a->StreamIndex >= 0;
             // A profile that writes only sound would write nothing but silence.
             if (!a->HasSource && profile && !profile->Video.Present)
@@ -587,6 +598,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             OpenEncoder(enc, codec, friendly, "audio");
             a->TotalSamples = std::max<int64_t>(1, std::llround(clipLength * enc->sample_rate));
             a->Out.Stream = AddStream(out, enc);
+            if (a->HasSource) KeepStreamDescription(a->In.Format->streams[a->StreamIndex], a->Out.Stream);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, codec->name, 0, 0, 0, enc->sample_rate,
                                                       enc->ch_layout.nb_channels});
             impl->Audio = std::move(a);
@@ -614,6 +626,12 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
     }
 
+    // The movie's creation time and title go with its clips.
+    KeepDescription(impl->Video ? impl->Video->In.Format.get()
+                    : impl->CopyVideo ? impl->CopyVideo->In.Format.get()
+                    : impl->Audio ? impl->Audio->In.Format.get()
+                                  : nullptr,
+                    out);
     AVDictionary* options = nullptr;
     struct TOptionsFree {
         AVDictionary*& D;

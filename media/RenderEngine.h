@@ -168,6 +168,9 @@ struct TRenderClip {
     // Raised when the job is cancelled: reading the movie's frame times ends
     // early (the caller then drops the graph unrun).
     const std::atomic<bool>* Cancel = nullptr;
+    // Which of the source's audio tracks is the clip's sound (counted from 0
+    // in file order); -1: the first. A track the movie lacks is refused.
+    int AudioTrack = -1;
 };
 
 // How the pipeline ends.

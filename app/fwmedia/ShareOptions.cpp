@@ -48,6 +48,10 @@ std::string TakeShareOptions(TArgs& args, TShareChoices& c) {
             if (!value(v) || !WholeNumber(v, n) || n < 0 || n > 100)
                 return "--quality takes a whole number from 0 to 100, not \"" + v + "\".";
             c.Quality = int(n);
+        } else if (a == "--audio-track") {
+            if (!value(v) || !WholeNumber(v, n) || n < 0 || n > 1000)
+                return "--audio-track takes the number of one of the movie's audio tracks, counted from 0, not \"" + v + "\".";
+            c.AudioTrack = int(n);
         } else {
             rest.push_back(a);
         }
@@ -62,6 +66,7 @@ std::string TakeShareOptions(TArgs& args, TShareChoices& c) {
 }
 
 void ApplyShareChoices(const TShareChoices& c, long width, TOutputSettings& settings) {
+    if (c.AudioTrack) settings.AudioTrack = *c.AudioTrack;
     if (!c.Format) return;
     TAnimSettings& a = *c.Format == TClipFormat::Gif ? settings.Gif : settings.WebP;
     if (c.Fps) a.Fps = *c.Fps;
@@ -76,5 +81,6 @@ const char* ShareUsage() {
     return "       fwmedia render SOURCE OUTPUT START END --gif|--webp [--fps N] [--width W] [--no-loop]\n"
            "         [--dither none|bayer|diffusion] [--palette clip|scene] (GIF) [--quality Q] (WebP)\n"
            "         (animations without sound: 5..30 frames per second, default 15; W pixels wide, default 480,\n"
-           "         the height by the picture's shape; the GIF's palette made from the clip's own frames)\n";
+           "         the height by the picture's shape; the GIF's palette made from the clip's own frames)\n"
+           "       --audio-track N: the sound from the movie's audio track N (from 0) instead of the first\n";
 }

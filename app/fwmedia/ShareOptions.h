@@ -18,6 +18,7 @@ struct TShareChoices {
     std::optional<int> Dither;           // 0 none, 1 Bayer, 2 error diffusion
     std::optional<bool> PalettePerScene;
     std::optional<int> Quality;
+    std::optional<int> AudioTrack;       // --audio-track N
 };
 
 // Removes the options above from args into choices; "" or the sentence
