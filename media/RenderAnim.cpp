@@ -53,8 +53,8 @@ void SetUpAnimEncoder(AVCodecContext* enc, TOutputFormat f, const TAnimOptions& 
     }
     av_opt_set_double(enc->priv_data, "quality", o.WebPQuality, 0);
     av_opt_set_int(enc->priv_data, "lossless", 0, 0);
-    // Every frame a key frame would double the file; libwebp's default interval.
-    enc->gop_size = 0;
+    // Key frames as the command line's libwebp_anim places them (at most every gop_size frames).
+    enc->gop_size = 12;
 }
 
 void SetAnimMuxerOptions(AVDictionary** options, TOutputFormat f, const TAnimOptions& o) {
