@@ -3,6 +3,7 @@
 #include "common/MyCommonParams.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -196,11 +197,22 @@ bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString&
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
                 TClipFormat format) {
     if (frameRate == 0) return false;
-    TClipJobView view(host, outputFile, rangeStart, rangeEnd);
+    return RenderClip(host, ClipJobSpec(host.OutputSettings(), sourceFile, outputFile, width, height, audioFormatIndex,
+                                        rangeStart, rangeEnd, format, frameRate));
+}
+
+bool RenderClip(TRenderClipHost& host, media::TClipJobSpec spec) {
+    if (spec.FrameRate == 0) return false;
+    // The preview follows the job over the frames its segments span.
+    int64_t first = spec.FirstFrame, end = spec.EndFrame;
+    for (const auto& r : spec.Ranges) {
+        first = std::min(first, r.First);
+        end = std::max(end, r.End);
+    }
+    TClipJobView view(host, QString::fromStdString(spec.Output.FileName), static_cast<int32_t>(first),
+                      static_cast<int32_t>(std::min<int64_t>(end, std::numeric_limits<int32_t>::max())));
     TMailbox mailbox;
-    auto job = media::StartClipJob(ClipJobSpec(host.OutputSettings(), sourceFile, outputFile, width, height,
-                                               audioFormatIndex, rangeStart, rangeEnd, format, frameRate),
-                                   mailbox.Events());
+    auto job = media::StartClipJob(std::move(spec), mailbox.Events());
     std::optional<media::TJobProgress> latest;
     int pollCounter = 0;
     bool stopping = false;

@@ -131,6 +131,9 @@ private:
 bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
                 uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart, int32_t rangeEnd,
                 TClipFormat format);
+// The same for a job description of the caller's: ClipJobSpec's with several
+// segments filled in (Ranges, joined or Split).
+bool RenderClip(TRenderClipHost& host, media::TClipJobSpec spec);
 inline bool RenderClip(TRenderClipHost& host, const QString& sourceFile, const QString& outputFile, uint16_t width,
                        uint16_t height, uint16_t audioFormatIndex, double frameRate, int32_t rangeStart,
                        int32_t rangeEnd, bool wmv) {

@@ -42,9 +42,20 @@ struct TClipJobSpec {
     TWebOptions Fallback;
     // Which of the source's audio tracks is the sound (from 0); -1: the first.
     int AudioTrack = -1;
+    // Several spans of the movie (they may overlap), in this order, in place
+    // of FirstFrame .. EndFrame: joined into the one output file, or with
+    // Split one file per span named by SplitFileName (each written as a clip
+    // of its own; the caller makes sure no file it must not replace has one
+    // of these names). Empty: the one span FirstFrame .. EndFrame.
+    std::vector<TFrameRange> Ranges;
+    bool Split = false;
 };
 
-// Starts the job. Checks of the span and every failure to build or write
+// The file of span `index` (from 0) of `count` split spans: "clip.mp4" gives
+// "clip-01.mp4", "clip-02.mp4" ... (three digits from 100 spans on).
+std::string SplitFileName(const std::string& output, size_t index, size_t count);
+
+// Starts the job. Checks of the spans and every failure to build or write
 // come as a Failed end, never as an exception.
 std::unique_ptr<TJob> StartClipJob(TClipJobSpec spec, TJobEvents events);
 

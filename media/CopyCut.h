@@ -100,6 +100,15 @@ struct TCopyVideo {
     AVStream* Stream = nullptr;    // the output's video stream
     AVRational SourceTb{1, 1};
     std::atomic<int64_t> FramesDone{0};
+    // Joined spans: the cuts of the spans after the first (Cut), in order;
+    // each is written after the one before it without a gap.
+    std::vector<TCutPoints> MoreCuts;
+    // Frames of every span.
+    int64_t AllFrames() const {
+        int64_t n = Cut.Plan.Frames;
+        for (const auto& c : MoreCuts) n += c.Plan.Frames;
+        return n;
+    }
 };
 // Adds the video stream to `out` (before its header is written).
 std::unique_ptr<TCopyVideo> MakeCopyVideo(const TCutPoints& cut, AVFormatContext* out);

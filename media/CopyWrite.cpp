@@ -209,7 +209,19 @@ namespace {
 
 class TVideoWriter {
 public:
-    TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared) {}
+    TVideoWriter(TCopyVideo& job, TShared& shared) : FJob(job), FShared(shared), FCut(&job.Cut) {}
+
+    // Joined spans: the writer goes on with `cut`, whose first frame comes
+    // `offset` ticks after the output's start. `joinedPts` are the output's
+    // pictures' stamps (every span's, from 0) and `depth` the most any span
+    // reorders: packet n decodes at joinedPts[n - depth], rising across the
+    // joins and never after its own picture.
+    void Continue(const TCutPoints& cut, int64_t offset, const std::vector<int64_t>* joinedPts, int64_t depth) {
+        FCut = &cut;
+        FOffset = offset;
+        FJoinedPts = joinedPts;
+        FDepth = depth;
+    }
 
     // Writes a packet stamped in source ticks; the clip's first frame is 0.
     // lengthSize: how its NAL units are framed (0: start codes).
@@ -218,7 +230,11 @@ public:
         // The n-th packet decodes at the time the clip's picture ReorderDepth
         // places before the n-th is shown: rising, never after its own
         // picture, and the decode times span exactly the clip's length.
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
+        if (FJoinedPts) {
+            WriteJoined(pkt);
+            return;
+        }
         const int64_t n = FWritten - cut.ReorderDepth;
         if (FWritten >= int64_t(cut.ClipPts.size())) throw MediaError("More pictures came out than the clip holds.");
         // Each picture lasts until the next one of the clip shows, the last
@@ -240,10 +256,30 @@ public:
         FShared.Write(pkt);
     }
 
+    // Write for joined spans: stamps from the span's start plus its offset.
+    void WriteJoined(AVPacket* pkt) {
+        const TCutPoints& cut = *FCut;
+        const std::vector<int64_t>& all = *FJoinedPts;
+        if (FWritten >= int64_t(all.size())) throw MediaError("More pictures came out than the clip holds.");
+        const auto shown = std::lower_bound(cut.ClipPts.begin(), cut.ClipPts.end(), pkt->pts);
+        if (shown != cut.ClipPts.end() && *shown == pkt->pts)
+            pkt->duration = std::next(shown) != cut.ClipPts.end() ? *std::next(shown) - pkt->pts
+                                                                  : std::max<int64_t>(1, cut.EndSecondsPts - pkt->pts);
+        if (pkt->pts == AV_NOPTS_VALUE) throw MediaError("The pictures around the cut come in an order that can not be written.");
+        pkt->pts = pkt->pts - cut.StartPts + FOffset;
+        const int64_t n = FWritten - FDepth;
+        pkt->dts = n >= 0 ? all[size_t(n)] : all.front() + n * cut.Clock.FrameTicks;
+        if (pkt->dts > pkt->pts) throw MediaError("The pictures around the cut come in an order that can not be written.");
+        ++FWritten;
+        av_packet_rescale_ts(pkt, FJob.SourceTb, FJob.Stream->time_base);
+        pkt->stream_index = FJob.Stream->index;
+        FShared.Write(pkt);
+    }
+
     // Decodes the frames stamped from..to-1 and encodes them as a part of
     // their own; false when stopped part-way (what was encoded is written).
     bool Reencode(int64_t from, int64_t to, int64_t expected) {
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
         const AVStream* st = FJob.In.Format->streams[cut.VideoStream];
         TFrameDecoder dec(FJob.In, cut.VideoStream, cut.Clock.FrameTicks, cut.Clock.Origin);
         const int64_t startTicks = st->start_time != AV_NOPTS_VALUE ? st->start_time : cut.Clock.Origin;
@@ -295,7 +331,7 @@ public:
 
     // Copies the planned packets as they are; false when stopped part-way.
     bool Copy() {
-        const TCutPoints& cut = FJob.Cut;
+        const TCutPoints& cut = *FCut;
         AVFormatContext* fmt = FJob.In.Format.get();
         const AVStream* st = fmt->streams[cut.VideoStream];
         const bool hevc = IsHevc(st->codecpar);
@@ -351,6 +387,10 @@ private:
     TCopyVideo& FJob;
     TShared& FShared;
     int64_t FWritten = 0;  // packets written
+    const TCutPoints* FCut;  // the span being written
+    int64_t FOffset = 0;
+    const std::vector<int64_t>* FJoinedPts = nullptr;
+    int64_t FDepth = 0;
 };
 
 }  // namespace
@@ -358,9 +398,31 @@ private:
 void RunCopyVideo(TCopyVideo& job, TShared& shared) {
     const TCutPoints& cut = job.Cut;
     TVideoWriter writer(job, shared);
-    if (cut.Plan.HeadFrames > 0 && !writer.Reencode(cut.StartPts, cut.CopyStartPts, cut.Plan.HeadFrames)) return;
-    if (!writer.Copy()) return;
-    if (cut.Plan.TailFrames > 0) writer.Reencode(cut.CopyEndPts, cut.EndPts, cut.Plan.TailFrames);
+    if (job.MoreCuts.empty()) {
+        if (cut.Plan.HeadFrames > 0 && !writer.Reencode(cut.StartPts, cut.CopyStartPts, cut.Plan.HeadFrames)) return;
+        if (!writer.Copy()) return;
+        if (cut.Plan.TailFrames > 0) writer.Reencode(cut.CopyEndPts, cut.EndPts, cut.Plan.TailFrames);
+        return;
+    }
+    // Joined spans: each smart-cut on its own, one after the other, their
+    // stamps following on without a gap.
+    std::vector<const TCutPoints*> cuts{&job.Cut};
+    for (const auto& c : job.MoreCuts) cuts.push_back(&c);
+    std::vector<int64_t> joinedPts, offsets;
+    int64_t offset = 0, depth = 0;
+    for (const TCutPoints* c : cuts) {
+        offsets.push_back(offset);
+        for (int64_t p : c->ClipPts) joinedPts.push_back(p - c->StartPts + offset);
+        offset += c->EndSecondsPts - c->StartPts;
+        depth = std::max(depth, c->ReorderDepth);
+    }
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const TCutPoints& c = *cuts[i];
+        writer.Continue(c, offsets[i], &joinedPts, depth);
+        if (c.Plan.HeadFrames > 0 && !writer.Reencode(c.StartPts, c.CopyStartPts, c.Plan.HeadFrames)) return;
+        if (!writer.Copy()) return;
+        if (c.Plan.TailFrames > 0 && !writer.Reencode(c.CopyEndPts, c.EndPts, c.Plan.TailFrames)) return;
+    }
 }
 
 // ------------------------------------------------------------------ audio

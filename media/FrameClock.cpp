@@ -133,6 +133,16 @@ int64_t TFrameClock::StampOf(int64_t continuous) const {
     return continuous - pieces[i].Shift;
 }
 
+int64_t TFrameClock::FrameOfTicks(int64_t continuous) const {
+    if (Variable()) {
+        const auto& times = List->Times;
+        const auto it = std::lower_bound(times.begin(), times.end(), continuous);
+        return std::min<int64_t>(int64_t(it - times.begin()), int64_t(times.size()) - 1);
+    }
+    const double n = std::ceil((SecondsOf(continuous) - Tolerance) * Fps() - 1e-9);
+    return std::isfinite(n) && n > 0 ? int64_t(std::min(n, 9e18)) : 0;
+}
+
 TJumpFollower::TJumpFollower(const TFrameClock& clock, bool clockMayJump)
     : FFrameTicks(clock.FrameTicks),
       FBack(std::max<int64_t>(1, av_rescale_q(1, AVRational{1, clockMayJump ? 2 : 1}, clock.TimeBase) * (clockMayJump ? 1 : 2))),

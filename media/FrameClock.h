@@ -121,6 +121,9 @@ struct TFrameClock {
     int PiecesHolding(int64_t stamp) const;
     int64_t Continuous(int64_t stamp, int piece) const;
     int64_t StampOf(int64_t continuous) const;  // the stamp of a continuous tick
+    // The first frame that shows the picture at continuous tick `continuous`
+    // (played pictures are numbered by it).
+    int64_t FrameOfTicks(int64_t continuous) const;
 };
 
 // Follows a stream's stamps in the order they come (packets in file order,

@@ -20,6 +20,7 @@
 #include "media/FrameClock.h"
 #include "media/FrameDecoder.h"
 #include "media/InputFile.h"
+#include "media/PacketIndex.h"
 #include "media/Scaler.h"
 
 #include <algorithm>
@@ -593,6 +594,39 @@ double TMovieReader::TimeOfPosition(double position) const {
     }
     // A position between frames shows the frame it is within a quarter of, as at a constant rate.
     return clock.TimeOfFrame(std::max<int64_t>(0, int64_t(std::floor(position + 0.25))));
+}
+
+TMovieReader::TKeyFrames TMovieReader::KeyFrames(const std::atomic<bool>* cancel) const {
+    const TImpl& d = *Impl;
+    TKeyFrames out;
+    const AVStream* vs = d.Stream(d.VideoStream);
+    if (!vs) return out;
+    // Times count from the first listed picture, else from the stream's start (as the facts' times do).
+    TFrameClock clock = d.OpenClock;
+    if (!clock.List) clock.Origin = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+    TKeyStamps keys;
+    try {
+        keys = ReadKeyStamps(d.File, d.VideoStream, clock, cancel);
+    } catch (const MediaError& e) {
+        out.Error = e.what();
+        return out;
+    }
+    out.PacketsRead = keys.PacketsRead;
+    out.Cancelled = keys.Cancelled;
+    const int64_t count = Facts().FrameCount;
+    for (const int64_t stamp : keys.Stamps) {
+        int64_t frame;
+        if (clock.Variable()) {
+            const auto& times = clock.List->Times;
+            frame = std::lower_bound(times.begin(), times.end(), stamp) - times.begin();
+        } else {
+            // The first frame whose time shows this picture (the clock's quarter-frame tolerance).
+            frame = int64_t(std::ceil(clock.SecondsOf(stamp) * clock.Fps() - 0.25 - 1e-9));
+        }
+        if (frame < 0 || frame >= count) continue;  // before the first picture shown, or after the end
+        if (out.Frames.empty() || out.Frames.back() != frame) out.Frames.push_back(frame);
+    }
+    return out;
 }
 
 bool TMovieReader::Cancelled() const { return Impl->Cancelled; }

@@ -105,6 +105,19 @@ public:
     // Frame `frame` of the movie's video stream by the frame clock's rule.
     bool FrameAt(int64_t frame, int width, int height, TRgbPicture& out);
 
+    // The video stream's key frames (frames a decode can start from) by
+    // frame number, ascending, from the packets alone: nothing is decoded
+    // (media/PacketIndex.h says how each container is read). The file is read
+    // from a fresh opening, so requests for pictures are not disturbed;
+    // cancel (optional) is looked at every few hundred packets.
+    struct TKeyFrames {
+        std::vector<int64_t> Frames;
+        uint64_t PacketsRead = 0;  // packets read to find them
+        bool Cancelled = false;
+        std::string Error;         // "" unless the file could not be read
+    };
+    TKeyFrames KeyFrames(const std::atomic<bool>* cancel = nullptr) const;
+
     bool Cancelled() const;
     const std::string& LastError() const;
 

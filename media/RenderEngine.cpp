@@ -77,6 +77,12 @@ void CheckClip(const TRenderClip& clip) {
             p.Channels > 2)
             throw MediaError("The audio format is not a PCM format this program can write.");
     }
+    for (size_t i = 0; clip.Ranges.size() > 1 && i < clip.Ranges.size(); ++i) {
+        const TFrameRange& r = clip.Ranges[i];
+        if (r.First < 0 || r.End <= r.First)
+            throw MediaError("Segment " + std::to_string(i + 1) + " (frames " + std::to_string(r.First) + " to " +
+                             std::to_string(r.End) + ") holds no frame.");
+    }
     const double length = double(clip.EndFrame - clip.FirstFrame) / clip.FrameRate;
     if (!(length > 0) || clip.EndFrame <= clip.FirstFrame || clip.FirstFrame < 0 || !std::isfinite(length))
         throw MediaError("The clip's times do not make a clip (the end must come after the start).");
@@ -140,17 +146,17 @@ void TRenderGraph::TImpl::RunAll() {
         });
     };
     if (Video) {
-        workers.push_back(guarded(&TImpl::VideoDecode));
+        workers.push_back(guarded(Joined.empty() ? &TImpl::VideoDecode : &TImpl::VideoDecodeJoined));
         workers.push_back(guarded(&TImpl::VideoScale));
         workers.push_back(guarded(&TImpl::VideoEncode));
     }
-    if (Audio) workers.push_back(guarded(&TImpl::AudioWork));
+    if (Audio) workers.push_back(guarded(Joined.empty() ? &TImpl::AudioWork : &TImpl::AudioWorkJoined));
     if (CopyVideo) workers.push_back(guarded(&TImpl::CopyVideoWork));
     if (CopyAudio) workers.push_back(guarded(&TImpl::CopyAudioWork));
     for (auto& w : workers) w.join();
 
     bool complete = true;
-    if (CopyVideo && CopyVideo->FramesDone < CopyVideo->Cut.Plan.Frames) complete = false;
+    if (CopyVideo && CopyVideo->FramesDone < CopyVideo->AllFrames()) complete = false;
     if (Video && Video->FramesEncoded < Video->Slots) complete = false;
     if (Audio && Audio->SamplesEncoded < Audio->TotalSamples) complete = false;
     if (!complete && !Shared.Failed && Shared.StopFlag) {
@@ -209,7 +215,7 @@ int64_t TRenderGraph::FramesWritten() const {
     // How far the writer has got, in seconds of the clip.
     double pos = 0;
     if (Impl->CopyVideo) {
-        const int64_t frames = Impl->CopyVideo->Cut.Plan.Frames;
+        const int64_t frames = Impl->CopyVideo->AllFrames();
         pos = frames > 0 ? length * double(Impl->CopyVideo->FramesDone) / double(frames) : 0;
     } else if (Impl->Video) {
         const int64_t frames = std::max<int64_t>(Impl->Video->FramesEncoded, Impl->Video->FramesWorked);
@@ -312,6 +318,45 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         }
         return &it->second;
     };
+    // Joined spans: where each starts in the movie, and lies in the output
+    // (on the clip rate's grid; a copy's spans last as long as their cuts).
+    const bool joined = clip.Ranges.size() > 1;
+    std::vector<TCutPoints> joinedCuts;
+    double joinedLength = 0;
+    if (joined) {
+        const TFrameClock* c = clockOf(clip.Source);
+        if (copy) {
+            for (size_t i = 0; i < clip.Ranges.size(); ++i) {
+                const TFrameRange& r = clip.Ranges[i];
+                joinedCuts.push_back(i < clip.Cuts.size() && clip.Cuts[i] ? *clip.Cuts[i]
+                                                                          : PlanCut(clip.Source, r.First, r.End, clip.Cancel));
+                const TCutPoints& cut = joinedCuts.back();
+                if (!cut.Plan.CanCopy) throw MediaError("Segment " + std::to_string(i + 1) + ": " + cut.Plan.Why);
+                if (cut.Plan.Frames < r.End - r.First)
+                    throw MediaError("Segment " + std::to_string(i + 1) + " (frames " + std::to_string(r.First) + " to " +
+                                     std::to_string(r.End) + ") reaches past the end of the movie.");
+            }
+            // Parameter sets in the sample entry only when every span's packets take them.
+            for (const auto& cut : joinedCuts)
+                if (cut.OwnParameterSetId != joinedCuts.front().OwnParameterSetId)
+                    for (auto& k : joinedCuts) k.OwnParameterSetId = -1;
+        }
+        for (size_t i = 0; i < clip.Ranges.size(); ++i) {
+            const TFrameRange& r = clip.Ranges[i];
+            TJoinedSpan span;
+            span.First = r.First;
+            span.End = r.End;
+            span.Start = c ? c->TimeOfFrame(r.First) : double(r.First) / clip.FrameRate;
+            const double seconds = copy ? double(joinedCuts[i].EndSecondsPts - joinedCuts[i].StartPts) * joinedCuts[i].Clock.Tick()
+                                        : double(r.End - r.First) / clip.FrameRate;
+            span.OutStart = joinedLength;
+            joinedLength += seconds;
+            span.OutEnd = joinedLength;
+            if (!std::isfinite(span.Start) || span.Start < 0 || !(seconds > 0))
+                throw MediaError("The start and end of segment " + std::to_string(i + 1) + " are not usable times.");
+            impl->Joined.push_back(span);
+        }
+    }
     // The picture first, then the sound.
     for (const TMajorType kind : {TMajorType::Video, TMajorType::Audio}) {
         if (kind == TMajorType::Audio && clip.Sound == TRenderClip::TSound::None && !copy) continue;
@@ -328,23 +373,25 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         } else if (rateLength > 0) {
             mediaStart = rateLength * double(src->FirstFrame) / double(src->EndFrame - src->FirstFrame);
         }
+        if (joined) clipLength = joinedLength;
         if (!std::isfinite(clipLength) || !std::isfinite(mediaStart) || clipLength <= 0 || mediaStart < 0)
             throw MediaError("The clip's start and end are not usable times.");
         impl->ClipLength = std::max(impl->ClipLength, clipLength);
 
         if (copy && kind == TMajorType::Video) {
             std::optional<TCutPoints> planned;
-            if (!clip.Cut) planned = PlanCut(src->Source, src->FirstFrame, src->EndFrame);
-            const TCutPoints& cut = clip.Cut ? *clip.Cut : *planned;
+            if (!clip.Cut && !joined) planned = PlanCut(src->Source, src->FirstFrame, src->EndFrame);
+            const TCutPoints& cut = joined ? joinedCuts.front() : clip.Cut ? *clip.Cut : *planned;
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
             KeepStreamDescription(impl->CopyVideo->In.Format->streams[cut.VideoStream], impl->CopyVideo->Stream);
+            if (joined) impl->CopyVideo->MoreCuts.assign(joinedCuts.begin() + 1, joinedCuts.end());
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0});
             continue;
         }
         if (copy && kind == TMajorType::Audio && impl->CopyVideo &&
-            (impl->CopyVideo->Cut.Plan.AudioCopied || !impl->CopyVideo->Cut.Plan.HasAudio)) {
+            ((impl->CopyVideo->Cut.Plan.AudioCopied && !joined) || !impl->CopyVideo->Cut.Plan.HasAudio)) {
             // Sound MP4 takes is copied; a movie without sound gets none.
             if (!impl->CopyVideo->Cut.Plan.HasAudio) continue;
             impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
@@ -391,7 +438,14 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             }
             v->Slots = std::max<int64_t>(1, std::llround(clipLength * av_q2d(v->OutRate)));
             v->FirstFrame = src->FirstFrame;
-            if (web && v->Clock.Variable()) {
+            if (joined) {
+                // Joined spans follow each other on the output's grid.
+                for (auto& span : impl->Joined) {
+                    span.FirstSlot = std::llround(span.OutStart * av_q2d(v->OutRate));
+                    span.EndSlot = std::max<int64_t>(span.FirstSlot + 1, std::llround(span.OutEnd * av_q2d(v->OutRate)));
+                }
+                v->Slots = impl->Joined.back().EndSlot;
+            } else if (web && v->Clock.Variable()) {
                 v->OwnTimes = true;
                 v->StartTicks = v->Clock.TicksOfFrame(src->FirstFrame);
                 v->Slots = std::max<int64_t>(1, std::min<int64_t>(src->EndFrame, v->Clock.FrameCount(0)) - src->FirstFrame);
@@ -617,10 +671,15 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
     if (impl->CopyVideo) {
         const TCutPoints& cut = impl->CopyVideo->Cut;
         expected = double(cut.EndSecondsPts - cut.StartPts) * cut.Clock.Tick();
+        if (joined) expected = joinedLength;
     }
     impl->Length = expected;
     impl->PlannedLength = expected;
-    impl->ClipFrames = impl->CopyVideo ? impl->CopyVideo->Cut.Plan.Frames : clip.EndFrame - clip.FirstFrame;
+    impl->ClipFrames = impl->CopyVideo ? impl->CopyVideo->AllFrames() : clip.EndFrame - clip.FirstFrame;
+    if (joined && !impl->CopyVideo) {
+        impl->ClipFrames = 0;
+        for (const auto& r : clip.Ranges) impl->ClipFrames += r.End - r.First;
+    }
     if (impl->Video) {
         impl->Shared.Queues = {&impl->Video->Decoded, &impl->Video->Scaled};
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());

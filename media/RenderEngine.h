@@ -142,6 +142,13 @@ struct TOutputStreamInfo {
 
 struct TCutPoints;
 
+// A span of a movie's frames: First .. End - 1.
+struct TFrameRange {
+    int64_t First = 0;
+    int64_t End = 0;  // exclusive
+    bool operator==(const TFrameRange&) const = default;
+};
+
 // One clip to render: frames FirstFrame .. EndFrame - 1 of the source's video
 // stream by the frame clock's rule (media/FrameClock.h).
 struct TRenderClip {
@@ -171,6 +178,16 @@ struct TRenderClip {
     // Which of the source's audio tracks is the clip's sound (counted from 0
     // in file order); -1: the first. A track the movie lacks is refused.
     int AudioTrack = -1;
+    // Several spans joined into one file, in this order (they may overlap);
+    // FirstFrame and EndFrame then hold the first one. Empty or one span: the
+    // clip is FirstFrame .. EndFrame - 1 as above. Joined spans follow each
+    // other on the output's frame grid (a movie off one grid is put on it);
+    // each must lie within the movie. Their sound is cut on the same frame
+    // edges and cross-faded over a few milliseconds at each join. A copy cuts
+    // each span on its own (Cuts, one per span, or planned here) and
+    // re-encodes the sound, as copied sound would not meet the joins.
+    std::vector<TFrameRange> Ranges;
+    std::vector<const TCutPoints*> Cuts;
 };
 
 // How the pipeline ends.

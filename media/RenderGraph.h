@@ -86,6 +86,14 @@ struct TSourceState {
 
 
 
+// One span of a clip made of several joined spans (TRenderClip::Ranges).
+struct TJoinedSpan {
+    int64_t First = 0, End = 0;  // the source's frames First .. End - 1
+    double Start = 0;            // seconds of frame First from the movie's first picture
+    double OutStart = 0, OutEnd = 0;  // where the span lies in the output, seconds
+    int64_t FirstSlot = 0, EndSlot = 0;  // video: its output frames
+};
+
 struct TVideoPath {
     TInputFile In;
     TSourceState SourceBefore;
@@ -178,6 +186,8 @@ struct TRenderGraph::TImpl {
     // lowered by the workers when they find the movie's end.
     std::atomic<double> Length{0};
     double PlannedLength = 0;  // Length once built
+    // Several spans joined, in output order; empty: the one span of the clip.
+    std::vector<TJoinedSpan> Joined;
     int64_t ClipFrames = 0;    // frames of the clip (for a copy: of the copy plan)
     std::string FileName;
 
@@ -199,6 +209,9 @@ struct TRenderGraph::TImpl {
     void VideoEncodeSegments();
     void VideoEncodeGif();
     void AudioWork();
+    // The same for joined spans (RenderJoined.cpp).
+    void VideoDecodeJoined();
+    void AudioWorkJoined();
     void CopyVideoWork() { RunCopyVideo(*CopyVideo, Shared); }
     void CopyAudioWork() { RunCopyAudio(*CopyAudio, Shared); }
     void Finish(bool stoppedEarly);

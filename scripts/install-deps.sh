@@ -10,12 +10,14 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   libsqlite3-dev libjpeg62-turbo-dev libpng-dev libgif-dev libcurl4-openssl-dev
+  libsdl2-dev  # the sound device of playback
   libgtest-dev googletest
   # running, tests and benchmarks
   ffmpeg sqlite3 xdg-utils xvfb xauth imagemagick mediainfo valgrind binutils
   gstreamer1.0-plugins-base-apps gstreamer1.0-libav gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad  # h264parse / h265parse: GStreamer reads avc3 and hev1 through them
   fonts-dejavu-core python3
+  pulseaudio pulseaudio-utils  # playback tests: a sound server of their own with a null sink, recorded
   # checks of the installed desktop files, and the .deb's dependencies
   desktop-file-utils appstream dpkg-dev
 )

@@ -7,6 +7,7 @@
 #include "convert/RenderClip.h"
 #include "media/Compressors.h"
 #include "media/MovieReader.h"
+#include "media/ClipJob.h"
 #include "media/RenderEngine.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -98,7 +100,10 @@ int RenderUsage() {
                  "         0..8, Opus; the frame size is the source's unless --width and --height are given)\n"
                  "       fwmedia render SOURCE OUTPUT START END --copy\n"
                  "         (MP4 with the source's own H.264 or HEVC pictures and its sound, re-encoded only around\n"
-                 "         the cut; other sources are re-encoded as --mp4 does, with a notice saying why)\n");
+                 "         the cut; other sources are re-encoded as --mp4 does, with a notice saying why)\n"
+                 "       fwmedia render SOURCE OUTPUT --range A:B [--range C:D ...] [--split] [options as above]\n"
+                 "         (segments in place of START END, frames A to B - 1 each, joined in order into OUTPUT;\n"
+                 "         --split: one file per segment, OUTPUT-01, -02 ..., none of which may exist yet)\n");
     std::fprintf(stderr, "%s", ShareUsage());
     return 2;
 }
@@ -108,11 +113,45 @@ int UsageError(const std::string& text) {
     return RenderUsage();
 }
 
+// Takes "--range A:B" (any number) and "--split" out of the arguments. With
+// ranges, the first one's frames stand in the place of START END, so the
+// options are read as for one range. Returns "" or what is wrong.
+std::string TakeRanges(const TArgs& in, TArgs& out, std::vector<media::TFrameRange>& ranges, bool& split) {
+    out.clear();
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (i >= 2 && in[i] == "--split") {
+            split = true;
+        } else if (i >= 2 && in[i] == "--range") {
+            if (i + 1 >= in.size()) return "--range takes A:B (frames A to B - 1).";
+            const std::string& text = in[++i];
+            const size_t colon = text.find(':');
+            if (colon == std::string::npos) return "--range takes A:B (frames A to B - 1), not \"" + text + "\".";
+            int32_t a = 0, b = 0;
+            for (const std::string& error : {ParseFrameNumber(text.substr(0, colon), "A of --range A:B", a),
+                                             ParseFrameNumber(text.substr(colon + 1), "B of --range A:B", b)})
+                if (!error.empty()) return error;
+            if (b <= a) return "--range " + text + ": B must be greater than A (the range holds A to B - 1).";
+            ranges.push_back({a, b});
+        } else {
+            out.push_back(in[i]);
+        }
+    }
+    if (split && ranges.empty()) return "--split goes with --range.";
+    if (!ranges.empty()) {
+        if (out.size() < 2) return "Give SOURCE and OUTPUT before the options.";
+        out.insert(out.begin() + 2, {std::to_string(ranges[0].First), std::to_string(ranges[0].End)});
+    }
+    return "";
+}
+
 }  // namespace
 
-int CmdRender(const TArgs& allArgs) {
-    if (allArgs.size() < 4) return RenderUsage();
-    TArgs args = allArgs;
+int CmdRender(const TArgs& given) {
+    TArgs args;
+    std::vector<media::TFrameRange> ranges;
+    bool split = false;
+    if (const std::string error = TakeRanges(given, args, ranges, split); !error.empty()) return UsageError(error);
+    if (args.size() < 4) return RenderUsage();
     TShareChoices share;
     if (const std::string error = TakeShareOptions(args, share); !error.empty()) return UsageError(error);
     long width = 320, height = 240, audioFormat = 0;
@@ -244,7 +283,7 @@ int CmdRender(const TArgs& allArgs) {
     // What a copy does, planned with the times RenderClip takes; a source it
     // can not read is left for the render to report.
     media::TCopyPlan plan;
-    if (copy) {
+    if (copy && ranges.empty()) {
         try {
             plan = media::PlanCopy(args[0], start, end);
         } catch (const std::exception&) {
@@ -261,9 +300,30 @@ int CmdRender(const TArgs& allArgs) {
     // A file size limit (ulimit -f) makes writing fail with a message instead
     // of ending the process, so the unfinished file is cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
-    const bool ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
-                               static_cast<uint16_t>(width), static_cast<uint16_t>(height),
-                               static_cast<uint16_t>(audioFormat), frameRate, start, end, format);
+    bool ok = false;
+    if (ranges.empty()) {
+        ok = RenderClip(host, QString::fromStdString(args[0]), QString::fromStdString(args[1]),
+                        static_cast<uint16_t>(width), static_cast<uint16_t>(height),
+                        static_cast<uint16_t>(audioFormat), frameRate, start, end, format);
+    } else {
+        media::TClipJobSpec spec = ClipJobSpec(host.Settings, QString::fromStdString(args[0]),
+                                               QString::fromStdString(args[1]), static_cast<uint16_t>(width),
+                                               static_cast<uint16_t>(height), static_cast<uint16_t>(audioFormat),
+                                               start, end, format, frameRate);
+        spec.Ranges = ranges;
+        spec.Split = split;
+        // Segment files never replace what is there: there is nobody to ask.
+        for (size_t i = 0; split && i < ranges.size(); ++i) {
+            const std::string name = media::SplitFileName(args[1], i, ranges.size());
+            if (std::filesystem::exists(std::filesystem::path(name))) {
+                std::fprintf(stderr, "The file %s exists; fwmedia does not replace it. Remove it or choose another OUTPUT.\n",
+                             name.c_str());
+                std::signal(SIGINT, SIG_DFL);
+                return 1;
+            }
+        }
+        ok = RenderClip(host, std::move(spec));
+    }
     std::signal(SIGINT, SIG_DFL);
     if (ok && plan.CanCopy)
         std::printf("copy: head %lld, copied %lld, tail %lld frames; audio %s\n",
@@ -271,7 +331,14 @@ int CmdRender(const TArgs& allArgs) {
                     static_cast<long long>(plan.TailFrames),
                     !plan.HasAudio ? "none" : plan.AudioCopied ? "copied" : "re-encoded");
     if (ok && plan.CanCopy && !plan.SampleEntryNote.empty()) std::printf("note: %s\n", plan.SampleEntryNote.c_str());
-    if (ok) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
+    if (ok && split) {
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const std::string name = media::SplitFileName(args[1], i, ranges.size());
+            if (std::filesystem::exists(std::filesystem::path(name))) std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", name.c_str());
+        }
+    } else if (ok) {
+        std::printf("%s %s\n", gStop ? "Stopped; written" : "Written", args[1].c_str());
+    }
     return ok ? 0 : 1;
 }
 

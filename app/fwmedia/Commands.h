@@ -11,3 +11,5 @@ int CmdGrab(const TArgs& args);          // grab FILE POSITION [WIDTH HEIGHT] OU
 int CmdRender(const TArgs& args);        // render SOURCE OUTPUT START END [...]
 int CmdCompressors(const TArgs& args);   // compressors
 int CmdCapture(const TArgs& args);       // capture SOURCE FOLDER START END COUNT --type ...
+int CmdKeyFrames(const TArgs& args);      // keyframes FILE
+int CmdPlay(const TArgs& args);          // play FILE START END [--speed N] [--no-sound]

@@ -23,6 +23,8 @@ const TCommand kCommands[] = {
     {"compressors", CmdCompressors, "compressors"},
     {"capture", CmdCapture,
      "capture SOURCE FOLDER START END COUNT --type gif|jpg|bmp|png [--jpeg-step N] [--png-step N]"},
+    {"keyframes", CmdKeyFrames, "keyframes FILE"},
+    {"play", CmdPlay, "play FILE START END [--speed 1|2|4|-1|-2|-4] [--no-sound]"},
 };
 
 int Usage() {
