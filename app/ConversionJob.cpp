@@ -12,6 +12,7 @@
 #include "common/Prompts.h"
 #include "convert/MyWMFBase.h"
 #include "convert/VideoSettings.h"
+#include "convert/AnimSettingsDlg.h"
 #include "media/StagedFile.h"
 #include "support/MyExceptDlg.h"
 
@@ -49,6 +50,9 @@ const QString SaveFilter = QStringLiteral("AVI file|*.avi|Windows Media Format (
 constexpr int kMp4Mode = 4;
 constexpr int kWebMMode = 5;
 constexpr int kCopyMode = 6;
+// Animations without sound, for chats and forums.
+constexpr int kGifMode = 7;
+constexpr int kWebPMode = 8;
 
 // The save dialog and the file of one conversion mode.
 struct TClipFile {
@@ -70,6 +74,12 @@ TClipFile ClipFileOfMode(int mode) {
     case kCopyMode:
         return {TClipFormat::Copy, QStringLiteral("MP4 video|*.mp4"), 1, QStringLiteral("mp4"),
                 QStringLiteral("New video.MP4")};
+    case kGifMode:
+        return {TClipFormat::Gif, QStringLiteral("GIF animation|*.gif"), 1, QStringLiteral("gif"),
+                QStringLiteral("New animation.GIF")};
+    case kWebPMode:
+        return {TClipFormat::WebP, QStringLiteral("WebP animation|*.webp"), 1, QStringLiteral("webp"),
+                QStringLiteral("New animation.WEBP")};
     case 2:
         return {TClipFormat::Avi, SaveFilter, 1, QStringLiteral("avi"), QStringLiteral("New video.WMV")};
     default:
@@ -179,6 +189,8 @@ void TMainForm::sbExecuteClick() {
     case kMp4Mode:
     case kWebMMode:
     case kCopyMode:
+    case kGifMode:
+    case kWebPMode:
         running = RunConversion(mode);
         break;
     case 3: {
@@ -289,6 +301,14 @@ bool TMainForm::RunConversion(int mode) {
         } else if (clip.Format == TClipFormat::Copy) {
             // A copy keeps the movie's pictures, size and sound: it has no
             // choices to ask for, and leaves the MP4 page's as they are.
+        } else if (clip.Format == TClipFormat::Gif || clip.Format == TClipFormat::WebP) {
+            const bool gif = clip.Format == TClipFormat::Gif;
+            TAnimSettings& anim = gif ? OutputSettings.Gif : OutputSettings.WebP;
+            const double seconds = double(tbPosition->SelEnd() - tbPosition->SelStart()) / MovieInfo.FrameRate;
+            TAnimSettingsDlg page(this, gif, anim, seconds, MovieInfo.FrameWidth, MovieInfo.FrameHeight);
+            if (page.Execute() != TModalResult::Ok)
+                return false;
+            anim = page.Settings();
         } else if (web) {
             dialog.SetPage(kWebPage);
             dialog.SetWebSettings(webCodec, webSettings);

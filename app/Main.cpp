@@ -214,6 +214,7 @@ void TMainForm::CreateControls() {
                       QStringLiteral("AVI video clip"), QStringLiteral("Image captures"),
                       QStringLiteral("MP4 video clip"), QStringLiteral("WebM video clip"),
                       QStringLiteral("Same as source (no re-encoding)")});
+    cbMode->addItems({QStringLiteral("Animated GIF"), QStringLiteral("Animated WebP")});
     lbFormat->setBuddy(cbMode);
 
     sbExecute = new QToolButton(BottomPanel);

@@ -18,6 +18,37 @@ QString WebKey(TWebCodec codec, const char* name) {
 
 // A web clip's settings as stored; values that cannot be read (another type
 // of value) or that the page cannot show give the codec's defaults.
+// An animation's settings (keys "GIF ..." or "WebP ..."); values that can not
+// be read or lie outside the page's ranges give the defaults.
+TAnimSettings ReadAnimSettings(TMyRegistry& store, const QString& prefix) {
+    const TAnimSettings d;
+    const auto readInt = [&](const char* name, int32_t def, int32_t lo, int32_t hi) {
+        try {
+            const int32_t v = store.ReadInteger(kLastSettings, prefix + QString::fromLatin1(name), def);
+            return v >= lo && v <= hi ? v : def;
+        } catch (const ERegistryException&) {
+            return def;
+        }
+    };
+    TAnimSettings s;
+    s.Fps = readInt("frame rate", d.Fps, 5, 30);
+    s.Width = readInt("width", d.Width, 16, 4096);
+    s.Loop = readInt("loop", d.Loop ? 1 : 0, 0, 1) != 0;
+    s.Dither = readInt("dithering", d.Dither, 0, 2);
+    s.PalettePerScene = readInt("palette per scene", d.PalettePerScene ? 1 : 0, 0, 1) != 0;
+    s.Quality = readInt("quality", d.Quality, 0, 100);
+    return s;
+}
+
+void WriteAnimSettings(TMyRegistry& store, const QString& prefix, const TAnimSettings& s) {
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("frame rate"), s.Fps);
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("width"), s.Width);
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("loop"), s.Loop ? 1 : 0);
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("dithering"), s.Dither);
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("palette per scene"), s.PalettePerScene ? 1 : 0);
+    store.WriteInteger(kLastSettings, prefix + QStringLiteral("quality"), s.Quality);
+}
+
 TWebSettings ReadWebSettings(TMyRegistry& store, TWebCodec codec) {
     const TWebSettings defaults = DefaultWebSettings(codec);
     const auto readInt = [&](const char* name, int32_t def) {
@@ -84,6 +115,8 @@ void TMainForm::LoadPreferences() {
     OutputSettings.WithAudio = store.ReadBool(kLastSettings, QStringLiteral("With audio"), true);
     OutputSettings.Mp4 = ReadWebSettings(store, TWebCodec::Mp4);
     OutputSettings.WebM = ReadWebSettings(store, TWebCodec::WebM);
+    OutputSettings.Gif = ReadAnimSettings(store, QStringLiteral("GIF "));
+    OutputSettings.WebP = ReadAnimSettings(store, QStringLiteral("WebP "));
 }
 
 void TMainForm::SavePreferences() {
@@ -105,4 +138,6 @@ void TMainForm::SavePreferences() {
     store.WriteBool(kLastSettings, QStringLiteral("With audio"), OutputSettings.WithAudio);
     WriteWebSettings(store, TWebCodec::Mp4, OutputSettings.Mp4);
     WriteWebSettings(store, TWebCodec::WebM, OutputSettings.WebM);
+    WriteAnimSettings(store, QStringLiteral("GIF "), OutputSettings.Gif);
+    WriteAnimSettings(store, QStringLiteral("WebP "), OutputSettings.WebP);
 }

@@ -27,6 +27,17 @@ struct TWebSettings {
 inline TWebSettings DefaultMp4Settings() { return TWebSettings{0, 0, 0, 23, QStringLiteral("veryfast"), true, 128}; }
 inline TWebSettings DefaultWebMSettings() { return TWebSettings{0, 0, 0, 33, QStringLiteral("4"), true, 96}; }
 
+// The choices of a GIF or WebP animation (section Last settings, keys
+// starting with "GIF " or "WebP ").
+struct TAnimSettings {
+    int32_t Fps = 15;             // 5 .. 30
+    int32_t Width = 480;          // pixels; the height follows the picture's shape
+    bool Loop = true;
+    int32_t Dither = 2;           // GIF: 0 none, 1 Bayer, 2 error diffusion
+    bool PalettePerScene = false; // GIF: a palette per scene instead of one for the clip
+    int32_t Quality = 75;         // WebP: 0 .. 100
+};
+
 struct TOutputSettings {
     QString WMVSelected = QString::fromLatin1(kDefaultWmvProfile);  // profile GUID text with braces
     std::shared_ptr<media::TCompressorFilter> VideoCompressor;     // empty: uncompressed video
@@ -40,4 +51,8 @@ struct TOutputSettings {
     bool WithAudio = true;
     TWebSettings Mp4 = DefaultMp4Settings();
     TWebSettings WebM = DefaultWebMSettings();
+    TAnimSettings Gif;
+    TAnimSettings WebP;
+    // The movie's audio track the clip's sound comes from (from 0); -1: the first. Not stored.
+    int32_t AudioTrack = -1;
 };

@@ -43,6 +43,7 @@ media::TClipJobSpec ClipJobSpec(const TOutputSettings& settings, const QString& 
     spec.AudioFormatIndex = audioFormatIndex;
     spec.Output.FileName = outputFile.toStdString();
     spec.Output.ProfileGuid = settings.WMVSelected.toStdString();
+    spec.AudioTrack = settings.AudioTrack;
     const auto webOptions = [](const TWebSettings& web) {
         media::TWebOptions o;
         o.Crf = web.Crf;
@@ -71,6 +72,20 @@ media::TClipJobSpec ClipJobSpec(const TOutputSettings& settings, const QString& 
             spec.Output.Web = webOptions(settings.WebM);
             spec.WithAudio = settings.WebM.WithAudio;
             break;
+        case TClipFormat::Gif:
+        case TClipFormat::WebP: {
+            const TAnimSettings& a = format == TClipFormat::Gif ? settings.Gif : settings.WebP;
+            spec.Output.Format = format == TClipFormat::Gif ? media::TOutputFormat::Gif : media::TOutputFormat::WebP;
+            spec.Output.Anim.Fps = a.Fps;
+            spec.Output.Anim.Loop = a.Loop;
+            spec.Output.Anim.Dither = static_cast<media::TAnimOptions::TDither>(std::clamp(a.Dither, 0, 2));
+            spec.Output.Anim.PalettePerScene = a.PalettePerScene;
+            spec.Output.Anim.WebPQuality = a.Quality;
+            spec.Output.Anim.Width = std::max(0, a.Width);
+            spec.Width = spec.Height = 0;
+            spec.WithAudio = false;
+            break;
+        }
         case TClipFormat::Copy:
             // The copy's size is the source's; the MP4 it may fall back to
             // keeps it too.

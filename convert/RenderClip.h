@@ -76,7 +76,9 @@ QString PleaseWaitCaption(int pollCounter);
 // settings' quality, preset and audio bit rate, at width x height (0 x 0: the
 // source's size), always with the source's sound, and keeping the source's
 // colour description where it can.
-enum class TClipFormat { Wmv, Avi, Mp4, WebM, Copy };
+// Gif and WebP: animations without sound at settings.Gif / .WebP's rate and
+// width (the height by the picture's shape); width and height are not used.
+enum class TClipFormat { Wmv, Avi, Mp4, WebM, Copy, Gif, WebP };
 
 // The notice of a copy that falls back: why + " The clip is re-encoded to MP4 instead."
 QString CopyFallbackNotice(const std::string& why);

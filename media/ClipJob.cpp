@@ -127,6 +127,7 @@ TJobEnd TClipJob::Body() {
         clip.Height = copy ? 0 : FSpec.Height;
         clip.Cut = copy ? file.Cuts.front() : nullptr;
         clip.Cancel = &CancelFlag();
+        clip.AudioTrack = FSpec.AudioTrack;
         if (file.Ranges.size() > 1) {
             clip.Ranges = file.Ranges;
             if (copy) clip.Cuts = file.Cuts;

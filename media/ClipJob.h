@@ -40,6 +40,8 @@ struct TClipJobSpec {
     int AudioFormatIndex = 0;
     // A copy that can not keep the source's pictures: the MP4 encoder's choices.
     TWebOptions Fallback;
+    // Which of the source's audio tracks is the sound (from 0); -1: the first.
+    int AudioTrack = -1;
     // Several spans of the movie (they may overlap), in this order, in place
     // of FirstFrame .. EndFrame: joined into the one output file, or with
     // Split one file per span named by SplitFileName (each written as a clip

@@ -2,6 +2,8 @@
 
 #include "media/EncoderChoice.h"
 #include "media/RenderGraph.h"
+#include "media/RenderAnim.h"
+#include "media/RenderMeta.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -264,7 +266,13 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         if (!profile) throw MediaError("The Windows Media profile " + Quoted(spec.ProfileGuid) + " is not known.");
     }
     const bool web = IsWebFormat(format);
-    const char* muxer = asf ? "asf" : web ? WebCodecs(format).Muxer : "avi";
+    const bool anim = IsAnimFormat(format);
+    const char* muxer = asf ? "asf" : web ? WebCodecs(format).Muxer : anim ? AnimMuxer(format) : "avi";
+    if (anim) {
+        CheckAnimOptions(spec.Anim);
+        if (!av_guess_format(muxer, nullptr, nullptr) || !avcodec_find_encoder_by_name(AnimEncoder(format)))
+            throw MediaError(std::string("This installation can not write ") + AnimFriendly(format) + " files.");
+    }
     if (web) {
         CheckWebOptions(format, spec.Web);
         if (!av_guess_format(muxer, nullptr, nullptr))
@@ -352,6 +360,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
     // The picture first, then the sound.
     for (const TMajorType kind : {TMajorType::Video, TMajorType::Audio}) {
         if (kind == TMajorType::Audio && clip.Sound == TRenderClip::TSound::None && !copy) continue;
+        if (kind == TMajorType::Audio && anim) continue;  // animations have no sound
         const TRenderClip* src = &clip;
         // The span in seconds from the first picture, clock jumps removed;
         // a movie without pictures counts frames at the clip's rate.
@@ -375,6 +384,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             const TCutPoints& cut = joined ? joinedCuts.front() : clip.Cut ? *clip.Cut : *planned;
             if (!cut.Plan.CanCopy) throw MediaError(cut.Plan.Why);
             impl->CopyVideo = MakeCopyVideo(cut, out);
+            KeepStreamDescription(impl->CopyVideo->In.Format->streams[cut.VideoStream], impl->CopyVideo->Stream);
             if (joined) impl->CopyVideo->MoreCuts.assign(joinedCuts.begin() + 1, joinedCuts.end());
             const AVCodecParameters* par = impl->CopyVideo->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, "copy", par->width, par->height, cut.Clock.Fps(), 0, 0});
@@ -385,6 +395,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             // Sound MP4 takes is copied; a movie without sound gets none.
             if (!impl->CopyVideo->Cut.Plan.HasAudio) continue;
             impl->CopyAudio = MakeCopyAudio(impl->CopyVideo->Cut, out);
+            KeepStreamDescription(impl->CopyAudio->In.Format->streams[impl->CopyVideo->Cut.AudioStream], impl->CopyAudio->Stream);
             const AVCodecParameters* par = impl->CopyAudio->Stream->codecpar;
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, "copy", 0, 0, 0, par->sample_rate,
                                                       par->ch_layout.nb_channels});
@@ -414,6 +425,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             v->OutRate = srcRate;
             v->OutWidth = clip.Width;
             v->OutHeight = clip.Height;
+            if (anim) ShapeAnimVideo(*v, spec.Anim, ist);
             if (v->OutWidth == 0 && v->OutHeight == 0) std::tie(v->OutWidth, v->OutHeight) = SourcePictureSize(ist, v->Shape);
             if (v->OutWidth <= 0 || v->OutHeight <= 0)
                 throw MediaError("The frame size " + std::to_string(v->OutWidth) + " x " + std::to_string(v->OutHeight) +
@@ -446,6 +458,9 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             } else if (web) {
                 encoderName = WebCodecs(format).Video;
                 friendly = WebCodecs(format).VideoFriendly;
+            } else if (anim) {
+                encoderName = AnimEncoder(format);
+                friendly = AnimFriendly(format);
             } else if (spec.VideoCompressor) {
                 encoderName = spec.VideoCompressor->EncoderName();
                 friendly = spec.VideoCompressor->FriendlyName();
@@ -458,6 +473,8 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             AVPixelFormat pix = AV_PIX_FMT_RGB555LE;
             if (web) {
                 pix = AV_PIX_FMT_YUV420P;
+            } else if (anim) {
+                pix = AnimScaledFormat(format);
             } else if (encoderName != "rawvideo") {
                 pix = IsLosslessEncoder(codec) ? ClosestEncoderFormat(codec, static_cast<AVPixelFormat>(ist->codecpar->format),
                                                                       v->OutWidth, v->OutHeight)
@@ -478,6 +495,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             TOutputColour colour = ChooseOutputColour(ist->codecpar, pix, codec->id);
             if (web) colour = format == TOutputFormat::Mp4 && spec.Web.KeepSourceColour ? KeptSourceColour(ist->codecpar)
                                                                                          : kWebColour;
+            if (anim) colour = AnimColour(format);
             v->OutFullRange = colour.FullRange;
             v->OutMatrix = colour.Matrix;
             enc->color_range = colour.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
@@ -528,12 +546,18 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
                     if (crf >= 0) av_opt_set_int(enc->priv_data, "crf", crf, 0);
                 }
             }
+            if (anim) {
+                SetUpAnimEncoder(enc, format, spec.Anim);
+                v->Out.FrameDuration = 1;
+                v->PaletteGif = format == TOutputFormat::Gif;
+                v->Anim = spec.Anim;
+            }
             OpenEncoder(enc, codec, friendly, "video");
             // A single-threaded encoder uses the other cores by encoding
             // segments of about a second (whole key frame intervals) side by side.
             const unsigned cores = std::thread::hardware_concurrency();
             constexpr int kThreadCaps = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
-            if (!profile && !web && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
+            if (!profile && !web && !anim && encoderName != "rawvideo" && !(codec->capabilities & kThreadCaps) && cores >= 2 &&
                 enc->extradata_size == 0) {
                 const int64_t period = std::max(1, enc->keyint_min);
                 const int64_t second = std::max<int64_t>({1, std::llround(std::ceil(av_q2d(v->OutRate))), enc->gop_size});
@@ -550,6 +574,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
                 }
             }
             v->Out.Stream = AddStream(out, enc);
+            KeepStreamDescription(ist, v->Out.Stream);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Video, codec->name, v->OutWidth, v->OutHeight,
                                                       av_q2d(v->OutRate), 0, 0});
             impl->Video = std::move(v);
@@ -558,6 +583,13 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             auto a = std::make_unique<TAudioPath>();
             a->In = TInputFile::Open(src->Source);
             a->StreamIndex = a->In.FirstAudioStream();
+            if (clip.AudioTrack >= 0) {
+                a->StreamIndex = AudioStreamByNumber(a->In.Format.get(), clip.AudioTrack);
+                if (a->StreamIndex < 0)
+                    throw MediaError("The movie has no audio track " + std::to_string(clip.AudioTrack) + " (it has " +
+                                     std::to_string(AudioTrackCount(a->In.Format.get())) +
+                                     ", counted from 0).");
+            }
             a->HasSource = a->StreamIndex >= 0;
             // A profile that writes only sound would write nothing but silence.
             if (!a->HasSource && profile && !profile->Video.Present)
@@ -620,6 +652,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
             OpenEncoder(enc, codec, friendly, "audio");
             a->TotalSamples = std::max<int64_t>(1, std::llround(clipLength * enc->sample_rate));
             a->Out.Stream = AddStream(out, enc);
+            if (a->HasSource) KeepStreamDescription(a->In.Format->streams[a->StreamIndex], a->Out.Stream);
             impl->Streams.push_back(TOutputStreamInfo{TMajorType::Audio, codec->name, 0, 0, 0, enc->sample_rate,
                                                       enc->ch_layout.nb_channels});
             impl->Audio = std::move(a);
@@ -652,6 +685,12 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
         for (auto& q : impl->Video->Segments) impl->Shared.Queues.push_back(q.get());
     }
 
+    // The movie's creation time and title go with its clips.
+    KeepDescription(impl->Video ? impl->Video->In.Format.get()
+                    : impl->CopyVideo ? impl->CopyVideo->In.Format.get()
+                    : impl->Audio ? impl->Audio->In.Format.get()
+                                  : nullptr,
+                    out);
     AVDictionary* options = nullptr;
     struct TOptionsFree {
         AVDictionary*& D;
@@ -659,6 +698,7 @@ std::unique_ptr<TRenderGraph> BuildRender(const TRenderClip& clip, const TOutput
     } optionsFree{options};
     // MP4: the index goes before the data once the file is finished, so that it plays while it downloads.
     if (format == TOutputFormat::Mp4) CheckRc(av_dict_set(&options, "movflags", "+faststart", 0), "Setting up the output file");
+    if (anim) SetAnimMuxerOptions(&options, format, spec.Anim);
     // Everything is accepted: only now create the file.
     // The clip is written under a temporary name and takes the chosen one
     // when it is finished (Finish); an old file of that name stays as it is

@@ -56,6 +56,11 @@ enum class TOutputFormat {
     // The clip's video size is not used. BuildRender refuses a source
     // PlanCopy cannot copy.
     Copy,
+    // Animations without sound (media/RenderAnim.h): an animated GIF whose
+    // palette is made from the clip's own frames, and an animated WebP
+    // (libwebp, lossy). Frame rate, size and loop from TAnimOptions.
+    Gif,
+    WebP,
 };
 
 // What copying a span of a movie does. The clip is the source's frames
@@ -99,6 +104,20 @@ struct TWebOptions {
 // Opus 6..510 kb/s) encoders would not take these choices.
 void CheckWebOptions(TOutputFormat format, const TWebOptions& options);
 
+// Choices of the GIF and WebP animations.
+struct TAnimOptions {
+    int Fps = 15;            // frames per second, 5 .. 30
+    bool Loop = true;        // play again and again; off: once
+    enum class TDither { None, Bayer, ErrorDiffusion };
+    TDither Dither = TDither::ErrorDiffusion;  // GIF only
+    bool PalettePerScene = false;              // GIF: a palette per scene instead of one for the clip
+    int WebPQuality = 75;    // WebP: 0 .. 100
+    // Pixels wide (0: the source's picture as shown), the height by the
+    // picture's shape; both rounded down to even numbers. The clip's own
+    // Width and Height are not used.
+    int Width = 0;
+};
+
 // What file to write.
 struct TOutputSpec {
     std::string FileName;       // UTF-8 path
@@ -109,6 +128,7 @@ struct TOutputSpec {
     TCompressorFilterPtr VideoCompressor;
     TCompressorFilterPtr AudioCompressor;
     TWebOptions Web;            // Mp4 and WebM
+    TAnimOptions Anim;          // Gif and WebP
 };
 
 // Facts about one written stream, for progress and tests.
@@ -155,6 +175,9 @@ struct TRenderClip {
     // Raised when the job is cancelled: reading the movie's frame times ends
     // early (the caller then drops the graph unrun).
     const std::atomic<bool>* Cancel = nullptr;
+    // Which of the source's audio tracks is the clip's sound (counted from 0
+    // in file order); -1: the first. A track the movie lacks is refused.
+    int AudioTrack = -1;
     // Several spans joined into one file, in this order (they may overlap);
     // FirstFrame and EndFrame then hold the first one. Empty or one span: the
     // clip is FirstFrame .. EndFrame - 1 as above. Joined spans follow each

@@ -134,6 +134,9 @@ struct TVideoPath {
     // queue per worker, each holding a whole segment and its end mark.
     std::vector<std::unique_ptr<TFrameQueue>> Segments;
     int64_t SegmentFrames = 0;
+    // An animated GIF: the frames go through its palette (VideoEncodeGif, media/RenderAnim.h).
+    bool PaletteGif = false;
+    TAnimOptions Anim;
 
     // How long the first `slots` output frames last, in seconds.
     double SecondsOfSlots(int64_t slots) const {
@@ -204,6 +207,7 @@ struct TRenderGraph::TImpl {
     void VideoScale();
     void VideoEncode();
     void VideoEncodeSegments();
+    void VideoEncodeGif();
     void AudioWork();
     // The same for joined spans (RenderJoined.cpp).
     void VideoDecodeJoined();

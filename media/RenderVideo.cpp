@@ -244,6 +244,10 @@ void TRenderGraph::TImpl::VideoEncode() {
         VideoEncodeSegments();
         return;
     }
+    if (v.PaletteGif) {
+        VideoEncodeGif();
+        return;
+    }
     AvFramePtr f;
     while (v.Scaled.Pop(f)) {
         f->pict_type = AV_PICTURE_TYPE_NONE;

@@ -1,6 +1,7 @@
 // fwmedia render and compressors: the clip renderer with a console host, and
 // the compressor lists as the output settings dialog shows them.
 #include "app/fwmedia/Commands.h"
+#include "app/fwmedia/ShareOptions.h"
 
 #include "convert/OutputSettings.h"
 #include "convert/RenderClip.h"
@@ -103,6 +104,7 @@ int RenderUsage() {
                  "       fwmedia render SOURCE OUTPUT --range A:B [--range C:D ...] [--split] [options as above]\n"
                  "         (segments in place of START END, frames A to B - 1 each, joined in order into OUTPUT;\n"
                  "         --split: one file per segment, OUTPUT-01, -02 ..., none of which may exist yet)\n");
+    std::fprintf(stderr, "%s", ShareUsage());
     return 2;
 }
 
@@ -150,6 +152,8 @@ int CmdRender(const TArgs& given) {
     bool split = false;
     if (const std::string error = TakeRanges(given, args, ranges, split); !error.empty()) return UsageError(error);
     if (args.size() < 4) return RenderUsage();
+    TShareChoices share;
+    if (const std::string error = TakeShareOptions(args, share); !error.empty()) return UsageError(error);
     long width = 320, height = 240, audioFormat = 0;
     int32_t start = 0, end = 0;
     for (const std::string& error : {ParseFrameNumber(args[2], "START", start), ParseFrameNumber(args[3], "END", end)})
@@ -201,7 +205,10 @@ int CmdRender(const TArgs& given) {
                           "): the clip keeps the source's pictures, size and sound.");
     if (width < 0 || width > 65535 || height < 0 || height > 65535 || audioFormat < 0 || audioFormat > 65535)
         return RenderUsage();
-    if (int(avi) + int(mp4) + int(webm) > 1) return UsageError("Choose one of --avi, --mp4 and --webm.");
+    if (int(avi) + int(mp4) + int(webm) + int(share.Format.has_value()) > 1)
+        return UsageError("Choose one of --avi, --mp4, --webm, --gif and --webp.");
+    if (copy && share.Format) return UsageError("--copy takes no other option: the clip keeps the source's pictures.");
+    ApplyShareChoices(share, widthGiven ? width : 0, host.Settings);
     if (copy) width = height = 0;  // re-encoding when it can not copy: the source's size, as --mp4 gives it
     const bool web = mp4 || webm;
     if (!web && (crfGiven || presetGiven || kbpsGiven))
@@ -283,7 +290,8 @@ int CmdRender(const TArgs& given) {
         }
     }
 
-    const TClipFormat format = copy ? TClipFormat::Copy
+    const TClipFormat format = share.Format ? *share.Format
+                               : copy ? TClipFormat::Copy
                                : mp4 ? TClipFormat::Mp4
                                : webm ? TClipFormat::WebM
                                : avi ? TClipFormat::Avi

@@ -5,10 +5,10 @@
 # Usage: run.sh BUILD_DIR   (cache: $FW_BENCH_CACHE, default ~/.cache/framewhisk-bench)
 #        FW_BENCH_SECONDS (default 60) shortens every clip;
 #        FW_BENCH_CINEPAK_SECONDS (default 10) the slow Cinepak clip;
-#        FW_BENCH_ONLY=web runs only the MP4 and WebM rows, FW_BENCH_ONLY=copy
-#        only the same-as-source (--copy) rows, FW_BENCH_ONLY=segments only
-#        the rows of five segments joined (not run otherwise: its source is
-#        10 minutes long);
+#        FW_BENCH_ONLY=web runs only the MP4 and WebM rows, FW_BENCH_ONLY=anim
+#        only the GIF and WebP rows, FW_BENCH_ONLY=copy only the same-as-source
+#        (--copy) rows, FW_BENCH_ONLY=segments only the rows of five segments
+#        joined (not run otherwise: its source is 10 minutes long);
 #        FW_BENCH_ROUNDS (default 3) rounds of the MP4, WebM and copy rows.
 set -euo pipefail
 build=${1:?build folder}
@@ -39,7 +39,7 @@ if [ "$only" != copy ] && [ "$only" != segments ]; then
   make_source conv_h264_720p_stereo.mp4 1280x720 -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p \
     -c:a aac -b:a 128k -f mp4
   # 4K for the downscaling row: 25 s, made quickly (ultrafast) with a usual key frame interval.
-  source_seconds=25 make_source conv_h264_2160p_stereo.mp4 3840x2160 -c:v libx264 -preset ultrafast -g 250 \
+  [ "$only" = anim ] || source_seconds=25 make_source conv_h264_2160p_stereo.mp4 3840x2160 -c:v libx264 -preset ultrafast -g 250 \
     -pix_fmt yuv420p -c:a aac -b:a 128k -f mp4
 fi
 if [ -z "$only" ] || [ "$only" = copy ]; then
@@ -179,6 +179,47 @@ if [ -z "$only" ] || [ "$only" = copy ]; then
     60 --copy -- "${copy_cli[@]}"
 fi
 [ "$only" = copy ] && exit 0
+
+# Animations: 10 s of the 720p source at 15 fps, 480 wide. The GIF beside the
+# command line's two-pass palette pipeline (palettegen, then paletteuse, each
+# decoding the source), the WebP beside ffmpeg -c:v libwebp_anim at the same
+# rate, size and quality. FW_BENCH_ONLY=anim runs only these rows.
+anim_rows() {  # label target ext ours-options... -- cli-script
+  local label=$1 target=$2 ext=$3; shift 3
+  local ours=() script
+  while [ "$1" != -- ]; do ours+=("$1"); shift; done
+  script=$2
+  local ot=() ct=() om=() cm=() r t m
+  for (( r = 0; r < rounds; r++ )); do
+    for who in $([ $(( r % 2 )) -eq 0 ] && echo "cli ours" || echo "ours cli"); do
+      if [ "$who" = cli ]; then
+        read -r t m < <(measure bash -c "$script")
+        ct+=("$t"); cm+=("$m")
+      else
+        read -r t m < <(measure "$fwmedia" render "$anim_src" "$work/ours.$ext" 0 250 "${ours[@]}")
+        ot+=("$t"); om+=("$m")
+      fi
+    done
+  done
+  median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+  local omed cmed
+  omed=$(median "${ot[@]}"); cmed=$(median "${ct[@]}")
+  printf '%-44s ours %7.2fs  cli %7.2fs  ours/cli %sx (target <= %s)  peak ours %d MB  size ours %d kB cli %d kB\n' \
+    "$label (10 s, $rounds rounds)" "$omed" "$cmed" "$(ratio "$omed" "$cmed")" "$target" \
+    "$(( $(median "${om[@]}" | cut -d. -f1) / 1024 ))" "$(( $(stat -c %s "$work/ours.$ext") / 1000 ))" \
+    "$(( $(stat -c %s "$work/cli.$ext") / 1000 ))"
+  printf '    seconds: ours %s | cli %s\n' "${ot[*]}" "${ct[*]}"
+}
+if [ -z "$only" ] || [ "$only" = anim ]; then
+  anim_src="$cache/conv_h264_720p_stereo.mp4"
+  echo "Animations (machine: $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg))"
+  anim_rows "GIF 720p to 480 wide at 15 fps" 0.8 gif --gif --fps 15 --width 480 -- \
+    "ffmpeg -v error -y -t 10 -i '$anim_src' -vf 'fps=15,scale=480:270,palettegen=stats_mode=full' '$work/palette.png' &&
+     ffmpeg -v error -y -t 10 -i '$anim_src' -i '$work/palette.png' -lavfi 'fps=15,scale=480:270[x];[x][1:v]paletteuse=dither=sierra2_4a' '$work/cli.gif'"
+  anim_rows "WebP 720p to 480 wide at 15 fps, q 75" 1.0 webp --webp --fps 15 --width 480 -- \
+    "ffmpeg -v error -y -t 10 -i '$anim_src' -vf 'fps=15,scale=480:270' -c:v libwebp_anim -quality 75 -loop 0 '$work/cli.webp'"
+fi
+[ "$only" = anim ] && exit 0
 
 # The command line converts the colours as the engine does: the source's
 # (untagged, BT.601) matrix to BT.709 pixels at video range, tagged BT.709.

@@ -163,7 +163,7 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.lbTimeLeft->text(), QStringLiteral("Time left "));
     EXPECT_EQ(f.lbFormat->text(), QStringLiteral("Format:"));
     EXPECT_TRUE(f.cbMode->isVisible());
-    ASSERT_EQ(f.cbMode->count(), 7);
+    ASSERT_EQ(f.cbMode->count(), 9);
     EXPECT_EQ(f.cbMode->currentIndex(), 0);
     EXPECT_EQ(f.cbMode->itemText(0), QStringLiteral("Default WMV 320x240"));
     EXPECT_EQ(f.cbMode->itemText(1), QStringLiteral("WMV video clip"));
@@ -172,6 +172,8 @@ TEST_F(MainWindowTest, DesignValuesAtStart) {
     EXPECT_EQ(f.cbMode->itemText(4), QStringLiteral("MP4 video clip"));
     EXPECT_EQ(f.cbMode->itemText(5), QStringLiteral("WebM video clip"));
     EXPECT_EQ(f.cbMode->itemText(6), QStringLiteral("Same as source (no re-encoding)"));
+    EXPECT_EQ(f.cbMode->itemText(7), QStringLiteral("Animated GIF"));
+    EXPECT_EQ(f.cbMode->itemText(8), QStringLiteral("Animated WebP"));
     EXPECT_FALSE(f.lbNotice->isVisible());
     EXPECT_TRUE(f.lbNotice->text().isEmpty());
     EXPECT_EQ(f.IAnim->size(), QSize(16, 16));

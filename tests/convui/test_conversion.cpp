@@ -9,6 +9,7 @@
 #include "convert/MyWMFBase.h"
 #include "convert/RenderClip.h"
 #include "convert/VideoSettings.h"
+#include "convert/AnimSettingsDlg.h"
 #include "media/RenderEngine.h"
 #include "media/WmProfiles.h"
 #include "platform/DesktopOpener.h"
@@ -1177,4 +1178,42 @@ TEST_F(TJobTest, NoticeGoesWithANewMovieAndNeverMovesTheButtons) {
     EXPECT_FALSE(Form->lbNotice->isVisible());
     EXPECT_TRUE(Form->lbNotice->text().isEmpty());
     EXPECT_EQ(Form->sbExecute->geometry(), buttonAt);
+}
+
+// The GIF mode: its own page with the stored choices and an estimated size;
+// what is chosen there makes the file and is kept for the next time.
+TEST_F(TJobTest, GifModeTakesItsPageChoicesAndWritesTheAnimation) {
+    SettingsStore->WriteInteger(kLastSettings, "GIF frame rate", 10);
+    prompts->FileAnswers.push_back(Dir + "/anim.avi");
+    prompts->Answers.push_back(TModalResult::No);
+    prompts->ModalHandlers.push_back([](QDialog& d) {
+        auto& page = dynamic_cast<TAnimSettingsDlg&>(d);
+        EXPECT_EQ(page.seFps->value(), 10);
+        EXPECT_EQ(page.seWidth->value(), 480);
+        EXPECT_TRUE(page.lbEstimate->text().startsWith("about ")) << page.lbEstimate->text().toStdString();
+        page.seWidth->setValue(80);
+        EXPECT_EQ(page.lbHeight->text().left(2), "60");  // 160 x 120 by its shape
+        page.cbLoop->setChecked(false);
+        page.cbDither->setCurrentIndex(1);
+        page.btnOk->click();
+        return page.result() == QDialog::Accepted ? TModalResult::Ok : TModalResult::Cancel;
+    });
+
+    Start(7);
+
+    const QString output = Dir + "/anim.gif";
+    EXPECT_EQ(prompts->Texts(), QStringList{"Done. Output file is " + output + "\r\nPlay the result?"})
+        << prompts->Texts().join(" | ").toStdString();
+    EXPECT_EQ(Stored(kLastSettings, "GIF width"), "80");
+    EXPECT_EQ(Stored(kLastSettings, "GIF loop"), "0");
+    EXPECT_EQ(Stored(kLastSettings, "GIF dithering"), "1");
+    ExpectIdle();
+    const auto streams = ProbeStreams(output);
+    const TProbedStream* video = FindStream(streams, "video");
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->CodecName, "gif");
+    EXPECT_EQ(video->Width, 80);
+    EXPECT_EQ(video->Height, 60);
+    // Frames 10 .. 29 at 25 fps are 0.8 s: eight frames at 10 fps, each the one on screen then.
+    EXPECT_EQ(FrameNumbers(output, 80, 60), (std::vector<int>{10, 12, 15, 17, 20, 22, 25, 27}));
 }

@@ -598,4 +598,51 @@ INSTANTIATE_TEST_SUITE_P(
                       TCopyWith{"Wmv", "--copy --wmv", "usage: fwmedia render"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// ------------------------------------------------------------- animations and the sound track
+
+struct TShareUsage {
+    const char* Name;
+    const char* Args;
+    const char* Says;
+};
+void PrintTo(const TShareUsage& c, std::ostream* os) { *os << c.Name; }
+
+class ShareUsage : public FwMediaRender, public ::testing::WithParamInterface<TShareUsage> {};
+
+TEST_P(ShareUsage, IsAUsageErrorAndNothingIsWritten) {
+    const TShareUsage& c = GetParam();
+    const std::string src = Source(), out = Dir + "/out.gif";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 " + c.Args);
+    EXPECT_EQ(r.Exit, 2) << r.Out;
+    EXPECT_NE(r.Out.find(c.Says), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShareUsage,
+    ::testing::Values(TShareUsage{"RateTooLow", "--gif --fps 4", "--fps takes a whole number of frames per second from 5 to 30"},
+                      TShareUsage{"RateWithoutAnimation", "--fps 10", "go with --gif or --webp"},
+                      TShareUsage{"DitherOnWebP", "--webp --dither bayer", "--dither and --palette go with --gif"},
+                      TShareUsage{"UnknownDither", "--gif --dither noise", "--dither takes none, bayer or diffusion"},
+                      TShareUsage{"GifAndWebP", "--gif --webp", "Choose one of --gif and --webp."},
+                      TShareUsage{"GifAndMp4", "--gif --mp4", "Choose one of --avi, --mp4, --webm, --gif and --webp."},
+                      TShareUsage{"CopyAndGif", "--copy --gif", "--copy takes no other option"},
+                      TShareUsage{"TrackNotANumber", "--mp4 --audio-track first", "--audio-track takes the number"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// 10 frames at 25 fps as a GIF at 10 fps, 80 wide, played once.
+TEST_F(FwMediaRender, GifTakesItsRateWidthAndLoop) {
+    const std::string src = Source(), out = Dir + "/out.gif";
+    const TRun r = RunFwMedia("render " + Q(src) + " " + Q(out) + " 0 10 --gif --fps 10 --width 80 --no-loop");
+    ASSERT_EQ(r.Exit, 0) << r.Out;
+    const auto streams = rendertest::Probe(out);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(rendertest::Str(streams[0], "codec_name"), "gif");
+    EXPECT_EQ(rendertest::Num(streams[0], "width"), 80);
+    EXPECT_EQ(rendertest::Num(streams[0], "height"), 60);
+    EXPECT_EQ(rendertest::Num(streams[0], "nb_read_frames"), 4);
+    const auto decoded = rendertest::DecodeFile(out);
+    EXPECT_EQ(decoded.FrameNumbers, (std::vector<int>{0, 2, 5, 7}));
+}
+
 }  // namespace
