@@ -607,6 +607,9 @@ TEST_F(MainWindowTest, FirstStartStoresEveryValueWithItsExactName) {
         for (const char* name : {"frame size index", "width", "height", "quality", "preset", "with audio",
                                  "audio bit rate"})
             last << prefix + QString::fromLatin1(name);
+    for (const QString& prefix : {QStringLiteral("GIF "), QStringLiteral("WebP ")})
+        for (const char* name : {"frame rate", "width", "loop", "dithering", "palette per scene", "quality"})
+            last << prefix + QString::fromLatin1(name);
     preference.sort(Qt::CaseSensitive);
     last.sort(Qt::CaseSensitive);
     EXPECT_EQ(names(QStringLiteral("Preference")), preference);
