@@ -1,5 +1,6 @@
 #include "app/Main.h"
 #include "app/SegmentsPanel.h"
+#include "app/QueueWindow.h"
 
 #include "app/RenderHost.h"
 #include "common/JobSignals.h"
@@ -121,6 +122,7 @@ TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     CreateMenus();
     SegmentsPanel = new TSegmentsPanel(*this);
     FormCreate();
+    QueueWindow = new TQueueWindow(*this);
 }
 
 void TMainForm::CreateControls() {

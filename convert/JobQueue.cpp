@@ -181,8 +181,8 @@ QString StateName(TQueuedJob::TState state) {
     return {};
 }
 
-TJobQueue::TJobQueue(THive& hive, QString rootKey, QObject* parent)
-    : QObject(parent), FHive(hive), FKey(std::move(rootKey) + QStringLiteral("\\Queue")) {
+TJobQueue::TJobQueue(std::shared_ptr<THive> hive, QString rootKey, QObject* parent)
+    : QObject(parent), FHive(std::move(hive)), FKey(std::move(rootKey) + QStringLiteral("\\Queue")) {
     Load();
 }
 
@@ -194,7 +194,7 @@ TJobQueue::~TJobQueue() {
 }
 
 void TJobQueue::Load() {
-    const auto text = FHive.ReadText(FKey, kValue);
+    const auto text = FHive->ReadText(FKey, kValue);
     if (!text) return;
     const QJsonArray jobs = QJsonDocument::fromJson(text->toUtf8()).object().value(QStringLiteral("jobs")).toArray();
     for (const QJsonValue& v : jobs) {
@@ -220,7 +220,7 @@ void TJobQueue::Save() {
         if (!job.Error.isEmpty()) entry[QStringLiteral("error")] = job.Error;
         jobs.append(entry);
     }
-    FHive.WriteText(FKey, kValue,
+    FHive->WriteText(FKey, kValue,
                     QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("jobs"), jobs}}).toJson(QJsonDocument::Compact)));
 }
 

@@ -62,7 +62,7 @@ class TJobQueue : public QObject {
     Q_OBJECT
 public:
     // The queue kept in `hive` under key `rootKey` + "\Queue"; loads what is stored.
-    TJobQueue(THive& hive, QString rootKey, QObject* parent = nullptr);
+    TJobQueue(std::shared_ptr<THive> hive, QString rootKey, QObject* parent = nullptr);
     ~TJobQueue() override;  // a running job is stopped (its End is awaited) and stays "running" in the hive
 
     const std::vector<TQueuedJob>& Jobs() const { return FJobs; }
@@ -97,7 +97,7 @@ private:
     void Next();
     void JobEnded(const media::TJobEnd& end);
 
-    THive& FHive;
+    std::shared_ptr<THive> FHive;  // kept open while the queue may still write
     QString FKey;
     std::vector<TQueuedJob> FJobs;
     bool FRunning = false;

@@ -151,7 +151,7 @@ TEST_F(JobQueueRun, MiddleFailureLeavesTheOthersDoneAndAllIsKeptAcrossARestart) 
     const fs::path first = Dir / "first.avi", broken = Dir / "plain-file" / "second.avi", third = Dir / "third.avi";
     std::vector<QString> order;
     {
-        TJobQueue queue(*Hive, kRoot);
+        TJobQueue queue(Hive, kRoot);
         queue.Add(Entry(first, 5, 20));
         queue.Add(Entry(broken, 0, 10));
         queue.Add(Entry(third, 0, 0, {{2, 8}, {30, 36}}));
@@ -169,7 +169,7 @@ TEST_F(JobQueueRun, MiddleFailureLeavesTheOthersDoneAndAllIsKeptAcrossARestart) 
     EXPECT_FALSE(fs::exists(broken));
 
     // A new queue on the same hive: the same jobs, order, states and sentence.
-    TJobQueue again(*Hive, kRoot);
+    TJobQueue again(Hive, kRoot);
     EXPECT_EQ(Outputs(again), order);
     ASSERT_EQ(again.Jobs().size(), 3u);
     EXPECT_EQ(again.Jobs()[0].State, TQueuedJob::Done);
@@ -181,7 +181,7 @@ TEST_F(JobQueueRun, MiddleFailureLeavesTheOthersDoneAndAllIsKeptAcrossARestart) 
     EXPECT_TRUE(again.MoveUp(2));
     EXPECT_TRUE(again.Remove(0));
     EXPECT_FALSE(again.MoveDown(1));
-    TJobQueue third_(*Hive, kRoot);
+    TJobQueue third_(Hive, kRoot);
     EXPECT_EQ(Outputs(third_), (std::vector<QString>{order[2], order[1]}));
 }
 
@@ -191,7 +191,7 @@ TEST_F(JobQueueRun, AJobRunningAtTheEndComesBackStoppedAndRunsAgain) {
     MakeTestMovie(Movie, m);
     const fs::path out = Dir / "long.avi";
     {
-        TJobQueue queue(*Hive, kRoot);
+        TJobQueue queue(Hive, kRoot);
         queue.Add(Entry(out, 0, 150));
         QSignalSpy progressed(&queue, &TJobQueue::progressed);
         ASSERT_TRUE(queue.Start());
@@ -206,7 +206,7 @@ TEST_F(JobQueueRun, AJobRunningAtTheEndComesBackStoppedAndRunsAgain) {
         EXPECT_GT(FramesOf(out), 0u);
     }
 
-    TJobQueue queue(*Hive, kRoot);
+    TJobQueue queue(Hive, kRoot);
     ASSERT_EQ(queue.Jobs().size(), 1u);
     EXPECT_EQ(queue.Jobs()[0].State, TQueuedJob::Stopped);
     EXPECT_FALSE(queue.Start());  // nothing waits
