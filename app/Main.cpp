@@ -1,5 +1,6 @@
 #include "app/Main.h"
 #include "app/SegmentsPanel.h"
+#include "app/QueueWindow.h"
 
 #include "app/RenderHost.h"
 #include "common/JobSignals.h"
@@ -124,6 +125,7 @@ TMainForm::TMainForm(QWidget* parent) : TD6MainForm(parent) {
     FormCreate();
     CreateTimeline();
     new TPlayback(*this);  // app/Playback: owned by the window
+    QueueWindow = new TQueueWindow(*this);
 }
 
 void TMainForm::CreateControls() {

@@ -37,6 +37,7 @@ class QTimer;
 class QToolButton;
 class TClipJobView;
 class TSegmentsPanel;
+class TQueueWindow;
 class TImageForm;
 class TJobSignals;
 class TMainFormRenderHost;
@@ -149,6 +150,7 @@ public:
     QString ImageFolder, VideoFolder, SourceFolder;  // each ends with "/"
     TOutputSettings OutputSettings;
     TSegmentsPanel* SegmentsPanel = nullptr;  // the segment list beside the preview (Qt child)
+    TQueueWindow* QueueWindow = nullptr;      // the queue of clip jobs, a window of its own (Qt child)
 
     // ------------------------------------------------------------ job state
     TJobState JobState() const { return FJobState; }

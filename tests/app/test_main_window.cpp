@@ -282,7 +282,8 @@ TEST_F(MainWindowTest, CommandTable) {
     for (QAction* a : f.Files1->actions())
         files << (a->isSeparator() ? QStringLiteral("-") : a->text());
     EXPECT_EQ(files, (QStringList{"Open movie", "Browse last source folder", "-", "Capture this frame",
-                                  "Start converting", "Start capturing images", "-", "Select captured video folder",
+                                  "Start converting", "Start capturing images", "Add to queue", "Queue...", "-",
+                                  "Select captured video folder",
                                   "Browse captured video folder", "-", "Select captured image folder",
                                   "Browse captured image folder", "-", "Exit"}));
 }
@@ -1157,10 +1158,10 @@ TEST_F(MainWindowTest, OpenCommandAndRecentFiles) {
 
     // The recent file follows Exit in the Files menu.
     const QList<QAction*> items = f.Files1->actions();
-    ASSERT_GE(items.size(), 16);
-    EXPECT_EQ(items[13], f.Exit2);
-    EXPECT_TRUE(items[14]->isSeparator());
-    EXPECT_EQ(items[15]->text(), QStringLiteral("&1  ") + MoviePath);
+    ASSERT_GE(items.size(), 18);
+    EXPECT_EQ(items[15], f.Exit2);
+    EXPECT_TRUE(items[16]->isSeparator());
+    EXPECT_EQ(items[17]->text(), QStringLiteral("&1  ") + MoviePath);
 
     // While a job runs, neither command replaces the movie.
     Prompts->Records.clear();
