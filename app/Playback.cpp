@@ -53,7 +53,9 @@ TPlayback::~TPlayback() {
 }
 
 void TPlayback::CreateActions() {
-    Menu = F.menuBar()->addMenu(QStringLiteral("&Play"));
+    // Before Help, which stays the last menu.
+    Menu = new QMenu(QStringLiteral("&Play"), F.menuBar());
+    F.menuBar()->insertMenu(F.Help1->menuAction(), Menu);
     Menu->setObjectName(QStringLiteral("PlayMenu"));
     auto add = [this](const char* name, const QString& text, const QKeySequence& key, void (TPlayback::*slot)()) {
         QAction* a = Menu->addAction(text);
@@ -116,7 +118,10 @@ void TPlayback::CreateActions() {
     sldVolume->setToolTip(QStringLiteral("Volume"));
     lbRange = new QLabel(F.SB1);
     lbRange->setObjectName(QStringLiteral("lbRange"));
-    F.SB1->addPermanentWidget(lbRange);
+    // The range takes what the position and duration panels leave (they
+    // never shrink for it); its whole text is also its tooltip.
+    lbRange->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    F.SB1->addPermanentWidget(lbRange, 1);
     F.SB1->addPermanentWidget(sbMute);
     F.SB1->addPermanentWidget(sldVolume);
     if (SettingsStore) {
@@ -341,7 +346,8 @@ void TPlayback::UpdateRangeText() {
                          .arg(TimecodeText(timeOf(first)), TimecodeText(timeOf(end - 1)))
                          .arg(end - first)
                          .arg(TimecodeText(timeOf(end) - timeOf(first))));
-    lbRange->setToolTip(QStringLiteral("Frames %1 to %2 (the last frame kept)").arg(first).arg(end - 1));
+    lbRange->setToolTip(lbRange->text() +
+                        QStringLiteral("\nFrames %1 to %2 (the last frame kept)").arg(first).arg(end - 1));
 }
 
 bool TPlayback::eventFilter(QObject* watched, QEvent* event) {

@@ -229,8 +229,8 @@ TEST_F(MainWindowTest, CommandTable) {
     EXPECT_EQ(bar[0]->text(), QStringLiteral("&Files"));
     EXPECT_EQ(bar[1]->text(), QStringLiteral("&Edit"));
     EXPECT_FALSE(bar[1]->isVisible());
-    EXPECT_EQ(bar[2]->text(), QStringLiteral("&Help"));
-    EXPECT_EQ(bar[3]->text(), QStringLiteral("&Play"));  // app/Playback
+    EXPECT_EQ(bar[2]->text(), QStringLiteral("&Play"));  // app/Playback
+    EXPECT_EQ(bar[3]->text(), QStringLiteral("&Help"));
 
     const struct {
         QAction* Item;

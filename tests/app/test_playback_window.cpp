@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLayout>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
@@ -161,6 +162,12 @@ TEST_F(PlaybackWindowTest, MarkedRangePlaysOnceOrInALoop) {
     f.tbPosition->SetSelStart(20);
     f.tbPosition->SetSelEnd(30);
     EXPECT_TRUE(Play->lbRange->text().contains(QStringLiteral("10 frames"))) << Play->lbRange->text().toStdString();
+    // The range's text never squeezes the position and duration panels, nor
+    // makes the window wider than its size at start.
+    Play->lbRange->setText(Play->lbRange->text() + QStringLiteral(" (a long range text)"));
+    f.SB1->layout()->activate();
+    EXPECT_LE(f.minimumSizeHint().width(), 671);
+    EXPECT_LE(f.SB1->minimumSizeHint().width(), 671);
     Frames.clear();
     Key(Qt::Key_P);
     ASSERT_TRUE(WaitFor([&] { return LastExact == 29 && !Play->Playing(); }));
