@@ -122,6 +122,10 @@ void TPlayback::CreateActions() {
     // never shrink for it); its whole text is also its tooltip.
     lbRange->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     F.SB1->addPermanentWidget(lbRange, 1);
+    // A passing message (why the movie plays silently) gets the room the range had.
+    connect(F.SB1, &QStatusBar::messageChanged, lbRange, [this](const QString& message) {
+        lbRange->setVisible(message.isEmpty());
+    });
     F.SB1->addPermanentWidget(sbMute);
     F.SB1->addPermanentWidget(sldVolume);
     if (SettingsStore) {

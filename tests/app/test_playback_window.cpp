@@ -228,3 +228,17 @@ TEST_F(PlaybackWindowTest, VolumeAndMuteAreKept) {
 }
 
 }  // namespace
+
+// With no sound device the window says why in the status bar, and that
+// passing message is not hidden behind the range's text.
+TEST_F(PlaybackWindowTest, WhyThereIsNoSoundCanBeRead) {
+    TMainForm& f = MakeForm();
+    ASSERT_TRUE(OpenMovie());
+    f.tbPosition->SetSelStart(20);
+    f.tbPosition->SetSelEnd(30);
+    ASSERT_TRUE(WaitFor([&] { return !f.SB1->currentMessage().isEmpty(); })) << "no message about the sound";
+    EXPECT_TRUE(f.SB1->currentMessage().contains(QStringLiteral("without sound"))) << f.SB1->currentMessage().toStdString();
+    EXPECT_TRUE(Play->lbRange->isHidden());
+    f.SB1->clearMessage();
+    EXPECT_FALSE(Play->lbRange->isHidden());
+}
