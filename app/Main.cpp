@@ -351,6 +351,10 @@ void TMainForm::FormCreate() {
 TMainForm::~TMainForm() {
     // FormDestroy
     Closing = true;
+    // Playback filters the events of this window's widgets and stops its
+    // player's threads when it goes: it goes first, while this window is
+    // still whole (the base class's destructor still sends events).
+    std::unique_ptr<TPlayback>(findChild<TPlayback*>(QString(), Qt::FindDirectChildrenOnly)).reset();
     MostRecentFiles.reset();  // stores the list
     PreviewWorker.reset();    // ends its decoding; pictures still queued are dropped with the window
     PreviewBitmap.reset();

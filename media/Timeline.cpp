@@ -128,7 +128,7 @@ struct TReader {
     bool Ok = true;
     bool Take(void* p, size_t n) {
         if (!Ok || n > End - Pos) return Ok = false;
-        std::memcpy(p, Bytes.data() + Pos, n);
+        if (n) std::memcpy(p, Bytes.data() + Pos, n);  // an empty entry may have no storage at all
         Pos += n;
         return true;
     }
