@@ -49,7 +49,11 @@ TPlayback::TPlayback(TMainForm& form) : QObject(&form), F(form) {
 
 TPlayback::~TPlayback() {
     FPlayer.reset();
-    if (FFullView) delete FFullView.data();
+    if (FFullView) {
+        // No events of the picture being destroyed come here.
+        FFullView->removeEventFilter(this);
+        delete FFullView.data();
+    }
 }
 
 void TPlayback::CreateActions() {

@@ -600,6 +600,10 @@ struct TPlayer::TImpl {
     }
 
     void Main() {
+        // This thread opens the sound device: SDL's state for it goes with it.
+        struct TSoundThread {
+            ~TSoundThread() { TSoundOut::ThreadEnds(); }
+        } soundThread;
         Open();
         if (!St.Open) {
             std::unique_lock<std::mutex> g(Lock);

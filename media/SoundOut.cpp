@@ -109,6 +109,8 @@ struct TSoundOut::TImpl {
 };
 
 TSoundOut::TSoundOut() : Impl(std::make_unique<TImpl>()) {}
+
+void TSoundOut::ThreadEnds() { SDL_TLSCleanup(); }
 TSoundOut::~TSoundOut() { Impl->Close(); }
 
 bool TSoundOut::Open(int rate, int channels) {

@@ -51,6 +51,11 @@ public:
     // Paused, the device plays silence and the clock stands still.
     void Pause(bool paused);
 
+    // SDL keeps state of its own (its error text) for each thread that opened
+    // a device, and frees it only when asked: a thread that opened one calls
+    // this before it ends.
+    static void ThreadEnds();
+
     // The movie time of the sound heard now: the device's read position less
     // its latency, carried on with the wall clock between two callbacks.
     // False until a written sample has reached the device since the last Clear.
