@@ -334,7 +334,7 @@ struct TPlayer::TImpl {
             const int rate = Sound.Rate(), channels = Sound.Channels();
             AVChannelLayout outLayout;
             av_channel_layout_default(&outLayout, channels);
-            std::vector<int16_t> pcm;
+            AvFramePtr pcmFrame = MakeFrame();
             double pcmTime = SoundSeconds(f->pts, tb);
             bool have = true;
             while (have && !SoundStop) {
@@ -350,17 +350,22 @@ struct TPlayer::TImpl {
                 const double stamped = SoundSeconds(f->pts, tb);
                 if (std::abs(stamped - pcmTime) > 0.05) pcmTime = stamped;
                 const int cap = swr_get_out_samples(Swr.get(), f->nb_samples);
-                pcm.resize(std::size_t(std::max(0, cap)) * std::size_t(channels));
-                uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
-                const int got = swr_convert(Swr.get(), outPlanes, cap, const_cast<const uint8_t**>(f->extended_data),
+                // The resampler writes into a frame FFmpeg allocated, never into our own storage.
+                av_frame_unref(pcmFrame.get());
+                pcmFrame->format = AV_SAMPLE_FMT_S16;
+                pcmFrame->nb_samples = std::max(1, cap);
+                CheckRc(av_channel_layout_copy(&pcmFrame->ch_layout, &outLayout), "Setting up the sound");
+                CheckRc(av_frame_get_buffer(pcmFrame.get(), 0), "Allocating the sound");
+                const int got = swr_convert(Swr.get(), pcmFrame->data, cap, const_cast<const uint8_t**>(f->extended_data),
                                             f->nb_samples);
+                const int16_t* pcm = reinterpret_cast<const int16_t*>(pcmFrame->data[0]);
                 std::size_t first = 0, count = std::size_t(std::max(0, got));
                 if (pcmTime < from) first = std::min(count, std::size_t((from - pcmTime) * rate + 0.5));
                 const double end = pcmTime + double(count) / rate;
                 if (end > to) count = std::max(first, std::size_t(std::max(0.0, (to - pcmTime) * rate + 0.5)));
                 std::size_t at = first;
                 while (at < count && !SoundStop) {
-                    const std::size_t n = Sound.Write(pcm.data() + at * std::size_t(channels), count - at,
+                    const std::size_t n = Sound.Write(pcm + at * std::size_t(channels), count - at,
                                                       pcmTime + double(at) / rate);
                     at += n;
                     if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
